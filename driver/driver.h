@@ -1,0 +1,53 @@
+// The command-line driver: switches, the two output streams, input expansion, and the
+// exit status that the diagnostics decide.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "objreader/objreader.h"
+#include "platform/diagnostics.h"
+#include "platform/file_system.h"
+#include "platform/text_stream.h"
+#include "registry/registry.h"
+
+namespace drelk {
+
+// Option bits.
+inline constexpr unsigned OPT_ERRFILE = 0x01;
+inline constexpr unsigned OPT_OUTFILE = 0x02;
+inline constexpr unsigned OPT_RECURSE = 0x04;
+inline constexpr unsigned OPT_VERSION_ONLY = 0x08;
+inline constexpr unsigned OPT_USAGE = 0x10;
+
+// parse_options results besides the pattern count.
+inline constexpr int kUsageRequested = 0;
+inline constexpr int kNoInput = -1;
+inline constexpr int kIllegalSwitch = -2;
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = -1;  // 255 where the system keeps 8 bits
+
+// The state of one run.
+struct Run {
+  unsigned options = 0;
+  bool problems_only = false;
+  Diagnostics diagnostics;
+  TextStream standard_output;  // where the usage text always goes
+  TextStream output_stream;    // the report: standard output or the -o file
+  Registry registry;
+  // Directories the recursive search is inside, to stop it at a link back to one.
+  std::vector<DirectoryIdentity> open_directories;
+};
+
+int parse_options(Run& run, int argc, const char* const* argv, std::vector<std::string>& patterns);
+void print_usage(Run& run, const char* program_name);
+
+// Expands one input pattern, opens every file it names and analyses it.
+void process_input(Run& run, std::string pattern);
+
+// The whole run over the command line, with its streams set up by the caller; returns
+// the exit status.
+int run_drelk(Run& run, int argc, const char* const* argv);
+
+}  // namespace drelk

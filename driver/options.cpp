@@ -1,0 +1,84 @@
+// Switches, the banner and the usage text.
+#include <cstring>
+
+#include "driver/driver.h"
+#include "driver/version.h"
+#include "platform/strprintf.h"
+
+namespace drelk {
+namespace {
+
+bool is_switch(const char* argument) { return argument[0] == '-' || argument[0] == '/'; }
+
+char switch_letter(const char* argument) {
+  const char c = argument[1];
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// The title, stored behind the SCCS what-marker so that `what drelk` finds it in the
+// binary; the banner prints it without the marker.
+const char kWhatTitle[] = "@(#)" DRELK_TITLE " " DRELK_VERSION;
+
+}  // namespace
+
+int parse_options(Run& run, int argc, const char* const* argv, std::vector<std::string>& patterns) {
+  for (int i = 1; i < argc; ++i) {
+    const char* argument = argv[i];
+    if (!is_switch(argument)) {
+      patterns.emplace_back(argument);
+      continue;
+    }
+    switch (switch_letter(argument)) {
+      case 'e':
+        run.options |= OPT_ERRFILE;
+        break;
+      case 'o':
+        run.options |= OPT_OUTFILE;
+        break;
+      case 'p':
+        run.problems_only = true;
+        break;
+      case 's':
+        run.options |= OPT_RECURSE;
+        break;
+      case 'v':
+        run.options |= OPT_USAGE | OPT_VERSION_ONLY;
+        break;
+      case '?':
+        run.options |= OPT_USAGE;
+        break;
+      case 'h':
+        if (argument[2] != '\0' && std::strcmp(argument + 1, "help") != 0) {
+          report_error(run.diagnostics, strprintf("Illegal option %s\n\n", argument));
+          run.options |= OPT_USAGE;
+          return kIllegalSwitch;
+        }
+        run.options |= OPT_USAGE;
+        break;
+      default:
+        report_error(run.diagnostics, strprintf("Illegal program option: %s\n\n", argument));
+        run.options |= OPT_USAGE;
+        return kIllegalSwitch;
+    }
+  }
+  if (!patterns.empty()) return static_cast<int>(patterns.size());
+  return (run.options & OPT_USAGE) ? kUsageRequested : kNoInput;
+}
+
+void print_usage(Run& run, const char* program_name) {
+  write_text(run.standard_output,
+             strprintf("%s: %s\n    Version: %s\n\n", program_name, kWhatTitle + 4, DRELK_VERSION));
+  if (run.options & OPT_VERSION_ONLY) return;
+  write_text(run.standard_output,
+             "COMMON block analyzer: Searches object files for COMMON block inconsistencies\n\n"
+             "usage:  drelk [switches] input-files\n"
+             "    -e[file] Direct internal errors to a specified file (default: stderr)\n"
+             "    -o[file] Output to a specified file (default: stdout)\n"
+             "    -p       Only display COMMON block problems (default: display all COMMON "
+             "block information)\n"
+             "    -s       Recurse over subdirectories\n"
+             "    -v       Display version information\n"
+             "    -?       Displays this message\n");
+}
+
+}  // namespace drelk

@@ -1,0 +1,115 @@
+// COFF record layouts as the PE/COFF format documentation gives them: little-endian
+// fields at fixed offsets, decoded with explicit loads, never by casting a buffer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace drelk::coff {
+
+inline uint16_t load_u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t load_u32(const uint8_t* p) {
+  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+inline int16_t load_i16(const uint8_t* p) { return static_cast<int16_t>(load_u16(p)); }
+
+// IMAGE_FILE_HEADER
+inline constexpr size_t kFileHeaderSize = 20;
+inline constexpr size_t kFileHeaderMachine = 0;
+inline constexpr size_t kFileHeaderNumberOfSections = 2;
+inline constexpr size_t kFileHeaderTimeDateStamp = 4;
+inline constexpr size_t kFileHeaderPointerToSymbolTable = 8;
+inline constexpr size_t kFileHeaderNumberOfSymbols = 12;
+inline constexpr size_t kFileHeaderSizeOfOptionalHeader = 16;
+inline constexpr size_t kFileHeaderCharacteristics = 18;
+static_assert(kFileHeaderCharacteristics + 2 == kFileHeaderSize);
+
+inline constexpr uint16_t IMAGE_FILE_MACHINE_UNKNOWN = 0;
+inline constexpr uint16_t IMAGE_FILE_MACHINE_I386 = 0x14C;
+inline constexpr uint16_t IMAGE_FILE_MACHINE_R3000 = 0x162;
+inline constexpr uint16_t IMAGE_FILE_MACHINE_R4000 = 0x166;
+inline constexpr uint16_t IMAGE_FILE_MACHINE_R10000 = 0x168;
+inline constexpr uint16_t IMAGE_FILE_MACHINE_ALPHA = 0x184;
+inline constexpr uint16_t IMAGE_FILE_MACHINE_ALPHA_OLD = 0x183;
+inline constexpr uint16_t IMAGE_FILE_MACHINE_POWERPC = 0x1F0;
+inline constexpr uint16_t IMAGE_FILE_MACHINE_ARMNT = 0x1C4;
+inline constexpr uint16_t IMAGE_FILE_MACHINE_AMD64 = 0x8664;
+inline constexpr uint16_t IMAGE_FILE_MACHINE_ARM64 = 0xAA64;
+inline constexpr uint16_t IMAGE_FILE_MACHINE_ARM64EC = 0xA641;
+
+// Cross-compilers write this fixed value instead of a build time.
+inline constexpr uint32_t kReproducibleTimeStamp = 0x01020304;
+
+// Optional header: the two sizes an object may carry, and the Subsystem field of the
+// 224-byte (PE32) form.
+inline constexpr uint16_t kOptionalHeaderSizeSmall = 28;
+inline constexpr uint16_t kOptionalHeaderSizePe32 = 224;
+inline constexpr size_t kOptionalHeaderSubsystem = 68;
+
+inline constexpr uint16_t IMAGE_SUBSYSTEM_UNKNOWN = 0;
+inline constexpr uint16_t IMAGE_SUBSYSTEM_NATIVE = 1;
+inline constexpr uint16_t IMAGE_SUBSYSTEM_WINDOWS_GUI = 2;
+inline constexpr uint16_t IMAGE_SUBSYSTEM_WINDOWS_CUI = 3;
+inline constexpr uint16_t IMAGE_SUBSYSTEM_OS2_CUI = 5;
+inline constexpr uint16_t IMAGE_SUBSYSTEM_POSIX_CUI = 7;
+
+// IMAGE_SECTION_HEADER
+inline constexpr size_t kSectionHeaderSize = 40;
+inline constexpr size_t kSectionSizeOfRawData = 16;
+inline constexpr size_t kSectionPointerToRawData = 20;
+inline constexpr size_t kSectionPointerToRelocations = 24;
+inline constexpr size_t kSectionPointerToLinenumbers = 28;
+inline constexpr size_t kSectionNumberOfRelocations = 32;
+inline constexpr size_t kSectionNumberOfLinenumbers = 34;
+inline constexpr size_t kSectionCharacteristics = 36;
+static_assert(kSectionCharacteristics + 4 == kSectionHeaderSize);
+
+inline constexpr uint32_t kRelocationEntrySize = 10;  // IMAGE_RELOCATION
+inline constexpr uint32_t kLineNumberEntrySize = 6;   // IMAGE_LINENUMBER
+
+// IMAGE_SYMBOL, and the auxiliary records that follow a symbol, of the same size.
+inline constexpr size_t kSymbolSize = 18;
+inline constexpr size_t kSymbolName = 0;
+inline constexpr size_t kSymbolNameLength = 8;
+inline constexpr size_t kSymbolNameOffset = 4;  // u32 string table offset of a long name
+inline constexpr size_t kSymbolValue = 8;
+inline constexpr size_t kSymbolSectionNumber = 12;
+inline constexpr size_t kSymbolType = 14;
+inline constexpr size_t kSymbolStorageClass = 16;
+inline constexpr size_t kSymbolNumberOfAuxSymbols = 17;
+static_assert(kSymbolNumberOfAuxSymbols + 1 == kSymbolSize);
+
+inline constexpr int16_t IMAGE_SYM_UNDEFINED = 0;
+inline constexpr int16_t IMAGE_SYM_DEBUG = -2;
+inline constexpr uint16_t IMAGE_SYM_DTYPE_FUNCTION = 0x20;
+inline constexpr uint16_t kComplexTypeMask = 0x30;
+inline constexpr uint8_t IMAGE_SYM_CLASS_EXTERNAL = 2;
+inline constexpr uint8_t IMAGE_SYM_CLASS_WEAK_EXTERNAL = 105;
+
+// String table: a u32 size that counts itself, then NUL-terminated names.
+inline constexpr uint32_t kStringTableSizeField = 4;
+
+// Archive ("!<arch>\n") layout.
+inline constexpr char kArchiveMagic[] = "!<arch>\n";
+inline constexpr size_t kArchiveMagicSize = 8;
+inline constexpr size_t kArchiveMemberHeaderSize = 60;
+inline constexpr size_t kArchiveMemberName = 0;
+inline constexpr size_t kArchiveMemberNameSize = 16;
+inline constexpr size_t kArchiveMemberSize = 48;
+inline constexpr size_t kArchiveMemberSizeSize = 10;
+static_assert(kArchiveMemberSize + kArchiveMemberSizeSize + 2 == kArchiveMemberHeaderSize);
+
+// Executable signatures at offset 0, read as a little-endian word.
+inline constexpr uint32_t kDosSignature = 0x5A4D;        // "MZ"
+inline constexpr uint32_t kNeSignature = 0x454E;         // "NE"
+inline constexpr uint32_t kLeSignature = 0x454C;         // "LE"
+inline constexpr uint32_t kPeSignature = 0x00004550;     // "PE\0\0"
+
+// An import object header or an extended ("bigobj") object header starts with
+// Sig1 = IMAGE_FILE_MACHINE_UNKNOWN, Sig2 = 0xFFFF and a u16 version.
+inline constexpr uint16_t kImportObjectSig2 = 0xFFFF;
+inline constexpr size_t kImportObjectVersion = 4;
+inline constexpr uint16_t kBigObjectMinimumVersion = 2;
+
+}  // namespace drelk::coff

@@ -1,0 +1,185 @@
+// Section layout checks: no two of the stretches of the file that sections own (raw
+// data, relocations, line numbers) may share a byte.
+#include <algorithm>
+#include <array>
+
+#include "objreader/coff.h"
+#include "objreader/objreader.h"
+#include "platform/strprintf.h"
+
+namespace drelk {
+namespace {
+
+enum StretchKind { kRawData = 0, kRelocations = 1, kLineNumbers = 2 };
+
+struct Stretch {
+  uint32_t start = 0;
+  uint32_t length = 0;
+};
+
+// The nine tests in their order, indexed by [kind of section i][kind of section j].
+constexpr std::array<std::array<const char*, 3>, 3> kOverlapMessages = {{
+    {"Object Format Error: Raw data overlap between sections %x and %x\n",
+     "Object Format Error: Section %x raw data overlaps section %x relocations\n",
+     "Object Format Error: Section %x raw data overlaps section %x line numbers\n"},
+    {"Object Format Error: Section %x relocations overlap section %x raw data\n",
+     "Object Format Error: Relocations overlap for sections %x and %x\n",
+     "Object Format Error: Section %x relocations overlap section %x line numbers\n"},
+    {"Object Format Error: Section %x line numbers overlap section %x raw data\n",
+     "Object Format Error: Section %x line numbers overlap section %x relocations\n",
+     "Object Format Error: Line numbers overlap for sections %x and %x\n"},
+}};
+
+Stretch section_stretch(const ObjectTables& tables, uint32_t section, int kind) {
+  const uint8_t* header = tables.section_table.data() + section * coff::kSectionHeaderSize;
+  switch (kind) {
+    case kRawData:
+      return {coff::load_u32(header + coff::kSectionPointerToRawData),
+              coff::load_u32(header + coff::kSectionSizeOfRawData)};
+    case kRelocations:
+      return {coff::load_u32(header + coff::kSectionPointerToRelocations),
+              coff::load_u16(header + coff::kSectionNumberOfRelocations) *
+                  coff::kRelocationEntrySize};
+    default:
+      return {coff::load_u32(header + coff::kSectionPointerToLinenumbers),
+              coff::load_u16(header + coff::kSectionNumberOfLinenumbers) *
+                  coff::kLineNumberEntrySize};
+  }
+}
+
+bool takes_part(const Stretch& s) { return s.start != 0 && s.length != 0; }
+
+// The last byte of a stretch, wrapping at the top of the 32-bit range as offsets do.
+uint32_t stretch_end(const Stretch& s) { return s.start + s.length - 1; }
+
+bool wraps(const Stretch& s) { return stretch_end(s) < s.start; }
+
+struct Indexed {
+  uint32_t start;
+  uint32_t end;
+  uint32_t section;
+  int kind;
+};
+
+// Stretches that do not wrap, sorted by start, with a tree of the greatest end under
+// each node: every stretch meeting a query stretch is found in time that grows with the
+// number found.
+class StretchIndex {
+ public:
+  explicit StretchIndex(std::vector<Indexed> stretches) : items_(std::move(stretches)) {
+    std::sort(items_.begin(), items_.end(),
+              [](const Indexed& a, const Indexed& b) { return a.start < b.start; });
+    size_ = 1;
+    while (size_ < items_.size()) size_ *= 2;
+    max_end_.assign(2 * size_, 0);
+    for (size_t i = 0; i < items_.size(); ++i) max_end_[size_ + i] = items_[i].end;
+    for (size_t i = size_ - 1; i >= 1; --i) {
+      max_end_[i] = std::max(max_end_[2 * i], max_end_[2 * i + 1]);
+    }
+  }
+
+  // Calls visit for every indexed stretch [s, e] with s <= query_end and e >= query_start.
+  template <typename Visit>
+  void find_meeting(uint32_t query_start, uint32_t query_end, Visit visit) const {
+    if (items_.empty()) return;
+    const size_t limit =
+        std::upper_bound(items_.begin(), items_.end(), query_end,
+                         [](uint32_t value, const Indexed& item) { return value < item.start; }) -
+        items_.begin();
+    descend(1, 0, size_, limit, query_start, visit);
+  }
+
+ private:
+  template <typename Visit>
+  void descend(size_t node, size_t low, size_t high, size_t limit, uint32_t query_start,
+               Visit& visit) const {
+    if (low >= limit || max_end_[node] < query_start) return;
+    if (high - low == 1) {
+      if (low < items_.size()) visit(items_[low]);
+      return;
+    }
+    const size_t middle = (low + high) / 2;
+    descend(2 * node, low, middle, limit, query_start, visit);
+    descend(2 * node + 1, middle, high, limit, query_start, visit);
+  }
+
+  std::vector<Indexed> items_;
+  std::vector<uint32_t> max_end_;
+  size_t size_ = 1;
+};
+
+}  // namespace
+
+int ranges_overlap(uint32_t start1, uint32_t length1, uint32_t start2, uint32_t length2) {
+  if (start1 == 0 || length1 == 0 || start2 == 0 || length2 == 0) return 0;
+  const uint32_t end1 = start1 + length1 - 1;
+  const uint32_t end2 = start2 + length2 - 1;
+  if (start2 <= start1 && start1 <= end2) return 1;
+  if (start2 <= end1 && end1 <= end2) return 1;
+  if (start1 <= start2 && end2 <= end1) return 1;
+  return 0;
+}
+
+void check_section_overlaps(Analysis& analysis, uint32_t i, uint32_t j) {
+  for (int kind_i = 0; kind_i < 3; ++kind_i) {
+    const Stretch a = section_stretch(analysis.tables, i, kind_i);
+    for (int kind_j = 0; kind_j < 3; ++kind_j) {
+      const Stretch b = section_stretch(analysis.tables, j, kind_j);
+      if (ranges_overlap(a.start, a.length, b.start, b.length)) {
+        report_error(analysis.diagnostics, strprintf(kOverlapMessages[kind_i][kind_j], i, j));
+      }
+    }
+  }
+}
+
+void check_all_section_overlaps(Analysis& analysis) {
+  const uint32_t sections = analysis.tables.number_of_sections;
+  if (sections < 2) return;
+  // For stretches that do not wrap, the three overlap rules say exactly that the two
+  // stretches share a byte, which the index answers. A wrapping stretch is compared with
+  // every other one by the rules themselves.
+  std::vector<Indexed> plain;
+  std::vector<Indexed> wrapping;
+  for (uint32_t section = 1; section <= sections; ++section) {
+    for (int kind = 0; kind < 3; ++kind) {
+      const Stretch s = section_stretch(analysis.tables, section, kind);
+      if (!takes_part(s)) continue;
+      (wraps(s) ? wrapping : plain).push_back(Indexed{s.start, stretch_end(s), section, kind});
+    }
+  }
+  if (plain.size() + wrapping.size() < 2) return;
+  const StretchIndex index(plain);
+
+  // Sections with a stretch of their own are visited in order; for each, the sections
+  // after it that share a byte with it are tested pair by pair, in the order an
+  // exhaustive walk over all pairs would report them.
+  std::vector<uint32_t> partners;
+  std::vector<Indexed> by_section = plain;
+  by_section.insert(by_section.end(), wrapping.begin(), wrapping.end());
+  std::stable_sort(by_section.begin(), by_section.end(),
+                   [](const Indexed& a, const Indexed& b) { return a.section < b.section; });
+  for (size_t at = 0; at < by_section.size();) {
+    const uint32_t i = by_section[at].section;
+    partners.clear();
+    for (; at < by_section.size() && by_section[at].section == i; ++at) {
+      const Indexed& mine = by_section[at];
+      if (mine.end < mine.start) {
+        for (const Indexed& other : by_section) {
+          if (other.section > i) partners.push_back(other.section);
+        }
+      } else {
+        index.find_meeting(mine.start, mine.end, [&](const Indexed& other) {
+          if (other.section > i) partners.push_back(other.section);
+        });
+        for (const Indexed& other : wrapping) {
+          if (other.section > i) partners.push_back(other.section);
+        }
+      }
+    }
+    std::sort(partners.begin(), partners.end());
+    partners.erase(std::unique(partners.begin(), partners.end()), partners.end());
+    for (const uint32_t j : partners) check_section_overlaps(analysis, i, j);
+  }
+}
+
+}  // namespace drelk

@@ -1,0 +1,61 @@
+// Directory search, file opening and path handling: the only code that asks the
+// operating system about files. Paths are kept as the user and the search composed
+// them; `native_path` turns them into what the file system takes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/input_stream.h"
+
+namespace drelk {
+
+struct DirEntry {
+  std::string name;
+  bool is_directory = false;
+};
+
+// Searches `pattern`, a path whose last component may hold the wildcards '*' (any run
+// of characters) and '?' (any single character), matched without regard to case;
+// "*.*" matches every name, names without a dot included. Fills `entries` with every
+// match, "." and ".." included when they match. Returns false when the search found no
+// entry at all (a missing directory included).
+bool find_files(const std::string& pattern, std::vector<DirEntry>& entries);
+
+// Opens a regular file for binary reading. Anything else (a directory, a FIFO, a device,
+// a dangling link) is refused without being opened for reading.
+bool open_input_file(const std::string& path, InputStream& stream);
+
+// Identity of a directory (device and inode on POSIX), used to stop a recursive search
+// from entering a directory it is already inside.
+struct DirectoryIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator==(const DirectoryIdentity&) const = default;
+};
+bool directory_identity(const std::string& path, DirectoryIdentity& identity);
+
+// The path as the file system takes it: on POSIX '\' becomes '/'.
+std::string native_path(const std::string& path);
+
+// The four components of a path, split as the Windows runtime's _splitpath does:
+// the drive (two characters, when the second is ':'), the directory (up to and including
+// the last '\' or '/'), the extension (from the last '.' of the rest) and the file name.
+// Components are never cut, however long.
+struct PathParts {
+  std::string drive;
+  std::string directory;
+  std::string file_name;
+  std::string extension;
+};
+PathParts split_path(const std::string& path);
+
+// Wildcard matching as the directory search applies it (see find_files).
+bool wildcard_match(const std::string& pattern, const std::string& name);
+
+// Orders names as NTFS returns them: bytes compared with 'a'..'z' folded to 'A'..'Z',
+// ties broken by plain byte order. True when `a` sorts before `b`.
+bool directory_order_less(const std::string& a, const std::string& b);
+
+}  // namespace drelk

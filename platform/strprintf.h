@@ -1,0 +1,18 @@
+// Formatting helpers that measure before they write: a message is composed whole,
+// however long the path or name it carries, and never cut by a fixed buffer.
+#pragma once
+
+#include <string>
+
+namespace drelk {
+
+#if defined(__GNUC__)
+#define DRELK_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define DRELK_PRINTF(fmt, args)
+#endif
+
+// Returns the text printf would write for `format` and its arguments.
+std::string strprintf(const char* format, ...) DRELK_PRINTF(1, 2);
+
+}  // namespace drelk
