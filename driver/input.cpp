@@ -9,7 +9,9 @@
 namespace drelk {
 namespace {
 
-bool is_dot_entry(const std::string& name) { return name == "." || name == ".."; }
+bool is_dot_entry(const std::string& name) {
+  return name == "." || name == "..";
+}
 
 // Opens, records and analyses one file the search found. False when its entry could not
 // be made, which ends the pattern.

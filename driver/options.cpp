@@ -8,7 +8,9 @@
 namespace drelk {
 namespace {
 
-bool is_switch(const char* argument) { return argument[0] == '-' || argument[0] == '/'; }
+bool is_switch(const char* argument) {
+  return argument[0] == '-' || argument[0] == '/';
+}
 
 char switch_letter(const char* argument) {
   const char c = argument[1];

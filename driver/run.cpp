@@ -62,8 +62,7 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
     const std::string name = switch_file_name(argc, argv, 'o');
     std::FILE* file = open_text_file_for_writing(name);
     if (file == nullptr) {
-      report_error(run.diagnostics,
-                   strprintf("Error opening output file \"%s\".\n", name.c_str()));
+      report_error(run.diagnostics, strprintf("Error opening output file \"%s\".\n", name.c_str()));
       return kExitFailure;
     }
     run.output_stream = file_text_stream(file);

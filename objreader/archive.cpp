@@ -35,8 +35,8 @@ void make_member_entry_for(Analysis& analysis, const ObjectEntry& library, const
                        static_cast<const uint8_t*>(slash) - header);
     // The name is shown as a C string: it ends at the first NUL.
     member_name.resize(std::strlen(member_name.c_str()));
-    member = make_member_entry(analysis.registry, strprintf("%s (%s)", library.path.c_str(),
-                                                            member_name.c_str()),
+    member = make_member_entry(analysis.registry,
+                               strprintf("%s (%s)", library.path.c_str(), member_name.c_str()),
                                strprintf("%s (%s)", library.name.c_str(), member_name.c_str()));
   } else {
     member = make_member_entry(analysis.registry,
@@ -94,7 +94,8 @@ int walk_linker_member_offsets(Analysis& analysis, InputStream& stream,
   // A damaged count can claim 2^32 - 1 members: the offsets are read one at a time and
   // the array holds no more than the file can back.
   std::vector<uint32_t> offsets;
-  offsets.reserve(static_cast<size_t>(std::min<uint64_t>(member_count, stream_remaining(stream) / 4)));
+  offsets.reserve(
+      static_cast<size_t>(std::min<uint64_t>(member_count, stream_remaining(stream) / 4)));
   for (uint32_t i = 0; i < member_count; ++i) {
     if (read_checked(analysis, stream, 4, word, kLabel) == 0) {
       report_error(analysis.diagnostics, "Error reading library members");
@@ -157,7 +158,20 @@ int walk_members_in_order(Analysis& analysis, InputStream& stream, const ObjectE
   }
 }
 
+// True when the member header at the stream's position is a linker member's; the
+// position is kept.
+bool at_linker_member(InputStream& stream) {
+  uint8_t name[kArchiveMemberNameSize] = {};
+  const uint32_t start = stream.position;
+  const size_t got = stream.error ? 0 : stream_read(stream, name, sizeof name);
+  stream_seek(stream, start);
+  return got == sizeof name && is_linker_member_name(name);
+}
+
 int walk_library(Analysis& analysis, InputStream& stream, const ObjectEntry& library) {
+  // An archive written without a symbol index starts with its first object.
+  if (!at_linker_member(stream)) return walk_members_in_order(analysis, stream, library);
+
   skip_forward(stream, kArchiveMemberHeaderSize);
   uint8_t word[4] = {};
   if (read_checked(analysis, stream, 4, word, kLabel) == 0) {
@@ -182,13 +196,7 @@ int walk_library(Analysis& analysis, InputStream& stream, const ObjectEntry& lib
 
   // Only some archive writers put a second linker member here; without one, the members
   // are walked in file order.
-  uint8_t name[kArchiveMemberNameSize] = {};
-  const uint32_t second_member = stream.position;
-  const size_t got = stream_read(stream, name, sizeof name);
-  stream_seek(stream, second_member);
-  if (got == sizeof name && is_linker_member_name(name)) {
-    return walk_linker_member_offsets(analysis, stream, library);
-  }
+  if (at_linker_member(stream)) return walk_linker_member_offsets(analysis, stream, library);
   return walk_members_in_order(analysis, stream, library);
 }
 
@@ -213,7 +221,9 @@ size_t read_checked(Analysis& analysis, InputStream& stream, size_t count, void*
   return got == count && !stream.error ? count : 0;
 }
 
-bool seek_to(InputStream& stream, uint32_t offset) { return stream_seek(stream, offset); }
+bool seek_to(InputStream& stream, uint32_t offset) {
+  return stream_seek(stream, offset);
+}
 
 uint32_t swap_bytes32(uint32_t value) {
   return (value >> 24) | ((value >> 8) & 0xFF00) | ((value << 8) & 0xFF0000) | (value << 24);
@@ -257,7 +267,7 @@ int analyze_file(Analysis& analysis, InputStream& stream, const ObjectEntry& ent
       return kAnalysisFailed;
     }
     return analyze_object(analysis, stream, entry, 0) == kAnalysisFailed ? kAnalysisFailed
-                                                                          : kAnalysisOk;
+                                                                         : kAnalysisOk;
   }
   return walk_library(analysis, stream, entry);
 }

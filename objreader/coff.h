@@ -8,11 +8,15 @@
 
 namespace drelk::coff {
 
-inline uint16_t load_u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint16_t load_u16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 inline uint32_t load_u32(const uint8_t* p) {
   return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
-inline int16_t load_i16(const uint8_t* p) { return static_cast<int16_t>(load_u16(p)); }
+inline int16_t load_i16(const uint8_t* p) {
+  return static_cast<int16_t>(load_u16(p));
+}
 
 // IMAGE_FILE_HEADER
 inline constexpr size_t kFileHeaderSize = 20;
@@ -101,10 +105,10 @@ inline constexpr size_t kArchiveMemberSizeSize = 10;
 static_assert(kArchiveMemberSize + kArchiveMemberSizeSize + 2 == kArchiveMemberHeaderSize);
 
 // Executable signatures at offset 0, read as a little-endian word.
-inline constexpr uint32_t kDosSignature = 0x5A4D;        // "MZ"
-inline constexpr uint32_t kNeSignature = 0x454E;         // "NE"
-inline constexpr uint32_t kLeSignature = 0x454C;         // "LE"
-inline constexpr uint32_t kPeSignature = 0x00004550;     // "PE\0\0"
+inline constexpr uint32_t kDosSignature = 0x5A4D;     // "MZ"
+inline constexpr uint32_t kNeSignature = 0x454E;      // "NE"
+inline constexpr uint32_t kLeSignature = 0x454C;      // "LE"
+inline constexpr uint32_t kPeSignature = 0x00004550;  // "PE\0\0"
 
 // An import object header or an extended ("bigobj") object header starts with
 // Sig1 = IMAGE_FILE_MACHINE_UNKNOWN, Sig2 = 0xFFFF and a u16 version.

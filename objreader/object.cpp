@@ -102,8 +102,9 @@ void read_string_table(Analysis& analysis, InputStream& stream, uint32_t base) {
   const uint32_t position = base + tables.pointer_to_symbol_table +
                             static_cast<uint32_t>(coff::kSymbolSize) * tables.number_of_symbols;
   if (!seek_to(stream, position)) {
-    report_error(analysis.diagnostics,
-                 strprintf("Error seeking to start of string table at file address %x\n", position));
+    report_error(
+        analysis.diagnostics,
+        strprintf("Error seeking to start of string table at file address %x\n", position));
     return;
   }
   uint8_t field[coff::kStringTableSizeField] = {};
@@ -247,9 +248,10 @@ int analyze_object(Analysis& analysis, InputStream& stream, const ObjectEntry& e
       case TableRead::kOk:
         break;
       case TableRead::kNoMemory:
-        report_error(analysis.diagnostics,
-                     strprintf("\nError: Unable to allocate %llu byte buffer to hold symbol table\n",
-                               static_cast<unsigned long long>(bytes)));
+        report_error(
+            analysis.diagnostics,
+            strprintf("\nError: Unable to allocate %llu byte buffer to hold symbol table\n",
+                      static_cast<unsigned long long>(bytes)));
         return kAnalysisFailed;
       case TableRead::kFailed:
         report_error(analysis.diagnostics, "Error reading symbol table\n");

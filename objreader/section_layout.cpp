@@ -37,22 +37,28 @@ Stretch section_stretch(const ObjectTables& tables, uint32_t section, int kind) 
       return {coff::load_u32(header + coff::kSectionPointerToRawData),
               coff::load_u32(header + coff::kSectionSizeOfRawData)};
     case kRelocations:
-      return {coff::load_u32(header + coff::kSectionPointerToRelocations),
-              coff::load_u16(header + coff::kSectionNumberOfRelocations) *
-                  coff::kRelocationEntrySize};
+      return {
+          coff::load_u32(header + coff::kSectionPointerToRelocations),
+          coff::load_u16(header + coff::kSectionNumberOfRelocations) * coff::kRelocationEntrySize};
     default:
-      return {coff::load_u32(header + coff::kSectionPointerToLinenumbers),
-              coff::load_u16(header + coff::kSectionNumberOfLinenumbers) *
-                  coff::kLineNumberEntrySize};
+      return {
+          coff::load_u32(header + coff::kSectionPointerToLinenumbers),
+          coff::load_u16(header + coff::kSectionNumberOfLinenumbers) * coff::kLineNumberEntrySize};
   }
 }
 
-bool takes_part(const Stretch& s) { return s.start != 0 && s.length != 0; }
+bool takes_part(const Stretch& s) {
+  return s.start != 0 && s.length != 0;
+}
 
 // The last byte of a stretch, wrapping at the top of the 32-bit range as offsets do.
-uint32_t stretch_end(const Stretch& s) { return s.start + s.length - 1; }
+uint32_t stretch_end(const Stretch& s) {
+  return s.start + s.length - 1;
+}
 
-bool wraps(const Stretch& s) { return stretch_end(s) < s.start; }
+bool wraps(const Stretch& s) {
+  return stretch_end(s) < s.start;
+}
 
 struct Indexed {
   uint32_t start;

@@ -60,8 +60,8 @@ bool resolve_name(Analysis& analysis, const Symbol& symbol, std::string_view& na
   if (has_short_name(symbol)) {
     const char* text = reinterpret_cast<const char*>(symbol.record + coff::kSymbolName);
     const void* nul = std::memchr(text, 0, coff::kSymbolNameLength);
-    name = std::string_view(
-        text, nul ? static_cast<const char*>(nul) - text : coff::kSymbolNameLength);
+    name = std::string_view(text,
+                            nul ? static_cast<const char*>(nul) - text : coff::kSymbolNameLength);
     return true;
   }
   const uint32_t offset = coff::load_u32(symbol.record + coff::kSymbolNameOffset);

@@ -21,13 +21,13 @@ namespace drelk {
 inline constexpr uint32_t kMaxStreamPosition = 0x7FFFFFFF;
 
 struct InputStream {
-  std::FILE* file = nullptr;              // file backing, owned
-  const uint8_t* memory = nullptr;        // or memory backing, not owned
-  uint64_t size = 0;                      // bytes available when the stream was opened
-  uint32_t position = 0;                  // always <= kMaxStreamPosition
-  bool error = false;                     // sticky error indicator
-  bool end_of_file = false;               // cleared by every seek
-  std::vector<uint8_t> cache;             // read cache of the file backing
+  std::FILE* file = nullptr;        // file backing, owned
+  const uint8_t* memory = nullptr;  // or memory backing, not owned
+  uint64_t size = 0;                // bytes available when the stream was opened
+  uint32_t position = 0;            // always <= kMaxStreamPosition
+  bool error = false;               // sticky error indicator
+  bool end_of_file = false;         // cleared by every seek
+  std::vector<uint8_t> cache;       // read cache of the file backing
   uint64_t cache_start = 0;
 };
 

@@ -1,14 +1,18 @@
 // Path splitting, wildcard matching and directory order: the same on every platform.
-#include "platform/file_system.h"
-
 #include <cstring>
+
+#include "platform/file_system.h"
 
 namespace drelk {
 namespace {
 
-bool is_separator(char c) { return c == '\\' || c == '/'; }
+bool is_separator(char c) {
+  return c == '\\' || c == '/';
+}
 
-unsigned char fold(unsigned char c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c; }
+unsigned char fold(unsigned char c) {
+  return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c;
+}
 
 // True when `name[n..]` matches `pattern[p..]`. Iterative, with backtracking to the last
 // '*' only, so that a hostile pattern cannot make the match exponential.

@@ -13,8 +13,12 @@ struct TextStream {
   std::string* memory = nullptr;  // text collected in memory
 };
 
-inline TextStream file_text_stream(std::FILE* file) { return TextStream{file, nullptr}; }
-inline TextStream memory_text_stream(std::string& text) { return TextStream{nullptr, &text}; }
+inline TextStream file_text_stream(std::FILE* file) {
+  return TextStream{file, nullptr};
+}
+inline TextStream memory_text_stream(std::string& text) {
+  return TextStream{nullptr, &text};
+}
 
 // Writes the bytes as they are; on a text-mode stream the runtime writes each line feed
 // as the platform's line end. A failed write is not reported: the report has no failure

@@ -179,8 +179,9 @@ std::vector<const CommonBlock*> sorted_blocks(const Registry& registry) {
 
 std::vector<ProcedureEntry> sorted_procedures(const Registry& registry) {
   std::vector<ProcedureEntry> procedures = registry.procedures;
-  std::stable_sort(procedures.begin(), procedures.end(),
-                   [](const ProcedureEntry& a, const ProcedureEntry& b) { return a.name < b.name; });
+  std::stable_sort(
+      procedures.begin(), procedures.end(),
+      [](const ProcedureEntry& a, const ProcedureEntry& b) { return a.name < b.name; });
   return procedures;
 }
 

@@ -78,10 +78,15 @@ void report_common_blocks(const Registry& registry, int error_count, bool proble
       out.text("\n");
     }
     if (!block->consistent) {
-      out.text("Drelk Error: Common Block ").text(block->name).text(" is declared with different sizes\n");
+      out.text("Drelk Error: Common Block ")
+          .text(block->name)
+          .text(" is declared with different sizes\n");
       if (problems_only) {
         for (const BlockReference* reference : references) {
-          out.number(reference->size, 15).text(" bytes in ").text(reference->object->path).text("\n");
+          out.number(reference->size, 15)
+              .text(" bytes in ")
+              .text(reference->object->path)
+              .text("\n");
         }
       }
       out.text("\n");

@@ -1,0 +1,193 @@
+// The command line: switches, the banner and usage text, the -e and -o streams, and the
+// exit status that a script sees.
+#include "tests/e2e/e2e.h"
+
+namespace drelk::test {
+namespace {
+
+const std::string kBanner =
+    "drelk: Drelk COMMON Block Checker 1.0.0\n"
+    "    Version: 1.0.0\n"
+    "\n";
+
+const std::string kUsage =
+    kBanner +
+    "COMMON block analyzer: Searches object files for COMMON block inconsistencies\n"
+    "\n"
+    "usage:  drelk [switches] input-files\n"
+    "    -e[file] Direct internal errors to a specified file (default: stderr)\n"
+    "    -o[file] Output to a specified file (default: stdout)\n"
+    "    -p       Only display COMMON block problems (default: display all COMMON block "
+    "information)\n"
+    "    -s       Recurse over subdirectories\n"
+    "    -v       Display version information\n"
+    "    -?       Displays this message\n";
+
+const std::string kNoInput = "Drelk: Error: No input file specified.\n\n\n";
+
+using CommandLine = DrelkRun;
+
+TEST_F(CommandLine, NoArgumentsIsAnErrorWithThreeLineFeeds) {
+  const ProgramResult r = drelk({});
+  EXPECT_EQ(r.standard_output, "");
+  EXPECT_EQ(r.standard_error, kNoInput);
+  EXPECT_EQ(r.exit_status, 255);
+}
+
+TEST_F(CommandLine, VersionPrintsTheBannerAloneAndSucceeds) {
+  for (const char* argument : {"-v", "/v", "-V", "-verbose"}) {
+    const ProgramResult r = drelk({argument});
+    EXPECT_EQ(r.standard_output, kBanner) << argument;
+    EXPECT_EQ(r.standard_error, "") << argument;
+    EXPECT_EQ(r.exit_status, 0) << argument;
+  }
+}
+
+TEST_F(CommandLine, BannerShowsTheProgramNameAsInvoked) {
+  const ProgramResult r = drelk_as("./bin/drelk", {"-v"});
+  EXPECT_EQ(r.standard_output,
+            "./bin/drelk: Drelk COMMON Block Checker 1.0.0\n"
+            "    Version: 1.0.0\n\n");
+}
+
+TEST_F(CommandLine, HelpSwitchesPrintUsageAndReadNoInput) {
+  dir.write("file.obj", std::string("not an object"));
+  for (const char* argument : {"-?", "/?", "-h", "-H", "-help", "/help"}) {
+    const ProgramResult r = drelk({argument, "file.obj"});
+    EXPECT_EQ(r.standard_output, kUsage) << argument;
+    EXPECT_EQ(r.standard_error, "") << argument;
+    EXPECT_EQ(r.exit_status, 0) << argument;
+  }
+}
+
+TEST_F(CommandLine, VersionAndHelpTogetherPrintTheBannerAlone) {
+  EXPECT_EQ(drelk({"-?", "-v"}).standard_output, kBanner);
+  EXPECT_EQ(drelk({"-v", "-?"}).standard_output, kBanner);
+}
+
+TEST_F(CommandLine, IllegalSwitchPrintsUsageAndFails) {
+  dir.write("file.obj", std::string("not an object"));
+  const ProgramResult r = drelk({"-x", "file.obj"});
+  EXPECT_EQ(r.standard_error, "Drelk: Illegal program option: -x\n\n\n");
+  EXPECT_EQ(r.standard_output, kUsage);
+  EXPECT_EQ(r.exit_status, 255);
+}
+
+TEST_F(CommandLine, IllegalSwitchEndsTheScanAtOnce) {
+  const ProgramResult version_first = drelk({"-v", "-x"});
+  EXPECT_EQ(version_first.standard_error, "Drelk: Illegal program option: -x\n\n\n");
+  EXPECT_EQ(version_first.standard_output, kBanner);
+  EXPECT_EQ(version_first.exit_status, 255);
+
+  const ProgramResult version_after = drelk({"-x", "-v"});
+  EXPECT_EQ(version_after.standard_output, kUsage);
+  EXPECT_EQ(version_after.exit_status, 255);
+}
+
+TEST_F(CommandLine, HelpWithExtraLettersIsAnIllegalOption) {
+  for (const char* argument : {"-hx", "-HELP", "-helpme"}) {
+    const ProgramResult r = drelk({argument});
+    EXPECT_EQ(r.standard_error, "Drelk: Illegal option " + std::string(argument) + "\n\n\n");
+    EXPECT_EQ(r.standard_output, kUsage);
+    EXPECT_EQ(r.exit_status, 255);
+  }
+}
+
+TEST_F(CommandLine, LoneSwitchCharactersAreIllegal) {
+  EXPECT_EQ(drelk({"-"}).standard_error, "Drelk: Illegal program option: -\n\n\n");
+  EXPECT_EQ(drelk({"/"}).standard_error, "Drelk: Illegal program option: /\n\n\n");
+}
+
+TEST_F(CommandLine, ArgumentStartingWithSlashIsAlwaysASwitch) {
+  // /dir/x.obj is the switch with the letter d, not a path.
+  const ProgramResult r = drelk({"/dir/x.obj"});
+  EXPECT_EQ(r.standard_error, "Drelk: Illegal program option: /dir/x.obj\n\n\n");
+  EXPECT_EQ(r.exit_status, 255);
+}
+
+TEST_F(CommandLine, SwitchesAloneAreNoInput) {
+  for (const char* argument : {"-p", "-s", "-elog.txt", "-oreport.txt"}) {
+    const ProgramResult r = drelk({argument});
+    EXPECT_EQ(r.standard_error, kNoInput) << argument;
+    EXPECT_EQ(r.exit_status, 255) << argument;
+  }
+  // The streams are set up only once there is input to analyse.
+  EXPECT_FALSE(dir.exists("log.txt"));
+  EXPECT_FALSE(dir.exists("report.txt"));
+}
+
+TEST_F(CommandLine, UsageNeverOpensTheStreamFiles) {
+  const ProgramResult r = drelk({"-elog.txt", "-oreport.txt", "-?", "x.obj"});
+  EXPECT_EQ(r.standard_output, kUsage);
+  EXPECT_FALSE(dir.exists("log.txt"));
+  EXPECT_FALSE(dir.exists("report.txt"));
+}
+
+TEST_F(CommandLine, ErrorFileNameMustFollowTheSwitchDirectly) {
+  const ProgramResult r = drelk({"-e", "x.obj"});
+  EXPECT_EQ(r.standard_error, "Drelk: Error opening error file \"\"\n\n");
+  EXPECT_EQ(r.standard_output, "");
+  EXPECT_EQ(r.exit_status, 255);
+}
+
+TEST_F(CommandLine, OutputFileNameMustFollowTheSwitchDirectly) {
+  const ProgramResult r = drelk({"-o", "x.obj"});
+  EXPECT_EQ(r.standard_error, "Drelk: Error opening output file \"\".\n\n");
+  EXPECT_EQ(r.standard_output, "");
+  EXPECT_EQ(r.exit_status, 255);
+}
+
+TEST_F(CommandLine, DiagnosticsGoToTheFirstErrorFile) {
+  const ProgramResult r = drelk({"-ea.txt", "-eb.txt", "missing.obj"});
+  EXPECT_EQ(r.standard_error, "");
+  EXPECT_EQ(r.exit_status, 255);
+  EXPECT_EQ(dir.read("a.txt"), "Drelk: Can't find file missing.obj\n\n");
+  EXPECT_FALSE(dir.exists("b.txt"));
+}
+
+TEST_F(CommandLine, UpperCaseStreamSwitchesNameTheirFiles) {
+  const ProgramResult r = drelk({"-Elog.txt", "-Oreport.txt", "missing"});
+  EXPECT_EQ(r.standard_error, "");
+  EXPECT_EQ(dir.read("log.txt"), "Drelk: Can't find file missing.obj\n\n");
+  EXPECT_EQ(dir.read("report.txt"), "");
+  EXPECT_EQ(r.exit_status, 255);
+}
+
+TEST_F(CommandLine, ProgramNameIsNeverTakenForAStreamSwitch) {
+  // An absolute program path starts with '/': the output file must still be the one the
+  // -o switch names, not the rest of the program path.
+  dir.write("x.obj", std::string());
+  const ProgramResult r = drelk_as("/opt/tools/drelk", {"-orep.txt", "x.obj"});
+  EXPECT_TRUE(dir.exists("rep.txt"));
+  EXPECT_NE(dir.read("rep.txt").find("Common Block Analysis"), std::string::npos);
+  EXPECT_EQ(r.standard_output, "");
+}
+
+TEST_F(CommandLine, MissingInputIsReportedWithoutAReport) {
+  const ProgramResult r = drelk({"-onone.txt", "missing"});
+  EXPECT_EQ(r.standard_error, "Drelk: Can't find file missing.obj\n\n");
+  EXPECT_EQ(r.exit_status, 255);
+  // No file was opened, so no report: the -o file stays empty.
+  EXPECT_EQ(dir.read("none.txt"), "");
+}
+
+TEST_F(CommandLine, UnwritableOutputFileFails) {
+  dir.make_directory("out");
+  dir.write("x.obj", std::string());
+  const ProgramResult r = drelk({"-oout", "x.obj"});
+  EXPECT_EQ(r.standard_error, "Drelk: Error opening output file \"out\".\n\n");
+  EXPECT_EQ(r.standard_output, "");
+  EXPECT_EQ(r.exit_status, 255);
+}
+
+TEST_F(CommandLine, UnwritableErrorFileFailsOnStandardError) {
+  dir.make_directory("log");
+  dir.write("x.obj", std::string());
+  const ProgramResult r = drelk({"-elog", "-oout.txt", "x.obj"});
+  EXPECT_EQ(r.standard_error, "Drelk: Error opening error file \"log\"\n\n");
+  EXPECT_FALSE(dir.exists("out.txt"));
+  EXPECT_EQ(r.exit_status, 255);
+}
+
+}  // namespace
+}  // namespace drelk::test
