@@ -1,0 +1,276 @@
+// Telling executables, archives and objects apart, and the archive walks.
+#include <gtest/gtest.h>
+
+#include "objreader/objreader.h"
+#include "tests/support/archive_builder.h"
+#include "tests/support/coff_builder.h"
+#include "tests/support/in_memory_run.h"
+
+namespace drelk::test {
+namespace {
+
+std::vector<uint8_t> bytes_of(const std::string& text) {
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+std::vector<uint8_t> declaring(const std::string& block, uint32_t size) {
+  return CoffObject().section(".text", 4).common(block, size).bytes();
+}
+
+// The references of a block as "size path" lines.
+std::vector<std::string> references_of(InMemoryRun& run, const std::string& block) {
+  std::vector<std::string> lines;
+  const CommonBlock* found = find_block(run.registry(), block);
+  if (found == nullptr) return lines;
+  for (const BlockReference* reference : block_references(*found)) {
+    lines.push_back(std::to_string(reference->size) + " " + reference->object->path);
+  }
+  return lines;
+}
+
+TEST(Classification, ExecutableSignaturesAtOffsetZeroAreRefused) {
+  for (const char* signature : {"MZ", "NE", "LE"}) {
+    InMemoryRun run;
+    EXPECT_EQ(run.analyze(bytes_of(std::string(signature) + "rest of it"), "dir/prog.exe"),
+              kAnalysisOk);
+    EXPECT_EQ(run.diagnostics(), "Drelk: The file dir/prog.exe is not an object file.\n");
+  }
+}
+
+TEST(Classification, PortableExecutableSignatureFailsTheFile) {
+  InMemoryRun run;
+  EXPECT_EQ(run.analyze(bytes_of(std::string("PE\0\0rest", 8)), "x.dll"), kAnalysisFailed);
+  EXPECT_EQ(run.diagnostics(), "Drelk: The file x.dll is not an object file.\n");
+}
+
+TEST(Classification, FileShorterThanASignatureIsAShortRead) {
+  InMemoryRun empty;
+  EXPECT_EQ(empty.analyze({}, "dir/empty.obj"), kAnalysisOk);
+  EXPECT_EQ(empty.diagnostics(),
+            "Drelk: DRELK Internal: fread returned 0 bytes (2 expected). [empty.obj]\n"
+            "Drelk: Error reading file signature\n\n");
+  InMemoryRun one;
+  one.analyze({'M'}, "one.obj");
+  EXPECT_EQ(one.diagnostics(),
+            "Drelk: DRELK Internal: fread returned 1 bytes (2 expected). [one.obj]\n"
+            "Drelk: Error reading file signature\n\n");
+}
+
+TEST(Classification, ThreeByteFileFailsTheSecondSignatureRead) {
+  InMemoryRun run;
+  EXPECT_EQ(run.analyze({'a', 'b', 'c'}, "x.obj"), kAnalysisFailed);
+  EXPECT_EQ(run.diagnostics(),
+            "Drelk: DRELK Internal: fread returned 3 bytes (4 expected). [analyze]\n"
+            "Drelk: Error reading file signature\n\n");
+}
+
+TEST(Classification, AnythingElseIsReadAsAnObject) {
+  InMemoryRun run;
+  run.analyze(declaring("_area_", 400), "a.obj");
+  EXPECT_EQ(run.diagnostics(), "");
+  EXPECT_EQ(references_of(run, "_area_"), (std::vector<std::string>{"400 a.obj"}));
+}
+
+TEST(ArchiveWalk, MembersAreNamedByTheirHeaderNames) {
+  const std::vector<uint8_t> library = Archive()
+                                           .member("a.obj", declaring("_x_", 4))
+                                           .member("b.obj", declaring("_x_", 8))
+                                           .symbol("_x_", 0)
+                                           .bytes();
+  InMemoryRun run;
+  EXPECT_EQ(run.analyze(library, "lib/m.lib"), kAnalysisOk);
+  EXPECT_EQ(run.diagnostics(), "");
+  EXPECT_EQ(references_of(run, "_x_"),
+            (std::vector<std::string>{"8 lib/m.lib (b.obj)", "4 lib/m.lib (a.obj)"}));
+  EXPECT_EQ(run.registry().member_entries.back()->name, "m.lib (b.obj)");
+}
+
+TEST(ArchiveWalk, LongMemberNamesShareTheLibraryPath) {
+  const std::vector<uint8_t> library =
+      Archive()
+          .member("a-very-long-member-name.obj", declaring("_x_", 4))
+          .member("another-long-member-name.obj", declaring("_x_", 4))
+          .bytes();
+  InMemoryRun run;
+  run.analyze(library, "m.lib");
+  EXPECT_EQ(references_of(run, "_x_"), (std::vector<std::string>{"4 m.lib (no obj file given)",
+                                                                 "4 m.lib (no obj file given)"}));
+}
+
+TEST(ArchiveWalk, NameBeforeTheFirstSlashKeepsItsBlanks) {
+  const std::vector<uint8_t> library =
+      Archive().member("x.obj", declaring("_x_", 4)).raw_member_name(0, "my obj/").bytes();
+  InMemoryRun run;
+  run.analyze(library, "m.lib");
+  EXPECT_EQ(references_of(run, "_x_"), (std::vector<std::string>{"4 m.lib (my obj)"}));
+}
+
+TEST(ArchiveWalk, LibraryWithoutMembersAnalysesNothing) {
+  InMemoryRun run;
+  EXPECT_EQ(run.analyze(Archive().bytes(), "empty.lib"), kAnalysisOk);
+  EXPECT_EQ(run.diagnostics(), "");
+  EXPECT_TRUE(run.registry().member_entries.empty());
+}
+
+TEST(ArchiveWalk, FirstFailingMemberEndsTheWalk) {
+  const std::vector<uint8_t> bad = CoffObject().optional_header_size_field(96).bytes();
+  const std::vector<uint8_t> library = Archive()
+                                           .member("a.obj", declaring("_a_", 4))
+                                           .member("bad.obj", bad)
+                                           .member("c.obj", declaring("_c_", 4))
+                                           .bytes();
+  InMemoryRun run;
+  EXPECT_EQ(run.analyze(library, "m.lib"), kAnalysisFailed);
+  EXPECT_EQ(run.diagnostics(),
+            "Drelk: DRELK Internal: bad optional header size of 96 (expecting 28 or 224)\n\n"
+            "Drelk: Could not process optional header (file m.lib (bad.obj))\n");
+  EXPECT_EQ(references_of(run, "_a_").size(), 1u);
+  EXPECT_EQ(find_block(run.registry(), "_c_"), nullptr);
+}
+
+TEST(ArchiveWalk, MemberOffsetsAreTakenInTableOrder) {
+  Archive archive;
+  archive.member("a.obj", CoffObject().section(".text", 4).function("_p", 1).bytes())
+      .member("b.obj", CoffObject().section(".text", 4).function("_p", 1).bytes());
+  const uint32_t a = static_cast<uint32_t>(archive.member_header_offset(0));
+  const uint32_t b = static_cast<uint32_t>(archive.member_header_offset(1));
+  InMemoryRun run;
+  run.analyze(archive.member_offsets({b, a}).bytes(), "m.lib");
+  // Procedures of one name keep their arrival order.
+  std::vector<std::string> definers;
+  for (const ProcedureEntry& p : sorted_procedures(run.registry())) {
+    definers.push_back(p.definer->path);
+  }
+  EXPECT_EQ(definers, (std::vector<std::string>{"m.lib (b.obj)", "m.lib (a.obj)"}));
+}
+
+TEST(ArchiveWalk, TruncatedSymbolNamesEndAtTheEndOfTheFile) {
+  const std::vector<uint8_t> library =
+      Archive().member("a.obj", declaring("_x_", 4)).first_linker_symbol_count(0x00FFFFFF).bytes();
+  InMemoryRun run;
+  EXPECT_EQ(run.analyze(library, "m.lib"), kAnalysisFailed);
+  EXPECT_EQ(run.diagnostics(),
+            "Drelk: DRELK Internal: fread returned 0 bytes (1 expected). [analyze]\n"
+            "Drelk: Error reading library symbol names\n\n");
+}
+
+TEST(ArchiveWalk, MemberCountBeyondTheFileIsAShortReadNotAnAllocation) {
+  const std::vector<uint8_t> library =
+      Archive().member("a.obj", declaring("_x_", 4)).member_count(0xFFFFFFFF).bytes();
+  InMemoryRun run;
+  EXPECT_EQ(run.analyze(library, "m.lib"), kAnalysisFailed);
+  // The offsets are read one by one until the file ends, whatever the count claims.
+  EXPECT_EQ(run.diagnostics().rfind("Drelk: DRELK Internal: fread returned ", 0), 0u);
+  EXPECT_NE(
+      run.diagnostics().find(" (4 expected). [analyze]\nDrelk: Error reading library members\n"),
+      std::string::npos);
+  EXPECT_EQ(run.error_count(), 2);
+}
+
+TEST(ArchiveWalk, TruncatedSymbolCount) {
+  InMemoryRun run;
+  EXPECT_EQ(run.analyze(Archive().member("a.obj", declaring("_x_", 4)).truncated(70), "m.lib"),
+            kAnalysisFailed);
+  EXPECT_EQ(run.diagnostics(),
+            "Drelk: DRELK Internal: fread returned 2 bytes (4 expected). [analyze]\n"
+            "Drelk: Error with number of symbols in library\n\n");
+}
+
+TEST(ArchiveWalk, SwapBytes32ReversesTheBytes) {
+  EXPECT_EQ(swap_bytes32(0x01020304u), 0x04030201u);
+  EXPECT_EQ(swap_bytes32(0xFF000000u), 0x000000FFu);
+}
+
+// Archives as GNU ar, llvm-ar and older llvm-lib write them: no second linker member.
+TEST(SequentialArchiveWalk, GnuArchiveGivesTheSameMembersAsAMicrosoftOne) {
+  auto build = [](ArchiveStyle style) {
+    return Archive()
+        .style(style)
+        .member("a.obj", declaring("_x_", 4))
+        .member("odd.obj", CoffObject().common("_x_", 8).string_text("z").bytes())
+        .member("a-long-member-name.obj", declaring("_x_", 4))
+        .symbol("_x_", 0)
+        .bytes();
+  };
+  std::vector<std::vector<std::string>> listings;
+  for (ArchiveStyle style :
+       {ArchiveStyle::Microsoft, ArchiveStyle::Gnu, ArchiveStyle::NoLinkerMembers}) {
+    InMemoryRun run;
+    EXPECT_EQ(run.analyze(build(style), "m.lib"), kAnalysisOk);
+    EXPECT_EQ(run.diagnostics(), "");
+    listings.push_back(references_of(run, "_x_"));
+  }
+  EXPECT_EQ(listings[0], (std::vector<std::string>{"8 m.lib (odd.obj)", "4 m.lib (a.obj)",
+                                                   "4 m.lib (no obj file given)"}));
+  EXPECT_EQ(listings[1], listings[0]);
+  EXPECT_EQ(listings[2], listings[0]);
+}
+
+TEST(SequentialArchiveWalk, UnreadableSizeFieldEndsTheWalk) {
+  Archive archive;
+  archive.style(ArchiveStyle::Gnu)
+      .member("a.obj", declaring("_x_", 4))
+      .member("b.obj", declaring("_y_", 4));
+  std::vector<uint8_t> bytes = archive.bytes();
+  const size_t second = archive.member_header_offset(1);
+  std::fill(bytes.begin() + second + 48, bytes.begin() + second + 58, 'x');
+  InMemoryRun run;
+  EXPECT_EQ(run.analyze(bytes, "m.lib"), kAnalysisFailed);
+  EXPECT_EQ(run.diagnostics(), "Drelk: Error reading library member header\n\n");
+  EXPECT_EQ(references_of(run, "_x_").size(), 1u);
+}
+
+TEST(SequentialArchiveWalk, TruncatedMemberHeaderEndsTheWalk) {
+  Archive archive;
+  archive.style(ArchiveStyle::Gnu)
+      .member("a.obj", declaring("_x_", 4))
+      .member("b.obj", declaring("_y_", 4));
+  InMemoryRun run;
+  EXPECT_EQ(run.analyze(archive.truncated(archive.member_header_offset(1) + 30), "m.lib"),
+            kAnalysisFailed);
+  EXPECT_EQ(run.diagnostics(),
+            "Drelk: DRELK Internal: fread returned 30 bytes (60 expected). [analyze]\n"
+            "Drelk: Error reading library member header\n\n");
+}
+
+// A short import member: Sig1 0, Sig2 0xFFFF, version 0, machine, then the rest.
+std::vector<uint8_t> import_member(uint16_t version) {
+  std::vector<uint8_t> bytes(40, 0);
+  bytes[2] = 0xFF;
+  bytes[3] = 0xFF;
+  bytes[4] = static_cast<uint8_t>(version);
+  bytes[5] = static_cast<uint8_t>(version >> 8);
+  bytes[6] = 0x4C;  // IMAGE_FILE_MACHINE_I386
+  bytes[7] = 0x01;
+  return bytes;
+}
+
+TEST(ImportMembers, ShortImportMembersAreSkippedInBothWalks) {
+  for (ArchiveStyle style : {ArchiveStyle::Microsoft, ArchiveStyle::Gnu}) {
+    InMemoryRun run;
+    const std::vector<uint8_t> library = Archive()
+                                             .style(style)
+                                             .member("k32.dll", import_member(0))
+                                             .member("a.obj", declaring("_x_", 4))
+                                             .bytes();
+    EXPECT_EQ(run.analyze(library, "k.lib"), kAnalysisOk);
+    EXPECT_EQ(run.diagnostics(), "");
+    EXPECT_EQ(references_of(run, "_x_"), (std::vector<std::string>{"4 k.lib (a.obj)"}));
+  }
+}
+
+TEST(ImportMembers, BigObjectHeaderIsReportedNotMisread) {
+  InMemoryRun run;
+  EXPECT_EQ(run.analyze(import_member(2), "big.obj"), kAnalysisFailed);
+  EXPECT_EQ(run.diagnostics(), "Drelk: Error - unsupported big object format in big.obj\n\n");
+
+  InMemoryRun member;
+  const std::vector<uint8_t> library =
+      Archive().member("big.obj", import_member(2)).member("a.obj", declaring("_x_", 4)).bytes();
+  EXPECT_EQ(member.analyze(library, "m.lib"), kAnalysisFailed);
+  EXPECT_EQ(member.diagnostics(),
+            "Drelk: Error - unsupported big object format in m.lib (big.obj)\n\n");
+}
+
+}  // namespace
+}  // namespace drelk::test
