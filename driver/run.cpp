@@ -50,7 +50,13 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
   }
 
   if (run.options & OPT_ERRFILE) {
-    const std::string name = switch_file_name(argc, argv, 'e');
+    std::string name;
+    try {
+      name = switch_file_name(argc, argv, 'e');
+    } catch (const std::bad_alloc&) {
+      report_error(run.diagnostics, "Error:  Cannot allocate errorfile_name.");
+      return kExitFailure;
+    }
     std::FILE* file = open_text_file_for_writing(name);
     if (file == nullptr) {
       report_error(run.diagnostics, strprintf("Error opening error file \"%s\"\n", name.c_str()));
@@ -59,7 +65,13 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
     run.diagnostics.error_stream = file_text_stream(file);
   }
   if (run.options & OPT_OUTFILE) {
-    const std::string name = switch_file_name(argc, argv, 'o');
+    std::string name;
+    try {
+      name = switch_file_name(argc, argv, 'o');
+    } catch (const std::bad_alloc&) {
+      report_error(run.diagnostics, "Error - Cannot allocate outfile_name.");
+      return kExitFailure;
+    }
     std::FILE* file = open_text_file_for_writing(name);
     if (file == nullptr) {
       report_error(run.diagnostics, strprintf("Error opening output file \"%s\".\n", name.c_str()));
