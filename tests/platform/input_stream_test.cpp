@@ -1,17 +1,103 @@
+// The binary input stream's position rules: a signed 32-bit position, a sticky error
+// indicator, an end-of-file condition that seeks clear, seeks past the end.
 #include "platform/input_stream.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "tests/support/temp_dir.h"
+
 namespace drelk {
 namespace {
 
-TEST(InputStream, SeekBeyondSignedRangeFailsAndKeepsPosition) {
+TEST(InputStream, SeekBeyondTheSignedRangeFailsAndKeepsThePosition) {
   const uint8_t data[4] = {1, 2, 3, 4};
   InputStream s = memory_input_stream(data, sizeof data);
   ASSERT_TRUE(stream_seek(s, 2));
   EXPECT_FALSE(stream_seek(s, 0x80000000LL));
+  EXPECT_FALSE(stream_seek(s, 0xFFFFFFFFLL));
+  EXPECT_FALSE(stream_seek(s, -1));
   EXPECT_EQ(s.position, 2u);
+  EXPECT_TRUE(stream_seek(s, 0x7FFFFFFF));
 }
+
+TEST(InputStream, RelativeSkipIsASigned32BitAmount) {
+  const uint8_t data[4] = {};
+  InputStream s = memory_input_stream(data, sizeof data);
+  ASSERT_TRUE(stream_seek(s, 100));
+  // 4 x 0x20000000 computed in 32 bits is 0x80000000, a negative amount.
+  EXPECT_FALSE(stream_skip(s, static_cast<int32_t>(0x80000000u)));
+  EXPECT_EQ(s.position, 100u);
+  EXPECT_TRUE(stream_skip(s, -50));
+  EXPECT_EQ(s.position, 50u);
+}
+
+TEST(InputStream, SeekPastTheEndSucceedsAndTheNextReadIsShort) {
+  const uint8_t data[4] = {1, 2, 3, 4};
+  InputStream s = memory_input_stream(data, sizeof data);
+  ASSERT_TRUE(stream_seek(s, 1000));
+  uint8_t out[4];
+  EXPECT_EQ(stream_read(s, out, 4), 0u);
+  EXPECT_TRUE(s.end_of_file);
+  EXPECT_FALSE(s.error);
+  EXPECT_EQ(stream_remaining(s), 0u);
+}
+
+TEST(InputStream, ShortReadAtTheEndThenASeekReadsAsUsual) {
+  const uint8_t data[4] = {1, 2, 3, 4};
+  InputStream s = memory_input_stream(data, sizeof data);
+  ASSERT_TRUE(stream_seek(s, 2));
+  uint8_t out[4] = {};
+  EXPECT_EQ(stream_read(s, out, 4), 2u);
+  EXPECT_TRUE(s.end_of_file);
+  ASSERT_TRUE(stream_seek(s, 0));
+  EXPECT_FALSE(s.end_of_file);
+  EXPECT_EQ(stream_read(s, out, 4), 4u);
+  EXPECT_EQ(out[3], 4);
+}
+
+TEST(InputStream, FileBackingReadsAcrossItsCache) {
+  test::TempDir dir;
+  std::vector<uint8_t> bytes(200000);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
+  dir.write("data.bin", bytes);
+  std::FILE* file = std::fopen((dir.path() / "data.bin").c_str(), "rb");
+  ASSERT_NE(file, nullptr);
+  InputStream s = file_input_stream(file, bytes.size());
+  std::vector<uint8_t> out(70000);
+  ASSERT_TRUE(stream_seek(s, 65530));
+  ASSERT_EQ(stream_read(s, out.data(), 10), 10u);
+  EXPECT_EQ(out[0], bytes[65530]);
+  EXPECT_EQ(out[9], bytes[65539]);
+  ASSERT_EQ(stream_read(s, out.data(), out.size()), out.size());
+  EXPECT_EQ(out.back(), bytes[65540 + out.size() - 1]);
+  ASSERT_TRUE(stream_seek(s, 3));
+  uint8_t one = 0;
+  ASSERT_EQ(stream_read(s, &one, 1), 1u);
+  EXPECT_EQ(one, bytes[3]);
+  ASSERT_TRUE(stream_seek(s, bytes.size() - 5));
+  EXPECT_EQ(stream_read(s, out.data(), 10), 5u);
+  close_input_stream(s);
+}
+
+#if !defined(_WIN32)
+TEST(InputStream, FailedReadSetsAStickyErrorIndicator) {
+  // Reading a directory through a C stream fails with an error, not with end of file.
+  test::TempDir dir;
+  std::FILE* file = std::fopen(dir.str().c_str(), "rb");
+  ASSERT_NE(file, nullptr);
+  InputStream s = file_input_stream(file, 100);
+  uint8_t out[4];
+  EXPECT_EQ(stream_read(s, out, 4), 0u);
+  EXPECT_TRUE(s.error);
+  ASSERT_TRUE(stream_seek(s, 0));
+  EXPECT_TRUE(s.error);  // no seek clears it
+  close_input_stream(s);
+}
+#endif
 
 }  // namespace
 }  // namespace drelk
