@@ -24,10 +24,11 @@ bool is_executable_signature(uint32_t word) {
   return word == coff::kDosSignature || word == coff::kNeSignature || word == coff::kLeSignature;
 }
 
-// The member name shown in the report: the header bytes before the first '/', or none
-// when the name field starts with '/' (a long name) or holds no '/' at all.
-void make_member_entry_for(Analysis& analysis, const ObjectEntry& library, const uint8_t* header,
-                           size_t header_bytes, const ObjectEntry*& member) {
+// Makes the entry of a member, named in the report by the header bytes before the first
+// '/', or by none when the name field starts with '/' (a long name) or holds no '/' at all.
+// Reports and returns nullptr when the entry cannot be made: the member is then not read.
+const ObjectEntry* member_entry(Analysis& analysis, const ObjectEntry& library,
+                                const uint8_t* header, size_t header_bytes) {
   const void* slash = std::memchr(header, '/', header_bytes);
   std::string member_name;
   if (slash != nullptr && slash != header) {
@@ -35,14 +36,18 @@ void make_member_entry_for(Analysis& analysis, const ObjectEntry& library, const
                        static_cast<const uint8_t*>(slash) - header);
     // The name is shown as a C string: it ends at the first NUL.
     member_name.resize(std::strlen(member_name.c_str()));
-    member = make_member_entry(analysis.registry,
-                               strprintf("%s (%s)", library.path.c_str(), member_name.c_str()),
-                               strprintf("%s (%s)", library.name.c_str(), member_name.c_str()));
+    member_name = "(" + member_name + ")";
   } else {
-    member = make_member_entry(analysis.registry,
-                               strprintf("%s (no obj file given)", library.path.c_str()),
-                               strprintf("%s (no obj file given)", library.name.c_str()));
+    member_name = "(no obj file given)";
   }
+  const ObjectEntry* member = make_member_entry(
+      analysis.registry, strprintf("%s %s", library.path.c_str(), member_name.c_str()),
+      strprintf("%s %s", library.name.c_str(), member_name.c_str()));
+  if (member == nullptr) {
+    report_error(analysis.diagnostics,
+                 strprintf("Error setting up internal buffer for %s\n", library.path.c_str()));
+  }
+  return member;
 }
 
 // True when the 16-byte name field is "/" followed by blanks: a linker member.
@@ -108,13 +113,8 @@ int walk_linker_member_offsets(Analysis& analysis, InputStream& stream,
     seek_to(stream, offset);
     uint8_t header[kArchiveMemberHeaderSize] = {};
     const size_t got = read_counted(analysis, stream, sizeof header, header, kLabel);
-    const ObjectEntry* member = nullptr;
-    make_member_entry_for(analysis, library, header, got, member);
-    if (member == nullptr) {
-      report_error(analysis.diagnostics,
-                   strprintf("Error setting up internal buffer for %s\n", library.path.c_str()));
-      return kAnalysisFailed;
-    }
+    const ObjectEntry* member = member_entry(analysis, library, header, got);
+    if (member == nullptr) return kAnalysisFailed;
     if (analyze_object(analysis, stream, *member, offset + kArchiveMemberHeaderSize) ==
         kAnalysisFailed) {
       return kAnalysisFailed;
@@ -142,13 +142,8 @@ int walk_members_in_order(Analysis& analysis, InputStream& stream, const ObjectE
     }
     const uint64_t data = position + kArchiveMemberHeaderSize;
     if (!is_special_member_name(header)) {
-      const ObjectEntry* member = nullptr;
-      make_member_entry_for(analysis, library, header, kArchiveMemberNameSize, member);
-      if (member == nullptr) {
-        report_error(analysis.diagnostics,
-                     strprintf("Error setting up internal buffer for %s\n", library.path.c_str()));
-        return kAnalysisFailed;
-      }
+      const ObjectEntry* member = member_entry(analysis, library, header, kArchiveMemberNameSize);
+      if (member == nullptr) return kAnalysisFailed;
       if (analyze_object(analysis, stream, *member, static_cast<uint32_t>(data)) ==
           kAnalysisFailed) {
         return kAnalysisFailed;
