@@ -86,6 +86,11 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
     report_common_blocks(run.registry, run.diagnostics.error_count, run.problems_only,
                          run.output_stream);
   }
+  // A report that did not reach its file (a full disk, a closed pipe) is no successful check.
+  if (std::FILE* file = run.output_stream.file;
+      file != nullptr && (std::fflush(file) != 0 || std::ferror(file))) {
+    report_error(run.diagnostics, "Error writing the report\n");
+  }
   free_lists(run.registry);
   return run.diagnostics.error_count == 0 ? kExitSuccess : kExitFailure;
 }

@@ -2,6 +2,7 @@
 // data, relocations, line numbers) may share a byte.
 #include <algorithm>
 #include <array>
+#include <cstdint>
 
 #include "objreader/coff.h"
 #include "objreader/objreader.h"
@@ -114,6 +115,54 @@ class StretchIndex {
   size_t size_ = 1;
 };
 
+// Stretches that wrap, sorted by start, with a tree of the least end under each node: every
+// one that starts at or after a query start and ends at or before a query end (the only
+// way a wrapping stretch meets another under the overlap rules) is found in time that
+// grows with the number found.
+class WrappingIndex {
+ public:
+  explicit WrappingIndex(std::vector<Indexed> stretches) : items_(std::move(stretches)) {
+    std::sort(items_.begin(), items_.end(),
+              [](const Indexed& a, const Indexed& b) { return a.start < b.start; });
+    size_ = 1;
+    while (size_ < items_.size()) size_ *= 2;
+    min_end_.assign(2 * size_, UINT32_MAX);
+    for (size_t i = 0; i < items_.size(); ++i) min_end_[size_ + i] = items_[i].end;
+    for (size_t i = size_ - 1; i >= 1; --i) {
+      min_end_[i] = std::min(min_end_[2 * i], min_end_[2 * i + 1]);
+    }
+  }
+
+  // Calls visit for every indexed stretch [s, e] with s >= query_start and e <= query_end.
+  template <typename Visit>
+  void find_within(uint32_t query_start, uint32_t query_end, Visit visit) const {
+    if (items_.empty()) return;
+    const size_t first =
+        std::lower_bound(items_.begin(), items_.end(), query_start,
+                         [](const Indexed& item, uint32_t value) { return item.start < value; }) -
+        items_.begin();
+    descend(1, 0, size_, first, query_end, visit);
+  }
+
+ private:
+  template <typename Visit>
+  void descend(size_t node, size_t low, size_t high, size_t first, uint32_t query_end,
+               Visit& visit) const {
+    if (high <= first || low >= items_.size() || min_end_[node] > query_end) return;
+    if (high - low == 1) {
+      visit(items_[low]);
+      return;
+    }
+    const size_t middle = (low + high) / 2;
+    descend(2 * node, low, middle, first, query_end, visit);
+    descend(2 * node + 1, middle, high, first, query_end, visit);
+  }
+
+  std::vector<Indexed> items_;
+  std::vector<uint32_t> min_end_;
+  size_t size_ = 1;
+};
+
 }  // namespace
 
 int ranges_overlap(uint32_t start1, uint32_t length1, uint32_t start2, uint32_t length2) {
@@ -142,8 +191,9 @@ void check_all_section_overlaps(Analysis& analysis) {
   const uint32_t sections = analysis.tables.number_of_sections;
   if (sections < 2) return;
   // For stretches that do not wrap, the three overlap rules say exactly that the two
-  // stretches share a byte, which the index answers. A wrapping stretch is compared with
-  // every other one by the rules themselves.
+  // stretches share a byte, which the index answers. With a wrapping stretch, the first two
+  // rules hold only for a plain stretch holding its start or end, and the third only for a
+  // wrapping stretch inside its bounds; the second index answers that.
   std::vector<Indexed> plain;
   std::vector<Indexed> wrapping;
   for (uint32_t section = 1; section <= sections; ++section) {
@@ -155,6 +205,7 @@ void check_all_section_overlaps(Analysis& analysis) {
   }
   if (plain.size() + wrapping.size() < 2) return;
   const StretchIndex index(plain);
+  const WrappingIndex wrapping_index(wrapping);
 
   // Sections with a stretch of their own are visited in order; for each, the sections
   // after it that share a byte with it are tested pair by pair, in the order an
@@ -169,18 +220,19 @@ void check_all_section_overlaps(Analysis& analysis) {
     partners.clear();
     for (; at < by_section.size() && by_section[at].section == i; ++at) {
       const Indexed& mine = by_section[at];
+      const auto later = [&](const Indexed& other) {
+        if (other.section > i) partners.push_back(other.section);
+      };
       if (mine.end < mine.start) {
-        for (const Indexed& other : by_section) {
-          if (other.section > i) partners.push_back(other.section);
-        }
+        // A wrapping stretch meets a plain one that holds its start or its end.
+        index.find_meeting(mine.start, mine.start, later);
+        index.find_meeting(mine.end, mine.end, later);
       } else {
-        index.find_meeting(mine.start, mine.end, [&](const Indexed& other) {
-          if (other.section > i) partners.push_back(other.section);
-        });
-        for (const Indexed& other : wrapping) {
-          if (other.section > i) partners.push_back(other.section);
-        }
+        index.find_meeting(mine.start, mine.end, later);
       }
+      // Any stretch meets a wrapping one that starts at or after its start and ends at or
+      // before its end, and no other.
+      wrapping_index.find_within(mine.start, mine.end, later);
     }
     std::sort(partners.begin(), partners.end());
     partners.erase(std::unique(partners.begin(), partners.end()), partners.end());

@@ -42,7 +42,7 @@ uint32_t new_node(CommonBlock& block, const ObjectEntry& object, uint32_t size) 
 }  // namespace
 
 std::string_view NameStore::store(std::string_view name) {
-  if (name.size() > capacity_ - used_) {
+  if (chunks_.empty() || name.size() > capacity_ - used_) {
     const size_t size = std::max(kNameChunkSize, name.size());
     chunks_.push_back(std::make_unique<char[]>(size));
     used_ = 0;
@@ -82,7 +82,9 @@ int add_common_reference(Registry& registry, const ObjectEntry& object, std::str
     }
 
     CommonBlock& block = *found->second;
-    block.nodes.reserve(block.nodes.size() + 1);
+    // Room for the new node before anything is linked, so that nothing throws after; the
+    // array grows by doubling, as push_back would grow it.
+    if (block.nodes.size() == block.nodes.capacity()) block.nodes.reserve(2 * block.nodes.size());
     const uint32_t index = static_cast<uint32_t>(block.nodes.size());
     uint32_t before = kNoNode;
     auto group = block.by_size.find(size);
@@ -120,7 +122,6 @@ int add_common_reference(Registry& registry, const ObjectEntry& object, std::str
 
 int add_procedure(Registry& registry, const ObjectEntry& object, std::string_view name) {
   try {
-    registry.procedures.reserve(registry.procedures.size() + 1);
     registry.procedures.push_back(ProcedureEntry{registry.names.store(name), &object});
     return 0;
   } catch (const std::bad_alloc&) {

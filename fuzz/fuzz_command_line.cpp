@@ -1,0 +1,146 @@
+// libFuzzer target over the command line and input expansion: the input is a list of
+// arguments separated by NUL bytes, run in-process by run_drelk inside a small damaged
+// tree that the target lays out once in a temporary directory: objects and a library,
+// upper- and lower-case names, a name with a blank, a symbolic-link cycle, a dangling
+// link, a FIFO and a directory named like objects.
+//
+// The search and the -e / -o files must stay inside that tree, so inputs with an argument
+// that names a parent directory ("..") or an absolute path are rejected: a pattern that
+// starts with '\' (the root, as on Windows), or an -e / -o name that starts with '/' or '\'.
+// A pattern cannot start with '/': that is a switch.
+// A run that opened -e or -o files may have created or truncated files of the tree, so
+// the tree is laid out afresh after it, and every input starts from the same tree.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "driver/driver.h"
+#include "tests/support/archive_builder.h"
+#include "tests/support/coff_builder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using drelk::test::Archive;
+using drelk::test::CoffObject;
+
+constexpr size_t kMaxArguments = 32;
+constexpr size_t kMaxArgumentLength = 512;
+
+fs::path g_tree;
+int g_start_directory = -1;
+
+void write_file(const fs::path& path, const std::vector<uint8_t>& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+}
+
+void lay_out_tree() {
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(g_tree, error)) {
+    fs::remove_all(entry.path(), error);
+  }
+  write_file(g_tree / "a.obj", CoffObject().section(".text", 4).common("_area_", 400).bytes());
+  write_file(g_tree / "B.OBJ", CoffObject()
+                                   .section(".text", 4)
+                                   .section(".data", 8)
+                                   .common("_area_", 800)
+                                   .function("_area_", 1)
+                                   .data("_blk_", 2)
+                                   .bytes());
+  write_file(g_tree / "with blank.obj", CoffObject().common("_blk_", 16).bytes());
+  write_file(g_tree / "exe.obj", {'M', 'Z', 0x90, 0, 3, 0});
+  write_file(g_tree / "empty.obj", {});
+  write_file(g_tree / "lib" / "part.lib",
+             Archive()
+                 .member("one.obj", CoffObject().common("_area_", 400).bytes())
+                 .member("a-long-member-name.obj",
+                         CoffObject().section(".text", 4).function("_sub_", 1).bytes())
+                 .symbol("_sub_", 1)
+                 .bytes());
+  write_file(g_tree / "sub" / "deep" / "c.obj", CoffObject().common("_blk_", 32).bytes());
+  fs::create_directory_symlink("..", g_tree / "sub" / "up", error);
+  fs::create_symlink("missing.obj", g_tree / "dangling.obj", error);
+  fs::create_directory(g_tree / "dir.obj", error);
+  mkfifo((g_tree / "fifo.obj").c_str(), 0600);
+}
+
+void remove_tree() {
+  std::error_code error;
+  if (!g_tree.empty()) fs::remove_all(g_tree, error);
+}
+
+bool leaves_the_tree(std::string_view argument) {
+  if (argument.find("..") != std::string_view::npos) return true;
+  const bool is_switch = !argument.empty() && (argument[0] == '-' || argument[0] == '/');
+  // Any switch may be taken for the -e or -o switch whose file name follows its letter.
+  const std::string_view path =
+      is_switch ? argument.substr(std::min<size_t>(2, argument.size())) : argument;
+  return !path.empty() && (path[0] == '/' || path[0] == '\\');
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  std::string pattern = (fs::temp_directory_path() / "drelk-fuzz-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) std::abort();
+  g_tree = pattern;
+  lay_out_tree();
+  // The run goes in the tree; libFuzzer's own paths (corpus, artifacts) stay relative to
+  // where it was started.
+  g_start_directory = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (g_start_directory < 0) std::abort();
+  std::atexit(remove_tree);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::vector<std::string> arguments{"drelk"};
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  size_t start = 0;
+  while (start <= text.size() && arguments.size() <= kMaxArguments) {
+    size_t end = text.find('\0', start);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view argument = text.substr(start, end - start);
+    if (argument.size() > kMaxArgumentLength || leaves_the_tree(argument)) return -1;
+    arguments.emplace_back(argument);
+    start = end + 1;
+  }
+  std::vector<const char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+  argv.push_back(nullptr);
+
+  std::string standard_output;
+  std::string report;
+  std::string errors;
+  drelk::Run run;
+  run.standard_output = drelk::memory_text_stream(standard_output);
+  run.output_stream = drelk::memory_text_stream(report);
+  run.diagnostics.error_stream = drelk::memory_text_stream(errors);
+  if (chdir(g_tree.c_str()) != 0) std::abort();
+  drelk::run_drelk(run, static_cast<int>(arguments.size()), argv.data());
+
+  // The -e and -o files stay open at the end of a run, as main leaves them to the exit of
+  // the process; here the process goes on, so they are closed as exit would close them.
+  const bool opened_files =
+      run.diagnostics.error_stream.file != nullptr || run.output_stream.file != nullptr;
+  if (run.diagnostics.error_stream.file != nullptr) std::fclose(run.diagnostics.error_stream.file);
+  if (run.output_stream.file != nullptr) std::fclose(run.output_stream.file);
+  if (opened_files) lay_out_tree();
+  if (fchdir(g_start_directory) != 0) std::abort();
+  return 0;
+}

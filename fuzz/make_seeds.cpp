@@ -1,0 +1,182 @@
+// Writes the builder-made seeds of the fuzz corpus: small objects and archives that reach
+// each part of the reader (long names, weak externals, optional headers, overlapping
+// sections, every archive style, import and extended headers) and a few damaged ones, plus
+// command lines for the command-line target. The sample objects from real compilers are
+// given to the fuzzer from examples/ and tests/data/ directly.
+//
+//   drelk_fuzz_seeds fuzz/corpus
+//
+// writes fuzz/corpus/analyze/builder-*.bin and fuzz/corpus/command_line/*.args.
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "tests/support/archive_builder.h"
+#include "tests/support/coff_builder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace drelk::test;
+
+using Bytes = std::vector<uint8_t>;
+
+void write(const fs::path& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  if (!out) {
+    std::cerr << "cannot write " << path << "\n";
+    std::exit(1);
+  }
+}
+
+Bytes text(const std::string& s) {
+  return Bytes(s.begin(), s.end());
+}
+
+// An object with a COMMON block, a procedure and initialised data of a block's name.
+CoffObject typical() {
+  return CoffObject()
+      .section(".text", 16, 2, 1, pe::kCodeSectionCharacteristics)
+      .section(".data", 8)
+      .common("_area_", 400)
+      .common("_grid_", 804)
+      .function("_solve_", 1)
+      .data("_grid_", 2);
+}
+
+// A header that starts with Sig1 = 0, Sig2 = 0xFFFF and the given version, then zeros.
+Bytes extended_header(uint16_t version) {
+  Bytes bytes(56, 0);
+  bytes[2] = 0xFF;
+  bytes[3] = 0xFF;
+  bytes[4] = static_cast<uint8_t>(version);
+  bytes[5] = static_cast<uint8_t>(version >> 8);
+  return bytes;
+}
+
+void write_objects(const fs::path& dir) {
+  write(dir / "builder-typical.bin", typical().bytes());
+  write(dir / "builder-amd64-long-names.bin",
+        CoffObject()
+            .machine(pe::IMAGE_FILE_MACHINE_AMD64)
+            .section(".text$mn_long_section_name", 8, 0, 0, pe::kCodeSectionCharacteristics)
+            .common("_a_block_with_a_long_name_", 64)
+            .function("a_procedure_with_a_long_name", 1)
+            .function("_decorated@8", 1)
+            .bytes());
+  write(dir / "builder-optional-headers.bin",
+        CoffObject().optional_header(224, 3).section(".data", 4).common("_x_", 4).bytes());
+  write(dir / "builder-optional-small.bin",
+        CoffObject().optional_header(28).common("_x_", 4).bytes());
+  write(dir / "builder-weak-external.bin",
+        CoffObject()
+            .section(".text", 4)
+            .symbol("_weak_", 0, 0, 0, pe::IMAGE_SYM_CLASS_WEAK_EXTERNAL, 3)
+            .common("_after_", 8)
+            .symbol(".file", 0, pe::IMAGE_SYM_DEBUG, 0, pe::IMAGE_SYM_CLASS_FILE, 1)
+            .bytes());
+  SectionHeader overlapping;
+  overlapping.name = ".bss";
+  overlapping.size_of_raw_data = 0x40;
+  overlapping.pointer_to_raw_data = 0x30;
+  overlapping.pointer_to_relocations = 0x50;
+  overlapping.number_of_relocations = 3;
+  overlapping.pointer_to_linenumbers = 0xFFFFFFF0;
+  overlapping.number_of_linenumbers = 8;
+  write(dir / "builder-overlapping-sections.bin", CoffObject()
+                                                      .section(".text", 0x20, 2, 2)
+                                                      .section_header(overlapping)
+                                                      .section_header(overlapping)
+                                                      .common("_x_", 4)
+                                                      .bytes());
+  write(dir / "builder-aux-overflow.bin",
+        CoffObject().common("_x_", 4).common("_y_", 8).aux_count(5).symbol_count(3).bytes());
+  write(dir / "builder-name-outside-string-table.bin",
+        CoffObject().common("_x_", 4).name_offset(0x1000).string_text("_x_").bytes());
+  write(dir / "builder-section-number-out-of-range.bin",
+        CoffObject().section(".data", 4).data("_x_", 7).common("_x_", 4).bytes());
+  write(dir / "builder-claims-many-symbols.bin",
+        CoffObject().common("_x_", 4).symbol_count(0xFFFFFFFF).bytes());
+  write(dir / "builder-claims-huge-string-table.bin",
+        CoffObject().common("_x_", 4).string_table_size(0xFFFFFFFF).bytes());
+  write(dir / "builder-truncated.bin", typical().truncated(typical().bytes().size() - 7));
+  write(dir / "builder-import-header.bin", extended_header(0));
+  write(dir / "builder-big-object-header.bin", extended_header(2));
+  // Version 1 is neither: the bytes are read as a file header of machine 0.
+  write(dir / "builder-sig2-version-one.bin", extended_header(1));
+  write(dir / "builder-executable.bin", {'M', 'Z', 0x90, 0, 3, 0, 0, 0});
+  write(dir / "builder-pe-signature.bin", {'P', 'E', 0, 0, 0x4C, 0x01});
+}
+
+void write_archives(const fs::path& dir) {
+  const Bytes member_a =
+      CoffObject().section(".text", 4).common("_area_", 400).function("_sub_", 1).bytes();
+  const Bytes member_b = typical().bytes();
+  const auto two_members = [&](ArchiveStyle style) {
+    return Archive()
+        .style(style)
+        .member("a.obj", member_a)
+        .member("a-member-with-a-long-name.obj", member_b)
+        .symbol("_sub_", 0)
+        .symbol("_solve_", 1);
+  };
+  write(dir / "builder-archive-microsoft.bin", two_members(ArchiveStyle::Microsoft).bytes());
+  write(dir / "builder-archive-gnu.bin", two_members(ArchiveStyle::Gnu).bytes());
+  write(dir / "builder-archive-no-index.bin", two_members(ArchiveStyle::NoLinkerMembers).bytes());
+
+  Archive with_import = two_members(ArchiveStyle::Microsoft);
+  with_import.member("import.dll", extended_header(0));
+  write(dir / "builder-archive-with-import-member.bin", with_import.bytes());
+
+  // Offsets that all name the same member; the layout with four offsets tells where it is.
+  const uint32_t first = static_cast<uint32_t>(
+      two_members(ArchiveStyle::Microsoft).member_offsets({0, 0, 0, 0}).member_header_offset(0));
+  write(dir / "builder-archive-repeated-offsets.bin",
+        two_members(ArchiveStyle::Microsoft).member_offsets({first, first, first, first}).bytes());
+  write(dir / "builder-archive-claims-many-members.bin",
+        two_members(ArchiveStyle::Microsoft).member_count(0xFFFFFFFF).bytes());
+  write(dir / "builder-archive-claims-many-symbols.bin",
+        two_members(ArchiveStyle::Gnu).first_linker_symbol_count(0xFFFFFFFF).bytes());
+  write(dir / "builder-archive-odd-name.bin",
+        two_members(ArchiveStyle::NoLinkerMembers).raw_member_name(0, "/<ECSYMBOLS>/").bytes());
+  write(dir / "builder-archive-truncated.bin",
+        two_members(ArchiveStyle::Microsoft)
+            .truncated(two_members(ArchiveStyle::Microsoft).bytes().size() - 30));
+}
+
+// Command lines: arguments separated by NUL bytes, as the command-line target splits them.
+void write_command_lines(const fs::path& dir) {
+  const std::vector<std::pair<std::string, std::string>> lines = {
+      {"star", std::string("*")},
+      {"recurse-star-dot-star", std::string("-s\0*.*", 6)},
+      {"problems-library", std::string("-p\0a\0lib\\part.lib", 17)},
+      {"recurse-objects", std::string("/s\0*.obj", 8)},
+      {"case-and-blank", std::string("b\0with blank\0?X?", 16)},
+      {"damaged-entries", std::string("dangling\0fifo\0dir\0exe\0empty", 27)},
+      {"stream-files", std::string("-elog.txt\0-oout.txt\0sub/deep/*", 30)},
+      {"usage", std::string("-?\0-v\0-help", 11)},
+      {"illegal", std::string("-x\0a", 4)},
+  };
+  for (const auto& [name, line] : lines) write(dir / (name + ".args"), text(line));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::cerr << "usage: drelk_fuzz_seeds CORPUS-DIRECTORY\n";
+    return 2;
+  }
+  const fs::path corpus = argv[1];
+  fs::create_directories(corpus / "analyze");
+  fs::create_directories(corpus / "command_line");
+  write_objects(corpus / "analyze");
+  write_archives(corpus / "analyze");
+  write_command_lines(corpus / "command_line");
+  return 0;
+}

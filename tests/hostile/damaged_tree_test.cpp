@@ -1,0 +1,261 @@
+// Damaged build trees, end to end: entries named like objects that are no regular file,
+// files that cannot be read, links that loop or lead nowhere, a directory of ten thousand
+// objects, names with blanks and bytes outside ASCII, and -o / -e files that cannot be
+// written. drelk must give its diagnostics, go on with the rest, and finish.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/e2e.h"
+#include "tests/hostile/bounded_run.h"
+#include "tests/support/coff_builder.h"
+
+namespace drelk::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<uint8_t> declaring(const std::string& block, uint32_t size) {
+  return CoffObject().section(".text", 4).common(block, size).bytes();
+}
+
+// The report of one block declared with one size by each path, in order.
+std::string report_of(const std::string& block, uint32_t size,
+                      const std::vector<std::string>& paths) {
+  std::string text =
+      "Common Block Analysis\n\n"
+      "Common   Block   Initialized   Object File\n"
+      "         Size \n\n"
+      " " +
+      block + "\n";
+  for (const std::string& path : paths) {
+    const std::string number = std::to_string(size);
+    text += std::string(13 - number.size(), ' ') + number + std::string(18, ' ') + path + "\n";
+  }
+  return text + "\nEnd of Analysis:  No problems encountered.\n";
+}
+
+const std::string kIncomplete = "Drelk: Processing is incomplete due to previous error(s).\n\n";
+
+std::string cannot_open(const std::string& name) {
+  return "Drelk: Error opening input file \"" + name + "\"\n\n";
+}
+
+class DamagedTree : public DrelkRun {
+ protected:
+  BoundedResult run(const std::vector<std::string>& arguments, Limits limits = Limits()) const {
+    if (drelk_is_instrumented()) limits.deadline_seconds *= 10;
+    const BoundedResult r = run_bounded(drelk_binary(), arguments, dir.str(), limits);
+    EXPECT_FALSE(r.timed_out) << "killed after " << r.seconds << " s";
+    return r;
+  }
+
+  // For runs as "nobody": the test directory and everything in it readable by all.
+  void open_to_everyone() const {
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read |
+                                    fs::perms::group_exec | fs::perms::others_read |
+                                    fs::perms::others_exec);
+  }
+};
+
+TEST_F(DamagedTree, FifoNamedLikeAnObjectIsRefusedWithoutBlocking) {
+  dir.write("a.obj", declaring("_x_", 4));
+  ASSERT_EQ(mkfifo((dir.path() / "pipe.obj").c_str(), 0644), 0);
+  Limits limits;
+  limits.deadline_seconds = 10;
+  const BoundedResult r = run({"*"}, limits);
+  EXPECT_EQ(r.program.standard_error, cannot_open("pipe.obj"));
+  EXPECT_EQ(r.program.standard_output, kIncomplete + report_of("_x_", 4, {"a.obj"}));
+  EXPECT_EQ(r.program.exit_status, 255);
+}
+
+TEST_F(DamagedTree, FifoNamedOnTheCommandLineIsRefused) {
+  ASSERT_EQ(mkfifo((dir.path() / "x.obj").c_str(), 0644), 0);
+  Limits limits;
+  limits.deadline_seconds = 10;
+  const BoundedResult r = run({"x"}, limits);
+  EXPECT_EQ(r.program.standard_error, cannot_open("x.obj"));
+  // No file was opened: no report.
+  EXPECT_EQ(r.program.standard_output, "");
+  EXPECT_EQ(r.program.exit_status, 255);
+}
+
+// As root every file is readable; the run then goes as "nobody", for whom it is not.
+TEST_F(DamagedTree, UnreadableFileIsReportedByItsBareNameAndTheRunGoesOn) {
+  dir.write("sub/a.obj", declaring("_x_", 4));
+  dir.write("sub/secret.obj", declaring("_x_", 4));
+  dir.write("sub/z.obj", declaring("_x_", 4));
+  open_to_everyone();
+  fs::permissions(dir.path() / "sub", fs::perms::owner_all | fs::perms::group_read |
+                                          fs::perms::group_exec | fs::perms::others_read |
+                                          fs::perms::others_exec);
+  fs::permissions(dir.path() / "sub" / "a.obj", fs::perms::all, fs::perm_options::add);
+  fs::permissions(dir.path() / "sub" / "z.obj", fs::perms::all, fs::perm_options::add);
+  fs::permissions(dir.path() / "sub" / "secret.obj", fs::perms::none);
+  Limits limits;
+  limits.drop_root = true;
+  const BoundedResult r = run({"sub/*"}, limits);
+  if (running_as_root() && (r.program.exit_status == 126 || r.program.exit_status == 127)) {
+    GTEST_SKIP() << "drelk cannot be started as user nobody here (status " << r.program.exit_status
+                 << "): the test needs a user that permissions bind";
+  }
+  EXPECT_EQ(r.program.standard_error, cannot_open("secret.obj"));
+  EXPECT_EQ(r.program.standard_output,
+            kIncomplete + report_of("_x_", 4, {"sub/a.obj", "sub/z.obj"}));
+  EXPECT_EQ(r.program.exit_status, 255);
+}
+
+TEST_F(DamagedTree, DirectoryNamedLikeAnObjectIsSkippedSilently) {
+  dir.write("a.obj", declaring("_x_", 4));
+  dir.make_directory("b.obj");
+  dir.write("c.obj", declaring("_x_", 4));
+  const BoundedResult r = run({"*"});
+  EXPECT_EQ(r.program.standard_error, "");
+  EXPECT_EQ(r.program.standard_output, report_of("_x_", 4, {"a.obj", "c.obj"}));
+  EXPECT_EQ(r.program.exit_status, 0);
+}
+
+TEST_F(DamagedTree, DirectoryNamedLikeAnObjectIsSearchedUnderRecursion) {
+  dir.write("b.obj/inner.obj", declaring("_x_", 4));
+  const BoundedResult r = run({"-s", "*"});
+  EXPECT_EQ(r.program.standard_error, "");
+  EXPECT_EQ(r.program.standard_output, report_of("_x_", 4, {"b.obj\\inner.obj"}));
+  EXPECT_EQ(r.program.exit_status, 0);
+}
+
+TEST_F(DamagedTree, DanglingLinkIsReportedAndTheRunGoesOn) {
+  dir.write("a.obj", declaring("_x_", 4));
+  fs::create_symlink("nowhere/missing.obj", dir.path() / "gone.obj");
+  fs::create_directory_symlink("no-such-directory", dir.path() / "gone-dir");
+  const BoundedResult r = run({"-s", "*"});
+  // The dangling link to a directory is no directory: the search does not enter it.
+  EXPECT_EQ(r.program.standard_error, cannot_open("gone.obj"));
+  EXPECT_EQ(r.program.standard_output, kIncomplete + report_of("_x_", 4, {"a.obj"}));
+  EXPECT_EQ(r.program.exit_status, 255);
+}
+
+TEST_F(DamagedTree, LinksToObjectsAreFollowed) {
+  dir.write("real/a.obj", declaring("_x_", 4));
+  fs::create_symlink("real/a.obj", dir.path() / "alias.obj");
+  const BoundedResult r = run({"alias"});
+  EXPECT_EQ(r.program.standard_output, report_of("_x_", 4, {"alias.obj"}));
+  EXPECT_EQ(r.program.exit_status, 0);
+}
+
+// Links between siblings and to an ancestor two levels up: each directory is entered only
+// where it is not already on the path the search came down.
+TEST_F(DamagedTree, SymbolicLinkCyclesThroughSiblingsAndAncestorsEnd) {
+  dir.write("top/a/x.obj", declaring("_x_", 4));
+  dir.write("top/b/y.obj", declaring("_x_", 4));
+  dir.make_directory("top/a/deep");
+  fs::create_directory_symlink("../b", dir.path() / "top" / "a" / "to-b");
+  fs::create_directory_symlink("../a", dir.path() / "top" / "b" / "to-a");
+  fs::create_directory_symlink("../..", dir.path() / "top" / "a" / "deep" / "to-top");
+  const BoundedResult r = run({"-s", "top/*"});
+  EXPECT_EQ(r.program.exit_status, 255);
+  // top/a, its link to b (whose link back to a is not entered), then top/b and its link to
+  // a (whose link to b is not entered); deep/to-top is top itself.
+  EXPECT_EQ(r.program.standard_output,
+            kIncomplete + report_of("_x_", 4,
+                                    {"top/a\\to-b\\y.obj", "top/a\\x.obj", "top/b\\to-a\\x.obj",
+                                     "top/b\\y.obj"}));
+}
+
+// Ten thousand objects in one directory, under a limit of 32 open files (valgrind needs a
+// few of them for itself): each is closed after its analysis, and all are reported in order.
+TEST_F(DamagedTree, TenThousandFilesInOneDirectory) {
+  constexpr int kFiles = 10000;
+  const std::vector<uint8_t> object = declaring("_x_", 4);
+  std::vector<std::string> paths;
+  for (int i = 0; i < kFiles; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "f%05d.obj", i);
+    dir.write(std::string("many/") + name, object);
+    paths.push_back(std::string("many/") + name);
+  }
+  Limits limits;
+  limits.open_files = 32;
+  limits.deadline_seconds = 30;
+  const BoundedResult r = run({"many/*"}, limits);
+  EXPECT_EQ(r.program.standard_error, "");
+  EXPECT_EQ(r.program.standard_output, report_of("_x_", 4, paths));
+  EXPECT_EQ(r.program.exit_status, 0);
+  if (!drelk_is_instrumented()) {
+    EXPECT_LT(r.seconds, 5.0);
+  }
+}
+
+TEST_F(DamagedTree, NamesWithBlanksAndBytesOutsideAsciiAreShownAsTheyAre) {
+  const std::string blank = "my file.obj";
+  const std::string accented = "caf\xc3\xa9.obj";  // UTF-8
+  const std::string raw = "raw-\xff\xfe.obj";      // no valid encoding at all
+  for (const std::string& name : {blank, accented, raw}) dir.write(name, declaring("_x_", 4));
+  const BoundedResult all = run({"*"});
+  EXPECT_EQ(all.program.standard_error, "");
+  // References of one size are listed by path, byte by byte.
+  EXPECT_EQ(all.program.standard_output, report_of("_x_", 4, {accented, blank, raw}));
+
+  const BoundedResult named = run({"raw-\xff\xfe.obj", "my file", "caf\xc3\xa9"});
+  EXPECT_EQ(named.program.standard_error, "");
+  EXPECT_EQ(named.program.standard_output, report_of("_x_", 4, {accented, blank, raw}));
+  EXPECT_EQ(named.program.exit_status, 0);
+
+  const BoundedResult missing = run({"no such \xff"});
+  EXPECT_EQ(missing.program.standard_error, "Drelk: Can't find file no such \xff.obj\n\n");
+}
+
+TEST_F(DamagedTree, OutputFileInAMissingDirectoryFails) {
+  dir.write("a.obj", declaring("_x_", 4));
+  const BoundedResult r = run({"-omissing/report.txt", "a"});
+  EXPECT_EQ(r.program.standard_error,
+            "Drelk: Error opening output file \"missing/report.txt\".\n\n");
+  EXPECT_EQ(r.program.standard_output, "");
+  EXPECT_EQ(r.program.exit_status, 255);
+}
+
+TEST_F(DamagedTree, ErrorFileInAMissingDirectoryFails) {
+  dir.write("a.obj", declaring("_x_", 4));
+  const BoundedResult r = run({"-emissing/log.txt", "-oreport.txt", "a"});
+  EXPECT_EQ(r.program.standard_error, "Drelk: Error opening error file \"missing/log.txt\"\n\n");
+  EXPECT_FALSE(dir.exists("report.txt"));
+  EXPECT_EQ(r.program.exit_status, 255);
+}
+
+// A read-only report file, for a user that the permission binds (nobody, when root).
+TEST_F(DamagedTree, ReadOnlyOutputFileFails) {
+  dir.write("a.obj", declaring("_x_", 4));
+  dir.write("report.txt", std::string("previous report\n"));
+  open_to_everyone();
+  fs::permissions(dir.path() / "a.obj", fs::perms::all, fs::perm_options::add);
+  fs::permissions(dir.path() / "report.txt",
+                  fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  Limits limits;
+  limits.drop_root = true;
+  const BoundedResult r = run({"-oreport.txt", "a"}, limits);
+  if (running_as_root() && (r.program.exit_status == 126 || r.program.exit_status == 127)) {
+    GTEST_SKIP() << "drelk cannot be started as user nobody here (status " << r.program.exit_status
+                 << ")";
+  }
+  EXPECT_EQ(r.program.standard_error, "Drelk: Error opening output file \"report.txt\".\n\n");
+  EXPECT_EQ(dir.read("report.txt"), "previous report\n");
+  EXPECT_EQ(r.program.exit_status, 255);
+}
+
+// A report that cannot be written (the device is full) must not end as a successful check.
+// Today the failed writes go unnoticed and drelk exits 0; disabled until run_drelk checks
+// its streams (see the closing note of the hostile-input work).
+TEST_F(DamagedTree, ReportToAFullDeviceFails) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  dir.write("a.obj", declaring("_x_", 4));
+  fs::create_symlink("/dev/full", dir.path() / "full.txt");
+  const BoundedResult r = run({"-ofull.txt", "a"});
+  EXPECT_NE(r.program.standard_error, "");
+  EXPECT_EQ(r.program.exit_status, 255);
+}
+
+}  // namespace
+}  // namespace drelk::test
