@@ -42,6 +42,7 @@ std::string native_path(const std::string& path);
 // The four components of a path, split as the Windows runtime's _splitpath does:
 // the drive (two characters, when the second is ':'), the directory (up to and including
 // the last '\' or '/'), the extension (from the last '.' of the rest) and the file name.
+// A lead byte and the byte after it are one character, never a separator or a dot.
 // Components are never cut, however long.
 struct PathParts {
   std::string drive;
@@ -50,6 +51,11 @@ struct PathParts {
   std::string extension;
 };
 PathParts split_path(const std::string& path);
+
+// True when `byte` starts a two-byte character of the system's ANSI code page
+// (IsDBCSLeadByte on Windows, where a path's trail byte may be 0x5C, the code of '\').
+// Never on POSIX, whose paths are split byte by byte.
+bool is_lead_byte(unsigned char byte);
 
 // Wildcard matching as the directory search applies it (see find_files).
 bool wildcard_match(const std::string& pattern, const std::string& name);

@@ -49,16 +49,23 @@ PathParts split_path(const std::string& path) {
     start = 2;
   }
   size_t last_separator = std::string::npos;
+  size_t dot = std::string::npos;  // the last '.' after the last separator
   for (size_t i = start; i < path.size(); ++i) {
-    if (is_separator(path[i])) last_separator = i;
+    if (is_lead_byte(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) {
+      ++i;  // the trail byte is part of the character, whatever its code
+    } else if (is_separator(path[i])) {
+      last_separator = i;
+      dot = std::string::npos;
+    } else if (path[i] == '.') {
+      dot = i;
+    }
   }
   size_t name_start = start;
   if (last_separator != std::string::npos) {
     parts.directory = path.substr(start, last_separator + 1 - start);
     name_start = last_separator + 1;
   }
-  const size_t dot = path.find_last_of('.');
-  if (dot != std::string::npos && dot >= name_start) {
+  if (dot != std::string::npos) {
     parts.file_name = path.substr(name_start, dot - name_start);
     parts.extension = path.substr(dot);
   } else {

@@ -6,7 +6,11 @@
 
 namespace drelk {
 
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+// libstdc++ on mingw-w64 selects mingw-w64's C99 printf family (__USE_MINGW_ANSI_STDIO),
+// which takes %zu and %llu; plain "printf" would check against msvcrt's.
+#define DRELK_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#elif defined(__GNUC__)
 #define DRELK_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 #else
 #define DRELK_PRINTF(fmt, args)

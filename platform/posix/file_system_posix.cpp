@@ -26,6 +26,8 @@ bool entry_is_directory(const std::string& directory, const dirent& entry) {
 
 }  // namespace
 
+bool is_lead_byte(unsigned char) { return false; }
+
 std::string native_path(const std::string& path) {
   std::string native = path;
   std::replace(native.begin(), native.end(), '\\', '/');

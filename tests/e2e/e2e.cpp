@@ -17,13 +17,38 @@ std::string golden(const std::string& name) {
   return read_file(std::filesystem::path(source_directory()) / "tests" / "golden" / name);
 }
 
+std::string from_text_mode(const std::string& text, const std::string& what) {
+#if defined(_WIN32)
+  std::string lines;
+  lines.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) {
+      ADD_FAILURE() << what << ": line feed without a carriage return at offset " << i;
+    }
+    lines += text[i];
+  }
+  return lines;
+#else
+  static_cast<void>(what);
+  return text;
+#endif
+}
+
+std::string RunDirectory::read(const std::string& relative) const {
+  return from_text_mode(TempDir::read(relative), relative);
+}
+
 ProgramResult DrelkRun::drelk(const std::vector<std::string>& arguments) const {
   return drelk_as("drelk", arguments);
 }
 
 ProgramResult DrelkRun::drelk_as(const std::string& argv0,
                                  const std::vector<std::string>& arguments) const {
-  return run_program(drelk_binary(), arguments, dir.str(), &argv0);
+  ProgramResult result = run_program(drelk_binary(), arguments, dir.str(), &argv0);
+  result.standard_output = from_text_mode(result.standard_output, "standard output");
+  result.standard_error = from_text_mode(result.standard_error, "standard error");
+  return result;
 }
 
 }  // namespace drelk::test

@@ -19,13 +19,28 @@ std::string source_directory();
 // The text of a golden file under tests/golden/.
 std::string golden(const std::string& name);
 
+// Text that drelk wrote to its standard output, its standard error or an -e or -o file,
+// with the line ends of the expectations: on Windows the C runtime's text mode writes
+// each line feed as carriage return + line feed, so there every line feed must come as
+// that pair (the test fails on one that does not) and is given back alone. Elsewhere the
+// text is returned as it is. `what` names the text in a failure.
+std::string from_text_mode(const std::string& text, const std::string& what);
+
+// The test's directory. read() gives back a file that drelk wrote, through from_text_mode,
+// so that one set of expectations serves the Linux and the Windows build.
+class RunDirectory : public TempDir {
+ public:
+  std::string read(const std::string& relative) const;
+};
+
 class DrelkRun : public ::testing::Test {
  protected:
   // Runs drelk in the test's directory; argv[0] is "drelk", as a user on PATH sees it.
+  // Both output streams come back through from_text_mode.
   ProgramResult drelk(const std::vector<std::string>& arguments) const;
   ProgramResult drelk_as(const std::string& argv0, const std::vector<std::string>& arguments) const;
 
-  TempDir dir;
+  RunDirectory dir;
 };
 
 }  // namespace drelk::test

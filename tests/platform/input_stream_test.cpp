@@ -64,7 +64,7 @@ TEST(InputStream, FileBackingReadsAcrossItsCache) {
   std::vector<uint8_t> bytes(200000);
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
   dir.write("data.bin", bytes);
-  std::FILE* file = std::fopen((dir.path() / "data.bin").c_str(), "rb");
+  std::FILE* file = std::fopen((dir.path() / "data.bin").string().c_str(), "rb");
   ASSERT_NE(file, nullptr);
   InputStream s = file_input_stream(file, bytes.size());
   std::vector<uint8_t> out(70000);

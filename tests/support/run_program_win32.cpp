@@ -58,12 +58,19 @@ void make_pipe(HANDLE& read_end, HANDLE& write_end) {
   }
 }
 
+// A process ended by an exception has a system error status for its exit code:
+// severity "error", neither the customer nor the reserved bit set (0xC0000005 for an
+// access violation, 0xC0000409 for a failed stack check). exit(-1) gives 0xFFFFFFFF,
+// which has the customer bit and is an ordinary exit.
+bool is_exception_status(DWORD code) {
+  return (code & 0xF0000000u) == 0xC0000000u;
+}
+
 // The exit status as a POSIX shell on Windows shows it: the low eight bits, so that
-// exit(-1) is 255. A process ended by an exception (an NTSTATUS error such as
-// 0xC0000005) keeps its full code, negative here, so that no test takes a crash for an
-// ordinary status.
+// exit(-1) is 255. An exception status is kept whole, negative here, so that no test
+// takes a crash for an ordinary exit.
 int shell_exit_status(DWORD code) {
-  if ((code & 0xC0000000u) == 0xC0000000u) return static_cast<int>(code);
+  if (is_exception_status(code)) return static_cast<int>(code);
   return static_cast<int>(code & 0xFFu);
 }
 

@@ -1,0 +1,5 @@
+# Cross-builds a 64-bit Windows drelk.exe with mingw-w64 (Debian package
+# g++-mingw-w64-x86-64-posix).
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(DRELK_MINGW_TRIPLET x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)

@@ -1,0 +1,83 @@
+// Win32 directory search and file opening. The search is the system's own: its wildcard
+// matching and its order are used as FindFirstFileA and FindNextFileA return them, and
+// only FILE_ATTRIBUTE_DIRECTORY is consulted of each entry's attributes.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include "platform/file_system.h"
+
+namespace drelk {
+
+bool is_lead_byte(unsigned char byte) {
+  return IsDBCSLeadByte(byte) != 0;
+}
+
+// Windows takes '\' and '/' alike, and the path is kept as composed.
+std::string native_path(const std::string& path) {
+  return path;
+}
+
+bool find_files(const std::string& pattern, std::vector<DirEntry>& entries) {
+  entries.clear();
+  WIN32_FIND_DATAA data;
+  const HANDLE search = FindFirstFileA(pattern.c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  do {
+    entries.push_back(
+        DirEntry{data.cFileName, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+  } while (FindNextFileA(search, &data));
+  FindClose(search);
+  return true;
+}
+
+bool open_input_file(const std::string& path, InputStream& stream) {
+  // The handle is opened for reading without sharing restrictions a build might trip
+  // over, and checked before any byte is read: a directory, a console, a pipe or a
+  // device named like an object is refused, as the POSIX layer refuses anything that is
+  // not a regular file.
+  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  LARGE_INTEGER size;
+  if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !GetFileSizeEx(handle, &size)) {
+    CloseHandle(handle);
+    return false;
+  }
+  // From here on the C runtime's descriptor, then its stream, own the handle.
+  const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+  if (descriptor < 0) {
+    CloseHandle(handle);
+    return false;
+  }
+  std::FILE* file = _fdopen(descriptor, "rb");
+  if (file == nullptr) {
+    _close(descriptor);
+    return false;
+  }
+  stream = file_input_stream(file, static_cast<uint64_t>(size.QuadPart));
+  return true;
+}
+
+bool directory_identity(const std::string& path, DirectoryIdentity& identity) {
+  // FILE_FLAG_BACKUP_SEMANTICS lets CreateFileA open a directory; without
+  // FILE_FLAG_OPEN_REPARSE_POINT a junction or link opens the directory it leads to, so
+  // that a link back into the search has the identity of its target.
+  const std::string native = path.empty() ? "." : path;
+  const HANDLE directory =
+      CreateFileA(native.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (directory == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool known = GetFileInformationByHandle(directory, &info) != 0;
+  CloseHandle(directory);
+  if (!known) return false;
+  identity.device = info.dwVolumeSerialNumber;
+  identity.inode = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  return true;
+}
+
+}  // namespace drelk
