@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "tests/support/coff_builder.h"
+
 namespace drelk::test {
 
 std::string drelk_binary() {
@@ -15,6 +17,25 @@ std::string source_directory() {
 
 std::string golden(const std::string& name) {
   return read_file(std::filesystem::path(source_directory()) / "tests" / "golden" / name);
+}
+
+std::vector<uint8_t> object_declaring(const std::string& block, uint32_t size) {
+  return CoffObject().section(".text", 4).common(block, size).bytes();
+}
+
+std::string report_of(const std::string& block, uint32_t size,
+                      const std::vector<std::string>& paths) {
+  std::string text =
+      "Common Block Analysis\n\n"
+      "Common   Block   Initialized   Object File\n"
+      "         Size \n\n"
+      " " +
+      block + "\n";
+  for (const std::string& path : paths) {
+    const std::string number = std::to_string(size);
+    text += std::string(13 - number.size(), ' ') + number + std::string(18, ' ') + path + "\n";
+  }
+  return text + "\nEnd of Analysis:  No problems encountered.\n";
 }
 
 std::string from_text_mode(const std::string& text, const std::string& what) {

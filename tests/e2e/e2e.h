@@ -28,6 +28,13 @@ std::string from_text_mode(const std::string& text, const std::string& what);
 
 // The test's directory. read() gives back a file that drelk wrote, through from_text_mode,
 // so that one set of expectations serves the Linux and the Windows build.
+// An object that declares one COMMON block of `size` bytes.
+std::vector<uint8_t> object_declaring(const std::string& block, uint32_t size);
+
+// The full report of one block declared with one size by each of `paths`, in order.
+std::string report_of(const std::string& block, uint32_t size,
+                      const std::vector<std::string>& paths);
+
 class RunDirectory : public TempDir {
  public:
   std::string read(const std::string& relative) const;

@@ -6,11 +6,6 @@
 namespace drelk::test {
 namespace {
 
-// An object declaring one COMMON block.
-std::vector<uint8_t> declaring(const std::string& block, uint32_t size) {
-  return CoffObject().section(".text", 4).common(block, size).bytes();
-}
-
 // A Windows executable: refused with a diagnostic that names its path, which makes the
 // order in which files are taken visible.
 std::vector<uint8_t> executable() {
@@ -21,27 +16,11 @@ std::string refused(const std::string& path) {
   return "Drelk: The file " + path + " is not an object file.\n";
 }
 
-// The report of one block declared with one size by each path, in order.
-std::string report_of(const std::string& block, uint32_t size,
-                      const std::vector<std::string>& paths) {
-  std::string text =
-      "Common Block Analysis\n\n"
-      "Common   Block   Initialized   Object File\n"
-      "         Size \n\n"
-      " " +
-      block + "\n";
-  for (const std::string& path : paths) {
-    std::string number = std::to_string(size);
-    text += std::string(13 - number.size(), ' ') + number + std::string(18, ' ') + path + "\n";
-  }
-  return text + "\nEnd of Analysis:  No problems encountered.\n";
-}
-
 using InputExpansion = DrelkRun;
 
 TEST_F(InputExpansion, PatternWithoutExtensionSearchesObjectFiles) {
-  dir.write("prog.obj", declaring("_x_", 4));
-  dir.write("prog.lib", declaring("_y_", 8));
+  dir.write("prog.obj", object_declaring("_x_", 4));
+  dir.write("prog.lib", object_declaring("_y_", 8));
   const ProgramResult r = drelk({"prog"});
   EXPECT_EQ(r.standard_output, report_of("_x_", 4, {"prog.obj"}));
   EXPECT_EQ(r.standard_error, "");
@@ -49,8 +28,8 @@ TEST_F(InputExpansion, PatternWithoutExtensionSearchesObjectFiles) {
 }
 
 TEST_F(InputExpansion, PatternWithExtensionIsSearchedUnchanged) {
-  dir.write("prog.obj", declaring("_x_", 4));
-  dir.write("prog.lib", declaring("_y_", 8));
+  dir.write("prog.obj", object_declaring("_x_", 4));
+  dir.write("prog.lib", object_declaring("_y_", 8));
   EXPECT_EQ(drelk({"prog.lib"}).standard_output, report_of("_y_", 8, {"prog.lib"}));
   // "prog." has the extension "." and finds neither.
   const ProgramResult dot = drelk({"prog."});
@@ -66,16 +45,16 @@ TEST_F(InputExpansion, MissingFileNamesThePatternWithItsExtension) {
 }
 
 TEST_F(InputExpansion, StarAloneMeansEveryObjectFile) {
-  dir.write("a.obj", declaring("_x_", 4));
-  dir.write("b.obj", declaring("_x_", 4));
+  dir.write("a.obj", object_declaring("_x_", 4));
+  dir.write("b.obj", object_declaring("_x_", 4));
   dir.write("c.txt", std::string("text"));
   EXPECT_EQ(drelk({"*"}).standard_output, report_of("_x_", 4, {"a.obj", "b.obj"}));
 }
 
 TEST_F(InputExpansion, StarDotStarMatchesEveryFileButNoDirectory) {
-  dir.write("a.obj", declaring("_x_", 4));
-  dir.write("noext", declaring("_x_", 4));
-  dir.write("z.lib", declaring("_x_", 4));
+  dir.write("a.obj", object_declaring("_x_", 4));
+  dir.write("noext", object_declaring("_x_", 4));
+  dir.write("z.lib", object_declaring("_x_", 4));
   dir.make_directory("sub.obj");
   const ProgramResult r = drelk({"*.*"});
   EXPECT_EQ(r.standard_output, report_of("_x_", 4, {"a.obj", "noext", "z.lib"}));
@@ -83,9 +62,9 @@ TEST_F(InputExpansion, StarDotStarMatchesEveryFileButNoDirectory) {
 }
 
 TEST_F(InputExpansion, WildcardsMatchWithoutRegardToCase) {
-  dir.write("Alpha.OBJ", declaring("_x_", 4));
-  dir.write("beta.obj", declaring("_x_", 4));
-  dir.write("gamma.obj", declaring("_x_", 4));
+  dir.write("Alpha.OBJ", object_declaring("_x_", 4));
+  dir.write("beta.obj", object_declaring("_x_", 4));
+  dir.write("gamma.obj", object_declaring("_x_", 4));
   EXPECT_EQ(drelk({"?E*.obj"}).standard_output, report_of("_x_", 4, {"beta.obj"}));
   EXPECT_EQ(drelk({"a*"}).standard_output, report_of("_x_", 4, {"Alpha.OBJ"}));
 }
@@ -116,12 +95,12 @@ TEST_F(InputExpansion, PatternMatchingOnlyDirectoriesDoesNothing) {
 }
 
 TEST_F(InputExpansion, SameFileTwiceIsAnalysedTwice) {
-  dir.write("a.obj", declaring("_x_", 4));
+  dir.write("a.obj", object_declaring("_x_", 4));
   EXPECT_EQ(drelk({"a", "a.obj"}).standard_output, report_of("_x_", 4, {"a.obj", "a.obj"}));
 }
 
 TEST_F(InputExpansion, DirectoryPartIsKeptAsTypedWithEitherSeparator) {
-  dir.write("src/one/a.obj", declaring("_x_", 4));
+  dir.write("src/one/a.obj", object_declaring("_x_", 4));
   EXPECT_EQ(drelk({"src/one/a"}).standard_output, report_of("_x_", 4, {"src/one/a.obj"}));
   EXPECT_EQ(drelk({"src\\one\\*"}).standard_output, report_of("_x_", 4, {"src\\one\\a.obj"}));
 }
@@ -140,15 +119,15 @@ TEST_F(InputExpansion, RecursionVisitsFilesBeforeSubdirectoriesDepthFirst) {
 }
 
 TEST_F(InputExpansion, RecursionSuppliesTheDefaultExtensionInSubdirectories) {
-  dir.write("top.obj", declaring("_x_", 4));
-  dir.write("lib/part.obj", declaring("_x_", 4));
+  dir.write("top.obj", object_declaring("_x_", 4));
+  dir.write("lib/part.obj", object_declaring("_x_", 4));
   const ProgramResult r = drelk({"/s", "*"});
   EXPECT_EQ(r.standard_output, report_of("_x_", 4, {"lib\\part.obj", "top.obj"}));
   EXPECT_EQ(r.standard_error, "");
 }
 
 TEST_F(InputExpansion, RecursionWithoutMatchesAtTheTopStillDescends) {
-  dir.write("lib/part.obj", declaring("_x_", 4));
+  dir.write("lib/part.obj", object_declaring("_x_", 4));
   const ProgramResult r = drelk({"-s", "*.obj"});
   EXPECT_EQ(r.standard_error, "Drelk: Can't find file *.obj\n\n");
   EXPECT_EQ(r.standard_output, "Drelk: Processing is incomplete due to previous error(s).\n\n" +
@@ -158,7 +137,7 @@ TEST_F(InputExpansion, RecursionWithoutMatchesAtTheTopStillDescends) {
 TEST_F(InputExpansion, LongPathsAreUsedWhole) {
   std::string deep;
   for (int i = 0; i < 30; ++i) deep += "directory-with-a-long-name-" + std::to_string(i) + "/";
-  dir.write(deep + "a.obj", declaring("_x_", 4));
+  dir.write(deep + "a.obj", object_declaring("_x_", 4));
   const ProgramResult r = drelk({deep + "a"});
 #if defined(_WIN32)
   // The system's ANSI file functions take paths of at most MAX_PATH (260) characters;
@@ -172,7 +151,7 @@ TEST_F(InputExpansion, LongPathsAreUsedWhole) {
 }
 
 TEST_F(InputExpansion, SymbolicLinkCycleEndsUnderRecursion) {
-  dir.write("tree/a.obj", declaring("_x_", 4));
+  dir.write("tree/a.obj", object_declaring("_x_", 4));
 #if defined(_WIN32)
   // Windows makes directory links only with a privilege (and wine not at all).
   std::error_code error;

@@ -19,26 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<uint8_t> declaring(const std::string& block, uint32_t size) {
-  return CoffObject().section(".text", 4).common(block, size).bytes();
-}
-
-// The report of one block declared with one size by each path, in order.
-std::string report_of(const std::string& block, uint32_t size,
-                      const std::vector<std::string>& paths) {
-  std::string text =
-      "Common Block Analysis\n\n"
-      "Common   Block   Initialized   Object File\n"
-      "         Size \n\n"
-      " " +
-      block + "\n";
-  for (const std::string& path : paths) {
-    const std::string number = std::to_string(size);
-    text += std::string(13 - number.size(), ' ') + number + std::string(18, ' ') + path + "\n";
-  }
-  return text + "\nEnd of Analysis:  No problems encountered.\n";
-}
-
 const std::string kIncomplete = "Drelk: Processing is incomplete due to previous error(s).\n\n";
 
 std::string cannot_open(const std::string& name) {
@@ -63,7 +43,7 @@ class DamagedTree : public DrelkRun {
 };
 
 TEST_F(DamagedTree, FifoNamedLikeAnObjectIsRefusedWithoutBlocking) {
-  dir.write("a.obj", declaring("_x_", 4));
+  dir.write("a.obj", object_declaring("_x_", 4));
   ASSERT_EQ(mkfifo((dir.path() / "pipe.obj").c_str(), 0644), 0);
   Limits limits;
   limits.deadline_seconds = 10;
@@ -86,9 +66,9 @@ TEST_F(DamagedTree, FifoNamedOnTheCommandLineIsRefused) {
 
 // As root every file is readable; the run then goes as "nobody", for whom it is not.
 TEST_F(DamagedTree, UnreadableFileIsReportedByItsBareNameAndTheRunGoesOn) {
-  dir.write("sub/a.obj", declaring("_x_", 4));
-  dir.write("sub/secret.obj", declaring("_x_", 4));
-  dir.write("sub/z.obj", declaring("_x_", 4));
+  dir.write("sub/a.obj", object_declaring("_x_", 4));
+  dir.write("sub/secret.obj", object_declaring("_x_", 4));
+  dir.write("sub/z.obj", object_declaring("_x_", 4));
   open_to_everyone();
   fs::permissions(dir.path() / "sub", fs::perms::owner_all | fs::perms::group_read |
                                           fs::perms::group_exec | fs::perms::others_read |
@@ -110,9 +90,9 @@ TEST_F(DamagedTree, UnreadableFileIsReportedByItsBareNameAndTheRunGoesOn) {
 }
 
 TEST_F(DamagedTree, DirectoryNamedLikeAnObjectIsSkippedSilently) {
-  dir.write("a.obj", declaring("_x_", 4));
+  dir.write("a.obj", object_declaring("_x_", 4));
   dir.make_directory("b.obj");
-  dir.write("c.obj", declaring("_x_", 4));
+  dir.write("c.obj", object_declaring("_x_", 4));
   const BoundedResult r = run({"*"});
   EXPECT_EQ(r.program.standard_error, "");
   EXPECT_EQ(r.program.standard_output, report_of("_x_", 4, {"a.obj", "c.obj"}));
@@ -120,7 +100,7 @@ TEST_F(DamagedTree, DirectoryNamedLikeAnObjectIsSkippedSilently) {
 }
 
 TEST_F(DamagedTree, DirectoryNamedLikeAnObjectIsSearchedUnderRecursion) {
-  dir.write("b.obj/inner.obj", declaring("_x_", 4));
+  dir.write("b.obj/inner.obj", object_declaring("_x_", 4));
   const BoundedResult r = run({"-s", "*"});
   EXPECT_EQ(r.program.standard_error, "");
   EXPECT_EQ(r.program.standard_output, report_of("_x_", 4, {"b.obj\\inner.obj"}));
@@ -128,7 +108,7 @@ TEST_F(DamagedTree, DirectoryNamedLikeAnObjectIsSearchedUnderRecursion) {
 }
 
 TEST_F(DamagedTree, DanglingLinkIsReportedAndTheRunGoesOn) {
-  dir.write("a.obj", declaring("_x_", 4));
+  dir.write("a.obj", object_declaring("_x_", 4));
   fs::create_symlink("nowhere/missing.obj", dir.path() / "gone.obj");
   fs::create_directory_symlink("no-such-directory", dir.path() / "gone-dir");
   const BoundedResult r = run({"-s", "*"});
@@ -139,7 +119,7 @@ TEST_F(DamagedTree, DanglingLinkIsReportedAndTheRunGoesOn) {
 }
 
 TEST_F(DamagedTree, LinksToObjectsAreFollowed) {
-  dir.write("real/a.obj", declaring("_x_", 4));
+  dir.write("real/a.obj", object_declaring("_x_", 4));
   fs::create_symlink("real/a.obj", dir.path() / "alias.obj");
   const BoundedResult r = run({"alias"});
   EXPECT_EQ(r.program.standard_output, report_of("_x_", 4, {"alias.obj"}));
@@ -149,8 +129,8 @@ TEST_F(DamagedTree, LinksToObjectsAreFollowed) {
 // Links between siblings and to an ancestor two levels up: each directory is entered only
 // where it is not already on the path the search came down.
 TEST_F(DamagedTree, SymbolicLinkCyclesThroughSiblingsAndAncestorsEnd) {
-  dir.write("top/a/x.obj", declaring("_x_", 4));
-  dir.write("top/b/y.obj", declaring("_x_", 4));
+  dir.write("top/a/x.obj", object_declaring("_x_", 4));
+  dir.write("top/b/y.obj", object_declaring("_x_", 4));
   dir.make_directory("top/a/deep");
   fs::create_directory_symlink("../b", dir.path() / "top" / "a" / "to-b");
   fs::create_directory_symlink("../a", dir.path() / "top" / "b" / "to-a");
@@ -169,7 +149,7 @@ TEST_F(DamagedTree, SymbolicLinkCyclesThroughSiblingsAndAncestorsEnd) {
 // few of them for itself): each is closed after its analysis, and all are reported in order.
 TEST_F(DamagedTree, TenThousandFilesInOneDirectory) {
   constexpr int kFiles = 10000;
-  const std::vector<uint8_t> object = declaring("_x_", 4);
+  const std::vector<uint8_t> object = object_declaring("_x_", 4);
   std::vector<std::string> paths;
   for (int i = 0; i < kFiles; ++i) {
     char name[32];
@@ -193,7 +173,8 @@ TEST_F(DamagedTree, NamesWithBlanksAndBytesOutsideAsciiAreShownAsTheyAre) {
   const std::string blank = "my file.obj";
   const std::string accented = "caf\xc3\xa9.obj";  // UTF-8
   const std::string raw = "raw-\xff\xfe.obj";      // no valid encoding at all
-  for (const std::string& name : {blank, accented, raw}) dir.write(name, declaring("_x_", 4));
+  for (const std::string& name : {blank, accented, raw})
+    dir.write(name, object_declaring("_x_", 4));
   const BoundedResult all = run({"*"});
   EXPECT_EQ(all.program.standard_error, "");
   // References of one size are listed by path, byte by byte.
@@ -209,7 +190,7 @@ TEST_F(DamagedTree, NamesWithBlanksAndBytesOutsideAsciiAreShownAsTheyAre) {
 }
 
 TEST_F(DamagedTree, OutputFileInAMissingDirectoryFails) {
-  dir.write("a.obj", declaring("_x_", 4));
+  dir.write("a.obj", object_declaring("_x_", 4));
   const BoundedResult r = run({"-omissing/report.txt", "a"});
   EXPECT_EQ(r.program.standard_error,
             "Drelk: Error opening output file \"missing/report.txt\".\n\n");
@@ -218,7 +199,7 @@ TEST_F(DamagedTree, OutputFileInAMissingDirectoryFails) {
 }
 
 TEST_F(DamagedTree, ErrorFileInAMissingDirectoryFails) {
-  dir.write("a.obj", declaring("_x_", 4));
+  dir.write("a.obj", object_declaring("_x_", 4));
   const BoundedResult r = run({"-emissing/log.txt", "-oreport.txt", "a"});
   EXPECT_EQ(r.program.standard_error, "Drelk: Error opening error file \"missing/log.txt\"\n\n");
   EXPECT_FALSE(dir.exists("report.txt"));
@@ -227,7 +208,7 @@ TEST_F(DamagedTree, ErrorFileInAMissingDirectoryFails) {
 
 // A read-only report file, for a user that the permission binds (nobody, when root).
 TEST_F(DamagedTree, ReadOnlyOutputFileFails) {
-  dir.write("a.obj", declaring("_x_", 4));
+  dir.write("a.obj", object_declaring("_x_", 4));
   dir.write("report.txt", std::string("previous report\n"));
   open_to_everyone();
   fs::permissions(dir.path() / "a.obj", fs::perms::all, fs::perm_options::add);
@@ -250,7 +231,7 @@ TEST_F(DamagedTree, ReadOnlyOutputFileFails) {
 // its streams (see the closing note of the hostile-input work).
 TEST_F(DamagedTree, ReportToAFullDeviceFails) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  dir.write("a.obj", declaring("_x_", 4));
+  dir.write("a.obj", object_declaring("_x_", 4));
   fs::create_symlink("/dev/full", dir.path() / "full.txt");
   const BoundedResult r = run({"-ofull.txt", "a"});
   EXPECT_NE(r.program.standard_error, "");
