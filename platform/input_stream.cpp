@@ -15,13 +15,21 @@ uint64_t readable_end(const InputStream& stream) {
 
 // Fills the cache with the data at `start`. False when the underlying read failed.
 bool fill_cache(InputStream& stream, uint64_t start) {
-  stream.cache.resize(kCacheSize);
+  // No more than the file holds: a small object costs one read of its own size, and no
+  // bytes of the cache are cleared only to be overwritten.
+  const size_t wanted = static_cast<size_t>(
+      std::min<uint64_t>(kCacheSize, stream.size > start ? stream.size - start : 0));
+  stream.cache.resize(wanted);
   stream.cache_start = start;
-  if (std::fseek(stream.file, static_cast<long>(start), SEEK_SET) != 0) {
-    stream.cache.clear();
-    return false;
+  if (start != stream.file_position) {
+    if (std::fseek(stream.file, static_cast<long>(start), SEEK_SET) != 0) {
+      stream.cache.clear();
+      stream.file_position = kUnknownFilePosition;
+      return false;
+    }
   }
-  const size_t got = std::fread(stream.cache.data(), 1, kCacheSize, stream.file);
+  const size_t got = wanted == 0 ? 0 : std::fread(stream.cache.data(), 1, wanted, stream.file);
+  stream.file_position = std::ferror(stream.file) ? kUnknownFilePosition : start + got;
   stream.cache.resize(got);
   return !std::ferror(stream.file);
 }
@@ -34,11 +42,14 @@ size_t read_file(InputStream& stream, uint8_t* destination, size_t count) {
     if (!cached) {
       if (count - done >= kCacheSize) {
         // Large reads (symbol and string tables) go straight to the destination.
-        if (std::fseek(stream.file, static_cast<long>(at), SEEK_SET) != 0) {
+        if (at != stream.file_position &&
+            std::fseek(stream.file, static_cast<long>(at), SEEK_SET) != 0) {
+          stream.file_position = kUnknownFilePosition;
           stream.error = true;
           break;
         }
         const size_t got = std::fread(destination + done, 1, count - done, stream.file);
+        stream.file_position = std::ferror(stream.file) ? kUnknownFilePosition : at + got;
         done += got;
         if (std::ferror(stream.file)) stream.error = true;
         break;
@@ -68,6 +79,7 @@ InputStream file_input_stream(std::FILE* file, uint64_t size) {
   InputStream stream;
   stream.file = file;
   stream.size = size;
+  stream.file_position = kUnknownFilePosition;  // the first read seeks
   return stream;
 }
 

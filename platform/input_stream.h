@@ -29,7 +29,10 @@ struct InputStream {
   bool end_of_file = false;         // cleared by every seek
   std::vector<uint8_t> cache;       // read cache of the file backing
   uint64_t cache_start = 0;
+  uint64_t file_position = 0;  // where the file backing's next read starts
 };
+
+inline constexpr uint64_t kUnknownFilePosition = ~uint64_t{0};
 
 InputStream memory_input_stream(const uint8_t* data, size_t size);
 

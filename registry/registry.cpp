@@ -39,6 +39,166 @@ uint32_t new_node(CommonBlock& block, const ObjectEntry& object, uint32_t size) 
   return static_cast<uint32_t>(block.nodes.size() - 1);
 }
 
+using SlotMap = std::map<std::string_view, uint32_t>;
+
+// Label spacing: paths arriving after the last one step far, a path arriving between two
+// others steps a little past the lower one (the next arrivals usually follow it), and a
+// window is spread out again to at least the minimum spacing.
+constexpr uint64_t kAppendStep = uint64_t{1} << 32;
+constexpr uint64_t kBetweenStep = uint64_t{1} << 24;
+constexpr uint64_t kMinimumSpacing = uint64_t{1} << 16;
+constexpr uint64_t kFirstLabel = uint64_t{1} << 63;
+constexpr uint64_t kNoLabelAbove = ~uint64_t{0};
+
+uint64_t label_of(const PathOrder& order, SlotMap::const_iterator place) {
+  return order.labels[place->second];
+}
+
+// Gives `place`, just inserted, a label between its neighbours'. When they leave no room,
+// the labels of a window around it, doubled until its span leaves the minimum spacing to
+// each path, are spread evenly over that span: an amortised O(log n) labels per path.
+void assign_label(PathOrder& order, SlotMap::iterator place) {
+  const bool has_lower = place != order.slots.begin();
+  const auto after = std::next(place);
+  const bool has_upper = after != order.slots.end();
+  const uint64_t low = has_lower ? label_of(order, std::prev(place)) : 0;
+  const uint64_t high = has_upper ? label_of(order, after) : kNoLabelAbove;
+  if (!has_lower && !has_upper) {
+    order.labels[place->second] = kFirstLabel;
+    return;
+  }
+  if (!has_upper && high - low > kAppendStep) {
+    order.labels[place->second] = low + kAppendStep;
+    return;
+  }
+  if (!has_lower && high > kAppendStep) {
+    order.labels[place->second] = high - kAppendStep;
+    return;
+  }
+  if (has_lower && has_upper && high - low >= 2) {
+    order.labels[place->second] = low + std::min((high - low) / 2, kBetweenStep);
+    return;
+  }
+  SlotMap::iterator first = place;
+  SlotMap::iterator last = place;
+  size_t count = 1;
+  while (true) {
+    const uint64_t floor = first == order.slots.begin() ? 0 : label_of(order, std::prev(first));
+    const auto beyond = std::next(last);
+    const uint64_t ceiling = beyond == order.slots.end() ? kNoLabelAbove : label_of(order, beyond);
+    const bool everything = first == order.slots.begin() && beyond == order.slots.end();
+    if ((ceiling - floor) / (count + 1) >= kMinimumSpacing || everything) {
+      const uint64_t step = (ceiling - floor) / (count + 1);
+      uint64_t label = floor;
+      for (auto at = first; at != beyond; ++at) {
+        label += step;
+        order.labels[at->second] = label;
+      }
+      return;
+    }
+    for (size_t i = count; i > 0 && first != order.slots.begin(); --i, ++count) --first;
+    for (size_t i = count; i > 0 && std::next(last) != order.slots.end(); --i, ++count) ++last;
+  }
+}
+
+// The slot of the object's path, registered on first sight.
+uint32_t path_slot(PathOrder& order, const ObjectEntry& object) {
+  if (&object == order.last_object) return order.last_place->second;
+  const auto hint = order.last_object != nullptr ? std::next(order.last_place) : order.slots.end();
+  const auto slot = static_cast<uint32_t>(order.labels.size());
+  order.labels.push_back(0);
+  SlotMap::iterator place;
+  try {
+    place = order.slots.emplace_hint(hint, std::string_view(object.path), slot);
+  } catch (...) {
+    order.labels.pop_back();
+    throw;
+  }
+  if (place->second == slot) {
+    assign_label(order, place);
+  } else {
+    order.labels.pop_back();
+  }
+  order.last_object = &object;
+  order.last_place = place;
+  return place->second;
+}
+
+constexpr size_t kRunSize = 256;
+
+// Makes room for one more element without any later allocation, growing geometrically.
+template <typename T>
+void reserve_one_more(std::vector<T>& v) {
+  if (v.size() == v.capacity()) v.reserve(std::max<size_t>(4, 2 * v.capacity()));
+}
+
+// Inserts `entry`, whose label is `label`, after every entry of a label not above it.
+// Returns the node of the first entry of a greater label, or kNoNode when there is none.
+// Every allocation comes before the first change: when one fails, the index is as it was.
+uint32_t insert_by_path(PathIndex& index, const PathOrder& order, PathEntry entry, uint64_t label) {
+  auto& runs = index.runs;
+  auto& last_slots = index.last_slots;
+  auto label_above = [&](uint64_t value, const PathEntry& e) {
+    return value < order.labels[e.slot];
+  };
+  if (runs.empty() || order.labels[last_slots.back()] <= label) {
+    if (runs.empty() || runs.back().size() >= kRunSize) {
+      std::vector<PathEntry> fresh(1, entry);
+      reserve_one_more(runs);
+      reserve_one_more(last_slots);
+      runs.push_back(std::move(fresh));
+      last_slots.push_back(entry.slot);
+    } else {
+      runs.back().push_back(entry);
+      last_slots.back() = entry.slot;
+    }
+    return kNoNode;
+  }
+  auto r = static_cast<size_t>(
+      std::upper_bound(last_slots.begin(), last_slots.end(), label,
+                       [&](uint64_t value, uint32_t slot) { return value < order.labels[slot]; }) -
+      last_slots.begin());
+  if (runs[r].size() >= kRunSize) {
+    // A full run is split in two halves first.
+    std::vector<PathEntry> upper;
+    upper.reserve(kRunSize);
+    upper.assign(runs[r].begin() + kRunSize / 2, runs[r].end());
+    reserve_one_more(runs);
+    reserve_one_more(last_slots);
+    runs[r].resize(kRunSize / 2);
+    last_slots.insert(last_slots.begin() + static_cast<std::ptrdiff_t>(r), runs[r].back().slot);
+    runs.insert(runs.begin() + static_cast<std::ptrdiff_t>(r) + 1, std::move(upper));
+    if (order.labels[last_slots[r]] <= label) ++r;
+  }
+  std::vector<PathEntry>& run = runs[r];
+  const auto at = std::upper_bound(run.begin(), run.end(), label, label_above);
+  const uint32_t greater = at->node;
+  run.insert(at, entry);
+  return greater;
+}
+
+uint32_t first_by_path(const PathIndex& index) {
+  return index.runs.front().front().node;
+}
+
+// The node of the first reference of `index` whose object path is `path`, or kNoNode. The
+// index holds its references in path order, so the search compares the paths themselves:
+// marks are rare, and need no labels.
+uint32_t find_by_path(const PathIndex& index, const CommonBlock& block, std::string_view path) {
+  auto path_of = [&](const PathEntry& e) -> const std::string& {
+    return block.nodes[e.node].reference.object->path;
+  };
+  const auto run = std::lower_bound(index.runs.begin(), index.runs.end(), path,
+                                    [&](const std::vector<PathEntry>& r, std::string_view value) {
+                                      return path_of(r.back()) < value;
+                                    });
+  if (run == index.runs.end()) return kNoNode;
+  const auto at = std::lower_bound(
+      run->begin(), run->end(), path,
+      [&](const PathEntry& e, std::string_view value) { return path_of(e) < value; });
+  return path_of(*at) == path ? at->node : kNoNode;
+}
+
 }  // namespace
 
 std::string_view NameStore::store(std::string_view name) {
@@ -63,13 +223,15 @@ void NameStore::clear() {
 int add_common_reference(Registry& registry, const ObjectEntry& object, std::string_view name,
                          uint32_t size) {
   try {
+    const uint32_t slot = path_slot(registry.path_order, object);
+    const uint64_t label = registry.path_order.labels[slot];
     const auto found = registry.block_index.find(name);
     if (found == registry.block_index.end()) {
       CommonBlock block;
       block.name = registry.names.store(name);
       const uint32_t index = new_node(block, object, size);
       link_before(block, index, kNoNode);
-      block.by_size[size].emplace(&object, index);
+      insert_by_path(block.by_size[size], registry.path_order, PathEntry{slot, index}, label);
       registry.blocks.push_back(std::move(block));
       CommonBlock& stored = registry.blocks.back();
       try {
@@ -82,20 +244,22 @@ int add_common_reference(Registry& registry, const ObjectEntry& object, std::str
     }
 
     CommonBlock& block = *found->second;
-    // Room for the new node before anything is linked, so that nothing throws after; the
-    // array grows by doubling, as push_back would grow it.
-    if (block.nodes.size() == block.nodes.capacity()) block.nodes.reserve(2 * block.nodes.size());
+    // Room for the node before any index refers to it, grown geometrically.
+    if (block.nodes.size() == block.nodes.capacity()) {
+      block.nodes.reserve(std::max<size_t>(4, 2 * block.nodes.capacity()));
+    }
     const uint32_t index = static_cast<uint32_t>(block.nodes.size());
+    const PathEntry entry{slot, index};
     uint32_t before = kNoNode;
     auto group = block.by_size.find(size);
     if (group == block.by_size.end()) {
       // A size not seen before goes in front of the first reference of the next smaller
       // size present, or at the end when every size present is larger.
       const auto smaller = block.by_size.upper_bound(size);
-      if (smaller != block.by_size.end()) before = smaller->second.begin()->second;
+      if (smaller != block.by_size.end()) before = first_by_path(smaller->second);
       group = block.by_size.emplace(size, PathIndex()).first;
       try {
-        group->second.emplace(&object, index);
+        insert_by_path(group->second, registry.path_order, entry, label);
       } catch (...) {
         block.by_size.erase(group);
         throw;
@@ -104,13 +268,7 @@ int add_common_reference(Registry& registry, const ObjectEntry& object, std::str
     } else {
       // A size already present joins its equals in path order, in front of the first one
       // whose path is greater; when none is, it goes to the very end of the list.
-      PathIndex& references = group->second;
-      auto hint = references.end();
-      if (PathLess()(&object, references.rbegin()->first)) {
-        hint = references.upper_bound(&object);
-        before = hint->second;
-      }
-      references.emplace_hint(hint, &object, index);
+      before = insert_by_path(group->second, registry.path_order, entry, label);
     }
     new_node(block, object, size);
     link_before(block, index, before);
@@ -141,9 +299,9 @@ bool mark_initialized(CommonBlock& block, const std::string& path) {
   uint32_t candidate = kNoNode;
   int candidates = 0;
   for (const auto& [size, references] : block.by_size) {
-    const auto first = references.lower_bound(std::string_view(path));
-    if (first != references.end() && first->first->path == path) {
-      candidate = first->second;
+    const uint32_t found = find_by_path(references, block, path);
+    if (found != kNoNode) {
+      candidate = found;
       ++candidates;
     }
   }
@@ -213,6 +371,7 @@ void free_lists(Registry& registry) {
   registry.blocks.clear();
   registry.member_entries.clear();
   registry.names.clear();
+  registry.path_order = PathOrder();
 }
 
 }  // namespace drelk

@@ -45,17 +45,35 @@ struct ReferenceNode {
 
 inline constexpr uint32_t kNoNode = 0xFFFFFFFF;
 
-// Orders references by their object's path, byte by byte; also looks up by path alone.
-struct PathLess {
-  using is_transparent = void;
-  bool operator()(const ObjectEntry* a, const ObjectEntry* b) const {
-    return a != b && a->path < b->path;
-  }
-  bool operator()(const ObjectEntry* a, std::string_view b) const { return a->path < b; }
-  bool operator()(std::string_view a, const ObjectEntry* b) const { return a < b->path; }
+// The paths of the objects that declared blocks, in byte order, each with an order label:
+// labels compare as the paths do, so that the reference indexes compare two integers in
+// a small dense array instead of two strings far apart in memory. Labels are kept in
+// order as paths arrive (a label between the neighbours' labels; a window of labels
+// spread out again when two neighbours leave no room); objects with equal paths share
+// one label.
+struct PathOrder {
+  std::map<std::string_view, uint32_t> slots;  // path -> slot in `labels`
+  std::vector<uint64_t> labels;
+  // The last object looked up and its place: one object's declarations come together,
+  // and the next object's path usually follows the last one.
+  const ObjectEntry* last_object = nullptr;
+  std::map<std::string_view, uint32_t>::iterator last_place;
 };
 
-using PathIndex = std::multimap<const ObjectEntry*, uint32_t, PathLess>;
+// One reference in a size's index: its object's slot in the path order, and its node.
+struct PathEntry {
+  uint32_t slot = 0;
+  uint32_t node = 0;
+};
+
+// The references of one size in object path order, equal paths in arrival order: sorted
+// runs of at most a few hundred entries, so that an insertion moves a bounded number of
+// entries, the search runs over contiguous memory, and no reference is an allocation of
+// its own.
+struct PathIndex {
+  std::vector<std::vector<PathEntry>> runs;
+  std::vector<uint32_t> last_slots;  // the slot of each run's last entry, for the search
+};
 
 struct CommonBlock {
   std::string_view name;  // held by the registry's name store
@@ -63,8 +81,7 @@ struct CommonBlock {
   std::vector<ReferenceNode> nodes;
   uint32_t head = kNoNode;
   uint32_t tail = kNoNode;
-  // Size, largest first -> the references of that size: node indexes by object path,
-  // equal paths in arrival order.
+  // Size, largest first -> the references of that size by object path.
   std::map<uint32_t, PathIndex, std::greater<>> by_size;
 };
 
@@ -96,6 +113,7 @@ struct Registry {
   std::unordered_map<std::string_view, CommonBlock*> block_index;
   std::vector<ProcedureEntry> procedures;  // in arrival order
   NameStore names;
+  PathOrder path_order;
 };
 
 // Result codes of add_common_reference.

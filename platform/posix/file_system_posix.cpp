@@ -26,7 +26,9 @@ bool entry_is_directory(const std::string& directory, const dirent& entry) {
 
 }  // namespace
 
-bool is_lead_byte(unsigned char) { return false; }
+bool is_lead_byte(unsigned char) {
+  return false;
+}
 
 std::string native_path(const std::string& path) {
   std::string native = path;
@@ -56,7 +58,8 @@ bool find_files(const std::string& pattern, std::vector<DirEntry>& entries) {
 
 bool open_input_file(const std::string& path, InputStream& stream) {
   // O_NONBLOCK keeps a FIFO named like an object from blocking the open; the file is
-  // then refused unless it is a regular file.
+  // then refused unless it is a regular file, whose reads the flag does not change, so
+  // it stays set.
   const int fd = open(native_path(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat info;
@@ -64,14 +67,15 @@ bool open_input_file(const std::string& path, InputStream& stream) {
     close(fd);
     return false;
   }
-  const int flags = fcntl(fd, F_GETFL);
-  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   std::FILE* file = fdopen(fd, "rb");
   if (file == nullptr) {
     close(fd);
     return false;
   }
+  // The stream keeps a read cache of its own: a stdio buffer would only copy twice.
+  std::setvbuf(file, nullptr, _IONBF, 0);
   stream = file_input_stream(file, static_cast<uint64_t>(info.st_size));
+  stream.file_position = 0;  // just opened
   return true;
 }
 

@@ -243,5 +243,46 @@ TEST(RegistryDifferential, MatchesTheSortedListModelOnRandomSequences) {
   }
 }
 
+// Many distinct paths arriving in orders that crowd the path index: always before all
+// others, zigzagging inwards, or at random; the order must still be the model's.
+TEST(RegistryDifferential, MatchesTheModelWithManyPathsInHostileOrders) {
+  std::mt19937 random(42);
+  for (int order = 0; order < 3; ++order) {
+    Registry registry;
+    Model model;
+    std::vector<const ObjectEntry*> objects;
+    for (int i = 0; i < 600; ++i) {
+      int k = i;
+      if (order == 0) k = 599 - i;                           // decreasing
+      if (order == 1) k = (i % 2) ? 599 - i / 2 : i / 2;     // zigzag towards the middle
+      if (order == 2) k = static_cast<int>(random() % 600);  // random, with repeats
+      char path[32];
+      std::snprintf(path, sizeof path, "dir/%05d.obj", k);
+      objects.push_back(record_object(registry, path, path));
+    }
+    for (const ObjectEntry* object : objects) {
+      for (int declaration = 0; declaration < 3; ++declaration) {
+        const std::string name = declaration == 0 ? "A" : (random() % 2 ? "B" : "C");
+        const uint32_t size = (random() % 5 == 0) ? 8 : 4;
+        ASSERT_EQ(add_common_reference(registry, *object, name, size),
+                  model.add(*object, name, size));
+      }
+    }
+    const std::vector<const CommonBlock*> blocks = sorted_blocks(registry);
+    ASSERT_EQ(blocks.size(), model.blocks().size());
+    auto expected = model.blocks().begin();
+    for (const CommonBlock* block : blocks) {
+      std::vector<const ObjectEntry*> got;
+      for (const BlockReference* reference : block_references(*block))
+        got.push_back(reference->object);
+      std::vector<const ObjectEntry*> want;
+      for (const ModelReference& reference : expected->references) want.push_back(reference.object);
+      ASSERT_EQ(got, want) << "order " << order << " block " << block->name;
+      ++expected;
+    }
+    free_lists(registry);
+  }
+}
+
 }  // namespace
 }  // namespace drelk

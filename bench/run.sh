@@ -1,0 +1,230 @@
+#!/usr/bin/env bash
+# Times drelk against the I/O floor and the tools people would otherwise run over a build
+# tree, on generated corpora, and prints the times, the ratios to the floor, the growth
+# from 10,000 to 50,000 objects, peak memory and the goals met.
+#
+#   bench/run.sh                 build in build/bench (-O2), generate, time, report
+#   RUNS=9 bench/run.sh          more runs of the fast commands (default 5; slow tools 3)
+#   QUICK=1 bench/run.sh         one run of the slow tools and no 50,000-object GNU tools
+#   DRELK=/path/drelk bench/run.sh   time another drelk binary with the same corpora
+#                                (REGISTRY_BENCH=/path likewise for the registry benchmark)
+#   CAP=100 SINGLE_LIMIT=15      stop a command after CAP seconds; time a command slower
+#                                than SINGLE_LIMIT seconds once only
+#
+# Warm cache: every command runs once untimed first. hyperfine is used when installed
+# (apt-get install hyperfine), otherwise each command is timed by the shell and the
+# median taken. The corpora stay in build/bench/corpus and are reused when their
+# generator arguments have not changed.
+set -euo pipefail
+export LC_ALL=C
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=${BUILD:-$ROOT/build/bench}
+CORPUS=$BUILD/corpus
+OUT=$BUILD/out
+RUNS=${RUNS:-5}
+SLOW_RUNS=${SLOW_RUNS:-3}
+QUICK=${QUICK:-0}
+SINGLE_LIMIT=${SINGLE_LIMIT:-15}
+CAP=${CAP:-100}
+[[ $QUICK == 1 ]] && SLOW_RUNS=1
+
+echo "== building in $BUILD (-O2)"
+cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+  -DDRELK_BUILD_TESTS=OFF >"$BUILD.configure.log" 2>&1 || { cat "$BUILD.configure.log"; exit 1; }
+targets=(drelk drelk_corpus drelk_io_floor)
+grep -q drelk_registry_bench "$BUILD/CMakeFiles/TargetDirectories.txt" 2>/dev/null &&
+  targets+=(drelk_registry_bench)
+cmake --build "$BUILD" -j2 --target "${targets[@]}" >"$BUILD.build.log" 2>&1 ||
+  { tail -40 "$BUILD.build.log"; exit 1; }
+
+DRELK=${DRELK:-$BUILD/drelk}
+DRELK=$(cd "$(dirname "$DRELK")" && pwd)/$(basename "$DRELK")
+GEN=$BUILD/tools/drelk_corpus
+FLOOR=$BUILD/bench/drelk_io_floor
+LLVM_NM=$(command -v llvm-nm || ls /usr/bin/llvm-nm-* 2>/dev/null | head -1 || true)
+GNU_NM=$(command -v i686-w64-mingw32-nm || true)
+GNU_LD=$(command -v i686-w64-mingw32-ld || true)
+HYPERFINE=$(command -v hyperfine || true)
+mkdir -p "$CORPUS" "$OUT"
+
+# generate NAME ARGS...: a corpus below $CORPUS, kept while its arguments stay the same.
+generate() {
+  local name=$1
+  shift
+  local stamp="$CORPUS/$name.args"
+  if [[ -f $stamp && "$(cat "$stamp")" == "$*" ]]; then return; fi
+  rm -rf "${CORPUS:?}/$name" "$CORPUS/$name.lib" "$stamp"
+  echo "   $name: $*"
+  "$GEN" "$@"
+  echo "$*" >"$stamp"
+}
+
+echo "== generating corpora in $CORPUS"
+generate deep10k --shape deep --objects 10000 --seed 1 --out "$CORPUS/deep10k"
+generate deep50k --shape deep --objects 50000 --seed 1 --out "$CORPUS/deep50k"
+generate wide10k --shape wide --objects 10000 --seed 1 --out "$CORPUS/wide10k"
+generate lib10k --shape deep --objects 10000 --seed 1 --library "$CORPUS/lib10k.lib"
+cd "$CORPUS"  # drelk takes a leading '/' for a switch: every path below is relative
+
+# calc EXPRESSION: the value of an arithmetic expression, by awk (bc is not always there).
+calc() { awk "BEGIN {print $1}"; }
+
+# median_of N: median of the numbers on standard input.
+median_of() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+
+declare -A TIME NOTE
+# measure KEY RUNS COMMAND: the median wall time of COMMAND (run by sh), in seconds. The
+# first, untimed-by-hyperfine run warms the cache; a command slower than $SINGLE_LIMIT
+# seconds there keeps that one time (marked '1'), one still running after $CAP seconds is
+# stopped (marked '>', the time is then a lower bound).
+measure() {
+  local key=$1 runs=$2 command=$3
+  local start end status=0
+  start=$(date +%s.%N)
+  timeout "$CAP" sh -c "$command" >/dev/null 2>&1 || status=$?
+  end=$(date +%s.%N)
+  local first
+  first=$(calc "$end - $start")
+  NOTE[$key]=""
+  if [[ $status == 124 ]]; then
+    TIME[$key]=$CAP
+    NOTE[$key]=">"
+  elif awk "BEGIN {exit !($first > $SINGLE_LIMIT)}"; then
+    TIME[$key]=$first
+    NOTE[$key]="1"
+  elif [[ -n $HYPERFINE ]]; then
+    "$HYPERFINE" --style none --runs "$runs" -i --export-csv "$OUT/$key.csv" \
+      "$command" >"$OUT/$key.hyperfine" 2>&1
+    TIME[$key]=$(awk -F, 'NR == 2 {print $4}' "$OUT/$key.csv")
+  else
+    local i
+    for ((i = 0; i < runs; i++)); do
+      start=$(date +%s.%N)
+      sh -c "$command" >/dev/null 2>&1 || true
+      end=$(date +%s.%N)
+      calc "$end - $start"
+    done | median_of >"$OUT/$key.median"
+    TIME[$key]=$(cat "$OUT/$key.median")
+  fi
+  printf '   %-10s %-8s %9.3f s %s\n' "${key%%:*}" "${key#*:}" "${TIME[$key]}" "${NOTE[$key]}"
+}
+
+# The commands of one corpus. An object tree is named by its directory, a library by its file.
+run_corpus() {
+  local corpus=$1 slow=$2
+  local pattern=$corpus
+  [[ $corpus == *.lib ]] || pattern="-s '$corpus/*.obj'"
+  echo "== $corpus"
+  measure "$corpus:floor" "$RUNS" "'$FLOOR' $corpus >/dev/null"
+  measure "$corpus:drelk" "$RUNS" "'$DRELK' $pattern -o'$OUT/$corpus.report'"
+  measure "$corpus:drelk-p" "$RUNS" "'$DRELK' -p $pattern -o'$OUT/$corpus.problems'"
+  local list="find $corpus -name '*.obj' -print0 | xargs -0"
+  [[ $corpus == *.lib ]] && list="echo $corpus | xargs"
+  if [[ -n $LLVM_NM ]]; then
+    measure "$corpus:llvm-nm" "$SLOW_RUNS" \
+      "$list '$LLVM_NM' -A | awk '\$3 == \"C\"' | sort >'$OUT/$corpus.llvm-nm'"
+  fi
+  if [[ -n $GNU_NM && $slow == 1 ]]; then
+    measure "$corpus:gnu-nm" "$SLOW_RUNS" \
+      "$list '$GNU_NM' -A | awk '\$2 == \"C\"' | sort >'$OUT/$corpus.gnu-nm'"
+  fi
+  if [[ -n $GNU_LD && $slow == 1 ]]; then
+    # One link over every object, named in a response file: the warnings need them all.
+    local files="--whole-archive $corpus"
+    if [[ $corpus != *.lib ]]; then
+      find "$corpus" -name '*.obj' | sort >"$OUT/$corpus.files"
+      files="@$OUT/$corpus.files"
+    fi
+    measure "$corpus:ld-r" "$SLOW_RUNS" \
+      "'$GNU_LD' -r --warn-common -o /dev/null $files 2>'$OUT/$corpus.ld'"
+  fi
+}
+
+slow_50k=1
+[[ $QUICK == 1 ]] && slow_50k=0
+run_corpus deep10k 1
+run_corpus deep50k "$slow_50k"
+run_corpus wide10k 1
+run_corpus lib10k.lib 1
+
+peak_kb=""
+if [[ -x /usr/bin/time ]]; then
+  if timeout "$CAP" /usr/bin/time -v "$DRELK" -s 'deep50k/*.obj' -o"$OUT/deep50k.report" \
+    2>"$OUT/deep50k.time-v"; then
+    peak_kb=$(awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); print $2}' \
+      "$OUT/deep50k.time-v")
+  fi
+fi
+
+echo
+echo "== results (median wall time; ratio = time / I/O floor of the same corpus;"
+echo "   1 = timed once, being slower than $SINGLE_LIMIT s; > = stopped after $CAP s)"
+printf '%-12s %-9s %10s %8s\n' corpus command seconds ratio
+for corpus in deep10k deep50k wide10k lib10k.lib; do
+  for tool in floor drelk drelk-p llvm-nm gnu-nm ld-r; do
+    key="$corpus:$tool"
+    [[ -n ${TIME[$key]:-} ]] || continue
+    printf '%-12s %-9s %10.3f %7.1fx %s\n' "$corpus" "$tool" "${TIME[$key]}" \
+      "$(calc "${TIME[$key]} / ${TIME[$corpus:floor]}")" "${NOTE[$key]}"
+  done
+done
+
+echo
+echo "== growth from 10,000 to 50,000 deep objects (time at 50,000 / time at 10,000)"
+for tool in floor drelk drelk-p llvm-nm gnu-nm ld-r; do
+  [[ -n ${TIME[deep10k:$tool]:-} && -n ${TIME[deep50k:$tool]:-} ]] || continue
+  printf '%-9s %6.2fx %s\n' "$tool" "$(calc "${TIME[deep50k:$tool]} / ${TIME[deep10k:$tool]}")" \
+    "${NOTE[deep50k:$tool]}${NOTE[deep10k:$tool]}"
+done
+
+echo
+echo "== drelk's reports (SHA-256; unchanged by any optimisation)"
+for corpus in deep10k deep50k wide10k lib10k.lib; do
+  for kind in report problems; do
+    tool=drelk
+    [[ $kind == problems ]] && tool=drelk-p
+    if [[ ${NOTE[$corpus:$tool]:-} == ">" ]]; then
+      printf '%-12s %-9s %s\n' "$corpus" "$kind" "(none: drelk was stopped)"
+    elif [[ -f $OUT/$corpus.$kind ]]; then
+      printf '%-12s %-9s %s\n' "$corpus" "$kind" "$(sha256sum <"$OUT/$corpus.$kind" | cut -c1-64)"
+    fi
+  done
+done
+
+# goal TEXT CONDITION: prints the goal and whether CONDITION holds.
+goal() {
+  local verdict="NOT met"
+  awk "BEGIN {exit !($2)}" && verdict="met"
+  printf '%-62s %s\n' "$1" "$verdict"
+}
+ratio() { calc "${TIME[$1]} / ${TIME[$2]}"; }
+
+echo
+echo "== goals"
+goal "deep 50,000, full report <= 4x floor ($(printf %.1f "$(ratio deep50k:drelk deep50k:floor)")x)" \
+  "${TIME[deep50k:drelk]} <= 4 * ${TIME[deep50k:floor]}"
+goal "deep 50,000, -p <= 2x floor ($(printf %.1f "$(ratio deep50k:drelk-p deep50k:floor)")x)" \
+  "${TIME[deep50k:drelk-p]} <= 2 * ${TIME[deep50k:floor]}"
+goal "wide 10,000, full report <= 4x floor ($(printf %.1f "$(ratio wide10k:drelk wide10k:floor)")x)" \
+  "${TIME[wide10k:drelk]} <= 4 * ${TIME[wide10k:floor]}"
+if [[ -n ${TIME[lib10k.lib:llvm-nm]:-} ]]; then
+  goal "library of 10,000 members faster than llvm-nm pipeline ($(printf %.3f "${TIME[lib10k.lib:drelk]}") s vs $(printf %.3f "${TIME[lib10k.lib:llvm-nm]}") s)" \
+    "${TIME[lib10k.lib:drelk]} < ${TIME[lib10k.lib:llvm-nm]}"
+fi
+goal "linear: full report at 50,000 <= 5.5x at 10,000 ($(printf %.2f "$(ratio deep50k:drelk deep10k:drelk)")x)" \
+  "${TIME[deep50k:drelk]} <= 5.5 * ${TIME[deep10k:drelk]}"
+goal "linear: -p at 50,000 <= 5.5x at 10,000 ($(printf %.2f "$(ratio deep50k:drelk-p deep10k:drelk-p)")x)" \
+  "${TIME[deep50k:drelk-p]} <= 5.5 * ${TIME[deep10k:drelk-p]}"
+if [[ -n $peak_kb ]]; then
+  goal "peak memory at 50,000 < 300 MB ($((peak_kb / 1024)) MB)" "$peak_kb < 300 * 1024"
+else
+  echo "peak memory at 50,000: not measured (no /usr/bin/time, or drelk stopped after $CAP s)"
+fi
+
+REGISTRY_BENCH=${REGISTRY_BENCH:-$BUILD/bench/drelk_registry_bench}
+if [[ -x $REGISTRY_BENCH ]]; then
+  echo
+  echo "== the registry alone (Google Benchmark, $REGISTRY_BENCH)"
+  "$REGISTRY_BENCH" --benchmark_min_time=0.2 2>/dev/null
+fi
