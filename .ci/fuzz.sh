@@ -19,7 +19,8 @@ command_line_seconds="${FUZZ_COMMAND_LINE_SECONDS:-20}"
 fuzzer_runtime="/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a"
 if ! command -v clang++ >/dev/null || ! compgen -G "$fuzzer_runtime" >/dev/null; then
   echo "fuzz: installing clang and its fuzzer runtime"
-  apt-get install -y -q clang libclang-rt-dev >/dev/null
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q clang libclang-rt-dev >/dev/null
 fi
 
 generator=()

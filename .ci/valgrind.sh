@@ -20,7 +20,8 @@ logs="$build/memcheck"
 
 if ! command -v valgrind >/dev/null; then
   echo "valgrind: installing valgrind"
-  apt-get install -y -q valgrind >/dev/null
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q valgrind >/dev/null
 fi
 
 generator=()
