@@ -68,97 +68,66 @@ struct Indexed {
   int kind;
 };
 
-// Stretches that do not wrap, sorted by start, with a tree of the greatest end under
-// each node: every stretch meeting a query stretch is found in time that grows with the
-// number found.
+// Stretches sorted by start, with a tree of the greatest and of the least end under each
+// node: the stretches that meet a query are found in time that grows with the number found.
 class StretchIndex {
  public:
   explicit StretchIndex(std::vector<Indexed> stretches) : items_(std::move(stretches)) {
     std::sort(items_.begin(), items_.end(),
               [](const Indexed& a, const Indexed& b) { return a.start < b.start; });
-    size_ = 1;
     while (size_ < items_.size()) size_ *= 2;
     max_end_.assign(2 * size_, 0);
-    for (size_t i = 0; i < items_.size(); ++i) max_end_[size_ + i] = items_[i].end;
+    min_end_.assign(2 * size_, UINT32_MAX);
+    for (size_t i = 0; i < items_.size(); ++i)
+      max_end_[size_ + i] = min_end_[size_ + i] = items_[i].end;
     for (size_t i = size_ - 1; i >= 1; --i) {
       max_end_[i] = std::max(max_end_[2 * i], max_end_[2 * i + 1]);
-    }
-  }
-
-  // Calls visit for every indexed stretch [s, e] with s <= query_end and e >= query_start.
-  template <typename Visit>
-  void find_meeting(uint32_t query_start, uint32_t query_end, Visit visit) const {
-    if (items_.empty()) return;
-    const size_t limit =
-        std::upper_bound(items_.begin(), items_.end(), query_end,
-                         [](uint32_t value, const Indexed& item) { return value < item.start; }) -
-        items_.begin();
-    descend(1, 0, size_, limit, query_start, visit);
-  }
-
- private:
-  template <typename Visit>
-  void descend(size_t node, size_t low, size_t high, size_t limit, uint32_t query_start,
-               Visit& visit) const {
-    if (low >= limit || max_end_[node] < query_start) return;
-    if (high - low == 1) {
-      if (low < items_.size()) visit(items_[low]);
-      return;
-    }
-    const size_t middle = (low + high) / 2;
-    descend(2 * node, low, middle, limit, query_start, visit);
-    descend(2 * node + 1, middle, high, limit, query_start, visit);
-  }
-
-  std::vector<Indexed> items_;
-  std::vector<uint32_t> max_end_;
-  size_t size_ = 1;
-};
-
-// Stretches that wrap, sorted by start, with a tree of the least end under each node: every
-// one that starts at or after a query start and ends at or before a query end (the only
-// way a wrapping stretch meets another under the overlap rules) is found in time that
-// grows with the number found.
-class WrappingIndex {
- public:
-  explicit WrappingIndex(std::vector<Indexed> stretches) : items_(std::move(stretches)) {
-    std::sort(items_.begin(), items_.end(),
-              [](const Indexed& a, const Indexed& b) { return a.start < b.start; });
-    size_ = 1;
-    while (size_ < items_.size()) size_ *= 2;
-    min_end_.assign(2 * size_, UINT32_MAX);
-    for (size_t i = 0; i < items_.size(); ++i) min_end_[size_ + i] = items_[i].end;
-    for (size_t i = size_ - 1; i >= 1; --i) {
       min_end_[i] = std::min(min_end_[2 * i], min_end_[2 * i + 1]);
     }
   }
 
-  // Calls visit for every indexed stretch [s, e] with s >= query_start and e <= query_end.
+  // Calls visit for every stretch [s, e] with s <= query_end and e >= query_start: the
+  // stretches that share a byte with the query, when neither wraps.
+  template <typename Visit>
+  void find_meeting(uint32_t query_start, uint32_t query_end, Visit visit) const {
+    const size_t limit =
+        std::upper_bound(items_.begin(), items_.end(), query_end,
+                         [](uint32_t value, const Indexed& item) { return value < item.start; }) -
+        items_.begin();
+    descend(1, 0, size_, 0, limit, visit,
+            [&](size_t node) { return max_end_[node] >= query_start; });
+  }
+
+  // Calls visit for every stretch [s, e] with s >= query_start and e <= query_end: the only
+  // way a wrapping stretch meets another under the overlap rules.
   template <typename Visit>
   void find_within(uint32_t query_start, uint32_t query_end, Visit visit) const {
-    if (items_.empty()) return;
     const size_t first =
         std::lower_bound(items_.begin(), items_.end(), query_start,
                          [](const Indexed& item, uint32_t value) { return item.start < value; }) -
         items_.begin();
-    descend(1, 0, size_, first, query_end, visit);
+    descend(1, 0, size_, first, items_.size(), visit,
+            [&](size_t node) { return min_end_[node] <= query_end; });
   }
 
  private:
-  template <typename Visit>
-  void descend(size_t node, size_t low, size_t high, size_t first, uint32_t query_end,
-               Visit& visit) const {
-    if (high <= first || low >= items_.size() || min_end_[node] > query_end) return;
+  // Visits the items of [from, to) under `node` (covering [low, high)) whose subtree
+  // `may_hold` admits.
+  template <typename Visit, typename MayHold>
+  void descend(size_t node, size_t low, size_t high, size_t from, size_t to, Visit& visit,
+               const MayHold& may_hold) const {
+    if (high <= from || low >= to || !may_hold(node)) return;
     if (high - low == 1) {
       visit(items_[low]);
       return;
     }
     const size_t middle = (low + high) / 2;
-    descend(2 * node, low, middle, first, query_end, visit);
-    descend(2 * node + 1, middle, high, first, query_end, visit);
+    descend(2 * node, low, middle, from, to, visit, may_hold);
+    descend(2 * node + 1, middle, high, from, to, visit, may_hold);
   }
 
   std::vector<Indexed> items_;
+  std::vector<uint32_t> max_end_;
   std::vector<uint32_t> min_end_;
   size_t size_ = 1;
 };
@@ -205,7 +174,7 @@ void check_all_section_overlaps(Analysis& analysis) {
   }
   if (plain.size() + wrapping.size() < 2) return;
   const StretchIndex index(plain);
-  const WrappingIndex wrapping_index(wrapping);
+  const StretchIndex wrapping_index(wrapping);
 
   // Sections with a stretch of their own are visited in order; for each, the sections
   // after it that share a byte with it are tested pair by pair, in the order an
