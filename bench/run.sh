@@ -30,13 +30,14 @@ CAP=${CAP:-100}
 [[ $QUICK == 1 ]] && SLOW_RUNS=1
 
 echo "== building in $BUILD (-O2)"
+mkdir -p "$BUILD"
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
-  -DDRELK_BUILD_TESTS=OFF >"$BUILD.configure.log" 2>&1 || { cat "$BUILD.configure.log"; exit 1; }
+  -DDRELK_BUILD_TESTS=OFF >"$BUILD/configure.log" 2>&1 || { cat "$BUILD/configure.log"; exit 1; }
 targets=(drelk drelk_corpus drelk_io_floor)
 grep -q drelk_registry_bench "$BUILD/CMakeFiles/TargetDirectories.txt" 2>/dev/null &&
   targets+=(drelk_registry_bench)
-cmake --build "$BUILD" -j2 --target "${targets[@]}" >"$BUILD.build.log" 2>&1 ||
-  { tail -40 "$BUILD.build.log"; exit 1; }
+cmake --build "$BUILD" -j2 --target "${targets[@]}" >"$BUILD/build.log" 2>&1 ||
+  { tail -40 "$BUILD/build.log"; exit 1; }
 
 DRELK=${DRELK:-$BUILD/drelk}
 DRELK=$(cd "$(dirname "$DRELK")" && pwd)/$(basename "$DRELK")
