@@ -2,6 +2,7 @@
 // test's own, and collects exactly what it wrote and how it ended.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -17,5 +18,13 @@ struct ProgramResult {
 // `directory`, with no standard input.
 ProgramResult run_program(const std::string& program, const std::vector<std::string>& arguments,
                           const std::string& directory, const std::string* argv0 = nullptr);
+
+#if !defined(_WIN32)
+// Reads a child's standard output and standard error pipes until both end, or until
+// `deadline`; closes both. False when the deadline came first.
+bool collect_output(
+    int output_pipe, int error_pipe, ProgramResult& result,
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max());
+#endif
 
 }  // namespace drelk::test
