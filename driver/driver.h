@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "objreader/objreader.h"
 #include "platform/diagnostics.h"
 #include "platform/file_system.h"
 #include "platform/text_stream.h"

@@ -3,6 +3,7 @@
 // subdirectory, depth first.
 #include <algorithm>
 
+#include "driver/analyze.h"
 #include "driver/driver.h"
 #include "platform/strprintf.h"
 
@@ -24,11 +25,10 @@ bool analyze_found_file(Run& run, const std::string& path, const std::string& na
   const ObjectEntry* entry = record_object(run.registry, path, name);
   if (entry == nullptr) {
     close_input_stream(stream);
-    report_error(run.diagnostics,
-                 strprintf("Error setting up internal buffer for %s\n", path.c_str()));
+    report_entry_failure(run.diagnostics, path);
     return false;
   }
-  Analysis analysis{run.diagnostics, run.registry, nullptr, ObjectTables()};
+  Analysis analysis(run.diagnostics, run.registry);
   analyze_file(analysis, stream, *entry);
   // Nothing reads the file after its analysis; thousands of inputs must not hold
   // thousands of open files.

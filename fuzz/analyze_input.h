@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "objreader/objreader.h"
+#include "driver/analyze.h"
 #include "platform/diagnostics.h"
 #include "platform/input_stream.h"
 #include "platform/text_stream.h"
@@ -25,10 +25,11 @@ struct AnalyzedInput {
 inline AnalyzedInput analyze_input(const uint8_t* data, size_t size) {
   AnalyzedInput result;
   Registry registry;
-  Diagnostics diagnostics{memory_text_stream(result.errors), 0};
+  Diagnostics diagnostics;
+  diagnostics.error_stream = memory_text_stream(result.errors);
   if (const ObjectEntry* entry = record_object(registry, "fuzz.obj", "fuzz.obj")) {
     InputStream stream = memory_input_stream(data, size);
-    Analysis analysis{diagnostics, registry, nullptr, ObjectTables()};
+    Analysis analysis(diagnostics, registry);
     analyze_file(analysis, stream, *entry);
     close_input_stream(stream);
   }

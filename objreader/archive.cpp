@@ -1,10 +1,12 @@
-// File classification and the archive walks.
+// The archive walker, and the primitives every reader uses to read its input.
+#include "objreader/archive.h"
+
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "objreader/coff.h"
-#include "objreader/objreader.h"
 #include "platform/strprintf.h"
 
 namespace drelk {
@@ -14,40 +16,27 @@ using coff::kArchiveMemberHeaderSize;
 using coff::kArchiveMemberNameSize;
 
 constexpr const char* kLabel = "analyze";
+constexpr const char* kMemberHeaderUnreadable = "Error reading library member header\n";
 
 // The relative seek of the runtime: a signed 32-bit amount, whose result nobody tests.
 void skip_forward(InputStream& stream, uint32_t amount) {
   stream_skip(stream, static_cast<int32_t>(amount));
 }
 
-bool is_executable_signature(uint32_t word) {
-  return word == coff::kDosSignature || word == coff::kNeSignature || word == coff::kLeSignature;
-}
-
-// Makes the entry of a member, named in the report by the header bytes before the first
-// '/', or by none when the name field starts with '/' (a long name) or holds no '/' at all.
-// Reports and returns nullptr when the entry cannot be made: the member is then not read.
-const ObjectEntry* member_entry(Analysis& analysis, const ObjectEntry& library,
-                                const uint8_t* header, size_t header_bytes) {
-  const void* slash = std::memchr(header, '/', header_bytes);
-  std::string member_name;
-  if (slash != nullptr && slash != header) {
-    member_name.assign(reinterpret_cast<const char*>(header),
-                       static_cast<const uint8_t*>(slash) - header);
-    // The name is shown as a C string: it ends at the first NUL.
-    member_name.resize(std::strlen(member_name.c_str()));
-    member_name = "(" + member_name + ")";
-  } else {
-    member_name = "(no obj file given)";
+// The name a member header gives: the bytes before the first '/' among the `count` bytes
+// looked at, up to a NUL. None when there is no '/' or the field starts with one (a long
+// name held elsewhere).
+void member_name(const uint8_t* header, size_t count, ArchiveMember& member) {
+  const void* slash = std::memchr(header, '/', count);
+  member.name_known = slash != nullptr && slash != header;
+  if (!member.name_known) {
+    member.name.clear();
+    return;
   }
-  const ObjectEntry* member = make_member_entry(
-      analysis.registry, strprintf("%s %s", library.path.c_str(), member_name.c_str()),
-      strprintf("%s %s", library.name.c_str(), member_name.c_str()));
-  if (member == nullptr) {
-    report_error(analysis.diagnostics,
-                 strprintf("Error setting up internal buffer for %s\n", library.path.c_str()));
-  }
-  return member;
+  const size_t length = static_cast<size_t>(static_cast<const uint8_t*>(slash) - header);
+  const void* nul = std::memchr(header, 0, length);
+  member.name.assign(reinterpret_cast<const char*>(header),
+                     nul ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - header) : length);
 }
 
 // True when the 16-byte name field is "/" followed by blanks: a linker member.
@@ -63,10 +52,10 @@ bool is_linker_member_name(const uint8_t* name) {
 // symbol table "/SYM64/" and the "/<...>/" members of hybrid archives.
 bool is_special_member_name(const uint8_t* name) {
   if (is_linker_member_name(name)) return true;
-  const std::string field(reinterpret_cast<const char*>(name), kArchiveMemberNameSize);
-  if (field.compare(0, 2, "//") == 0) return true;
-  if (field.compare(0, 7, "/SYM64/") == 0) return true;
-  return field.compare(0, 2, "/<") == 0 && field.find(">/") != std::string::npos;
+  const std::string_view field(reinterpret_cast<const char*>(name), kArchiveMemberNameSize);
+  if (field.substr(0, 2) == "//") return true;
+  if (field.substr(0, 7) == "/SYM64/") return true;
+  return field.substr(0, 2) == "/<" && field.find(">/") != std::string_view::npos;
 }
 
 // The decimal size field of a member header: digits, then blanks.
@@ -85,104 +74,103 @@ bool parse_member_size(const uint8_t* header, uint64_t& size) {
   return true;
 }
 
-// Archives with a second linker member: its table of member offsets gives the members.
-int walk_linker_member_offsets(Analysis& analysis, InputStream& stream,
-                               const ObjectEntry& library) {
-  skip_forward(stream, kArchiveMemberHeaderSize);
-  uint8_t word[4] = {};
-  if (read_checked(analysis, stream, 4, word, kLabel) == 0) {
-    report_error(analysis.diagnostics, "Error reading number of members in library\n");
-    return kAnalysisFailed;
-  }
-  const uint32_t member_count = coff::load_u32(word);
-
-  // A damaged count can claim 2^32 - 1 members: the offsets are read one at a time and
-  // the array holds no more than the file can back.
-  std::vector<uint32_t> offsets;
-  offsets.reserve(
-      static_cast<size_t>(std::min<uint64_t>(member_count, stream_remaining(stream) / 4)));
-  for (uint32_t i = 0; i < member_count; ++i) {
-    if (read_checked(analysis, stream, 4, word, kLabel) == 0) {
-      report_error(analysis.diagnostics, "Error reading library members");
-      return kAnalysisFailed;
-    }
-    offsets.push_back(coff::load_u32(word));
-  }
-
-  for (const uint32_t offset : offsets) {
-    seek_to(stream, offset);
-    uint8_t header[kArchiveMemberHeaderSize] = {};
-    const size_t got = read_counted(analysis, stream, sizeof header, header, kLabel);
-    const ObjectEntry* member = member_entry(analysis, library, header, got);
-    if (member == nullptr) return kAnalysisFailed;
-    if (analyze_object(analysis, stream, *member, offset + kArchiveMemberHeaderSize) ==
-        kAnalysisFailed) {
-      return kAnalysisFailed;
-    }
-  }
-  return kAnalysisOk;
-}
-
-// Archives without a second linker member, as GNU ar and llvm-ar write them: the members
-// follow one another, each header's size field giving the length of its data.
-int walk_members_in_order(Analysis& analysis, InputStream& stream, const ObjectEntry& library) {
-  uint64_t position = stream.position;
-  while (true) {
-    if (!stream_seek(stream, static_cast<int64_t>(position))) {
-      report_error(analysis.diagnostics, "Error reading library member header\n");
-      return kAnalysisFailed;
-    }
-    if (stream_remaining(stream) == 0) return kAnalysisOk;
-    uint8_t header[kArchiveMemberHeaderSize] = {};
-    uint64_t size = 0;
-    if (read_checked(analysis, stream, sizeof header, header, kLabel) == 0 ||
-        !parse_member_size(header, size)) {
-      report_error(analysis.diagnostics, "Error reading library member header\n");
-      return kAnalysisFailed;
-    }
-    const uint64_t data = position + kArchiveMemberHeaderSize;
-    if (!is_special_member_name(header)) {
-      const ObjectEntry* member = member_entry(analysis, library, header, kArchiveMemberNameSize);
-      if (member == nullptr) return kAnalysisFailed;
-      if (analyze_object(analysis, stream, *member, static_cast<uint32_t>(data)) ==
-          kAnalysisFailed) {
-        return kAnalysisFailed;
-      }
-    }
-    position = data + size + (size & 1);
-  }
-}
-
 // True when the member header at the stream's position is a linker member's; the
 // position is kept.
 bool at_linker_member(InputStream& stream) {
   uint8_t name[kArchiveMemberNameSize] = {};
-  const uint32_t start = stream.position;
-  const size_t got = stream.error ? 0 : stream_read(stream, name, sizeof name);
-  stream_seek(stream, start);
-  return got == sizeof name && is_linker_member_name(name);
+  return peek_bytes(stream, stream.position, name, sizeof name) == sizeof name &&
+         is_linker_member_name(name);
 }
 
-int walk_library(Analysis& analysis, InputStream& stream, const ObjectEntry& library) {
-  // An archive written without a symbol index starts with its first object.
-  if (!at_linker_member(stream)) return walk_members_in_order(analysis, stream, library);
-
+// The second linker member's table of member offsets, read one at a time: a damaged
+// count can claim 2^32 - 1 members, and the table holds no more than the file can back.
+int read_member_offsets(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk) {
   skip_forward(stream, kArchiveMemberHeaderSize);
   uint8_t word[4] = {};
-  if (read_checked(analysis, stream, 4, word, kLabel) == 0) {
-    report_error(analysis.diagnostics, "Error with number of symbols in library\n");
+  if (read_checked(reader, stream, 4, word, kLabel) == 0) {
+    report_error(reader.diagnostics, "Error reading number of members in library\n");
     return kAnalysisFailed;
   }
-  const uint32_t symbol_count = swap_bytes32(coff::load_u32(word));
-  skip_forward(stream, 4 * symbol_count);
+  const uint32_t member_count = coff::load_u32(word);
+  walk.member_offsets.reserve(
+      static_cast<size_t>(std::min<uint64_t>(member_count, stream_remaining(stream) / 4)));
+  for (uint32_t i = 0; i < member_count; ++i) {
+    if (read_checked(reader, stream, 4, word, kLabel) == 0) {
+      report_error(reader.diagnostics, "Error reading library members");
+      return kAnalysisFailed;
+    }
+    walk.member_offsets.push_back(coff::load_u32(word));
+  }
+  walk.by_member_offsets = true;
+  return kAnalysisOk;
+}
 
-  // Skip the NUL-terminated symbol names. A truncated library ends the skip at the end
-  // of the file, with one diagnostic for the failed read.
+MemberStep next_by_member_offsets(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk,
+                                  ArchiveMember& member) {
+  if (walk.next_member >= walk.member_offsets.size()) return MemberStep::kEnd;
+  const uint32_t offset = walk.member_offsets[walk.next_member++];
+  // Neither the seek nor the header read decides anything: the member is read where the
+  // stream then stands, and named by what the header read returned.
+  stream_seek(stream, offset);
+  uint8_t header[kArchiveMemberHeaderSize] = {};
+  const size_t got = read_counted(reader, stream, sizeof header, header, kLabel);
+  member_name(header, got, member);
+  member.data_offset = static_cast<uint32_t>(offset + kArchiveMemberHeaderSize);
+  return MemberStep::kMember;
+}
+
+MemberStep next_in_file_order(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk,
+                              ArchiveMember& member) {
+  while (true) {
+    const uint64_t position = walk.next_header;
+    if (!stream_seek(stream, static_cast<int64_t>(position))) {
+      report_error(reader.diagnostics, kMemberHeaderUnreadable);
+      return MemberStep::kFailed;
+    }
+    if (stream_remaining(stream) == 0) return MemberStep::kEnd;
+    uint8_t header[kArchiveMemberHeaderSize] = {};
+    uint64_t size = 0;
+    if (read_checked(reader, stream, sizeof header, header, kLabel) == 0 ||
+        !parse_member_size(header, size)) {
+      report_error(reader.diagnostics, kMemberHeaderUnreadable);
+      return MemberStep::kFailed;
+    }
+    const uint64_t data = position + kArchiveMemberHeaderSize;
+    walk.next_header = data + size + (size & 1);
+    if (is_special_member_name(header)) continue;
+    member_name(header, kArchiveMemberNameSize, member);
+    member.data_offset = static_cast<uint32_t>(data);
+    return MemberStep::kMember;
+  }
+}
+
+}  // namespace
+
+int begin_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk) {
+  walk = ArchiveWalk();
+  // An archive written without a symbol index starts with its first object.
+  if (!at_linker_member(stream)) {
+    walk.next_header = stream.position;
+    return kAnalysisOk;
+  }
+
+  // The first linker member is stepped over by parsing it: a big-endian symbol count,
+  // the symbols' member offsets, their NUL-terminated names, a pad byte to an even offset.
+  skip_forward(stream, kArchiveMemberHeaderSize);
+  uint8_t word[4] = {};
+  if (read_checked(reader, stream, 4, word, kLabel) == 0) {
+    report_error(reader.diagnostics, "Error with number of symbols in library\n");
+    return kAnalysisFailed;
+  }
+  const uint32_t symbol_count = coff::swap_bytes32(coff::load_u32(word));
+  skip_forward(stream, 4 * symbol_count);
+  // A truncated library ends the skip at the end of the file, with one diagnostic for
+  // the failed read.
   for (uint32_t i = 0; i < symbol_count; ++i) {
     uint8_t byte = 0;
     do {
-      if (read_checked(analysis, stream, 1, &byte, kLabel) == 0) {
-        report_error(analysis.diagnostics, "Error reading library symbol names\n");
+      if (read_checked(reader, stream, 1, &byte, kLabel) == 0) {
+        report_error(reader.diagnostics, "Error reading library symbol names\n");
         return kAnalysisFailed;
       }
     } while (byte != 0);
@@ -191,80 +179,66 @@ int walk_library(Analysis& analysis, InputStream& stream, const ObjectEntry& lib
 
   // Only some archive writers put a second linker member here; without one, the members
   // are walked in file order.
-  if (at_linker_member(stream)) return walk_linker_member_offsets(analysis, stream, library);
-  return walk_members_in_order(analysis, stream, library);
+  if (at_linker_member(stream)) return read_member_offsets(reader, stream, walk);
+  walk.next_header = stream.position;
+  return kAnalysisOk;
 }
 
-}  // namespace
+MemberStep next_archive_member(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk,
+                               ArchiveMember& member) {
+  return walk.by_member_offsets ? next_by_member_offsets(reader, stream, walk, member)
+                                : next_in_file_order(reader, stream, walk, member);
+}
 
-size_t read_counted(Analysis& analysis, InputStream& stream, size_t count, void* destination,
+size_t read_counted(ObjectReader& reader, InputStream& stream, size_t count, void* destination,
                     const char* label) {
   const size_t got = stream.error ? 0 : stream_read(stream, destination, count);
-  if (stream.error) {
-    report_error(analysis.diagnostics, strprintf("DRELK Internal: fread failed in %s", label));
-  } else if (got < count) {
-    report_error(analysis.diagnostics,
-                 strprintf("DRELK Internal: fread returned %zu bytes (%zu expected). [%s]", got,
-                           count, label));
+  if (stream.error || got < count) {
+    report_short_read(reader.diagnostics, stream.error, got, count, label);
   }
   return got;
 }
 
-size_t read_checked(Analysis& analysis, InputStream& stream, size_t count, void* destination,
+size_t read_checked(ObjectReader& reader, InputStream& stream, size_t count, void* destination,
                     const char* label) {
-  const size_t got = read_counted(analysis, stream, count, destination, label);
+  const size_t got = read_counted(reader, stream, count, destination, label);
   return got == count && !stream.error ? count : 0;
 }
 
-bool seek_to(InputStream& stream, uint32_t offset) {
-  return stream_seek(stream, offset);
+TableRead read_table(ObjectReader& reader, InputStream& stream, uint64_t count,
+                     std::vector<uint8_t>& buffer, const char* label) {
+  const uint64_t available = std::min<uint64_t>(count, stream_remaining(stream));
+  try {
+    buffer.assign(static_cast<size_t>(available), 0);
+  } catch (const std::bad_alloc&) {
+    return TableRead::kNoMemory;
+  }
+  const size_t got = stream.error ? 0 : stream_read(stream, buffer.data(), buffer.size());
+  if (stream.error || got < count) {
+    report_short_read(reader.diagnostics, stream.error, got, count, label);
+    return TableRead::kFailed;
+  }
+  return TableRead::kOk;
 }
 
-uint32_t swap_bytes32(uint32_t value) {
-  return (value >> 24) | ((value >> 8) & 0xFF00) | ((value << 8) & 0xFF0000) | (value << 24);
+size_t peek_bytes(InputStream& stream, uint64_t offset, void* destination, size_t count) {
+  if (stream.error) return 0;
+  const uint64_t start = stream.position;
+  const bool end_of_file = stream.end_of_file;
+  size_t got = 0;
+  if (stream_seek(stream, static_cast<int64_t>(offset))) got = stream_read(stream, destination, count);
+  stream_seek(stream, static_cast<int64_t>(start));
+  stream.end_of_file = end_of_file;
+  return got;
 }
 
-int analyze_file(Analysis& analysis, InputStream& stream, const ObjectEntry& entry) {
-  uint8_t bytes[coff::kArchiveMagicSize] = {};
-  if (read_checked(analysis, stream, 2, bytes, entry.name.c_str()) == 0) {
-    report_error(analysis.diagnostics, "Error reading file signature\n");
-    return kAnalysisOk;
+bool declare(ObjectReader& reader, const Declaration& declaration) {
+  try {
+    reader.declarations.items.push_back(declaration);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
   }
-  if (is_executable_signature(coff::load_u16(bytes))) {
-    report_error(analysis.diagnostics,
-                 strprintf("The file %s is not an object file.", entry.path.c_str()));
-    return kAnalysisOk;
-  }
-  if (!seek_to(stream, 0)) {
-    report_error(analysis.diagnostics, "Error seeking to start of file\n");
-    return kAnalysisFailed;
-  }
-  if (read_checked(analysis, stream, 4, bytes, kLabel) == 0) {
-    report_error(analysis.diagnostics, "Error reading file signature\n");
-    return kAnalysisFailed;
-  }
-  if (coff::load_u32(bytes) == coff::kPeSignature) {
-    report_error(analysis.diagnostics,
-                 strprintf("The file %s is not an object file.", entry.path.c_str()));
-    return kAnalysisFailed;
-  }
-  if (!seek_to(stream, 0)) {
-    report_error(analysis.diagnostics, "Error seeking to start of file header\n");
-    return kAnalysisFailed;
-  }
-  if (read_checked(analysis, stream, coff::kArchiveMagicSize, bytes, kLabel) == 0) {
-    report_error(analysis.diagnostics, "Error reading file signature\n");
-    return kAnalysisFailed;
-  }
-  if (std::memcmp(bytes, coff::kArchiveMagic, coff::kArchiveMagicSize) != 0) {
-    if (!seek_to(stream, 0)) {
-      report_error(analysis.diagnostics, "Error seeking to start of file header\n");
-      return kAnalysisFailed;
-    }
-    return analyze_object(analysis, stream, entry, 0) == kAnalysisFailed ? kAnalysisFailed
-                                                                         : kAnalysisOk;
-  }
-  return walk_library(analysis, stream, entry);
 }
 
 }  // namespace drelk

@@ -17,6 +17,13 @@ inline uint32_t load_u32(const uint8_t* p) {
 inline int16_t load_i16(const uint8_t* p) {
   return static_cast<int16_t>(load_u16(p));
 }
+inline uint32_t swap_bytes32(uint32_t value) {
+  return (value >> 24) | ((value >> 8) & 0xFF00) | ((value << 8) & 0xFF0000) | (value << 24);
+}
+
+// COFF inputs are read with the stream positions of a runtime whose positions are signed
+// 32-bit values: 0x80000000 and beyond cannot be reached.
+inline constexpr uint64_t kMaxStreamPosition = 0x7FFFFFFF;
 
 // IMAGE_FILE_HEADER
 inline constexpr size_t kFileHeaderSize = 20;

@@ -1,20 +1,46 @@
 // The diagnostic channel: every format problem and operating failure is one message,
-// written behind the "Drelk: " prefix to the error stream and counted.
+// written behind the "Drelk: " prefix to the error stream and counted. Where a run writes
+// a document for programs, each diagnostic is also kept as a record: its text, the object
+// it is about and the file offset it concerns, where there are such.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/text_stream.h"
 
 namespace drelk {
 
+struct DiagnosticRecord {
+  std::string text;                   // the message as written, without prefix
+  std::string object;                 // the object being read, as the report shows it; or empty
+  std::optional<uint64_t> offset;     // the file offset concerned, where one is known
+};
+
 struct Diagnostics {
   TextStream error_stream;  // standard error until an -e file is open
   int error_count = 0;
+  // The object whose reading the next diagnostics are about (empty between objects); set
+  // by whoever hands an object to a reader.
+  std::string_view subject;
+  bool keep_records = false;
+  std::vector<DiagnosticRecord> records;
 };
 
 // Writes "Drelk: <message>\n" to the error stream and counts it. The message is
 // finished text with its own trailing line feeds, if any.
 void report_error(Diagnostics& diagnostics, std::string_view message);
+
+// The same, for a message about the byte at `offset` of the file being read.
+void report_error_at(Diagnostics& diagnostics, std::string_view message, uint64_t offset);
+
+// Reports a read that returned fewer bytes than asked for, or failed: the one wording
+// every reader uses ("fread failed in <label>" or "fread returned N bytes (M expected)").
+// `failed` is the stream's error indicator.
+void report_short_read(Diagnostics& diagnostics, bool failed, uint64_t got, uint64_t expected,
+                       const char* label);
 
 }  // namespace drelk

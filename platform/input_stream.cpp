@@ -8,9 +8,19 @@ namespace {
 
 constexpr size_t kCacheSize = 64 * 1024;
 
+// An absolute seek of the underlying file, with the platform's 64-bit offsets.
+bool seek_file(std::FILE* file, uint64_t offset) {
+  if (offset > uint64_t{INT64_MAX}) return false;
+#if defined(_WIN32)
+  return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+#else
+  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
 uint64_t readable_end(const InputStream& stream) {
   // Nothing can be read at or beyond the largest position the stream can hold.
-  return std::min<uint64_t>(stream.size, uint64_t{kMaxStreamPosition});
+  return std::min<uint64_t>(stream.size, stream.position_limit);
 }
 
 // Fills the cache with the data at `start`. False when the underlying read failed.
@@ -22,7 +32,7 @@ bool fill_cache(InputStream& stream, uint64_t start) {
   stream.cache.resize(wanted);
   stream.cache_start = start;
   if (start != stream.file_position) {
-    if (std::fseek(stream.file, static_cast<long>(start), SEEK_SET) != 0) {
+    if (!seek_file(stream.file, start)) {
       stream.cache.clear();
       stream.file_position = kUnknownFilePosition;
       return false;
@@ -37,13 +47,13 @@ bool fill_cache(InputStream& stream, uint64_t start) {
 size_t read_file(InputStream& stream, uint8_t* destination, size_t count) {
   size_t done = 0;
   while (done < count) {
-    const uint64_t at = uint64_t{stream.position} + done;
+    const uint64_t at = stream.position + done;
     const bool cached = at >= stream.cache_start && at < stream.cache_start + stream.cache.size();
     if (!cached) {
       if (count - done >= kCacheSize) {
         // Large reads (symbol and string tables) go straight to the destination.
         if (at != stream.file_position &&
-            std::fseek(stream.file, static_cast<long>(at), SEEK_SET) != 0) {
+            !seek_file(stream.file, at)) {
           stream.file_position = kUnknownFilePosition;
           stream.error = true;
           break;
@@ -106,20 +116,23 @@ size_t stream_read(InputStream& stream, void* destination, size_t count) {
       got = read_file(stream, out, wanted);
     }
   }
-  stream.position += static_cast<uint32_t>(got);
+  stream.position += got;
   if (got < count) stream.end_of_file = true;
   return got;
 }
 
 bool stream_seek(InputStream& stream, int64_t offset) {
-  if (offset < 0 || offset > int64_t{kMaxStreamPosition}) return false;
-  stream.position = static_cast<uint32_t>(offset);
+  if (offset < 0 || static_cast<uint64_t>(offset) > stream.position_limit) return false;
+  stream.position = static_cast<uint64_t>(offset);
   stream.end_of_file = false;
   return true;
 }
 
-bool stream_skip(InputStream& stream, int32_t amount) {
-  return stream_seek(stream, int64_t{stream.position} + amount);
+bool stream_skip(InputStream& stream, int64_t amount) {
+  const uint64_t target = stream.position + static_cast<uint64_t>(amount);
+  // A move below the start, or one that wraps, is no position at all.
+  if (amount < 0 ? target > stream.position : target < stream.position) return false;
+  return target <= uint64_t{INT64_MAX} && stream_seek(stream, static_cast<int64_t>(target));
 }
 
 uint64_t stream_remaining(const InputStream& stream) {

@@ -1,16 +1,28 @@
 #include "registry/registry.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 #include <new>
 
+#include "registry/registry_index.h"
+
 namespace drelk {
+
+using detail::kNoNode;
+using detail::NameStore;
+using detail::PathEntry;
+using detail::PathIndex;
+using detail::PathOrder;
+using detail::ReferenceList;
+using detail::ReferenceNode;
+
 namespace {
 
 constexpr size_t kNameChunkSize = 64 * 1024;
 
-// Links node `index` into the block's list before node `before`, or at the end.
-void link_before(CommonBlock& block, uint32_t index, uint32_t before) {
+// Links node `index` into the list before node `before`, or at the end.
+void link_before(ReferenceList& block, uint32_t index, uint32_t before) {
   ReferenceNode& node = block.nodes[index];
   if (before == kNoNode) {
     node.previous = block.tail;
@@ -34,7 +46,7 @@ void link_before(CommonBlock& block, uint32_t index, uint32_t before) {
   successor.previous = index;
 }
 
-uint32_t new_node(CommonBlock& block, const ObjectEntry& object, uint32_t size) {
+uint32_t new_node(ReferenceList& block, const ObjectEntry& object, uint64_t size) {
   block.nodes.push_back(ReferenceNode{BlockReference{&object, size, false}, kNoNode, kNoNode});
   return static_cast<uint32_t>(block.nodes.size() - 1);
 }
@@ -184,7 +196,7 @@ uint32_t first_by_path(const PathIndex& index) {
 // The node of the first reference of `index` whose object path is `path`, or kNoNode. The
 // index holds its references in path order, so the search compares the paths themselves:
 // marks are rare, and need no labels.
-uint32_t find_by_path(const PathIndex& index, const CommonBlock& block, std::string_view path) {
+uint32_t find_by_path(const PathIndex& index, const ReferenceList& block, std::string_view path) {
   auto path_of = [&](const PathEntry& e) -> const std::string& {
     return block.nodes[e.node].reference.object->path;
   };
@@ -197,6 +209,31 @@ uint32_t find_by_path(const PathIndex& index, const CommonBlock& block, std::str
       run->begin(), run->end(), path,
       [&](const PathEntry& e, std::string_view value) { return path_of(e) < value; });
   return path_of(*at) == path ? at->node : kNoNode;
+}
+
+// Debug builds check the invariants of the index touched by each insertion: the runs
+// sorted by label and the label order of the path's neighbours.
+[[maybe_unused]] bool path_index_is_sorted(const PathIndex& index, const PathOrder& order) {
+  uint64_t previous = 0;
+  for (size_t r = 0; r < index.runs.size(); ++r) {
+    if (index.runs[r].empty() || index.last_slots[r] != index.runs[r].back().slot) return false;
+    for (const PathEntry& e : index.runs[r]) {
+      if (order.labels[e.slot] < previous) return false;
+      previous = order.labels[e.slot];
+    }
+  }
+  return index.runs.size() == index.last_slots.size();
+}
+
+[[maybe_unused]] bool labels_increase_around(const PathOrder& order, uint32_t slot) {
+  const auto place = order.last_place;
+  if (place->second != slot) return false;
+  if (place != order.slots.begin() &&
+      order.labels[std::prev(place)->second] >= order.labels[slot]) {
+    return false;
+  }
+  const auto after = std::next(place);
+  return after == order.slots.end() || order.labels[slot] < order.labels[after->second];
 }
 
 }  // namespace
@@ -214,28 +251,36 @@ std::string_view NameStore::store(std::string_view name) {
   return std::string_view(place, name.size());
 }
 
-void NameStore::clear() {
-  chunks_.clear();
-  used_ = 0;
-  capacity_ = 0;
-}
+CommonBlock::CommonBlock() = default;
+CommonBlock::~CommonBlock() = default;
+CommonBlock::CommonBlock(CommonBlock&&) noexcept = default;
+CommonBlock& CommonBlock::operator=(CommonBlock&&) noexcept = default;
+
+Registry::Registry() : index(std::make_unique<detail::RegistryIndex>()) {}
+Registry::~Registry() = default;
 
 int add_common_reference(Registry& registry, const ObjectEntry& object, std::string_view name,
-                         uint32_t size) {
+                         uint64_t size) {
   try {
-    const uint32_t slot = path_slot(registry.path_order, object);
-    const uint64_t label = registry.path_order.labels[slot];
-    const auto found = registry.block_index.find(name);
-    if (found == registry.block_index.end()) {
+    detail::RegistryIndex& index = *registry.index;
+    PathOrder& order = index.path_order;
+    const uint32_t slot = path_slot(order, object);
+    assert(labels_increase_around(order, slot));
+    const uint64_t label = order.labels[slot];
+    const auto found = index.blocks.find(name);
+    if (found == index.blocks.end()) {
       CommonBlock block;
-      block.name = registry.names.store(name);
-      const uint32_t index = new_node(block, object, size);
-      link_before(block, index, kNoNode);
-      insert_by_path(block.by_size[size], registry.path_order, PathEntry{slot, index}, label);
+      block.references = std::make_unique<ReferenceList>();
+      ReferenceList& list = *block.references;
+      block.name = index.names.store(name);
+      block.declared = size != 0;
+      const uint32_t node = new_node(list, object, size);
+      link_before(list, node, kNoNode);
+      insert_by_path(list.by_size[size], order, PathEntry{slot, node}, label);
       registry.blocks.push_back(std::move(block));
       CommonBlock& stored = registry.blocks.back();
       try {
-        registry.block_index.emplace(stored.name, &stored);
+        index.blocks.emplace(stored.name, &stored);
       } catch (...) {
         registry.blocks.pop_back();
         throw;
@@ -244,34 +289,37 @@ int add_common_reference(Registry& registry, const ObjectEntry& object, std::str
     }
 
     CommonBlock& block = *found->second;
+    ReferenceList& list = *block.references;
     // Room for the node before any index refers to it, grown geometrically.
-    if (block.nodes.size() == block.nodes.capacity()) {
-      block.nodes.reserve(std::max<size_t>(4, 2 * block.nodes.capacity()));
+    if (list.nodes.size() == list.nodes.capacity()) {
+      list.nodes.reserve(std::max<size_t>(4, 2 * list.nodes.capacity()));
     }
-    const uint32_t index = static_cast<uint32_t>(block.nodes.size());
-    const PathEntry entry{slot, index};
+    const uint32_t node = static_cast<uint32_t>(list.nodes.size());
+    const PathEntry entry{slot, node};
     uint32_t before = kNoNode;
-    auto group = block.by_size.find(size);
-    if (group == block.by_size.end()) {
+    auto group = list.by_size.find(size);
+    if (group == list.by_size.end()) {
       // A size not seen before goes in front of the first reference of the next smaller
       // size present, or at the end when every size present is larger.
-      const auto smaller = block.by_size.upper_bound(size);
-      if (smaller != block.by_size.end()) before = first_by_path(smaller->second);
-      group = block.by_size.emplace(size, PathIndex()).first;
+      const auto smaller = list.by_size.upper_bound(size);
+      if (smaller != list.by_size.end()) before = first_by_path(smaller->second);
+      group = list.by_size.emplace(size, PathIndex()).first;
       try {
-        insert_by_path(group->second, registry.path_order, entry, label);
+        insert_by_path(group->second, order, entry, label);
       } catch (...) {
-        block.by_size.erase(group);
+        list.by_size.erase(group);
         throw;
       }
       block.consistent = false;
     } else {
       // A size already present joins its equals in path order, in front of the first one
       // whose path is greater; when none is, it goes to the very end of the list.
-      before = insert_by_path(group->second, registry.path_order, entry, label);
+      before = insert_by_path(group->second, order, entry, label);
     }
-    new_node(block, object, size);
-    link_before(block, index, before);
+    assert(path_index_is_sorted(group->second, order));
+    new_node(list, object, size);
+    link_before(list, node, before);
+    if (size != 0) block.declared = true;
     return kAddedToBlock;
   } catch (const std::bad_alloc&) {
     return kRegistryOutOfMemory;
@@ -280,7 +328,7 @@ int add_common_reference(Registry& registry, const ObjectEntry& object, std::str
 
 int add_procedure(Registry& registry, const ObjectEntry& object, std::string_view name) {
   try {
-    registry.procedures.push_back(ProcedureEntry{registry.names.store(name), &object});
+    registry.procedures.push_back(ProcedureEntry{registry.index->names.store(name), &object});
     return 0;
   } catch (const std::bad_alloc&) {
     return 1;
@@ -288,41 +336,43 @@ int add_procedure(Registry& registry, const ObjectEntry& object, std::string_vie
 }
 
 CommonBlock* find_block(Registry& registry, std::string_view name) {
-  const auto found = registry.block_index.find(name);
-  return found == registry.block_index.end() ? nullptr : found->second;
+  const auto found = registry.index->blocks.find(name);
+  return found == registry.index->blocks.end() ? nullptr : found->second;
 }
 
 bool mark_initialized(CommonBlock& block, const std::string& path) {
+  ReferenceList& list = *block.references;
   // Within one size the references stand in path order, so the first of that size with
   // this path is found by search; only when several sizes hold the path must the list
   // itself tell which comes first.
   uint32_t candidate = kNoNode;
   int candidates = 0;
-  for (const auto& [size, references] : block.by_size) {
-    const uint32_t found = find_by_path(references, block, path);
+  for (const auto& [size, references] : list.by_size) {
+    const uint32_t found = find_by_path(references, list, path);
     if (found != kNoNode) {
       candidate = found;
       ++candidates;
     }
   }
   if (candidates > 1) {
-    for (uint32_t i = block.head; i != kNoNode; i = block.nodes[i].next) {
-      if (block.nodes[i].reference.object->path == path) {
+    for (uint32_t i = list.head; i != kNoNode; i = list.nodes[i].next) {
+      if (list.nodes[i].reference.object->path == path) {
         candidate = i;
         break;
       }
     }
   }
   if (candidate == kNoNode) return false;
-  block.nodes[candidate].reference.initialized = true;
+  list.nodes[candidate].reference.initialized = true;
   return true;
 }
 
 std::vector<const BlockReference*> block_references(const CommonBlock& block) {
+  const ReferenceList& list = *block.references;
   std::vector<const BlockReference*> references;
-  references.reserve(block.nodes.size());
-  for (uint32_t i = block.head; i != kNoNode; i = block.nodes[i].next) {
-    references.push_back(&block.nodes[i].reference);
+  references.reserve(list.nodes.size());
+  for (uint32_t i = list.head; i != kNoNode; i = list.nodes[i].next) {
+    references.push_back(&list.nodes[i].reference);
   }
   return references;
 }
@@ -346,7 +396,10 @@ std::vector<ProcedureEntry> sorted_procedures(const Registry& registry) {
 
 ObjectEntry* record_object(Registry& registry, std::string path, std::string name) {
   try {
-    auto entry = std::make_unique<ObjectEntry>(ObjectEntry{std::move(path), std::move(name)});
+    auto entry = std::make_unique<ObjectEntry>();
+    entry->file = path;
+    entry->path = std::move(path);
+    entry->name = std::move(name);
     registry.object_list.push_back(std::move(entry));
     return registry.object_list.back().get();
   } catch (const std::bad_alloc&) {
@@ -354,9 +407,18 @@ ObjectEntry* record_object(Registry& registry, std::string path, std::string nam
   }
 }
 
-ObjectEntry* make_member_entry(Registry& registry, std::string path, std::string name) {
+ObjectEntry* make_member_entry(Registry& registry, const ObjectEntry& archive,
+                               std::string_view member, bool member_known) {
   try {
-    auto entry = std::make_unique<ObjectEntry>(ObjectEntry{std::move(path), std::move(name)});
+    auto entry = std::make_unique<ObjectEntry>();
+    const std::string shown =
+        member_known ? "(" + std::string(member) + ")" : std::string("(no obj file given)");
+    entry->path = archive.path + " " + shown;
+    entry->name = archive.name + " " + shown;
+    entry->file = archive.file;
+    entry->member = member;
+    entry->in_archive = true;
+    entry->member_known = member_known;
     registry.member_entries.push_back(std::move(entry));
     return registry.member_entries.back().get();
   } catch (const std::bad_alloc&) {
@@ -367,11 +429,10 @@ ObjectEntry* make_member_entry(Registry& registry, std::string path, std::string
 void free_lists(Registry& registry) {
   registry.object_list.clear();
   registry.procedures.clear();
-  registry.block_index.clear();
+  registry.index->blocks.clear();
   registry.blocks.clear();
   registry.member_entries.clear();
-  registry.names.clear();
-  registry.path_order = PathOrder();
+  *registry.index = detail::RegistryIndex();
 }
 
 }  // namespace drelk

@@ -12,77 +12,48 @@
 
 #include <cstdint>
 #include <deque>
-#include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace drelk {
 
-// One analysed object: a file from the command line, or a library member whose path and
-// name are the library's followed by " (member)".
+// One analysed object: a file from the command line, or a member of an archive.
 struct ObjectEntry {
-  std::string path;
-  std::string name;
+  std::string path;  // as the report shows it: the file's path, or "lib.a (member)"
+  std::string name;  // the file name as found, decorated the same way for members
+  // The identity behind `path`: the file as opened and, inside an archive, the member.
+  std::string file;
+  std::string member;         // empty for a plain file
+  bool in_archive = false;
+  bool member_known = false;  // false for a member whose name the archive does not give
 };
 
 struct BlockReference {
   const ObjectEntry* object = nullptr;
-  uint32_t size = 0;
+  uint64_t size = 0;
   bool initialized = false;
 };
 
-// Reference list of one block: a doubly linked list over `nodes` (index links), with
-// per-size indexes of the references by object path.
-struct ReferenceNode {
-  BlockReference reference;
-  uint32_t next = 0;  // kNoNode at the end
-  uint32_t previous = 0;
-};
-
-inline constexpr uint32_t kNoNode = 0xFFFFFFFF;
-
-// The paths of the objects that declared blocks, in byte order, each with an order label:
-// labels compare as the paths do, so that the reference indexes compare two integers in
-// a small dense array instead of two strings far apart in memory. Labels are kept in
-// order as paths arrive (a label between the neighbours' labels; a window of labels
-// spread out again when two neighbours leave no room); objects with equal paths share
-// one label.
-struct PathOrder {
-  std::map<std::string_view, uint32_t> slots;  // path -> slot in `labels`
-  std::vector<uint64_t> labels;
-  // The last object looked up and its place: one object's declarations come together,
-  // and the next object's path usually follows the last one.
-  const ObjectEntry* last_object = nullptr;
-  std::map<std::string_view, uint32_t>::iterator last_place;
-};
-
-// One reference in a size's index: its object's slot in the path order, and its node.
-struct PathEntry {
-  uint32_t slot = 0;
-  uint32_t node = 0;
-};
-
-// The references of one size in object path order, equal paths in arrival order: sorted
-// runs of at most a few hundred entries, so that an insertion moves a bounded number of
-// entries, the search runs over contiguous memory, and no reference is an allocation of
-// its own.
-struct PathIndex {
-  std::vector<std::vector<PathEntry>> runs;
-  std::vector<uint32_t> last_slots;  // the slot of each run's last entry, for the search
-};
+namespace detail {
+struct ReferenceList;
+struct RegistryIndex;
+}  // namespace detail
 
 struct CommonBlock {
-  std::string_view name;  // held by the registry's name store
+  CommonBlock();
+  ~CommonBlock();
+  CommonBlock(CommonBlock&&) noexcept;
+  CommonBlock& operator=(CommonBlock&&) noexcept;
+
+  std::string_view name;  // held by the registry
+  // True while every reference has the same size.
   bool consistent = true;
-  std::vector<ReferenceNode> nodes;
-  uint32_t head = kNoNode;
-  uint32_t tail = kNoNode;
-  // Size, largest first -> the references of that size by object path.
-  std::map<uint32_t, PathIndex, std::greater<>> by_size;
+  // True once some object declares the block with a non-zero size: only then is the name
+  // a COMMON block rather than a plain reference to something defined elsewhere.
+  bool declared = false;
+  std::unique_ptr<detail::ReferenceList> references;  // the registry's own
 };
 
 struct ProcedureEntry {
@@ -90,30 +61,20 @@ struct ProcedureEntry {
   const ObjectEntry* definer = nullptr;
 };
 
-// Owns copies of names in large chunks, so that registering a name costs no allocation
-// of its own and the views stay valid for the whole run.
-class NameStore {
- public:
-  std::string_view store(std::string_view name);
-  void clear();
-
- private:
-  std::vector<std::unique_ptr<char[]>> chunks_;
-  size_t used_ = 0;
-  size_t capacity_ = 0;
-};
-
 struct Registry {
+  Registry();
+  ~Registry();
+  Registry(const Registry&) = delete;
+  Registry& operator=(const Registry&) = delete;
+
   // Files opened from the command line, newest last.
   std::vector<std::unique_ptr<ObjectEntry>> object_list;
-  // Entries of library members: no list shows them, references point at them.
+  // Entries of archive members: no list shows them, references point at them.
   std::vector<std::unique_ptr<ObjectEntry>> member_entries;
 
-  std::deque<CommonBlock> blocks;  // in order of first declaration
-  std::unordered_map<std::string_view, CommonBlock*> block_index;
+  std::deque<CommonBlock> blocks;          // in order of first declaration
   std::vector<ProcedureEntry> procedures;  // in arrival order
-  NameStore names;
-  PathOrder path_order;
+  std::unique_ptr<detail::RegistryIndex> index;  // the registry's own
 };
 
 // Result codes of add_common_reference.
@@ -124,7 +85,7 @@ inline constexpr int kAddedToBlock = 2;
 // Registers one declaration of block `name` with `size` bytes by `object`. Returns
 // kNewBlock, kAddedToBlock, or kRegistryOutOfMemory (nothing linked).
 int add_common_reference(Registry& registry, const ObjectEntry& object, std::string_view name,
-                         uint32_t size);
+                         uint64_t size);
 
 // Registers one procedure defined by `object`. Returns 0, or 1 when memory ran out.
 int add_procedure(Registry& registry, const ObjectEntry& object, std::string_view name);
@@ -147,8 +108,11 @@ std::vector<ProcedureEntry> sorted_procedures(const Registry& registry);
 // Makes an entry for a file opened from the command line and records it.
 ObjectEntry* record_object(Registry& registry, std::string path, std::string name);
 
-// Makes an entry for a library member; it lives until free_lists.
-ObjectEntry* make_member_entry(Registry& registry, std::string path, std::string name);
+// Makes the entry of a member of the archive `archive`, named `member` (or, when
+// `member_known` is false, by nothing the archive gives); it lives until free_lists. The
+// one place where a member's path as the report shows it is composed.
+ObjectEntry* make_member_entry(Registry& registry, const ObjectEntry& archive,
+                               std::string_view member, bool member_known);
 
 // Releases everything the registry holds and leaves it empty.
 void free_lists(Registry& registry);

@@ -101,8 +101,7 @@ std::string exhaustive(const std::vector<SectionHeader>& sections) {
   std::string text;
   Diagnostics diagnostics;
   diagnostics.error_stream = memory_text_stream(text);
-  Registry registry;
-  Analysis analysis{diagnostics, registry, nullptr, ObjectTables()};
+  ObjectReader analysis(diagnostics);
   CoffObject builder;
   for (const SectionHeader& s : sections) builder.section_header(s);
   const std::vector<uint8_t> bytes = builder.bytes();

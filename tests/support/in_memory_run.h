@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "objreader/objreader.h"
+#include "driver/analyze.h"
 #include "registry/registry.h"
 
 namespace drelk::test {

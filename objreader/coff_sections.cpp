@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "objreader/coff.h"
-#include "objreader/objreader.h"
+#include "objreader/coff_reader.h"
 #include "platform/strprintf.h"
 
 namespace drelk {
@@ -31,7 +31,7 @@ constexpr std::array<std::array<const char*, 3>, 3> kOverlapMessages = {{
      "Object Format Error: Line numbers overlap for sections %x and %x\n"},
 }};
 
-Stretch section_stretch(const ObjectTables& tables, uint32_t section, int kind) {
+Stretch section_stretch(const CoffTables& tables, uint32_t section, int kind) {
   const uint8_t* header = tables.section_table.data() + section * coff::kSectionHeaderSize;
   switch (kind) {
     case kRawData:
@@ -144,20 +144,20 @@ int ranges_overlap(uint32_t start1, uint32_t length1, uint32_t start2, uint32_t 
   return 0;
 }
 
-void check_section_overlaps(Analysis& analysis, uint32_t i, uint32_t j) {
+void check_section_overlaps(ObjectReader& reader, uint32_t i, uint32_t j) {
   for (int kind_i = 0; kind_i < 3; ++kind_i) {
-    const Stretch a = section_stretch(analysis.tables, i, kind_i);
+    const Stretch a = section_stretch(reader.tables, i, kind_i);
     for (int kind_j = 0; kind_j < 3; ++kind_j) {
-      const Stretch b = section_stretch(analysis.tables, j, kind_j);
+      const Stretch b = section_stretch(reader.tables, j, kind_j);
       if (ranges_overlap(a.start, a.length, b.start, b.length)) {
-        report_error(analysis.diagnostics, strprintf(kOverlapMessages[kind_i][kind_j], i, j));
+        report_error(reader.diagnostics, strprintf(kOverlapMessages[kind_i][kind_j], i, j));
       }
     }
   }
 }
 
-void check_all_section_overlaps(Analysis& analysis) {
-  const uint32_t sections = analysis.tables.number_of_sections;
+void check_all_section_overlaps(ObjectReader& reader) {
+  const uint32_t sections = reader.tables.number_of_sections;
   if (sections < 2) return;
   // For stretches that do not wrap, the three overlap rules say exactly that the two
   // stretches share a byte, which the index answers. With a wrapping stretch, the first two
@@ -167,7 +167,7 @@ void check_all_section_overlaps(Analysis& analysis) {
   std::vector<Indexed> wrapping;
   for (uint32_t section = 1; section <= sections; ++section) {
     for (int kind = 0; kind < 3; ++kind) {
-      const Stretch s = section_stretch(analysis.tables, section, kind);
+      const Stretch s = section_stretch(reader.tables, section, kind);
       if (!takes_part(s)) continue;
       (wraps(s) ? wrapping : plain).push_back(Indexed{s.start, stretch_end(s), section, kind});
     }
@@ -205,7 +205,7 @@ void check_all_section_overlaps(Analysis& analysis) {
     }
     std::sort(partners.begin(), partners.end());
     partners.erase(std::unique(partners.begin(), partners.end()), partners.end());
-    for (const uint32_t j : partners) check_section_overlaps(analysis, i, j);
+    for (const uint32_t j : partners) check_section_overlaps(reader, i, j);
   }
 }
 

@@ -22,8 +22,8 @@ class ReportWriter {
   }
 
   // An unsigned decimal right-aligned in `width` columns, as "%<width>u" prints it.
-  ReportWriter& number(uint32_t value, int width) {
-    char digits[16];
+  ReportWriter& number(uint64_t value, int width) {
+    char digits[24];
     int n = 0;
     do {
       digits[n++] = static_cast<char>('0' + value % 10);
@@ -46,15 +46,13 @@ class ReportWriter {
 
 }  // namespace
 
-void report_common_blocks(const Registry& registry, int error_count, bool problems_only,
-                          TextStream& output) {
+void render_text(const Findings& findings, bool problems_only, TextStream& output) {
   ReportWriter out(output);
-  if (error_count > 0) out.text("Drelk: Processing is incomplete due to previous error(s).\n\n");
+  if (findings.incomplete) out.text("Drelk: Processing is incomplete due to previous error(s).\n\n");
 
-  const std::vector<const CommonBlock*> blocks = sorted_blocks(registry);
   if (!problems_only) {
     out.text("Common Block Analysis\n\n");
-    if (blocks.empty()) {
+    if (findings.blocks.empty()) {
       out.text("\tNone of the objects scanned contain COMMON BLOCKS\n\n");
       return;
     }
@@ -62,13 +60,11 @@ void report_common_blocks(const Registry& registry, int error_count, bool proble
     out.text("         Size \n\n");
   }
 
-  const std::vector<ProcedureEntry> procedures = sorted_procedures(registry);
-  size_t cursor = 0;  // never reset: blocks and procedures are merged in one pass
-  bool errors_seen = false;
-  for (const CommonBlock* block : blocks) {
-    const std::vector<const BlockReference*> references = block_references(*block);
+  for (const BlockFindings& found : findings.blocks) {
+    const CommonBlock& block = *found.block;
+    const std::vector<const BlockReference*> references = block_references(block);
     if (!problems_only) {
-      out.text(" ").text(block->name).text("\n");
+      out.text(" ").text(block.name).text("\n");
       for (const BlockReference* reference : references) {
         out.number(reference->size, 13)
             .text(reference->initialized ? "   I              " : "                  ")
@@ -77,9 +73,9 @@ void report_common_blocks(const Registry& registry, int error_count, bool proble
       }
       out.text("\n");
     }
-    if (!block->consistent) {
+    if (found.size_mismatch) {
       out.text("Drelk Error: Common Block ")
-          .text(block->name)
+          .text(block.name)
           .text(" is declared with different sizes\n");
       if (problems_only) {
         for (const BlockReference* reference : references) {
@@ -90,26 +86,29 @@ void report_common_blocks(const Registry& registry, int error_count, bool proble
         }
       }
       out.text("\n");
-      errors_seen = true;
     }
-    while (cursor < procedures.size() && block->name > procedures[cursor].name) ++cursor;
-    while (cursor < procedures.size() && block->name == procedures[cursor].name) {
+    for (size_t i = found.first_clash; i < found.first_clash + found.clash_count; ++i) {
+      const ProcedureEntry& procedure = findings.procedures[i];
       out.text("Drelk Error: Common Block ")
-          .text(block->name)
+          .text(block.name)
           .text(" conflicts with procedure ")
-          .text(procedures[cursor].name)
+          .text(procedure.name)
           .text(" in ")
-          .text(procedures[cursor].definer->path)
+          .text(procedure.definer->path)
           .text("\n\n");
-      errors_seen = true;
-      ++cursor;
     }
   }
   if (!problems_only) {
     out.text("End of Analysis")
-        .text(errors_seen ? ":  COMMON Block errors encountered." : ":  No problems encountered.")
+        .text(findings.errors_seen ? ":  COMMON Block errors encountered."
+                                   : ":  No problems encountered.")
         .text("\n");
   }
+}
+
+void report_common_blocks(const Registry& registry, int error_count, bool problems_only,
+                          TextStream& output) {
+  render_text(find_problems(registry, error_count), problems_only, output);
 }
 
 }  // namespace drelk

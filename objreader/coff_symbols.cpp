@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "objreader/coff.h"
-#include "objreader/objreader.h"
+#include "objreader/coff_reader.h"
 #include "platform/strprintf.h"
 
 namespace drelk {
@@ -55,8 +55,8 @@ bool is_initialized_data(const Symbol& symbol) {
 
 // Resolves the symbol's name as a view into the symbol or string table. False when a
 // long name's offset lies outside the string table's text.
-bool resolve_name(Analysis& analysis, const Symbol& symbol, std::string_view& name) {
-  const ObjectTables& tables = analysis.tables;
+bool resolve_name(ObjectReader& reader, const Symbol& symbol, std::string_view& name) {
+  const CoffTables& tables = reader.tables;
   if (has_short_name(symbol)) {
     const char* text = reinterpret_cast<const char*>(symbol.record + coff::kSymbolName);
     const void* nul = std::memchr(text, 0, coff::kSymbolNameLength);
@@ -68,7 +68,7 @@ bool resolve_name(Analysis& analysis, const Symbol& symbol, std::string_view& na
   // Offsets below 4 point into the size field; they wrap to large values here.
   const uint32_t at = offset - coff::kStringTableSizeField;
   if (at >= tables.string_text.size()) {
-    report_error(analysis.diagnostics,
+    report_error(reader.diagnostics,
                  strprintf("DRELK Internal: name offset %8x is outside string table", offset));
     return false;
   }
@@ -79,36 +79,43 @@ bool resolve_name(Analysis& analysis, const Symbol& symbol, std::string_view& na
   return true;
 }
 
+void drop_initialized_data(ObjectDeclarations& declarations) {
+  auto& items = declarations.items;
+  items.erase(std::remove_if(items.begin(), items.end(),
+                             [](const Declaration& d) {
+                               return d.kind == Declaration::kInitializedData;
+                             }),
+              items.end());
+}
+
 }  // namespace
 
-int process_symbol_table(Analysis& analysis) {
-  const ObjectTables& tables = analysis.tables;
-  const ObjectEntry& object = *analysis.current_object;
+int process_symbol_table(ObjectReader& reader) {
+  const CoffTables& tables = reader.tables;
   int failed = kAnalysisOk;
-  // Names of initialised external data, viewed in the tables; marked after the scan.
-  std::vector<std::string_view> data_init_names;
+  bool holds_initialized_data = false;
 
   const uint32_t count = tables.number_of_symbols;
   for (uint32_t i = 0; i < count; ++i) {
     const Symbol symbol = decode_symbol(tables.symbols.data() + size_t{i} * coff::kSymbolSize);
     std::string_view name;
-    if (resolve_name(analysis, symbol, name)) {
+    if (resolve_name(reader, symbol, name)) {
       if (is_defined_function(symbol)) {
         // Decorated names (_SUB@8) are not procedures a COMMON block could clash with.
         if (name.find('@') == std::string_view::npos &&
-            add_procedure(analysis.registry, object, name) != 0) {
+            !declare(reader, Declaration{Declaration::kProcedure, false, name, 0, 0})) {
           failed = kAnalysisFailed;
         }
       } else if (is_initialized_data(symbol)) {
-        try {
-          data_init_names.push_back(name);
-        } catch (const std::bad_alloc&) {
-          report_error(analysis.diagnostics, "Could not allocate DATAINITIALIZED\n");
+        if (!declare(reader, Declaration{Declaration::kInitializedData, false, name, 0, 0})) {
+          // Without the whole list of what the object initialises, it marks nothing.
+          report_error(reader.diagnostics, "Could not allocate DATAINITIALIZED\n");
+          if (holds_initialized_data) drop_initialized_data(reader.declarations);
           return kAnalysisFailed;
         }
+        holds_initialized_data = true;
       } else if (is_common_declaration(symbol)) {
-        if (add_common_reference(analysis.registry, object, name, symbol.value) ==
-            kRegistryOutOfMemory) {
+        if (!declare(reader, Declaration{Declaration::kCommon, false, name, symbol.value, 0})) {
           failed = kAnalysisFailed;
         }
       }
@@ -118,29 +125,17 @@ int process_symbol_table(Analysis& analysis) {
 
     if (symbol.section_number < coff::IMAGE_SYM_DEBUG ||
         symbol.section_number > static_cast<int32_t>(tables.number_of_sections)) {
-      report_error(analysis.diagnostics, "Error: Section number is out of range\n");
+      report_error(reader.diagnostics, "Error: Section number is out of range\n");
       failed = kAnalysisFailed;
     }
 
     const uint32_t aux = symbol.aux_count;
     if (uint64_t{i} + aux >= count) {
-      report_error(analysis.diagnostics, "Error:  Aux symbol count overflows symbol table\n");
+      report_error(reader.diagnostics, "Error:  Aux symbol count overflows symbol table\n");
       failed = kAnalysisFailed;
     } else if (aux > 0) {
       // A weak external carries one auxiliary record, whatever its count says.
       i += symbol.storage_class == coff::IMAGE_SYM_CLASS_WEAK_EXTERNAL ? 1 : aux;
-    }
-  }
-
-  // A block counts as initialised by this object when the object also defines external
-  // data of the block's name; the mark goes to the first reference with this object's
-  // path. Each name is marked once, however often the object defines it.
-  std::sort(data_init_names.begin(), data_init_names.end());
-  data_init_names.erase(std::unique(data_init_names.begin(), data_init_names.end()),
-                        data_init_names.end());
-  for (const std::string_view name : data_init_names) {
-    if (CommonBlock* block = find_block(analysis.registry, name)) {
-      mark_initialized(*block, object.path);
     }
   }
   return failed;

@@ -1,0 +1,33 @@
+// The pipeline for one input file: identify it, read each object it holds with the
+// reader of its format, and register what the object declares.
+#pragma once
+
+#include <string>
+
+#include "objreader/objreader.h"
+#include "registry/registry.h"
+
+namespace drelk {
+
+// What the analysis of a run's files works with: the readers (with the diagnostic
+// channel) and the registry they feed.
+struct Analysis {
+  Analysis(Diagnostics& diagnostics, Registry& registry_) : reader(diagnostics), registry(registry_) {}
+  ObjectReader reader;
+  Registry& registry;
+};
+
+// Classifies an opened input and analyses it: executables are refused, archives walked
+// member by member, objects read by the reader of their format. Returns kAnalysisFailed
+// when the analysis of the file ended in a failure, kAnalysisOk otherwise.
+int analyze_file(Analysis& analysis, InputStream& stream, const ObjectEntry& entry);
+
+// Registers what one object declares: its COMMON declarations and procedures, then the
+// marks of the blocks it initialises. False when the registry ran out of memory.
+bool register_declarations(Registry& registry, const ObjectEntry& object,
+                           const ObjectDeclarations& declarations);
+
+// Reports that the entry of an object at `path` could not be made.
+void report_entry_failure(Diagnostics& diagnostics, const std::string& path);
+
+}  // namespace drelk

@@ -1,0 +1,45 @@
+// The archive walker: the members of an "!<arch>\n" library, one at a time, for every
+// archive style drelk reads. With a second linker member (the Microsoft format) its table
+// of member offsets gives the members; without one (GNU ar, llvm-ar, ar without a symbol
+// index) the members are walked in file order by their headers' size fields. The walker
+// yields each member's name and offsets; what the member is, and how it is shown, is for
+// its callers to decide.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "objreader/reader.h"
+
+namespace drelk {
+
+struct ArchiveMember {
+  // The member's name as its header gives it, or nothing (name_known false) when the
+  // header gives none that can be shown.
+  std::string name;
+  bool name_known = false;
+  // Where the member's data starts; the stream stands there when the member is yielded
+  // (unless the seek to its header failed, when it stands where that left it).
+  uint64_t data_offset = 0;
+};
+
+struct ArchiveWalk {
+  bool by_member_offsets = false;  // the second linker member's table, else file order
+  std::vector<uint32_t> member_offsets;
+  size_t next_member = 0;
+  uint64_t next_header = 0;  // in file order: where the next member header stands
+};
+
+// Reads the linker members of the archive whose signature the stream has just passed, and
+// sets up the walk. Returns kAnalysisFailed after a diagnostic when they cannot be read.
+int begin_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk);
+
+enum class MemberStep { kMember, kEnd, kFailed };
+
+// The next member that may hold an object (linker members and the long-names member are
+// passed over). kFailed after a diagnostic when a member header cannot be read.
+MemberStep next_archive_member(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk,
+                               ArchiveMember& member);
+
+}  // namespace drelk

@@ -1,0 +1,233 @@
+// Object headers and tables: the file header, the optional header, the section table,
+// the string table and the symbol table of one COFF object.
+#include <algorithm>
+#include <string>
+#include <new>
+
+#include "objreader/coff.h"
+#include "objreader/coff_reader.h"
+#include "platform/strprintf.h"
+
+namespace drelk {
+namespace {
+
+using coff::load_u16;
+using coff::load_u32;
+
+constexpr const char* kLabel = "analyze";
+
+bool is_valid_machine(uint16_t machine) {
+  switch (machine) {
+    case coff::IMAGE_FILE_MACHINE_UNKNOWN:
+    case coff::IMAGE_FILE_MACHINE_I386:
+    case coff::IMAGE_FILE_MACHINE_R3000:
+    case coff::IMAGE_FILE_MACHINE_R4000:
+    case coff::IMAGE_FILE_MACHINE_R10000:
+    case coff::IMAGE_FILE_MACHINE_ALPHA_OLD:
+    case coff::IMAGE_FILE_MACHINE_ALPHA:
+    case coff::IMAGE_FILE_MACHINE_POWERPC:
+    // Today's 64-bit and ARM tool chains.
+    case coff::IMAGE_FILE_MACHINE_AMD64:
+    case coff::IMAGE_FILE_MACHINE_ARM64:
+    case coff::IMAGE_FILE_MACHINE_ARMNT:
+    case coff::IMAGE_FILE_MACHINE_ARM64EC:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool is_valid_subsystem(uint16_t subsystem) {
+  switch (subsystem) {
+    case coff::IMAGE_SUBSYSTEM_UNKNOWN:
+    case coff::IMAGE_SUBSYSTEM_NATIVE:
+    case coff::IMAGE_SUBSYSTEM_WINDOWS_GUI:
+    case coff::IMAGE_SUBSYSTEM_WINDOWS_CUI:
+    case coff::IMAGE_SUBSYSTEM_OS2_CUI:
+    case coff::IMAGE_SUBSYSTEM_POSIX_CUI:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void read_string_table(ObjectReader& reader, InputStream& stream, uint32_t base) {
+  CoffTables& tables = reader.tables;
+  const uint32_t position = base + tables.pointer_to_symbol_table +
+                            static_cast<uint32_t>(coff::kSymbolSize) * tables.number_of_symbols;
+  if (!seek_to(stream, position)) {
+    report_error(
+        reader.diagnostics,
+        strprintf("Error seeking to start of string table at file address %x\n", position));
+    return;
+  }
+  uint8_t field[coff::kStringTableSizeField] = {};
+  if (read_checked(reader, stream, sizeof field, field, kLabel) == 0) {
+    report_error(reader.diagnostics, "Error reading string table size\n");
+    return;
+  }
+  const uint32_t size = load_u32(field);
+  if (size == 0) return;
+  if (size < coff::kStringTableSizeField) {
+    report_error(reader.diagnostics, "Bad string table size\n");
+    return;
+  }
+  const uint32_t text_length = size - coff::kStringTableSizeField;
+  if (text_length == 0) return;
+  switch (read_table(reader, stream, text_length, tables.string_text, kLabel)) {
+    case TableRead::kOk:
+      return;
+    case TableRead::kNoMemory:
+      report_error(reader.diagnostics, "Malloc of buffer for string table failed\n");
+      break;
+    case TableRead::kFailed:
+      report_error(reader.diagnostics, "Read of string table failed\n");
+      break;
+  }
+  tables.string_text.clear();
+  tables.string_text.shrink_to_fit();
+}
+
+}  // namespace
+
+int process_file_header(ObjectReader& reader, InputStream& stream) {
+  uint8_t header[coff::kFileHeaderSize] = {};
+  if (read_checked(reader, stream, sizeof header, header, "process_file_header") == 0) {
+    return 0;
+  }
+  CoffTables& tables = reader.tables;
+  tables.machine = load_u16(header + coff::kFileHeaderMachine);
+  tables.number_of_sections = load_u16(header + coff::kFileHeaderNumberOfSections);
+  tables.time_date_stamp = load_u32(header + coff::kFileHeaderTimeDateStamp);
+  tables.pointer_to_symbol_table = load_u32(header + coff::kFileHeaderPointerToSymbolTable);
+  tables.number_of_symbols = load_u32(header + coff::kFileHeaderNumberOfSymbols);
+  tables.size_of_optional_header = load_u16(header + coff::kFileHeaderSizeOfOptionalHeader);
+
+  // A stamp that the signed 32-bit time of the runtime cannot hold is bad; the value that
+  // cross-compilers write in place of a time is not a time at all.
+  if (tables.time_date_stamp != coff::kReproducibleTimeStamp &&
+      tables.time_date_stamp >= 0x80000000u) {
+    report_error(reader.diagnostics, "Error - bad file header time stamp\n");
+  }
+  if (!is_valid_machine(tables.machine)) {
+    report_error(reader.diagnostics, "Error - bad file header machine value\n");
+  }
+  return 1;
+}
+
+int process_opt_header(ObjectReader& reader, InputStream& stream) {
+  const uint16_t size = reader.tables.size_of_optional_header;
+  if (size != coff::kOptionalHeaderSizeSmall && size != coff::kOptionalHeaderSizePe32) {
+    report_error(reader.diagnostics,
+                 strprintf("DRELK Internal: bad optional header size of %d (expecting %d or %d)\n",
+                           size, coff::kOptionalHeaderSizeSmall, coff::kOptionalHeaderSizePe32));
+    return 0;
+  }
+  uint8_t header[coff::kOptionalHeaderSizePe32] = {};
+  if (read_checked(reader, stream, size, header, "process_opt_header") == 0) {
+    report_error(reader.diagnostics, "DRELK Internal:  error reading optional header\n");
+    return 0;
+  }
+  if (size > coff::kOptionalHeaderSizeSmall &&
+      !is_valid_subsystem(load_u16(header + coff::kOptionalHeaderSubsystem))) {
+    report_error(reader.diagnostics, "DRELK Internal: bad optional header subsystem value\n");
+  }
+  return 1;
+}
+
+void use_coff_positions(InputStream& stream) {
+  stream.position_limit = coff::kMaxStreamPosition;
+}
+
+bool seek_to(InputStream& stream, uint32_t offset) {
+  return stream_seek(stream, offset);
+}
+
+int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view path,
+                     uint64_t base_offset, FileKind kind) {
+  // Nothing of the previous object's tables is used, and their memory goes back now.
+  reader.tables = CoffTables();
+  reader.declarations.items.clear();
+  CoffTables& tables = reader.tables;
+  // Offsets computed from the headers are 32-bit and wrap.
+  const auto base = static_cast<uint32_t>(base_offset);
+  const auto path_text = [&] { return std::string(path); };
+
+  switch (kind) {
+    case FileKind::kCoffImport:
+      return kAnalysisOk;  // an import member declares no COMMON block
+    case FileKind::kCoffBigObject:
+      report_error(reader.diagnostics, strprintf("Error - unsupported big object format in %s\n",
+                                                 path_text().c_str()));
+      return kAnalysisFailed;
+    default:
+      break;
+  }
+
+  if (process_file_header(reader, stream) == 0) {
+    report_error(reader.diagnostics, "Error reading file header\n");
+    return kAnalysisFailed;
+  }
+  if (tables.size_of_optional_header != 0 && process_opt_header(reader, stream) == 0) {
+    report_error(reader.diagnostics,
+                 strprintf("Could not process optional header (file %s)", path_text().c_str()));
+    return kAnalysisFailed;
+  }
+
+  if (tables.number_of_sections != 0) {
+    const auto no_memory = [&] {
+      report_error(reader.diagnostics,
+                   strprintf("DRELK Internal: calloc failed for %d section headers\n",
+                             tables.number_of_sections));
+      return kAnalysisFailed;
+    };
+    const uint64_t bytes = uint64_t{tables.number_of_sections} * coff::kSectionHeaderSize;
+    std::vector<uint8_t> headers;
+    switch (read_table(reader, stream, bytes, headers, kLabel)) {
+      case TableRead::kOk:
+        break;
+      case TableRead::kNoMemory:
+        return no_memory();
+      case TableRead::kFailed:
+        report_error(reader.diagnostics, "Error reading section headers\n");
+        return kAnalysisFailed;
+    }
+    try {
+      tables.section_table.assign(coff::kSectionHeaderSize, 0);
+      tables.section_table.insert(tables.section_table.end(), headers.begin(), headers.end());
+    } catch (const std::bad_alloc&) {
+      return no_memory();
+    }
+  }
+
+  if (tables.pointer_to_symbol_table != 0) read_string_table(reader, stream, base);
+
+  check_all_section_overlaps(reader);
+
+  if (tables.number_of_symbols != 0 && tables.pointer_to_symbol_table != 0) {
+    const uint64_t bytes = uint64_t{tables.number_of_symbols} * coff::kSymbolSize;
+    if (!seek_to(stream, base + tables.pointer_to_symbol_table)) {
+      report_error(reader.diagnostics, "Error seeking to symbol table\n");
+      return kAnalysisFailed;
+    }
+    switch (read_table(reader, stream, bytes, tables.symbols, kLabel)) {
+      case TableRead::kOk:
+        break;
+      case TableRead::kNoMemory:
+        report_error(
+            reader.diagnostics,
+            strprintf("\nError: Unable to allocate %llu byte buffer to hold symbol table\n",
+                      static_cast<unsigned long long>(bytes)));
+        return kAnalysisFailed;
+      case TableRead::kFailed:
+        report_error(reader.diagnostics, "Error reading symbol table\n");
+        return kAnalysisFailed;
+    }
+  } else {
+    tables.number_of_symbols = 0;
+  }
+
+  return process_symbol_table(reader);
+}
+
+}  // namespace drelk

@@ -1,0 +1,45 @@
+// The COFF reader: one object's headers and tables, the layout of its sections in the
+// file, and its symbol table, as the PE/COFF format documentation lays them out.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "objreader/coff.h"
+#include "objreader/identify.h"
+#include "objreader/reader.h"
+
+namespace drelk {
+
+// Applies COFF's position rule to the stream: signed 32-bit positions.
+void use_coff_positions(InputStream& stream);
+
+// Absolute seek under that rule; false when the position cannot be held.
+bool seek_to(InputStream& stream, uint32_t offset);
+
+using coff::swap_bytes32;
+
+// Reads the COFF object of `kind` (an object, an import member or a bigobj object)
+// starting at the stream's position, `base` in the file; `path` names it in diagnostics.
+// Fills the reader's declarations; returns kAnalysisFailed or kAnalysisOk.
+int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view path,
+                     uint64_t base, FileKind kind);
+
+// File header and optional header readers at the stream's position. Both return 0 when
+// the header is unusable, non-zero otherwise.
+int process_file_header(ObjectReader& reader, InputStream& stream);
+int process_opt_header(ObjectReader& reader, InputStream& stream);
+
+// Section layout checks.
+int ranges_overlap(uint32_t start1, uint32_t length1, uint32_t start2, uint32_t length2);
+void check_section_overlaps(ObjectReader& reader, uint32_t i, uint32_t j);
+// Runs check_section_overlaps over every pair i < j of the current object's sections,
+// with the same diagnostics in the same order, in time that grows with the overlaps found
+// rather than with the square of the section count.
+void check_all_section_overlaps(ObjectReader& reader);
+
+// Scans the current object's symbol table into the reader's declarations. Returns
+// kAnalysisFailed or kAnalysisOk.
+int process_symbol_table(ObjectReader& reader);
+
+}  // namespace drelk

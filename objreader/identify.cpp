@@ -1,0 +1,98 @@
+// Identification of inputs by their first bytes, and the classification reads of a file.
+#include "objreader/identify.h"
+
+#include <cstring>
+
+#include "objreader/coff.h"
+#include "platform/strprintf.h"
+
+namespace drelk {
+namespace {
+
+constexpr const char* kLabel = "analyze";
+constexpr const char* kSignatureReadFailed = "Error reading file signature\n";
+
+bool is_executable_signature(uint32_t word) {
+  return word == coff::kDosSignature || word == coff::kNeSignature || word == coff::kLeSignature;
+}
+
+// An import object header or an extended ("bigobj") object header starts with
+// Sig1 = IMAGE_FILE_MACHINE_UNKNOWN, Sig2 = 0xFFFF and a u16 version.
+FileKind identify_coff(const uint8_t* bytes, size_t count) {
+  if (count < coff::kImportObjectVersion + 2 ||
+      coff::load_u16(bytes) != coff::IMAGE_FILE_MACHINE_UNKNOWN ||
+      coff::load_u16(bytes + 2) != coff::kImportObjectSig2) {
+    return FileKind::kCoffObject;
+  }
+  const uint16_t version = coff::load_u16(bytes + coff::kImportObjectVersion);
+  if (version == 0) return FileKind::kCoffImport;
+  if (version >= coff::kBigObjectMinimumVersion) return FileKind::kCoffBigObject;
+  return FileKind::kCoffObject;
+}
+
+void report_not_an_object(ObjectReader& reader, const char* path) {
+  report_error(reader.diagnostics, strprintf("The file %s is not an object file.", path));
+}
+
+}  // namespace
+
+FileKind identify_format(const uint8_t* bytes, size_t count) {
+  if (count >= 2 && is_executable_signature(coff::load_u16(bytes))) return FileKind::kExecutable;
+  if (count >= 4 && coff::load_u32(bytes) == coff::kPeSignature) return FileKind::kPeImage;
+  if (count >= coff::kArchiveMagicSize &&
+      std::memcmp(bytes, coff::kArchiveMagic, coff::kArchiveMagicSize) == 0) {
+    return FileKind::kArchive;
+  }
+  return identify_coff(bytes, count);
+}
+
+FileKind identify_member(const uint8_t* bytes, size_t count) {
+  return identify_coff(bytes, count);
+}
+
+bool classify_file(ObjectReader& reader, InputStream& stream, const char* name,
+                   const char* path, FileKind& kind, int& result) {
+  // The signatures are read as the format's first readers read them: two bytes, then
+  // four, then eight, each failure with its own diagnostics.
+  uint8_t bytes[kIdentifyBytes] = {};
+  result = kAnalysisOk;
+  if (read_checked(reader, stream, 2, bytes, name) == 0) {
+    report_error(reader.diagnostics, kSignatureReadFailed);
+    return false;
+  }
+  if (identify_format(bytes, 2) == FileKind::kExecutable) {
+    report_not_an_object(reader, path);
+    return false;
+  }
+  result = kAnalysisFailed;
+  if (!stream_seek(stream, 0)) {
+    report_error(reader.diagnostics, "Error seeking to start of file\n");
+    return false;
+  }
+  if (read_checked(reader, stream, 4, bytes, kLabel) == 0) {
+    report_error(reader.diagnostics, kSignatureReadFailed);
+    return false;
+  }
+  if (identify_format(bytes, 4) == FileKind::kPeImage) {
+    report_not_an_object(reader, path);
+    return false;
+  }
+  constexpr const char* kHeaderSeekFailed = "Error seeking to start of file header\n";
+  if (!stream_seek(stream, 0)) {
+    report_error(reader.diagnostics, kHeaderSeekFailed);
+    return false;
+  }
+  if (read_checked(reader, stream, kIdentifyBytes, bytes, kLabel) == 0) {
+    report_error(reader.diagnostics, kSignatureReadFailed);
+    return false;
+  }
+  kind = identify_format(bytes, kIdentifyBytes);
+  if (kind == FileKind::kArchive) return true;
+  if (!stream_seek(stream, 0)) {
+    report_error(reader.diagnostics, kHeaderSeekFailed);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace drelk

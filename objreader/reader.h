@@ -1,0 +1,89 @@
+// The object readers: what every format reader shares. A reader is handed an object (a
+// file, or a member of an archive) at an offset of an input stream, checks what it reads
+// with the system's diagnostics, and returns what the object declares: COMMON
+// declarations, defined procedures and initialised data, in symbol-table order. It knows
+// nothing of the registry or the report.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "platform/diagnostics.h"
+#include "platform/input_stream.h"
+
+namespace drelk {
+
+struct Declaration {
+  enum Kind : uint8_t {
+    kCommon,           // a COMMON block declared with `size` bytes
+    kProcedure,        // a procedure defined in the object
+    kInitializedData,  // external data defined in the object: initialises a block of its name
+  };
+  Kind kind = kCommon;
+  bool has_size = false;  // initialised data whose format records its size
+  std::string_view name;  // valid until the reader reads its next object
+  uint64_t size = 0;
+  uint64_t alignment = 0;  // of a COMMON declaration, where the format records one
+};
+
+// What one object declares. Whether its analysis failed (which ends an archive walk) is
+// the reader's result.
+struct ObjectDeclarations {
+  std::vector<Declaration> items;  // in symbol-table order
+};
+
+// The COFF tables of the object being read, set up afresh for each object.
+struct CoffTables {
+  uint16_t machine = 0;
+  uint16_t number_of_sections = 0;
+  uint32_t time_date_stamp = 0;
+  uint32_t pointer_to_symbol_table = 0;
+  uint32_t number_of_symbols = 0;
+  uint16_t size_of_optional_header = 0;
+  // NumberOfSections + 1 section header slots; slot 0 stays empty so that a section's
+  // slot is its section number.
+  std::vector<uint8_t> section_table;
+  std::vector<uint8_t> string_text;  // the string table after its size field
+  std::vector<uint8_t> symbols;      // NumberOfSymbols records of 18 bytes
+};
+
+// The state of the readers across one run: the diagnostic channel, the tables of the
+// object being read, and what it declares. One per run, so that tests and the fuzz target
+// can run many independent analyses in one process.
+struct ObjectReader {
+  explicit ObjectReader(Diagnostics& channel) : diagnostics(channel) {}
+  Diagnostics& diagnostics;
+  CoffTables tables;
+  ObjectDeclarations declarations;
+};
+
+// Result of the analysers: kAnalysisFailed ends an archive walk.
+inline constexpr int kAnalysisOk = 0;
+inline constexpr int kAnalysisFailed = 1;
+
+// Reads `count` bytes in one request. Returns `count`, or 0 after reporting a failed or
+// short read (report_short_read).
+size_t read_checked(ObjectReader& reader, InputStream& stream, size_t count, void* destination,
+                    const char* label);
+
+// The same read, reporting the same diagnostics, but returning the bytes that came back.
+size_t read_counted(ObjectReader& reader, InputStream& stream, size_t count, void* destination,
+                    const char* label);
+
+// Reads a table of `count` bytes into `buffer`, never allocating more than the stream can
+// still return: a damaged header may claim gigabytes that the file does not hold. A short
+// read is reported as a read of the full count would be.
+enum class TableRead { kOk, kNoMemory, kFailed };
+TableRead read_table(ObjectReader& reader, InputStream& stream, uint64_t count,
+                     std::vector<uint8_t>& buffer, const char* label);
+
+// Reads up to `count` bytes at `offset` without a diagnostic, and puts the position back:
+// what identification looks at. Returns the bytes read.
+size_t peek_bytes(InputStream& stream, uint64_t offset, void* destination, size_t count);
+
+// Appends a declaration to what the object declares. False when it cannot be held.
+bool declare(ObjectReader& reader, const Declaration& declaration);
+
+}  // namespace drelk

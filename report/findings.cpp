@@ -1,0 +1,32 @@
+#include "report/findings.h"
+
+namespace drelk {
+
+Findings find_problems(const Registry& registry, int error_count) {
+  Findings findings;
+  findings.incomplete = error_count > 0;
+  findings.procedures = sorted_procedures(registry);
+  const std::vector<const CommonBlock*> blocks = sorted_blocks(registry);
+  findings.blocks.reserve(blocks.size());
+  // Blocks and procedures are both in name order: one merge finds every clash.
+  size_t cursor = 0;
+  for (const CommonBlock* block : blocks) {
+    BlockFindings found;
+    found.block = block;
+    found.size_mismatch = !block->consistent;
+    while (cursor < findings.procedures.size() && block->name > findings.procedures[cursor].name) {
+      ++cursor;
+    }
+    found.first_clash = cursor;
+    while (cursor < findings.procedures.size() &&
+           block->name == findings.procedures[cursor].name) {
+      ++cursor;
+    }
+    found.clash_count = cursor - found.first_clash;
+    if (found.size_mismatch || found.clash_count > 0) findings.errors_seen = true;
+    findings.blocks.push_back(found);
+  }
+  return findings;
+}
+
+}  // namespace drelk

@@ -1,0 +1,31 @@
+// The findings of a run, computed once from the registry: which blocks are reported,
+// which of them are declared with different sizes, which are named like a procedure, and
+// the verdict. Every renderer (text, and the formats for programs) prints from these.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "registry/registry.h"
+
+namespace drelk {
+
+struct BlockFindings {
+  const CommonBlock* block = nullptr;
+  bool size_mismatch = false;  // declared with different sizes
+  // The procedures named like the block: [first_clash, first_clash + clash_count) of
+  // Findings::procedures.
+  size_t first_clash = 0;
+  size_t clash_count = 0;
+};
+
+struct Findings {
+  std::vector<BlockFindings> blocks;       // every block, in name order
+  std::vector<ProcedureEntry> procedures;  // in name order, equal names in arrival order
+  bool errors_seen = false;                // some COMMON block error: the verdict
+  bool incomplete = false;                 // diagnostics were reported during the analysis
+};
+
+Findings find_problems(const Registry& registry, int error_count);
+
+}  // namespace drelk
