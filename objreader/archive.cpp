@@ -132,7 +132,7 @@ MemberStep next_in_file_order(ObjectReader& reader, InputStream& stream, Archive
     uint64_t size = 0;
     if (read_checked(reader, stream, sizeof header, header, kLabel) == 0 ||
         !parse_member_size(header, size)) {
-      report_error(reader.diagnostics, kMemberHeaderUnreadable);
+      report_error_at(reader.diagnostics, kMemberHeaderUnreadable, position);
       return MemberStep::kFailed;
     }
     const uint64_t data = position + kArchiveMemberHeaderSize;

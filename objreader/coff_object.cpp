@@ -206,6 +206,7 @@ int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view
 
   if (tables.number_of_symbols != 0 && tables.pointer_to_symbol_table != 0) {
     const uint64_t bytes = uint64_t{tables.number_of_symbols} * coff::kSymbolSize;
+    tables.symbol_table_offset = uint32_t{base + tables.pointer_to_symbol_table};
     if (!seek_to(stream, base + tables.pointer_to_symbol_table)) {
       report_error(reader.diagnostics, "Error seeking to symbol table\n");
       return kAnalysisFailed;

@@ -55,7 +55,8 @@ bool is_initialized_data(const Symbol& symbol) {
 
 // Resolves the symbol's name as a view into the symbol or string table. False when a
 // long name's offset lies outside the string table's text.
-bool resolve_name(ObjectReader& reader, const Symbol& symbol, std::string_view& name) {
+bool resolve_name(ObjectReader& reader, const Symbol& symbol, uint64_t at_offset,
+                  std::string_view& name) {
   const CoffTables& tables = reader.tables;
   if (has_short_name(symbol)) {
     const char* text = reinterpret_cast<const char*>(symbol.record + coff::kSymbolName);
@@ -68,8 +69,9 @@ bool resolve_name(ObjectReader& reader, const Symbol& symbol, std::string_view& 
   // Offsets below 4 point into the size field; they wrap to large values here.
   const uint32_t at = offset - coff::kStringTableSizeField;
   if (at >= tables.string_text.size()) {
-    report_error(reader.diagnostics,
-                 strprintf("DRELK Internal: name offset %8x is outside string table", offset));
+    report_error_at(reader.diagnostics,
+                    strprintf("DRELK Internal: name offset %8x is outside string table", offset),
+                    at_offset);
     return false;
   }
   const char* text = reinterpret_cast<const char*>(tables.string_text.data()) + at;
@@ -98,8 +100,9 @@ int process_symbol_table(ObjectReader& reader) {
   const uint32_t count = tables.number_of_symbols;
   for (uint32_t i = 0; i < count; ++i) {
     const Symbol symbol = decode_symbol(tables.symbols.data() + size_t{i} * coff::kSymbolSize);
+    const uint64_t record_offset = tables.symbol_table_offset + uint64_t{i} * coff::kSymbolSize;
     std::string_view name;
-    if (resolve_name(reader, symbol, name)) {
+    if (resolve_name(reader, symbol, record_offset, name)) {
       if (is_defined_function(symbol)) {
         // Decorated names (_SUB@8) are not procedures a COMMON block could clash with.
         if (name.find('@') == std::string_view::npos &&
@@ -125,13 +128,14 @@ int process_symbol_table(ObjectReader& reader) {
 
     if (symbol.section_number < coff::IMAGE_SYM_DEBUG ||
         symbol.section_number > static_cast<int32_t>(tables.number_of_sections)) {
-      report_error(reader.diagnostics, "Error: Section number is out of range\n");
+      report_error_at(reader.diagnostics, "Error: Section number is out of range\n", record_offset);
       failed = kAnalysisFailed;
     }
 
     const uint32_t aux = symbol.aux_count;
     if (uint64_t{i} + aux >= count) {
-      report_error(reader.diagnostics, "Error:  Aux symbol count overflows symbol table\n");
+      report_error_at(reader.diagnostics, "Error:  Aux symbol count overflows symbol table\n",
+                      record_offset);
       failed = kAnalysisFailed;
     } else if (aux > 0) {
       // A weak external carries one auxiliary record, whatever its count says.

@@ -47,6 +47,7 @@ struct CoffTables {
   std::vector<uint8_t> section_table;
   std::vector<uint8_t> string_text;  // the string table after its size field
   std::vector<uint8_t> symbols;      // NumberOfSymbols records of 18 bytes
+  uint64_t symbol_table_offset = 0;  // where the symbol table starts in the file
 };
 
 // The state of the readers across one run: the diagnostic channel, the tables of the

@@ -8,7 +8,8 @@
 //
 // Every choice is a hash of the seed and the indices involved, never a running random
 // state, and the hash uses integer arithmetic only: the same arguments give the same bytes
-// on every host. Record layouts follow the public PE/COFF format documentation.
+// on every host. The objects and the library are written by the test suite's COFF and
+// archive builders, so that one writer of the format is kept right.
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
@@ -22,39 +23,25 @@
 #include <unordered_set>
 #include <vector>
 
+#include "tests/support/archive_builder.h"
+#include "tests/support/coff_builder.h"
+
 namespace {
 
-// The format's values, kept here: the generator shares no code with the reader it feeds.
-constexpr uint16_t IMAGE_FILE_MACHINE_I386 = 0x14C;
+using drelk::test::Archive;
+using drelk::test::AuxRecord;
+using drelk::test::CoffObject;
+using drelk::test::Symbol;
+
+// The format's values the objects need beyond the builder's own.
 constexpr uint16_t IMAGE_FILE_RELOCS_STRIPPED = 0x0001;
 constexpr uint16_t IMAGE_FILE_LINE_NUMS_STRIPPED = 0x0004;
 constexpr uint16_t IMAGE_FILE_32BIT_MACHINE = 0x0100;
-constexpr int16_t IMAGE_SYM_UNDEFINED = 0;
-constexpr int16_t IMAGE_SYM_DEBUG = -2;
-constexpr uint16_t IMAGE_SYM_TYPE_NULL = 0;
-constexpr uint16_t IMAGE_SYM_TYPE_FUNCTION = 0x20;  // complex type DTYPE_FUNCTION in bits 4-5
-constexpr uint8_t IMAGE_SYM_CLASS_EXTERNAL = 2;
-constexpr uint8_t IMAGE_SYM_CLASS_STATIC = 3;
-constexpr uint8_t IMAGE_SYM_CLASS_FILE = 103;
-constexpr uint32_t IMAGE_SCN_CNT_CODE = 0x00000020;
-constexpr uint32_t IMAGE_SCN_CNT_INITIALIZED_DATA = 0x00000040;
-constexpr uint32_t IMAGE_SCN_CNT_UNINITIALIZED_DATA = 0x00000080;
 constexpr uint32_t IMAGE_SCN_ALIGN_4BYTES = 0x00300000;
 constexpr uint32_t IMAGE_SCN_ALIGN_16BYTES = 0x00500000;
-constexpr uint32_t IMAGE_SCN_MEM_EXECUTE = 0x20000000;
-constexpr uint32_t IMAGE_SCN_MEM_READ = 0x40000000;
-constexpr uint32_t IMAGE_SCN_MEM_WRITE = 0x80000000;
+namespace pe = drelk::test::pe;
 
-constexpr size_t kFileHeaderSize = 20;
-constexpr size_t kSectionHeaderSize = 40;
-constexpr size_t kSymbolSize = 18;
-constexpr size_t kShortNameLength = 8;
-constexpr uint32_t kStringTableSizeField = 4;
-constexpr size_t kSectionCount = 3;  // .text, .data, .bss
 constexpr uint32_t kProcedureCodeSize = 16;
-
-constexpr char kArchiveSignature[] = "!<arch>\n";
-constexpr size_t kMemberNameField = 16;
 
 struct Options {
   uint32_t objects = 1000;
@@ -168,43 +155,6 @@ uint32_t clash_object(const Options& options, uint32_t block) {
   return static_cast<uint32_t>(hash(options, kClashObject, block) % options.objects);
 }
 
-class Emitter {
- public:
-  void u8(uint8_t v) { bytes_.push_back(v); }
-  void u16(uint16_t v) {
-    u8(static_cast<uint8_t>(v));
-    u8(static_cast<uint8_t>(v >> 8));
-  }
-  void u32(uint32_t v) {
-    u16(static_cast<uint16_t>(v));
-    u16(static_cast<uint16_t>(v >> 16));
-  }
-  void u32_big_endian(uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) u8(static_cast<uint8_t>(v >> shift));
-  }
-  void zeros(size_t n) { bytes_.insert(bytes_.end(), n, 0); }
-  void text(std::string_view s) { bytes_.insert(bytes_.end(), s.begin(), s.end()); }
-  // `s` in a field of `width` bytes, padded with `pad`.
-  void field(std::string_view s, size_t width, char pad) {
-    text(s.substr(0, width));
-    if (s.size() < width) bytes_.insert(bytes_.end(), width - s.size(), static_cast<uint8_t>(pad));
-  }
-  size_t size() const { return bytes_.size(); }
-  std::vector<uint8_t>& bytes() { return bytes_; }
-
- private:
-  std::vector<uint8_t> bytes_;
-};
-
-struct SymbolRecord {
-  std::string name;
-  uint32_t value;
-  int16_t section;
-  uint16_t type;
-  uint8_t storage_class;
-  std::vector<uint8_t> aux;  // whole 18-byte auxiliary records
-};
-
 struct ObjectPlan {
   std::vector<std::string> procedures;  // defined in .text
   std::vector<uint32_t> blocks;
@@ -234,9 +184,9 @@ ObjectPlan plan_object(const Options& options, uint32_t object) {
   return plan;
 }
 
-std::vector<uint8_t> aux_record(std::initializer_list<std::pair<size_t, uint32_t>> u32_fields,
-                                std::initializer_list<std::pair<size_t, uint16_t>> u16_fields) {
-  std::vector<uint8_t> record(kSymbolSize, 0);
+AuxRecord aux_record(std::initializer_list<std::pair<size_t, uint32_t>> u32_fields,
+                     std::initializer_list<std::pair<size_t, uint16_t>> u16_fields) {
+  AuxRecord record{};
   for (const auto& [offset, value] : u32_fields) {
     for (size_t i = 0; i < 4; ++i) record[offset + i] = static_cast<uint8_t>(value >> (8 * i));
   }
@@ -247,12 +197,12 @@ std::vector<uint8_t> aux_record(std::initializer_list<std::pair<size_t, uint32_t
 }
 
 // AuxSectionDefinition: Length, NumberOfRelocations, NumberOfLinenumbers, CheckSum, Number.
-std::vector<uint8_t> section_definition(uint32_t length, uint16_t number) {
+AuxRecord section_definition(uint32_t length, uint16_t number) {
   return aux_record({{0, length}}, {{12, number}});
 }
 
 // AuxFunctionDefinition: TagIndex, TotalSize, PointerToLinenumber, PointerToNextFunction.
-std::vector<uint8_t> function_definition(uint32_t total_size) {
+AuxRecord function_definition(uint32_t total_size) {
   return aux_record({{4, total_size}}, {});
 }
 
@@ -267,110 +217,42 @@ std::vector<uint8_t> object_bytes(const Options& options, uint32_t object) {
   const auto text_size = static_cast<uint32_t>(plan.procedures.size()) * kProcedureCodeSize;
   const uint32_t data_size = 4 * plan.initialized_blocks;
 
-  std::vector<SymbolRecord> symbols;
-  std::vector<uint8_t> file_aux(kSymbolSize, 0);
+  CoffObject out;
+  out.machine(pe::IMAGE_FILE_MACHINE_I386)
+      .characteristics(IMAGE_FILE_RELOCS_STRIPPED | IMAGE_FILE_LINE_NUMS_STRIPPED |
+                       IMAGE_FILE_32BIT_MACHINE)
+      .section(".text", text_size, 0, 0, pe::kCodeSectionCharacteristics | IMAGE_SCN_ALIGN_16BYTES)
+      .section(".data", data_size, 0, 0, pe::kDataSectionCharacteristics | IMAGE_SCN_ALIGN_4BYTES)
+      .section(".bss", 0, 0, 0,
+               pe::IMAGE_SCN_CNT_UNINITIALIZED_DATA | pe::IMAGE_SCN_MEM_READ |
+                   pe::IMAGE_SCN_MEM_WRITE | IMAGE_SCN_ALIGN_4BYTES);
+
+  AuxRecord file_aux{};
   const std::string source = object_file_name(object) + ".f";
-  std::memcpy(file_aux.data(), source.data(), std::min(source.size(), kSymbolSize));
-  symbols.push_back(
-      {".file", 0, IMAGE_SYM_DEBUG, IMAGE_SYM_TYPE_NULL, IMAGE_SYM_CLASS_FILE, file_aux});
-  symbols.push_back({".text", 0, 1, IMAGE_SYM_TYPE_NULL, IMAGE_SYM_CLASS_STATIC,
-                     section_definition(text_size, 1)});
-  symbols.push_back({".data", 0, 2, IMAGE_SYM_TYPE_NULL, IMAGE_SYM_CLASS_STATIC,
-                     section_definition(data_size, 2)});
-  symbols.push_back(
-      {".bss", 0, 3, IMAGE_SYM_TYPE_NULL, IMAGE_SYM_CLASS_STATIC, section_definition(0, 3)});
+  std::memcpy(file_aux.data(), source.data(), std::min(source.size(), file_aux.size()));
+  out.symbol(".file", 0, pe::IMAGE_SYM_DEBUG, pe::IMAGE_SYM_TYPE_NULL, pe::IMAGE_SYM_CLASS_FILE)
+      .aux(file_aux);
+  out.symbol(".text", 0, 1, pe::IMAGE_SYM_TYPE_NULL, pe::IMAGE_SYM_CLASS_STATIC)
+      .aux(section_definition(text_size, 1));
+  out.symbol(".data", 0, 2, pe::IMAGE_SYM_TYPE_NULL, pe::IMAGE_SYM_CLASS_STATIC)
+      .aux(section_definition(data_size, 2));
+  out.symbol(".bss", 0, 3, pe::IMAGE_SYM_TYPE_NULL, pe::IMAGE_SYM_CLASS_STATIC)
+      .aux(section_definition(0, 3));
   for (size_t j = 0; j < plan.procedures.size(); ++j) {
-    symbols.push_back({plan.procedures[j], static_cast<uint32_t>(j) * kProcedureCodeSize, 1,
-                       IMAGE_SYM_TYPE_FUNCTION, IMAGE_SYM_CLASS_EXTERNAL,
-                       function_definition(kProcedureCodeSize)});
+    out.symbol(plan.procedures[j], static_cast<uint32_t>(j) * kProcedureCodeSize, 1,
+               pe::IMAGE_SYM_TYPE_FUNCTION)
+        .aux(function_definition(kProcedureCodeSize));
   }
   for (uint32_t j = 0; j < plan.initialized_blocks; ++j) {
-    symbols.push_back({block_name(options, plan.blocks[j]),
-                       4 * j,
-                       2,
-                       IMAGE_SYM_TYPE_NULL,
-                       IMAGE_SYM_CLASS_EXTERNAL,
-                       {}});
+    out.data(block_name(options, plan.blocks[j]), 2, 4 * j);
   }
   for (const uint32_t block : plan.blocks) {
-    symbols.push_back({block_name(options, block),
-                       declared_size(options, block, object),
-                       IMAGE_SYM_UNDEFINED,
-                       IMAGE_SYM_TYPE_NULL,
-                       IMAGE_SYM_CLASS_EXTERNAL,
-                       {}});
+    out.common(block_name(options, block), declared_size(options, block, object));
   }
   for (const std::string& call : plan.calls) {
-    symbols.push_back(
-        {call, 0, IMAGE_SYM_UNDEFINED, IMAGE_SYM_TYPE_FUNCTION, IMAGE_SYM_CLASS_EXTERNAL, {}});
+    out.symbol(call, 0, pe::IMAGE_SYM_UNDEFINED, pe::IMAGE_SYM_TYPE_FUNCTION);
   }
-
-  uint32_t record_count = 0;
-  for (const SymbolRecord& s : symbols) {
-    record_count += 1 + static_cast<uint32_t>(s.aux.size() / kSymbolSize);
-  }
-  const size_t text_offset = kFileHeaderSize + kSectionCount * kSectionHeaderSize;
-  const size_t data_offset = text_offset + text_size;
-  const size_t symbol_table_offset = data_offset + data_size;
-
-  Emitter out;
-  out.u16(IMAGE_FILE_MACHINE_I386);
-  out.u16(kSectionCount);
-  out.u32(0);  // TimeDateStamp
-  out.u32(static_cast<uint32_t>(symbol_table_offset));
-  out.u32(record_count);
-  out.u16(0);  // SizeOfOptionalHeader
-  out.u16(IMAGE_FILE_RELOCS_STRIPPED | IMAGE_FILE_LINE_NUMS_STRIPPED | IMAGE_FILE_32BIT_MACHINE);
-
-  auto section_header = [&](std::string_view name, uint32_t raw_size, size_t raw_offset,
-                            uint32_t characteristics) {
-    out.field(name, kShortNameLength, '\0');
-    out.u32(0);  // VirtualSize
-    out.u32(0);  // VirtualAddress
-    out.u32(raw_size);
-    out.u32(raw_size != 0 ? static_cast<uint32_t>(raw_offset) : 0);
-    out.u32(0);  // PointerToRelocations
-    out.u32(0);  // PointerToLinenumbers
-    out.u16(0);
-    out.u16(0);
-    out.u32(characteristics);
-  };
-  section_header(
-      ".text", text_size, text_offset,
-      IMAGE_SCN_CNT_CODE | IMAGE_SCN_ALIGN_16BYTES | IMAGE_SCN_MEM_EXECUTE | IMAGE_SCN_MEM_READ);
-  section_header(".data", data_size, data_offset,
-                 IMAGE_SCN_CNT_INITIALIZED_DATA | IMAGE_SCN_ALIGN_4BYTES | IMAGE_SCN_MEM_READ |
-                     IMAGE_SCN_MEM_WRITE);
-  section_header(".bss", 0, 0,
-                 IMAGE_SCN_CNT_UNINITIALIZED_DATA | IMAGE_SCN_ALIGN_4BYTES | IMAGE_SCN_MEM_READ |
-                     IMAGE_SCN_MEM_WRITE);
-
-  // Each procedure: return, padded with no-ops.
-  for (size_t j = 0; j < plan.procedures.size(); ++j) {
-    out.u8(0xC3);
-    out.bytes().insert(out.bytes().end(), kProcedureCodeSize - 1, 0x90);
-  }
-  out.zeros(data_size);
-
-  std::string strings;
-  for (const SymbolRecord& s : symbols) {
-    if (s.name.size() <= kShortNameLength) {
-      out.field(s.name, kShortNameLength, '\0');
-    } else {
-      out.u32(0);
-      out.u32(kStringTableSizeField + static_cast<uint32_t>(strings.size()));
-      strings.append(s.name).push_back('\0');
-    }
-    out.u32(s.value);
-    out.u16(static_cast<uint16_t>(s.section));
-    out.u16(s.type);
-    out.u8(s.storage_class);
-    out.u8(static_cast<uint8_t>(s.aux.size() / kSymbolSize));
-    out.bytes().insert(out.bytes().end(), s.aux.begin(), s.aux.end());
-  }
-  out.u32(kStringTableSizeField + static_cast<uint32_t>(strings.size()));
-  out.text(strings);
-  return std::move(out.bytes());
+  return out.bytes();
 }
 
 // The external names a member defines, as a librarian indexes them: its procedures and its
@@ -434,114 +316,31 @@ bool write_tree(const Options& options) {
   return true;
 }
 
-void member_header(Emitter& out, std::string_view name, size_t size, std::string_view mode) {
-  out.field(name, kMemberNameField, ' ');
-  out.field("0", 12, ' ');  // date
-  out.field("0", 6, ' ');   // user
-  out.field("0", 6, ' ');   // group
-  out.field(mode, 8, ' ');
-  out.field(std::to_string(size), 10, ' ');
-  out.text("`\n");
-}
-
-void pad_member(Emitter& out) {
-  if (out.size() % 2 != 0) out.u8('\n');
-}
-
-size_t padded(size_t size) {
-  return size + (size % 2);
-}
-
-// The library: signature, first linker member (symbol count and member offsets big-endian,
-// names in member order), second linker member (member offsets, then 1-based member
-// indices of the symbols in name order, little-endian), the long-names member when a
-// member name does not fit its header, then the members.
+// The library: both linker members (a name indexed once, for the first member that
+// defines it), the long-names member when a member name does not fit its header, then
+// the members.
 bool write_library(const Options& options) {
-  constexpr size_t kHeader = 60;
-  std::vector<std::vector<uint8_t>> members;
-  std::vector<std::string> member_names;
-  struct IndexEntry {
-    std::string name;
-    uint32_t member;
-  };
-  std::vector<IndexEntry> index;
+  Archive library;
   std::unordered_set<std::string> indexed;
+  size_t size = 8;
   for (uint32_t object = 0; object < options.objects; ++object) {
-    members.push_back(object_bytes(options, object));
-    member_names.push_back(object_file_name(object) + ".obj");
-    // A name is indexed once, for the first member that defines it.
+    std::vector<uint8_t> bytes = object_bytes(options, object);
+    size += 60 + bytes.size() + (bytes.size() & 1);
+    library.member(object_file_name(object) + ".obj", std::move(bytes));
     for (std::string& name : indexed_names(options, object)) {
-      if (indexed.insert(name).second) index.push_back({std::move(name), object});
+      if (indexed.insert(name).second) library.symbol(std::move(name), object);
     }
   }
-
-  std::string long_names;
-  std::vector<std::string> header_names;
-  for (const std::string& name : member_names) {
-    if (name.size() + 1 <= kMemberNameField) {
-      header_names.push_back(name + "/");
-    } else {
-      header_names.push_back("/" + std::to_string(long_names.size()));
-      long_names.append(name).push_back('\0');
-    }
-  }
-
-  size_t names_size = 0;
-  for (const IndexEntry& entry : index) names_size += entry.name.size() + 1;
-  const size_t first_size = 4 + 4 * index.size() + names_size;
-  const size_t second_size = 4 + 4 * members.size() + 4 + 2 * index.size() + names_size;
-  size_t offset = sizeof kArchiveSignature - 1;
-  offset += kHeader + padded(first_size) + kHeader + padded(second_size);
-  if (!long_names.empty()) offset += kHeader + padded(long_names.size());
-  std::vector<uint32_t> member_offsets;
-  for (const std::vector<uint8_t>& member : members) {
-    member_offsets.push_back(static_cast<uint32_t>(offset));
-    offset += kHeader + padded(member.size());
-  }
-  if (offset > 0x7FFFFFFF) {
+  if (size > 0x7FFFFFFF) {
     std::fprintf(stderr, "drelk_corpus: the library would exceed 2 GiB\n");
     return false;
-  }
-
-  Emitter out;
-  out.text(std::string_view(kArchiveSignature, sizeof kArchiveSignature - 1));
-  member_header(out, "/", first_size, "0");
-  out.u32_big_endian(static_cast<uint32_t>(index.size()));
-  for (const IndexEntry& entry : index) out.u32_big_endian(member_offsets[entry.member]);
-  for (const IndexEntry& entry : index)
-    out.text(std::string_view(entry.name.c_str(), entry.name.size() + 1));
-  pad_member(out);
-
-  std::vector<const IndexEntry*> by_name;
-  for (const IndexEntry& entry : index) by_name.push_back(&entry);
-  std::sort(by_name.begin(), by_name.end(),
-            [](const IndexEntry* a, const IndexEntry* b) { return a->name < b->name; });
-  member_header(out, "/", second_size, "0");
-  out.u32(static_cast<uint32_t>(members.size()));
-  for (const uint32_t member_offset : member_offsets) out.u32(member_offset);
-  out.u32(static_cast<uint32_t>(index.size()));
-  for (const IndexEntry* entry : by_name) out.u16(static_cast<uint16_t>(entry->member + 1));
-  for (const IndexEntry* entry : by_name) {
-    out.text(std::string_view(entry->name.c_str(), entry->name.size() + 1));
-  }
-  pad_member(out);
-
-  if (!long_names.empty()) {
-    member_header(out, "//", long_names.size(), "");
-    out.text(long_names);
-    pad_member(out);
-  }
-  for (size_t i = 0; i < members.size(); ++i) {
-    member_header(out, header_names[i], members[i].size(), "644");
-    out.bytes().insert(out.bytes().end(), members[i].begin(), members[i].end());
-    pad_member(out);
   }
   const std::filesystem::path path(options.library);
   if (path.has_parent_path()) {
     std::error_code error;
     std::filesystem::create_directories(path.parent_path(), error);
   }
-  return write_file(path, out.bytes());
+  return write_file(path, library.bytes());
 }
 
 void print_usage(std::FILE* stream) {

@@ -176,6 +176,48 @@ TEST(ArchiveWalk, TruncatedSymbolCount) {
             "Drelk: Error with number of symbols in library\n\n");
 }
 
+// Each field of the linker members that a truncated library ends in, with the diagnostics
+// of that field.
+TEST(ArchiveWalk, TruncatedLinkerMembersSayWhichFieldIsMissing) {
+  Archive archive;
+  archive.member("a.obj", declaring("_x_", 4)).symbol("_x_", 0);
+  const ArchiveLayout layout = archive.layout();
+  const size_t second = *layout.second_linker_offset;
+  const struct {
+    size_t length;
+    std::string diagnostics;
+  } cases[] = {
+      {*layout.first_linker_offset + 62,
+       "Drelk: DRELK Internal: fread returned 2 bytes (4 expected). [analyze]\n"
+       "Drelk: Error with number of symbols in library\n\n"},
+      {second + 62,
+       "Drelk: DRELK Internal: fread returned 2 bytes (4 expected). [analyze]\n"
+       "Drelk: Error reading number of members in library\n\n"},
+      {second + 66,
+       "Drelk: DRELK Internal: fread returned 2 bytes (4 expected). [analyze]\n"
+       "Drelk: Error reading library members\n"},
+  };
+  for (const auto& c : cases) {
+    InMemoryRun run;
+    EXPECT_EQ(run.analyze(archive.truncated(c.length), "m.lib"), kAnalysisFailed) << c.length;
+    EXPECT_EQ(run.diagnostics(), c.diagnostics) << c.length;
+  }
+}
+
+// A first linker member of odd length is followed by a pad byte: the next member header
+// stands at the even offset after it, whether that is a second linker member or an object.
+TEST(ArchiveWalk, OddLengthFirstLinkerMemberIsFollowedByAPadByte) {
+  for (const ArchiveStyle style : {ArchiveStyle::Microsoft, ArchiveStyle::Gnu}) {
+    // 4 + 4 + "_ab_\0": 13 bytes.
+    const std::vector<uint8_t> library =
+        Archive().style(style).member("a.obj", declaring("_ab_", 4)).symbol("_ab_", 0).bytes();
+    InMemoryRun run;
+    EXPECT_EQ(run.analyze(library, "m.lib"), kAnalysisOk);
+    EXPECT_EQ(run.diagnostics(), "");
+    EXPECT_EQ(references_of(run, "_ab_"), (std::vector<std::string>{"4 m.lib (a.obj)"}));
+  }
+}
+
 TEST(ArchiveWalk, SwapBytes32ReversesTheBytes) {
   EXPECT_EQ(swap_bytes32(0x01020304u), 0x04030201u);
   EXPECT_EQ(swap_bytes32(0xFF000000u), 0x000000FFu);
