@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/analyze.h"
 #include "platform/diagnostics.h"
 #include "platform/file_system.h"
 #include "platform/text_stream.h"
@@ -35,6 +36,8 @@ struct Run {
   TextStream standard_output;  // where the usage text always goes
   TextStream output_stream;    // the report: standard output or the -o file
   Registry registry;
+  // The readers and what they feed, kept for the run so that their buffers are reused.
+  Analysis analysis{diagnostics, registry};
   // Directories the recursive search is inside, to stop it at a link back to one.
   std::vector<DirectoryIdentity> open_directories;
 };

@@ -28,8 +28,7 @@ bool analyze_found_file(Run& run, const std::string& path, const std::string& na
     report_entry_failure(run.diagnostics, path);
     return false;
   }
-  Analysis analysis(run.diagnostics, run.registry);
-  analyze_file(analysis, stream, *entry);
+  analyze_file(run.analysis, stream, *entry);
   // Nothing reads the file after its analysis; thousands of inputs must not hold
   // thousands of open files.
   close_input_stream(stream);

@@ -232,13 +232,4 @@ size_t peek_bytes(InputStream& stream, uint64_t offset, void* destination, size_
   return got;
 }
 
-bool declare(ObjectReader& reader, const Declaration& declaration) {
-  try {
-    reader.declarations.items.push_back(declaration);
-    return true;
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-}
-
 }  // namespace drelk

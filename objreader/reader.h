@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string_view>
 #include <vector>
 
@@ -85,6 +86,13 @@ TableRead read_table(ObjectReader& reader, InputStream& stream, uint64_t count,
 size_t peek_bytes(InputStream& stream, uint64_t offset, void* destination, size_t count);
 
 // Appends a declaration to what the object declares. False when it cannot be held.
-bool declare(ObjectReader& reader, const Declaration& declaration);
+inline bool declare(ObjectReader& reader, const Declaration& declaration) {
+  try {
+    reader.declarations.items.push_back(declaration);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
 
 }  // namespace drelk

@@ -47,7 +47,10 @@ void link_before(ReferenceList& block, uint32_t index, uint32_t before) {
 }
 
 uint32_t new_node(ReferenceList& block, const ObjectEntry& object, uint64_t size) {
-  block.nodes.push_back(ReferenceNode{BlockReference{&object, size, false}, kNoNode, kNoNode});
+  ReferenceNode node;
+  node.reference.object = &object;
+  node.reference.size = size;
+  block.nodes.push_back(node);
   return static_cast<uint32_t>(block.nodes.size() - 1);
 }
 
@@ -260,7 +263,8 @@ Registry::Registry() : index(std::make_unique<detail::RegistryIndex>()) {}
 Registry::~Registry() = default;
 
 int add_common_reference(Registry& registry, const ObjectEntry& object, std::string_view name,
-                         uint64_t size) {
+                         uint64_t declared_size) {
+  const uint64_t size = std::min(declared_size, kLargestHeldSize);
   try {
     detail::RegistryIndex& index = *registry.index;
     PathOrder& order = index.path_order;
@@ -363,7 +367,7 @@ bool mark_initialized(CommonBlock& block, const std::string& path) {
     }
   }
   if (candidate == kNoNode) return false;
-  list.nodes[candidate].reference.initialized = true;
+  list.nodes[candidate].reference.initialized = 1;
   return true;
 }
 
@@ -397,7 +401,6 @@ std::vector<ProcedureEntry> sorted_procedures(const Registry& registry) {
 ObjectEntry* record_object(Registry& registry, std::string path, std::string name) {
   try {
     auto entry = std::make_unique<ObjectEntry>();
-    entry->file = path;
     entry->path = std::move(path);
     entry->name = std::move(name);
     registry.object_list.push_back(std::move(entry));
@@ -415,7 +418,7 @@ ObjectEntry* make_member_entry(Registry& registry, const ObjectEntry& archive,
         member_known ? "(" + std::string(member) + ")" : std::string("(no obj file given)");
     entry->path = archive.path + " " + shown;
     entry->name = archive.name + " " + shown;
-    entry->file = archive.file;
+    entry->archive = object_file(archive);
     entry->member = member;
     entry->in_archive = true;
     entry->member_known = member_known;

@@ -23,18 +23,28 @@ namespace drelk {
 struct ObjectEntry {
   std::string path;  // as the report shows it: the file's path, or "lib.a (member)"
   std::string name;  // the file name as found, decorated the same way for members
-  // The identity behind `path`: the file as opened and, inside an archive, the member.
-  std::string file;
-  std::string member;         // empty for a plain file
+  // The identity behind `path` for a member of an archive: the archive's path and the
+  // member's name (see object_file).
+  std::string archive;
+  std::string member;
   bool in_archive = false;
   bool member_known = false;  // false for a member whose name the archive does not give
 };
 
+// The file an object was read from: its own path, or its archive's.
+inline const std::string& object_file(const ObjectEntry& object) {
+  return object.in_archive ? object.archive : object.path;
+}
+
+// One declaration of a block. Millions are normal input, so a reference is 16 bytes: a
+// declared size of 2^63 bytes or more is held as 2^63 - 1 (no object can be that large).
 struct BlockReference {
   const ObjectEntry* object = nullptr;
-  uint64_t size = 0;
-  bool initialized = false;
+  uint64_t size : 63 = 0;
+  uint64_t initialized : 1 = 0;
 };
+
+inline constexpr uint64_t kLargestHeldSize = (uint64_t{1} << 63) - 1;
 
 namespace detail {
 struct ReferenceList;
