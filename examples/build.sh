@@ -8,10 +8,12 @@
 #   tests/data/archives/physics-gnu.a    GNU ar: "/" symbol index + "//" long names
 #   tests/data/archives/imports.lib      llvm-dlltool-19: short import members
 #   tests/data/archives/imports-gnu.a    GNU dlltool: import members as full COFF objects
+#   tests/data/mingw-x86_64/*.obj        x86-64 COFF objects (gfortran): a procedure passed
+#                                        as an argument is an undefined external of type 0
 #
 # Tools (Debian 12):
 #   apt-get install -y --no-install-recommends gfortran-mingw-w64-i686 \
-#       gcc-mingw-w64-i686 binutils-mingw-w64-i686 llvm-19
+#       gcc-mingw-w64-i686 binutils-mingw-w64-i686 gfortran-mingw-w64-x86-64 llvm-19
 # llvm-14 (for /usr/bin/llvm-lib) comes with Debian's default llvm.
 #
 # The build is meant to be byte-for-byte reproducible: sources are compiled
@@ -29,6 +31,7 @@ export SOURCE_DATE_EPOCH=0
 umask 022
 
 FC=${FC:-i686-w64-mingw32-gfortran}
+FC64=${FC64:-x86_64-w64-mingw32-gfortran}
 CC=${CC:-i686-w64-mingw32-gcc}
 GNU_AR=${GNU_AR:-i686-w64-mingw32-ar}
 GNU_DLLTOOL=${GNU_DLLTOOL:-i686-w64-mingw32-dlltool}
@@ -36,7 +39,7 @@ LLVM_LIB=${LLVM_LIB:-llvm-lib-19}
 LLVM14_LIB=${LLVM14_LIB:-/usr/bin/llvm-lib-14}
 LLVM_DLLTOOL=${LLVM_DLLTOOL:-/usr/lib/llvm-19/bin/llvm-dlltool}
 
-for tool in "$FC" "$CC" "$GNU_AR" "$GNU_DLLTOOL" "$LLVM_LIB" "$LLVM14_LIB" "$LLVM_DLLTOOL"; do
+for tool in "$FC" "$FC64" "$CC" "$GNU_AR" "$GNU_DLLTOOL" "$LLVM_LIB" "$LLVM14_LIB" "$LLVM_DLLTOOL"; do
     command -v "$tool" >/dev/null || { echo "build.sh: missing $tool" >&2; exit 1; }
 done
 
@@ -89,5 +92,13 @@ cd "$stage/imp"
 "$LLVM_DLLTOOL" -m i386 -d thermo.def -l imports.lib
 "$GNU_DLLTOOL" --deterministic-libraries -t thermo -d thermo.def -l imports-gnu.a
 cp imports.lib imports-gnu.a "$archives/"
+
+# --- x86-64 objects --------------------------------------------------------
+x64=$root/tests/data/mingw-x86_64
+cd "$x64/src"
+for u in drive flux; do
+    "$FC64" "${FFLAGS[@]}" -o "$stage/$u.obj" "$u.f"
+    cp "$stage/$u.obj" "$x64/$u.obj"
+done
 
 echo "build.sh: done"

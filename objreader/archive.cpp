@@ -23,10 +23,36 @@ void skip_forward(InputStream& stream, uint32_t amount) {
   stream_skip(stream, static_cast<int32_t>(amount));
 }
 
-// The name a member header gives: the bytes before the first '/' among the `count` bytes
-// looked at, up to a NUL. None when there is no '/' or the field starts with one (a long
-// name held elsewhere).
-void member_name(const uint8_t* header, size_t count, ArchiveMember& member) {
+// A long name: "/<decimal offset>" in the name field refers to the long-names member, where
+// the name ends with a NUL (Microsoft format) or with "/\n" (GNU format). False when the
+// field is no such reference or the offset lies outside the long-names member.
+bool long_member_name(const ArchiveWalk& walk, const uint8_t* field, ArchiveMember& member) {
+  if (field[0] != '/' || field[1] < '0' || field[1] > '9') return false;
+  uint64_t offset = 0;
+  size_t i = 1;
+  for (; i < kArchiveMemberNameSize && field[i] >= '0' && field[i] <= '9'; ++i) {
+    offset = offset * 10 + (field[i] - '0');
+  }
+  for (; i < kArchiveMemberNameSize; ++i) {
+    if (field[i] != ' ') return false;
+  }
+  if (offset >= walk.long_names.size()) return false;
+  const std::string_view names(walk.long_names);
+  size_t end = names.find_first_of(std::string_view("\0\n", 2), offset);
+  if (end == std::string_view::npos) end = names.size();
+  size_t length = end - offset;
+  if (end < names.size() && names[end] == '\n' && length > 0 && names[end - 1] == '/') --length;
+  member.name.assign(names.substr(offset, length));
+  member.name_known = true;
+  return true;
+}
+
+// The name a member header gives: a long name from the long-names member, or the bytes
+// before the first '/' among the `count` bytes looked at, up to a NUL. None when there is
+// no '/', or the field starts with one and names nothing the archive holds.
+void member_name(const ArchiveWalk& walk, const uint8_t* header, size_t count,
+                 ArchiveMember& member) {
+  if (count >= kArchiveMemberNameSize && long_member_name(walk, header, member)) return;
   const void* slash = std::memchr(header, '/', count);
   member.name_known = slash != nullptr && slash != header;
   if (!member.name_known) {
@@ -58,6 +84,10 @@ bool is_special_member_name(const uint8_t* name) {
   return field.substr(0, 2) == "/<" && field.find(">/") != std::string_view::npos;
 }
 
+bool is_long_names_member(const uint8_t* name) {
+  return name[0] == '/' && name[1] == '/';
+}
+
 // The decimal size field of a member header: digits, then blanks.
 bool parse_member_size(const uint8_t* header, uint64_t& size) {
   const uint8_t* field = header + coff::kArchiveMemberSize;
@@ -74,6 +104,36 @@ bool parse_member_size(const uint8_t* header, uint64_t& size) {
   return true;
 }
 
+// Keeps the long-names member's data, as much of it as the file holds; the position is
+// kept. Its names only name members: a damaged one costs the names, not a diagnostic.
+void load_long_names(InputStream& stream, uint64_t data, uint64_t size, ArchiveWalk& walk) {
+  const uint64_t held = stream.size > data ? stream.size - data : 0;
+  try {
+    walk.long_names.resize(static_cast<size_t>(std::min(size, held)));
+  } catch (const std::bad_alloc&) {
+    walk.long_names.clear();
+    return;
+  }
+  walk.long_names.resize(peek_bytes(stream, data, walk.long_names.data(), walk.long_names.size()));
+}
+
+// In the Microsoft format the long-names member follows the second linker member, whose
+// header stands at `second`: found by the size fields, without a diagnostic.
+void find_long_names(InputStream& stream, uint64_t second, ArchiveWalk& walk) {
+  uint8_t header[kArchiveMemberHeaderSize] = {};
+  uint64_t size = 0;
+  if (peek_bytes(stream, second, header, sizeof header) != sizeof header ||
+      !parse_member_size(header, size)) {
+    return;
+  }
+  const uint64_t next = second + kArchiveMemberHeaderSize + size + (size & 1);
+  if (peek_bytes(stream, next, header, sizeof header) != sizeof header ||
+      !is_long_names_member(header) || !parse_member_size(header, size)) {
+    return;
+  }
+  load_long_names(stream, next + kArchiveMemberHeaderSize, size, walk);
+}
+
 // True when the member header at the stream's position is a linker member's; the
 // position is kept.
 bool at_linker_member(InputStream& stream) {
@@ -85,6 +145,7 @@ bool at_linker_member(InputStream& stream) {
 // The second linker member's table of member offsets, read one at a time: a damaged
 // count can claim 2^32 - 1 members, and the table holds no more than the file can back.
 int read_member_offsets(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk) {
+  find_long_names(stream, stream.position, walk);
   skip_forward(stream, kArchiveMemberHeaderSize);
   uint8_t word[4] = {};
   if (read_checked(reader, stream, 4, word, kLabel) == 0) {
@@ -114,7 +175,7 @@ MemberStep next_by_member_offsets(ObjectReader& reader, InputStream& stream, Arc
   stream_seek(stream, offset);
   uint8_t header[kArchiveMemberHeaderSize] = {};
   const size_t got = read_counted(reader, stream, sizeof header, header, kLabel);
-  member_name(header, got, member);
+  member_name(walk, header, got, member);
   member.data_offset = static_cast<uint32_t>(offset + kArchiveMemberHeaderSize);
   return MemberStep::kMember;
 }
@@ -137,8 +198,9 @@ MemberStep next_in_file_order(ObjectReader& reader, InputStream& stream, Archive
     }
     const uint64_t data = position + kArchiveMemberHeaderSize;
     walk.next_header = data + size + (size & 1);
+    if (is_long_names_member(header)) load_long_names(stream, data, size, walk);
     if (is_special_member_name(header)) continue;
-    member_name(header, kArchiveMemberNameSize, member);
+    member_name(walk, header, kArchiveMemberNameSize, member);
     member.data_offset = static_cast<uint32_t>(data);
     return MemberStep::kMember;
   }

@@ -15,8 +15,8 @@
 namespace drelk {
 
 struct ArchiveMember {
-  // The member's name as its header gives it, or nothing (name_known false) when the
-  // header gives none that can be shown.
+  // The member's name as the archive stores it (a long name whole, from the long-names
+  // member), or nothing (name_known false) when the archive gives none that can be shown.
   std::string name;
   bool name_known = false;
   // Where the member's data starts; the stream stands there when the member is yielded
@@ -29,6 +29,9 @@ struct ArchiveWalk {
   std::vector<uint32_t> member_offsets;
   size_t next_member = 0;
   uint64_t next_header = 0;  // in file order: where the next member header stands
+  // The long-names member "//": the names that do not fit a header, which refers to them
+  // as "/<offset>".
+  std::string long_names;
 };
 
 // Reads the linker members of the archive whose signature the stream has just passed, and

@@ -11,6 +11,9 @@ Findings find_problems(const Registry& registry, int error_count) {
   // Blocks and procedures are both in name order: one merge finds every clash.
   size_t cursor = 0;
   for (const CommonBlock* block : blocks) {
+    // A name that no object declares with a non-zero size is only referred to (a
+    // procedure passed as an argument, a variable defined elsewhere): not a COMMON block.
+    if (!block->declared) continue;
     BlockFindings found;
     found.block = block;
     found.size_mismatch = !block->consistent;

@@ -20,7 +20,9 @@ struct BlockFindings {
 };
 
 struct Findings {
-  std::vector<BlockFindings> blocks;       // every block, in name order
+  // Every COMMON block, in name order: every name that some object declares with a
+  // non-zero size, with all its references (size-0 references included).
+  std::vector<BlockFindings> blocks;
   std::vector<ProcedureEntry> procedures;  // in name order, equal names in arrival order
   bool errors_seen = false;                // some COMMON block error: the verdict
   bool incomplete = false;                 // diagnostics were reported during the analysis

@@ -85,16 +85,29 @@ TEST(ArchiveWalk, MembersAreNamedByTheirHeaderNames) {
   EXPECT_EQ(run.registry().member_entries.back()->name, "m.lib (b.obj)");
 }
 
-TEST(ArchiveWalk, LongMemberNamesShareTheLibraryPath) {
-  const std::vector<uint8_t> library =
-      Archive()
-          .member("a-very-long-member-name.obj", declaring("_x_", 4))
-          .member("another-long-member-name.obj", declaring("_x_", 4))
-          .bytes();
-  InMemoryRun run;
-  run.analyze(library, "m.lib");
-  EXPECT_EQ(references_of(run, "_x_"), (std::vector<std::string>{"4 m.lib (no obj file given)",
-                                                                 "4 m.lib (no obj file given)"}));
+// A name that does not fit the header is looked up in the long-names member, whose entries
+// end with a NUL (Microsoft) or with "/\n" (GNU), and shown whole, directories included;
+// only a reference the archive cannot resolve leaves the member without a name.
+TEST(ArchiveWalk, LongMemberNamesAreShownWhole) {
+  for (const ArchiveStyle style :
+       {ArchiveStyle::Microsoft, ArchiveStyle::Gnu, ArchiveStyle::NoLinkerMembers}) {
+    const std::vector<uint8_t> library =
+        Archive()
+            .style(style)
+            .member("a-very-long-member-name.obj", declaring("_x_", 4))
+            .member("..\\coff-i686\\gphys\\gbrele.o", declaring("_x_", 4))
+            .member("b.obj", declaring("_x_", 4))
+            .raw_member_name(2, "/9999")
+            .bytes();
+    InMemoryRun run;
+    EXPECT_EQ(run.analyze(library, "m.lib"), kAnalysisOk);
+    EXPECT_EQ(run.diagnostics(), "");
+    EXPECT_EQ(references_of(run, "_x_"),
+              (std::vector<std::string>{"4 m.lib (..\\coff-i686\\gphys\\gbrele.o)",
+                                        "4 m.lib (a-very-long-member-name.obj)",
+                                        "4 m.lib (no obj file given)"}))
+        << static_cast<int>(style);
+  }
 }
 
 TEST(ArchiveWalk, NameBeforeTheFirstSlashKeepsItsBlanks) {
@@ -242,8 +255,9 @@ TEST(SequentialArchiveWalk, GnuArchiveGivesTheSameMembersAsAMicrosoftOne) {
     EXPECT_EQ(run.diagnostics(), "");
     listings.push_back(references_of(run, "_x_"));
   }
-  EXPECT_EQ(listings[0], (std::vector<std::string>{"8 m.lib (odd.obj)", "4 m.lib (a.obj)",
-                                                   "4 m.lib (no obj file given)"}));
+  EXPECT_EQ(listings[0], (std::vector<std::string>{"8 m.lib (odd.obj)",
+                                                   "4 m.lib (a-long-member-name.obj)",
+                                                   "4 m.lib (a.obj)"}));
   EXPECT_EQ(listings[1], listings[0]);
   EXPECT_EQ(listings[2], listings[0]);
 }

@@ -62,6 +62,31 @@ TEST_F(ReportTest, NoBlocksAtAll) {
   EXPECT_EQ(report(2, true), "Drelk: Processing is incomplete due to previous error(s).\n\n");
 }
 
+// A name that objects only refer to with size 0 (a procedure passed as an argument, a
+// variable defined elsewhere) is no COMMON block: not listed, no error, not even against a
+// procedure of its name; once some object declares it with a size, its size-0 references
+// are listed with it.
+TEST_F(ReportTest, NamesOnlyReferredToAreNotCommonBlocks) {
+  const ObjectEntry& caller = object("caller.obj");
+  const ObjectEntry& flux = object("flux.obj");
+  add_common_reference(registry, caller, "flux_", 0);
+  add_procedure(registry, flux, "flux_");
+  EXPECT_EQ(report(),
+            "Common Block Analysis\n\n\tNone of the objects scanned contain COMMON BLOCKS\n\n");
+  EXPECT_EQ(report(0, true), "");
+
+  add_common_reference(registry, caller, "grid_", 0);
+  add_common_reference(registry, flux, "grid_", 804);
+  EXPECT_EQ(report(), std::string(kHeading) +
+                          " grid_\n"
+                          "          804                  flux.obj\n"
+                          "            0                  caller.obj\n"
+                          "\n"
+                          "Drelk Error: Common Block grid_ is declared with different sizes\n"
+                          "\n"
+                          "End of Analysis:  COMMON Block errors encountered.\n");
+}
+
 TEST_F(ReportTest, IncompleteProcessingDoesNotChangeTheVerdict) {
   add_common_reference(registry, object("a.obj"), "X", 4);
   EXPECT_EQ(report(1), "Drelk: Processing is incomplete due to previous error(s).\n\n" +
