@@ -12,7 +12,8 @@ int analyze_object(Analysis& analysis, InputStream& stream, const ObjectEntry& e
   ObjectReader& reader = analysis.reader;
   reader.diagnostics.subject = entry.path;
   int result = read_coff_object(reader, stream, entry.path, base, kind);
-  if (!register_declarations(analysis.registry, entry, reader.declarations)) {
+  if (!register_declarations(analysis.registry, reader.diagnostics, entry,
+                             reader.declarations)) {
     result = kAnalysisFailed;
   }
   reader.diagnostics.subject = {};
@@ -64,8 +65,8 @@ int analyze_file(Analysis& analysis, InputStream& stream, const ObjectEntry& ent
   return analyze_object(analysis, stream, entry, 0, kind);
 }
 
-bool register_declarations(Registry& registry, const ObjectEntry& object,
-                           const ObjectDeclarations& declarations) {
+bool register_declarations(Registry& registry, Diagnostics& diagnostics,
+                           const ObjectEntry& object, const ObjectDeclarations& declarations) {
   bool registered = true;
   for (const Declaration& declaration : declarations.items) {
     switch (declaration.kind) {
@@ -82,6 +83,8 @@ bool register_declarations(Registry& registry, const ObjectEntry& object,
         break;
     }
   }
+  // Running out of memory loses declarations: that is said, never passed over.
+  if (!registered) report_out_of_memory(diagnostics, object.path);
   // A block counts as initialised by this object when the object also defines data of
   // the block's name; the mark goes to the first reference with this object's path.
   for (const Declaration& declaration : declarations.items) {

@@ -23,9 +23,10 @@ struct Analysis {
 int analyze_file(Analysis& analysis, InputStream& stream, const ObjectEntry& entry);
 
 // Registers what one object declares: its COMMON declarations and procedures, then the
-// marks of the blocks it initialises. False when the registry ran out of memory.
-bool register_declarations(Registry& registry, const ObjectEntry& object,
-                           const ObjectDeclarations& declarations);
+// marks of the blocks it initialises. False, after a diagnostic, when the registry ran out
+// of memory.
+bool register_declarations(Registry& registry, Diagnostics& diagnostics,
+                           const ObjectEntry& object, const ObjectDeclarations& declarations);
 
 // Reports that the entry of an object at `path` could not be made.
 void report_entry_failure(Diagnostics& diagnostics, const std::string& path);

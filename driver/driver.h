@@ -2,6 +2,7 @@
 // exit status that the diagnostics decide.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,10 +35,15 @@ struct Run {
   bool problems_only = false;
   Diagnostics diagnostics;
   TextStream standard_output;  // where the usage text always goes
+  TextStream standard_error;   // where a failed error stream is said
+  std::string error_file_name;  // of -e, once open
   TextStream output_stream;    // the report: standard output or the -o file
   Registry registry;
   // The readers and what they feed, kept for the run so that their buffers are reused.
   Analysis analysis{diagnostics, registry};
+  // Memory set aside at the start and given back when memory runs out, so that the
+  // report of what was gathered can still be written.
+  std::unique_ptr<char[]> memory_reserve;
   // Directories the recursive search is inside, to stop it at a link back to one.
   std::vector<DirectoryIdentity> open_directories;
 };

@@ -2,6 +2,7 @@
 // opened, recorded and analysed; with -s the same file pattern is searched in every
 // subdirectory, depth first.
 #include <algorithm>
+#include <new>
 
 #include "driver/analyze.h"
 #include "driver/driver.h"
@@ -28,11 +29,18 @@ bool analyze_found_file(Run& run, const std::string& path, const std::string& na
     report_entry_failure(run.diagnostics, path);
     return false;
   }
-  analyze_file(run.analysis, stream, *entry);
+  try {
+    analyze_file(run.analysis, stream, *entry);
+  } catch (const std::bad_alloc&) {
+    // What was registered stays; the rest of the inputs are not read, so that the memory
+    // left goes to the report.
+    run.diagnostics.subject = {};
+    report_out_of_memory(run.diagnostics, entry->path);
+  }
   // Nothing reads the file after its analysis; thousands of inputs must not hold
   // thousands of open files.
   close_input_stream(stream);
-  return true;
+  return !run.diagnostics.out_of_memory;
 }
 
 bool is_open_directory(const Run& run, const DirectoryIdentity& identity) {
@@ -59,7 +67,7 @@ void process_pattern(Run& run, std::string pattern) {
     }
   }
 
-  if (!(run.options & OPT_RECURSE)) return;
+  if (!(run.options & OPT_RECURSE) || run.diagnostics.out_of_memory) return;
   if (!find_files(prefix + "*.*", entries)) return;
   for (const DirEntry& entry : entries) {
     if (is_dot_entry(entry.name) || !entry.is_directory) continue;
@@ -70,6 +78,7 @@ void process_pattern(Run& run, std::string pattern) {
     if (known) run.open_directories.push_back(identity);
     process_pattern(run, prefix + entry.name + "\\" + parts.file_name + extension);
     if (known) run.open_directories.pop_back();
+    if (run.diagnostics.out_of_memory) return;
   }
 }
 

@@ -24,6 +24,40 @@ const char* switch_file_name(int argc, const char* const* argv, char letter) {
   return "";
 }
 
+// Flushes a stream and tells whether something written to it did not arrive.
+bool write_failed(const TextStream& stream) {
+  return stream.file != nullptr && (std::fflush(stream.file) != 0 || std::ferror(stream.file));
+}
+
+// Writes a line about a failed stream straight to standard error: the diagnostic channel
+// may be the very stream that failed.
+void say_on_standard_error(Run& run, const std::string& message) {
+  write_text(run.standard_error, "Drelk: " + message + "\n");
+}
+
+// The end of every run: every write is checked, so that output lost on a full disk or a
+// closed pipe never passes for a successful check. A report that did not arrive is a
+// diagnostic; an error file or standard output that failed is said on standard error.
+int finish(Run& run, int status, bool report_written) {
+  bool lost = false;
+  if (report_written && write_failed(run.output_stream)) {
+    report_error(run.diagnostics, "Error writing the report\n");
+  }
+  const TextStream& errors = run.diagnostics.error_stream;
+  if (errors.file != nullptr && errors.file != run.standard_error.file && write_failed(errors)) {
+    say_on_standard_error(run, "Error writing error file \"" + run.error_file_name + "\"\n");
+    lost = true;
+  }
+  if ((!report_written || run.standard_output.file != run.output_stream.file) &&
+      write_failed(run.standard_output)) {
+    say_on_standard_error(run, "Error writing to standard output\n");
+    lost = true;
+  }
+  if (write_failed(run.standard_error)) lost = true;
+  if (run.diagnostics.error_count > 0) status = kExitFailure;
+  return lost ? kExitFailure : status;
+}
+
 }  // namespace
 
 int run_drelk(Run& run, int argc, const char* const* argv) {
@@ -46,7 +80,7 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
   if (run.options & OPT_USAGE) {
     print_usage(run, argc > 0 ? argv[0] : "drelk");
     // An unusable command line must not pass for a successful check.
-    return n == kIllegalSwitch ? kExitFailure : kExitSuccess;
+    return finish(run, n == kIllegalSwitch ? kExitFailure : kExitSuccess, false);
   }
 
   if (run.options & OPT_ERRFILE) {
@@ -63,6 +97,7 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
       return kExitFailure;
     }
     run.diagnostics.error_stream = file_text_stream(file);
+    run.error_file_name = name;
   }
   if (run.options & OPT_OUTFILE) {
     std::string name;
@@ -80,19 +115,30 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
     run.output_stream = file_text_stream(file);
   }
 
-  for (std::string& pattern : patterns) process_input(run, std::move(pattern));
+  // Left untouched, the reserve costs address space, not memory; without it the run goes on.
+  constexpr size_t kMemoryReserve = 4 << 20;
+  run.memory_reserve.reset(new (std::nothrow) char[kMemoryReserve]);
+  try {
+    for (std::string& pattern : patterns) {
+      if (run.diagnostics.out_of_memory) break;
+      process_input(run, std::move(pattern));
+    }
+  } catch (const std::bad_alloc&) {
+    report_out_of_memory(run.diagnostics, {});
+  }
 
+  if (run.diagnostics.out_of_memory) run.memory_reserve.reset();
   if (!run.registry.object_list.empty()) {
-    report_common_blocks(run.registry, run.diagnostics.error_count, run.problems_only,
-                         run.output_stream);
+    try {
+      report_common_blocks(run.registry, run.diagnostics.error_count, run.problems_only,
+                           run.output_stream);
+    } catch (const std::bad_alloc&) {
+      report_out_of_memory(run.diagnostics, {});
+    }
   }
-  // A report that did not reach its file (a full disk, a closed pipe) is no successful check.
-  if (std::FILE* file = run.output_stream.file;
-      file != nullptr && (std::fflush(file) != 0 || std::ferror(file))) {
-    report_error(run.diagnostics, "Error writing the report\n");
-  }
+  const int status = finish(run, kExitSuccess, true);
   free_lists(run.registry);
-  return run.diagnostics.error_count == 0 ? kExitSuccess : kExitFailure;
+  return status;
 }
 
 }  // namespace drelk

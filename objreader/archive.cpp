@@ -162,14 +162,41 @@ int read_member_offsets(ObjectReader& reader, InputStream& stream, ArchiveWalk& 
     }
     walk.member_offsets.push_back(coff::load_u32(word));
   }
+  walk.distinct_offsets = walk.member_offsets;
+  std::sort(walk.distinct_offsets.begin(), walk.distinct_offsets.end());
+  walk.distinct_offsets.erase(
+      std::unique(walk.distinct_offsets.begin(), walk.distinct_offsets.end()),
+      walk.distinct_offsets.end());
+  walk.walked.assign(walk.distinct_offsets.size(), false);
   walk.by_member_offsets = true;
   return kAnalysisOk;
 }
 
+// Marks the member at `offset` walked. False when it was walked before; the first repeat
+// in a library is reported.
+bool first_visit(ObjectReader& reader, ArchiveWalk& walk, uint32_t offset) {
+  const auto at = std::lower_bound(walk.distinct_offsets.begin(), walk.distinct_offsets.end(),
+                                   offset) -
+                  walk.distinct_offsets.begin();
+  if (!walk.walked[static_cast<size_t>(at)]) {
+    walk.walked[static_cast<size_t>(at)] = true;
+    return true;
+  }
+  if (!walk.repeat_reported) {
+    walk.repeat_reported = true;
+    report_error(reader.diagnostics,
+                 strprintf("Error - library member at offset %x listed again\n", offset));
+  }
+  return false;
+}
+
 MemberStep next_by_member_offsets(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk,
                                   ArchiveMember& member) {
-  if (walk.next_member >= walk.member_offsets.size()) return MemberStep::kEnd;
-  const uint32_t offset = walk.member_offsets[walk.next_member++];
+  uint32_t offset = 0;
+  do {
+    if (walk.next_member >= walk.member_offsets.size()) return MemberStep::kEnd;
+    offset = walk.member_offsets[walk.next_member++];
+  } while (!first_visit(reader, walk, offset));
   // Neither the seek nor the header read decides anything: the member is read where the
   // stream then stands, and named by what the header read returned.
   stream_seek(stream, offset);
@@ -269,13 +296,27 @@ size_t read_checked(ObjectReader& reader, InputStream& stream, size_t count, voi
 
 TableRead read_table(ObjectReader& reader, InputStream& stream, uint64_t count,
                      std::vector<uint8_t>& buffer, const char* label) {
-  const uint64_t available = std::min<uint64_t>(count, stream_remaining(stream));
+  buffer.clear();
+  if (stream.error) {
+    report_short_read(reader.diagnostics, true, 0, count, label);
+    return TableRead::kFailed;
+  }
+  // A table that the rest of the file cannot hold is the short read it would be, found
+  // without allocating or reading it: a damaged header may claim gigabytes.
+  const uint64_t available = stream_remaining(stream);
+  if (count > available) {
+    stream_seek(stream, static_cast<int64_t>(stream.position + available));
+    stream.end_of_file = true;
+    report_short_read(reader.diagnostics, false, available, count, label);
+    return TableRead::kFailed;
+  }
+  if (count > buffer.max_size()) return TableRead::kNoMemory;
   try {
-    buffer.assign(static_cast<size_t>(available), 0);
+    buffer.resize(static_cast<size_t>(count));
   } catch (const std::bad_alloc&) {
     return TableRead::kNoMemory;
   }
-  const size_t got = stream.error ? 0 : stream_read(stream, buffer.data(), buffer.size());
+  const size_t got = stream_read(stream, buffer.data(), buffer.size());
   if (stream.error || got < count) {
     report_short_read(reader.diagnostics, stream.error, got, count, label);
     return TableRead::kFailed;

@@ -28,6 +28,11 @@ struct ArchiveWalk {
   bool by_member_offsets = false;  // the second linker member's table, else file order
   std::vector<uint32_t> member_offsets;
   size_t next_member = 0;
+  // The distinct member offsets in order, and which of them were walked: a damaged table
+  // may list one member any number of times, and each is analysed once.
+  std::vector<uint32_t> distinct_offsets;
+  std::vector<bool> walked;
+  bool repeat_reported = false;
   uint64_t next_header = 0;  // in file order: where the next member header stands
   // The long-names member "//": the names that do not fit a header, which refers to them
   // as "/<offset>".

@@ -148,6 +148,9 @@ int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view
   // Nothing of the previous object's tables is used, and their memory goes back now.
   reader.tables = CoffTables();
   reader.declarations.items.clear();
+  reader.object_path = path;
+  reader.overlaps_listed = 0;
+  reader.overlaps_capped = false;
   CoffTables& tables = reader.tables;
   // Offsets computed from the headers are 32-bit and wrap.
   const auto base = static_cast<uint32_t>(base_offset);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "objreader/coff.h"
 #include "objreader/coff_reader.h"
@@ -149,9 +150,16 @@ void check_section_overlaps(ObjectReader& reader, uint32_t i, uint32_t j) {
     const Stretch a = section_stretch(reader.tables, i, kind_i);
     for (int kind_j = 0; kind_j < 3; ++kind_j) {
       const Stretch b = section_stretch(reader.tables, j, kind_j);
-      if (ranges_overlap(a.start, a.length, b.start, b.length)) {
-        report_error(reader.diagnostics, strprintf(kOverlapMessages[kind_i][kind_j], i, j));
+      if (!ranges_overlap(a.start, a.length, b.start, b.length) || reader.overlaps_capped) continue;
+      if (reader.overlaps_listed == kMaxOverlapsListed) {
+        reader.overlaps_capped = true;
+        report_error(reader.diagnostics,
+                     strprintf("Object Format Error: further section overlaps in %s not listed\n",
+                               std::string(reader.object_path).c_str()));
+        return;
       }
+      ++reader.overlaps_listed;
+      report_error(reader.diagnostics, strprintf(kOverlapMessages[kind_i][kind_j], i, j));
     }
   }
 }
@@ -205,7 +213,10 @@ void check_all_section_overlaps(ObjectReader& reader) {
     }
     std::sort(partners.begin(), partners.end());
     partners.erase(std::unique(partners.begin(), partners.end()), partners.end());
-    for (const uint32_t j : partners) check_section_overlaps(reader, i, j);
+    for (const uint32_t j : partners) {
+      check_section_overlaps(reader, i, j);
+      if (reader.overlaps_capped) return;
+    }
   }
 }
 

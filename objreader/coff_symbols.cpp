@@ -96,6 +96,13 @@ int process_symbol_table(ObjectReader& reader) {
   const CoffTables& tables = reader.tables;
   int failed = kAnalysisOk;
   bool holds_initialized_data = false;
+  bool out_of_memory = false;
+  // A declaration that cannot be held fails the object, once said.
+  const auto lost = [&] {
+    if (!out_of_memory) report_out_of_memory(reader.diagnostics, reader.object_path);
+    out_of_memory = true;
+    failed = kAnalysisFailed;
+  };
 
   const uint32_t count = tables.number_of_symbols;
   for (uint32_t i = 0; i < count; ++i) {
@@ -107,7 +114,7 @@ int process_symbol_table(ObjectReader& reader) {
         // Decorated names (_SUB@8) are not procedures a COMMON block could clash with.
         if (name.find('@') == std::string_view::npos &&
             !declare(reader, Declaration{Declaration::kProcedure, false, name, 0, 0})) {
-          failed = kAnalysisFailed;
+          lost();
         }
       } else if (is_initialized_data(symbol)) {
         if (!declare(reader, Declaration{Declaration::kInitializedData, false, name, 0, 0})) {
@@ -119,7 +126,7 @@ int process_symbol_table(ObjectReader& reader) {
         holds_initialized_data = true;
       } else if (is_common_declaration(symbol)) {
         if (!declare(reader, Declaration{Declaration::kCommon, false, name, symbol.value, 0})) {
-          failed = kAnalysisFailed;
+          lost();
         }
       }
     } else {

@@ -57,9 +57,17 @@ struct CoffTables {
 struct ObjectReader {
   explicit ObjectReader(Diagnostics& channel) : diagnostics(channel) {}
   Diagnostics& diagnostics;
+  std::string_view object_path;  // the object being read, as diagnostics name it
   CoffTables tables;
   ObjectDeclarations declarations;
+  // Section overlaps reported for the object being read: a few kilobytes of hostile
+  // section table can claim billions of them.
+  uint32_t overlaps_listed = 0;
+  bool overlaps_capped = false;
 };
+
+// Overlap diagnostics listed for one object before the rest are summed up in one line.
+inline constexpr uint32_t kMaxOverlapsListed = 10000;
 
 // Result of the analysers: kAnalysisFailed ends an archive walk.
 inline constexpr int kAnalysisOk = 0;

@@ -1,5 +1,7 @@
 #include "platform/diagnostics.h"
 
+#include <initializer_list>
+#include <new>
 #include <string>
 
 #include "platform/strprintf.h"
@@ -7,16 +9,27 @@
 namespace drelk {
 namespace {
 
-void report(Diagnostics& diagnostics, std::string_view message, std::optional<uint64_t> offset) {
-  std::string line;
-  line.reserve(message.size() + 8);
-  line.append("Drelk: ").append(message).push_back('\n');
-  write_text(diagnostics.error_stream, line);
+// Writes one diagnostic from its parts and counts it. Nothing here allocates unless the
+// diagnostic is also kept as a record: a diagnostic must get out when memory has run out.
+void report_parts(Diagnostics& diagnostics, std::initializer_list<std::string_view> parts,
+                  std::optional<uint64_t> offset) {
+  write_text(diagnostics.error_stream, "Drelk: ");
+  for (const std::string_view part : parts) write_text(diagnostics.error_stream, part);
+  write_text(diagnostics.error_stream, "\n");
   ++diagnostics.error_count;
-  if (diagnostics.keep_records) {
+  if (!diagnostics.keep_records) return;
+  try {
+    std::string text;
+    for (const std::string_view part : parts) text.append(part);
     diagnostics.records.push_back(
-        DiagnosticRecord{std::string(message), std::string(diagnostics.subject), offset});
+        DiagnosticRecord{std::move(text), std::string(diagnostics.subject), offset});
+  } catch (const std::bad_alloc&) {
+    // The diagnostic was written; only its record is lost.
   }
+}
+
+void report(Diagnostics& diagnostics, std::string_view message, std::optional<uint64_t> offset) {
+  report_parts(diagnostics, {message}, offset);
 }
 
 }  // namespace
@@ -27,6 +40,16 @@ void report_error(Diagnostics& diagnostics, std::string_view message) {
 
 void report_error_at(Diagnostics& diagnostics, std::string_view message, uint64_t offset) {
   report(diagnostics, message, offset);
+}
+
+void report_out_of_memory(Diagnostics& diagnostics, std::string_view object) {
+  diagnostics.out_of_memory = true;
+  if (object.empty()) {
+    report_parts(diagnostics, {"Error: Out of memory\n"}, std::nullopt);
+  } else {
+    report_parts(diagnostics, {"Error: Out of memory while analysing ", object, "\n"},
+                 std::nullopt);
+  }
 }
 
 void report_short_read(Diagnostics& diagnostics, bool failed, uint64_t got, uint64_t expected,

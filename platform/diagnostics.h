@@ -28,6 +28,7 @@ struct Diagnostics {
   std::string_view subject;
   bool keep_records = false;
   std::vector<DiagnosticRecord> records;
+  bool out_of_memory = false;  // memory ran out once: the run reads no further input
 };
 
 // Writes "Drelk: <message>\n" to the error stream and counts it. The message is
@@ -36,6 +37,10 @@ void report_error(Diagnostics& diagnostics, std::string_view message);
 
 // The same, for a message about the byte at `offset` of the file being read.
 void report_error_at(Diagnostics& diagnostics, std::string_view message, uint64_t offset);
+
+// Reports that memory ran out: "Error: Out of memory while analysing <object>\n", or
+// "Error: Out of memory\n" when no object is being read. Writes without allocating.
+void report_out_of_memory(Diagnostics& diagnostics, std::string_view object);
 
 // Reports a read that returned fewer bytes than asked for, or failed: the one wording
 // every reader uses ("fread failed in <label>" or "fread returned N bytes (M expected)").

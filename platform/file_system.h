@@ -24,7 +24,7 @@ struct DirEntry {
 bool find_files(const std::string& pattern, std::vector<DirEntry>& entries);
 
 // Opens a regular file for binary reading. Anything else (a directory, a FIFO, a device,
-// a dangling link) is refused without being opened for reading.
+// a dangling link) is refused by its type before it is opened.
 bool open_input_file(const std::string& path, InputStream& stream);
 
 // Identity of a directory (device and inode on POSIX), used to stop a recursive search
@@ -35,6 +35,10 @@ struct DirectoryIdentity {
   bool operator==(const DirectoryIdentity&) const = default;
 };
 bool directory_identity(const std::string& path, DirectoryIdentity& identity);
+
+// Opens the null device on each of the standard descriptors (input, output, error) that
+// is closed, so that no file opened later takes its place. Nothing to do on Windows.
+void reserve_standard_descriptors();
 
 // The path as the file system takes it: on POSIX '\' becomes '/'.
 std::string native_path(const std::string& path);

@@ -1,6 +1,7 @@
 // POSIX directory search and file opening. The directory search sorts its entries by
 // name as NTFS orders them, so that readdir's order never shows in the output.
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,6 +26,15 @@ bool entry_is_directory(const std::string& directory, const dirent& entry) {
 }
 
 }  // namespace
+
+void reserve_standard_descriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // open returns the lowest free descriptor: this one.
+    const int opened = open("/dev/null", O_RDWR);
+    if (opened != fd && opened >= 0) close(opened);
+  }
+}
 
 bool is_lead_byte(unsigned char) {
   return false;
@@ -57,13 +67,18 @@ bool find_files(const std::string& pattern, std::vector<DirEntry>& entries) {
 }
 
 bool open_input_file(const std::string& path, InputStream& stream) {
-  // O_NONBLOCK keeps a FIFO named like an object from blocking the open; the file is
-  // then refused unless it is a regular file, whose reads the flag does not change, so
-  // it stays set.
-  const int fd = open(native_path(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  // Only a regular file is opened: a device (a tape drive, a watchdog, a terminal) is
+  // refused by its type before any open, which may act on it. O_NONBLOCK and O_NOCTTY
+  // cover what could be swapped in between; the opened file must then be the regular file
+  // that was looked at. O_NONBLOCK changes nothing for a regular file's reads.
+  const std::string native = native_path(path);
+  struct stat looked;
+  if (stat(native.c_str(), &looked) != 0 || !S_ISREG(looked.st_mode)) return false;
+  const int fd = open(native.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_dev != looked.st_dev ||
+      info.st_ino != looked.st_ino) {
     close(fd);
     return false;
   }

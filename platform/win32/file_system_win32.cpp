@@ -9,6 +9,8 @@
 
 namespace drelk {
 
+void reserve_standard_descriptors() {}
+
 bool is_lead_byte(unsigned char byte) {
   return IsDBCSLeadByte(byte) != 0;
 }

@@ -34,6 +34,21 @@ class DamagedTree : public DrelkRun {
     return r;
   }
 
+  // Runs drelk through the shell, after `setup` (redirections such as "exec 1>&-").
+  BoundedResult run_in_shell(const std::string& setup,
+                             const std::vector<std::string>& arguments) const {
+    std::string script = setup + "; exec \"$0\"";
+    std::vector<std::string> shell_arguments = {"-c", "", drelk_binary()};
+    for (size_t i = 0; i < arguments.size(); ++i) {
+      script += " \"$" + std::to_string(i + 1) + "\"";
+      shell_arguments.push_back(arguments[i]);
+    }
+    shell_arguments[1] = script;
+    Limits limits;
+    if (drelk_is_instrumented()) limits.deadline_seconds *= 10;
+    return run_bounded("/bin/sh", shell_arguments, dir.str(), limits);
+  }
+
   // For runs as "nobody": the test directory and everything in it readable by all.
   void open_to_everyone() const {
     fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read |
@@ -227,14 +242,44 @@ TEST_F(DamagedTree, ReadOnlyOutputFileFails) {
 }
 
 // A report that cannot be written (the device is full) must not end as a successful check.
-// Today the failed writes go unnoticed and drelk exits 0; disabled until run_drelk checks
-// its streams (see the closing note of the hostile-input work).
 TEST_F(DamagedTree, ReportToAFullDeviceFails) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   dir.write("a.obj", object_declaring("_x_", 4));
   fs::create_symlink("/dev/full", dir.path() / "full.txt");
   const BoundedResult r = run({"-ofull.txt", "a"});
   EXPECT_NE(r.program.standard_error, "");
+  EXPECT_EQ(r.program.exit_status, 255);
+}
+
+// Descriptors the caller left closed are not handed to the first files drelk opens: the
+// report must not land in the -e file, nor the diagnostics in the -o file.
+TEST_F(DamagedTree, ClosedStandardDescriptorsAreNotTakenByTheFilesOpened) {
+  dir.write("a.obj", object_declaring("_x_", 4));
+  const std::string missing = "Drelk: Can't find file missing.obj\n\n";
+  BoundedResult r = run_in_shell("exec 1>&-", {"-elog.txt", "a", "missing"});
+  EXPECT_EQ(dir.read("log.txt"), missing);
+  EXPECT_EQ(r.program.exit_status, 255);
+  r = run_in_shell("exec 2>&-", {"-orep.txt", "a", "missing"});
+  EXPECT_EQ(dir.read("rep.txt"), kIncomplete + report_of("_x_", 4, {"a.obj"}));
+  EXPECT_EQ(r.program.exit_status, 255);
+  r = run_in_shell("exec 0<&- 1>&- 2>&-", {"-elog.txt", "-orep.txt", "a", "missing"});
+  EXPECT_EQ(dir.read("log.txt"), missing);
+  EXPECT_EQ(dir.read("rep.txt"), kIncomplete + report_of("_x_", 4, {"a.obj"}));
+  EXPECT_EQ(r.program.exit_status, 255);
+}
+
+// Every write is checked: the banner, the usage text and the diagnostics are output too.
+TEST_F(DamagedTree, WritesToAFullDeviceAreNeverASuccess) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  BoundedResult r = run_in_shell("exec >/dev/full", {"-v"});
+  EXPECT_EQ(r.program.standard_error, "Drelk: Error writing to standard output\n\n");
+  EXPECT_EQ(r.program.exit_status, 255);
+  fs::create_symlink("/dev/full", dir.path() / "full.txt");
+  r = run({"-efull.txt", "missing"});
+  EXPECT_EQ(r.program.standard_error, "Drelk: Error writing error file \"full.txt\"\n\n");
+  EXPECT_EQ(r.program.exit_status, 255);
+  // Standard error itself: nothing can be said, but the status says it.
+  r = run_in_shell("exec 2>/dev/full", {"missing"});
   EXPECT_EQ(r.program.exit_status, 255);
 }
 
