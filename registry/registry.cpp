@@ -19,6 +19,8 @@ using detail::ReferenceNode;
 
 namespace {
 
+// Name chunks start small (most runs hold few names) and double up to the largest size.
+constexpr size_t kFirstNameChunkSize = 1024;
 constexpr size_t kNameChunkSize = 64 * 1024;
 
 // Links node `index` into the list before node `before`, or at the end.
@@ -243,8 +245,10 @@ uint32_t find_by_path(const PathIndex& index, const ReferenceList& block, std::s
 
 std::string_view NameStore::store(std::string_view name) {
   if (chunks_.empty() || name.size() > capacity_ - used_) {
-    const size_t size = std::max(kNameChunkSize, name.size());
-    chunks_.push_back(std::make_unique<char[]>(size));
+    const size_t next = chunks_.empty() ? kFirstNameChunkSize
+                                        : std::min(kNameChunkSize, 2 * capacity_);
+    const size_t size = std::max(next, name.size());
+    chunks_.push_back(std::make_unique_for_overwrite<char[]>(size));
     used_ = 0;
     capacity_ = size;
   }

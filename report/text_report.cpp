@@ -12,7 +12,7 @@ constexpr size_t kFlushSize = 64 * 1024;
 // millions of lines.
 class ReportWriter {
  public:
-  explicit ReportWriter(TextStream& output) : output_(output) { text_.reserve(kFlushSize * 2); }
+  explicit ReportWriter(TextStream& output) : output_(output) {}
   ~ReportWriter() { flush(); }
 
   ReportWriter& text(std::string_view s) {
