@@ -20,6 +20,7 @@ command -v g++ >/dev/null || need+=(g++)
 dpkg -s groff >/dev/null 2>&1 || need+=(groff)
 command -v man >/dev/null || need+=(man-db)
 command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
+command -v lintian >/dev/null || need+=(lintian)
 if [ ${#need[@]} -gt 0 ]; then
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}"
@@ -39,11 +40,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-echo "-- configure and build ($build)"
-# Only the program is built: cpack installs without building the rest of the tree first.
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DDRELK_BUILD_TESTS=OFF \
-  -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
-cmake --build "$build" -j2 --target drelk >/dev/null
+echo "-- build ($build) and package, as the README says"
+# Only the program is built, with Debian's hardening flags.
+deb_path=$(DRELK_PACKAGE_BUILD="$build" bash "$root/packaging/build-deb.sh")
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 [ -n "$version" ] || fail "no project version in $build/CMakeCache.txt"
 title="Drelk COMMON Block Checker $version"
@@ -83,18 +82,26 @@ files=$(cd "$work/prefix" && find . ! -type d | sort)
 $files"
 
 echo "-- Debian package"
-rm -f "$build"/drelk_*.deb
-(cd "$build" && cpack -G DEB >/dev/null)
 debs=("$build"/drelk_*.deb)
-[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "cpack made no single drelk_*.deb"
+[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] && [ "${debs[0]}" = "$deb_path" ] ||
+  fail "cpack made no single drelk_*.deb"
 deb=$(basename "${debs[0]}")
 case "$deb" in drelk_"$version"-*) ;; *) fail "package $deb is not of version $version" ;; esac
 echo "   $deb"
 cp "${debs[0]}" "$work/"
 contents=$(dpkg-deb -c "$work/$deb" | awk '$1 !~ /^d/ {print $NF}' | sort)
 [ "$contents" = "./usr/bin/drelk
+./usr/share/doc/drelk/changelog.Debian.gz
+./usr/share/doc/drelk/changelog.gz
+./usr/share/doc/drelk/copyright
 ./usr/share/man/man1/drelk.1.gz" ] || fail "the package holds:
 $contents"
+# Debian's own checks, every tag shown: the package must give none at all.
+lintian_output=$(lintian --allow-root --pedantic -I --display-experimental "$work/$deb" 2>&1) ||
+  fail "lintian failed: $lintian_output"
+[ -z "$lintian_output" ] || fail "lintian reports:
+$lintian_output"
+echo "   lintian --pedantic: nothing to report"
 
 if dpkg -s drelk >/dev/null 2>&1; then
   echo "   removing the drelk package installed before"

@@ -7,10 +7,40 @@ include(GNUInstallDirs)
 set(DRELK_MANUAL_PAGE ${PROJECT_BINARY_DIR}/docs/drelk.1)
 configure_file(${PROJECT_SOURCE_DIR}/docs/drelk.1 ${DRELK_MANUAL_PAGE} @ONLY)
 
-install(TARGETS drelk RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
-install(FILES ${DRELK_MANUAL_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Runtime)
+if(WIN32)
+  # The Windows zip is one folder: the program, a readme, the licence and the manual as
+  # HTML and text (Windows has no reader of manual pages). groff renders the manual.
+  install(TARGETS drelk RUNTIME DESTINATION . COMPONENT Runtime)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/README.txt.in
+                 ${PROJECT_BINARY_DIR}/packaging/README.txt @ONLY)
+  configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_BINARY_DIR}/packaging/LICENSE.txt COPYONLY)
+  set(drelk_windows_documents ${PROJECT_BINARY_DIR}/packaging/README.txt
+                              ${PROJECT_BINARY_DIR}/packaging/LICENSE.txt)
+  find_program(DRELK_GROFF groff)
+  if(DRELK_GROFF)
+    add_custom_command(
+      OUTPUT ${PROJECT_BINARY_DIR}/packaging/drelk.html ${PROJECT_BINARY_DIR}/packaging/drelk.txt
+      COMMAND ${DRELK_GROFF} -man -Thtml ${DRELK_MANUAL_PAGE} > packaging/drelk.html
+      COMMAND ${DRELK_GROFF} -man -Tascii -P-cbou ${DRELK_MANUAL_PAGE} > packaging/drelk.txt
+      DEPENDS ${DRELK_MANUAL_PAGE}
+      WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
+      COMMENT "Rendering the manual as HTML and text")
+    add_custom_target(drelk_manual ALL DEPENDS ${PROJECT_BINARY_DIR}/packaging/drelk.html)
+    list(APPEND drelk_windows_documents ${PROJECT_BINARY_DIR}/packaging/drelk.html
+                                        ${PROJECT_BINARY_DIR}/packaging/drelk.txt)
+  else()
+    message(WARNING "groff was not found: the Windows zip will hold no manual "
+                    "(apt-get install groff)")
+  endif()
+  install(FILES ${drelk_windows_documents} DESTINATION . COMPONENT Runtime)
+else()
+  install(TARGETS drelk RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
+  install(FILES ${DRELK_MANUAL_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Runtime)
+endif()
 
-set(DRELK_PACKAGE_CONTACT "drelk developers <drelk@localhost>"
+# The maintainer named in the packages: set it to the real one when building packages
+# for others (-DDRELK_PACKAGE_CONTACT="Name <address>").
+set(DRELK_PACKAGE_CONTACT "drelk developers <drelk@example.org>"
     CACHE STRING "Maintainer named in the packages")
 
 set(CPACK_PACKAGE_NAME drelk)
@@ -30,6 +60,11 @@ set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_SYSTEM_NAME win64)
+  else()
+    set(CPACK_SYSTEM_NAME win32)
+  endif()
 else()
   set(CPACK_GENERATOR DEB)
 endif()
@@ -46,17 +81,47 @@ else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6")
 endif()
 
-# Debian keeps manual pages compressed (gzip -9n: no name or time stamp inside).
-set(DRELK_PACKAGE_SCRIPT ${PROJECT_BINARY_DIR}/cpack_compress_manual.cmake)
+# The Debian package's documents: the copyright file, the Debian changelog (whose date is
+# the release date) and the upstream changelog.
+if(NOT WIN32)
+  execute_process(COMMAND date -u -R -d "${DRELK_RELEASE_DATE} 12:00"
+                  OUTPUT_VARIABLE DRELK_RELEASE_DATE_RFC2822 OUTPUT_STRIP_TRAILING_WHITESPACE
+                  RESULT_VARIABLE date_status)
+  if(NOT date_status EQUAL 0)
+    set(DRELK_RELEASE_DATE_RFC2822 "${DRELK_RELEASE_DATE}")
+  endif()
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/changelog.in
+                 ${PROJECT_BINARY_DIR}/packaging/changelog.Debian @ONLY)
+endif()
+
+# Before the Debian package is made: the manual page and the changelogs compressed as Debian
+# keeps them (gzip -9n: no name or time stamp inside), the copyright file added, and the
+# compiler's identification section dropped from the stripped program.
+set(DRELK_PACKAGE_SCRIPT ${PROJECT_BINARY_DIR}/cpack_prepare_package.cmake)
 file(CONFIGURE OUTPUT ${DRELK_PACKAGE_SCRIPT} @ONLY CONTENT [[
 if(CPACK_GENERATOR STREQUAL "DEB")
-  file(GLOB_RECURSE page "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/drelk.1")
+  set(root "${CPACK_TEMPORARY_INSTALL_DIRECTORY}")
+  file(GLOB_RECURSE page "${root}/drelk.1")
   if(NOT page MATCHES "/man1/drelk\\.1$")
     message(FATAL_ERROR "The manual page is not among the files to package: ${page}")
   endif()
-  execute_process(COMMAND gzip -9nf "${page}" RESULT_VARIABLE status)
+  get_filename_component(usr "${page}/../../../.." ABSOLUTE)
+  set(doc "${usr}/share/doc/drelk")
+  file(MAKE_DIRECTORY "${doc}")
+  file(COPY_FILE "@PROJECT_SOURCE_DIR@/packaging/debian/copyright" "${doc}/copyright")
+  file(COPY_FILE "@PROJECT_BINARY_DIR@/packaging/changelog.Debian" "${doc}/changelog.Debian")
+  file(COPY_FILE "@PROJECT_SOURCE_DIR@/CHANGELOG.md" "${doc}/changelog")
+  foreach(file "${page}" "${doc}/changelog.Debian" "${doc}/changelog")
+    execute_process(COMMAND gzip -9nf "${file}" RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+      message(FATAL_ERROR "gzip of ${file} failed: ${status}")
+    endif()
+  endforeach()
+  file(CHMOD "${doc}/copyright" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+  execute_process(COMMAND objcopy --remove-section=.comment --remove-section=.note
+                          "${usr}/bin/drelk" RESULT_VARIABLE status)
   if(NOT status EQUAL 0)
-    message(FATAL_ERROR "gzip of ${page} failed: ${status}")
+    message(FATAL_ERROR "objcopy of ${usr}/bin/drelk failed: ${status}")
   endif()
 endif()
 ]])

@@ -6,8 +6,8 @@ namespace drelk::test {
 namespace {
 
 const std::string kBanner =
-    "drelk: Drelk COMMON Block Checker 1.0.0\n"
-    "    Version: 1.0.0\n"
+    "drelk: Drelk COMMON Block Checker 1.1.0\n"
+    "    Version: 1.1.0\n"
     "\n";
 
 const std::string kUsage =
@@ -46,8 +46,8 @@ TEST_F(CommandLine, VersionPrintsTheBannerAloneAndSucceeds) {
 TEST_F(CommandLine, BannerShowsTheProgramNameAsInvoked) {
   const ProgramResult r = drelk_as("./bin/drelk", {"-v"});
   EXPECT_EQ(r.standard_output,
-            "./bin/drelk: Drelk COMMON Block Checker 1.0.0\n"
-            "    Version: 1.0.0\n\n");
+            "./bin/drelk: Drelk COMMON Block Checker 1.1.0\n"
+            "    Version: 1.1.0\n\n");
 }
 
 TEST_F(CommandLine, HelpSwitchesPrintUsageAndReadNoInput) {
