@@ -5,24 +5,60 @@
 namespace drelk {
 namespace {
 
+// The name of an object's format as the documents for programs show it: the one place
+// where a kind of input gets its name.
+std::string_view format_name(FileKind kind) {
+  switch (kind) {
+    case FileKind::kCoffObject:
+      return "coff";
+    case FileKind::kCoffImport:
+      return "coff-import";
+    case FileKind::kCoffBigObject:
+      return "coff-bigobj";
+    case FileKind::kArchive:
+      return "archive";
+    case FileKind::kExecutable:
+    case FileKind::kPeImage:
+      break;
+  }
+  return {};
+}
+
+// Makes `object` the subject of the diagnostics while it lives, and gives the previous
+// subject back after it: a member's diagnostics name the member, its archive's the archive.
+class DiagnosticSubject {
+ public:
+  DiagnosticSubject(Diagnostics& diagnostics, const ObjectEntry& object)
+      : diagnostics_(diagnostics), previous_(diagnostics.subject) {
+    diagnostics_.subject = object.path;
+  }
+  ~DiagnosticSubject() { diagnostics_.subject = previous_; }
+  DiagnosticSubject(const DiagnosticSubject&) = delete;
+  DiagnosticSubject& operator=(const DiagnosticSubject&) = delete;
+
+ private:
+  Diagnostics& diagnostics_;
+  std::string_view previous_;
+};
+
 // Reads one object of `kind` at the stream's position (`base` in the file) and registers
 // what it declares; what it registered before a failure stays.
-int analyze_object(Analysis& analysis, InputStream& stream, const ObjectEntry& entry,
-                   uint64_t base, FileKind kind) {
+int analyze_object(Analysis& analysis, InputStream& stream, ObjectEntry& entry, uint64_t base,
+                   FileKind kind) {
   ObjectReader& reader = analysis.reader;
-  reader.diagnostics.subject = entry.path;
+  const DiagnosticSubject subject(reader.diagnostics, entry);
+  entry.format = format_name(kind);
   int result = read_coff_object(reader, stream, entry.path, base, kind);
   if (!register_declarations(analysis.registry, reader.diagnostics, entry,
                              reader.declarations)) {
     result = kAnalysisFailed;
   }
-  reader.diagnostics.subject = {};
   return result;
 }
 
 // The members of an archive, each analysed as an object of its own, until the first
 // member whose analysis fails.
-int analyze_archive(Analysis& analysis, InputStream& stream, const ObjectEntry& archive) {
+int analyze_archive(Analysis& analysis, InputStream& stream, ObjectEntry& archive) {
   ObjectReader& reader = analysis.reader;
   ArchiveWalk walk;
   if (begin_archive_walk(reader, stream, walk) == kAnalysisFailed) return kAnalysisFailed;
@@ -36,7 +72,7 @@ int analyze_archive(Analysis& analysis, InputStream& stream, const ObjectEntry& 
       case MemberStep::kMember:
         break;
     }
-    const ObjectEntry* entry =
+    ObjectEntry* entry =
         make_member_entry(analysis.registry, archive, member.name, member.name_known);
     if (entry == nullptr) {
       report_entry_failure(reader.diagnostics, archive.path);
@@ -53,7 +89,8 @@ int analyze_archive(Analysis& analysis, InputStream& stream, const ObjectEntry& 
 
 }  // namespace
 
-int analyze_file(Analysis& analysis, InputStream& stream, const ObjectEntry& entry) {
+int analyze_file(Analysis& analysis, InputStream& stream, ObjectEntry& entry) {
+  const DiagnosticSubject subject(analysis.reader.diagnostics, entry);
   use_coff_positions(stream);
   FileKind kind = FileKind::kCoffObject;
   int result = kAnalysisOk;
@@ -61,7 +98,10 @@ int analyze_file(Analysis& analysis, InputStream& stream, const ObjectEntry& ent
                      result)) {
     return result;
   }
-  if (kind == FileKind::kArchive) return analyze_archive(analysis, stream, entry);
+  if (kind == FileKind::kArchive) {
+    entry.format = format_name(kind);
+    return analyze_archive(analysis, stream, entry);
+  }
   return analyze_object(analysis, stream, entry, 0, kind);
 }
 

@@ -20,7 +20,8 @@ struct Analysis {
 // Classifies an opened input and analyses it: executables are refused, archives walked
 // member by member, objects read by the reader of their format. Returns kAnalysisFailed
 // when the analysis of the file ended in a failure, kAnalysisOk otherwise.
-int analyze_file(Analysis& analysis, InputStream& stream, const ObjectEntry& entry);
+// The entry's format is set once the file or member is identified.
+int analyze_file(Analysis& analysis, InputStream& stream, ObjectEntry& entry);
 
 // Registers what one object declares: its COMMON declarations and procedures, then the
 // marks of the blocks it initialises. False, after a diagnostic, when the registry ran out

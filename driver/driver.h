@@ -28,11 +28,17 @@ inline constexpr int kIllegalSwitch = -2;
 
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = -1;  // 255 where the system keeps 8 bits
+inline constexpr int kExitCommonBlockErrors = 1;  // with -w, when the findings hold errors
+
+// What the output stream receives (-f): the text report, or a document for programs.
+enum class ReportFormat { kText, kJson, kSarif };
 
 // The state of one run.
 struct Run {
   unsigned options = 0;
   bool problems_only = false;
+  ReportFormat format = ReportFormat::kText;
+  bool errors_fail = false;  // -w: COMMON block errors make the exit status 1
   Diagnostics diagnostics;
   TextStream standard_output;  // where the usage text always goes
   TextStream standard_error;   // where a failed error stream is said
@@ -47,6 +53,10 @@ struct Run {
   // Directories the recursive search is inside, to stop it at a link back to one.
   std::vector<DirectoryIdentity> open_directories;
 };
+
+// The title and version, as the banner shows them.
+extern const char* const kTitle;
+extern const char* const kVersion;
 
 int parse_options(Run& run, int argc, const char* const* argv, std::vector<std::string>& patterns);
 void print_usage(Run& run, const char* program_name);

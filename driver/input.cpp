@@ -23,7 +23,7 @@ bool analyze_found_file(Run& run, const std::string& path, const std::string& na
     report_error(run.diagnostics, strprintf("Error opening input file \"%s\"\n", name.c_str()));
     return true;
   }
-  const ObjectEntry* entry = record_object(run.registry, path, name);
+  ObjectEntry* entry = record_object(run.registry, path, name);
   if (entry == nullptr) {
     close_input_stream(stream);
     report_entry_failure(run.diagnostics, path);

@@ -58,6 +58,40 @@ int finish(Run& run, int status, bool report_written) {
   return lost ? kExitFailure : status;
 }
 
+// The exit status as the caller sees it: -1 is 255 where the system keeps 8 bits.
+int shown_exit_status(int status) {
+#ifdef _WIN32
+  return status;
+#else
+  return status & 0xFF;
+#endif
+}
+
+// Writes the findings in the format of -f. The text report is printed only when some
+// input file was opened and recorded; a document for programs is written in any case,
+// since it also carries the diagnostics that tell why nothing was read.
+void render(Run& run, const Findings& findings, int status, int argc, const char* const* argv) {
+  if (run.format == ReportFormat::kText) {
+    if (!run.registry.object_list.empty()) {
+      render_text(findings, run.problems_only, run.output_stream);
+    }
+    return;
+  }
+  DocumentContext context;
+  context.tool_name = "drelk";
+  context.tool_title = kTitle;
+  context.tool_version = kVersion;
+  context.diagnostics = &run.diagnostics.records;
+  context.problems_only = run.problems_only;
+  context.exit_status = shown_exit_status(status);
+  for (int i = 1; i < argc; ++i) context.arguments.emplace_back(argv[i]);
+  if (run.format == ReportFormat::kJson) {
+    render_json(findings, context, run.output_stream);
+  } else {
+    render_sarif(findings, context, run.output_stream);
+  }
+}
+
 }  // namespace
 
 int run_drelk(Run& run, int argc, const char* const* argv) {
@@ -115,6 +149,8 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
     run.output_stream = file_text_stream(file);
   }
 
+  // The documents for programs carry the diagnostics as well.
+  run.diagnostics.keep_records = run.format != ReportFormat::kText;
   // Left untouched, the reserve costs address space, not memory; without it the run goes on.
   constexpr size_t kMemoryReserve = 4 << 20;
   run.memory_reserve.reset(new (std::nothrow) char[kMemoryReserve]);
@@ -128,15 +164,16 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
   }
 
   if (run.diagnostics.out_of_memory) run.memory_reserve.reset();
-  if (!run.registry.object_list.empty()) {
-    try {
-      report_common_blocks(run.registry, run.diagnostics.error_count, run.problems_only,
-                           run.output_stream);
-    } catch (const std::bad_alloc&) {
-      report_out_of_memory(run.diagnostics, {});
-    }
+  // A diagnostic makes the status -1 (finish), which wins over -w.
+  int status = kExitSuccess;
+  try {
+    const Findings findings = find_problems(run.registry, run.diagnostics.error_count);
+    if (run.errors_fail && findings.errors_seen) status = kExitCommonBlockErrors;
+    render(run, findings, run.diagnostics.error_count > 0 ? kExitFailure : status, argc, argv);
+  } catch (const std::bad_alloc&) {
+    report_out_of_memory(run.diagnostics, {});
   }
-  const int status = finish(run, kExitSuccess, true);
+  status = finish(run, status, true);
   free_lists(run.registry);
   return status;
 }

@@ -27,7 +27,7 @@ inline AnalyzedInput analyze_input(const uint8_t* data, size_t size) {
   Registry registry;
   Diagnostics diagnostics;
   diagnostics.error_stream = memory_text_stream(result.errors);
-  if (const ObjectEntry* entry = record_object(registry, "fuzz.obj", "fuzz.obj")) {
+  if (ObjectEntry* entry = record_object(registry, "fuzz.obj", "fuzz.obj")) {
     InputStream stream = memory_input_stream(data, size);
     Analysis analysis(diagnostics, registry);
     analyze_file(analysis, stream, *entry);

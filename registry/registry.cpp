@@ -402,13 +402,31 @@ std::vector<ProcedureEntry> sorted_procedures(const Registry& registry) {
   return procedures;
 }
 
+namespace {
+
+// Lists the entry just added to `owner` in Registry::entries too; on a failure it is taken
+// back out of `owner`, so that no list keeps it.
+void add_to_entries(Registry& registry, std::vector<std::unique_ptr<ObjectEntry>>& owner) {
+  try {
+    registry.entries.push_back(owner.back().get());
+  } catch (const std::bad_alloc&) {
+    owner.pop_back();
+    throw;
+  }
+}
+
+}  // namespace
+
 ObjectEntry* record_object(Registry& registry, std::string path, std::string name) {
   try {
     auto entry = std::make_unique<ObjectEntry>();
     entry->path = std::move(path);
     entry->name = std::move(name);
+    entry->ordinal = static_cast<uint32_t>(registry.entries.size());
+    ObjectEntry* made = entry.get();
     registry.object_list.push_back(std::move(entry));
-    return registry.object_list.back().get();
+    add_to_entries(registry, registry.object_list);
+    return made;
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
@@ -426,8 +444,11 @@ ObjectEntry* make_member_entry(Registry& registry, const ObjectEntry& archive,
     entry->member = member;
     entry->in_archive = true;
     entry->member_known = member_known;
+    entry->ordinal = static_cast<uint32_t>(registry.entries.size());
+    ObjectEntry* made = entry.get();
     registry.member_entries.push_back(std::move(entry));
-    return registry.member_entries.back().get();
+    add_to_entries(registry, registry.member_entries);
+    return made;
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
@@ -439,6 +460,7 @@ void free_lists(Registry& registry) {
   registry.index->blocks.clear();
   registry.blocks.clear();
   registry.member_entries.clear();
+  registry.entries.clear();
   *registry.index = detail::RegistryIndex();
 }
 

@@ -29,6 +29,11 @@ struct ObjectEntry {
   std::string member;
   bool in_archive = false;
   bool member_known = false;  // false for a member whose name the archive does not give
+  // What the object's first bytes make it ("coff", "archive", ...), set when the driver
+  // identifies it; empty for a file that was refused or could not be identified.
+  std::string_view format;
+  // The entry's place in Registry::entries.
+  uint32_t ordinal = 0;
 };
 
 // The file an object was read from: its own path, or its archive's.
@@ -81,6 +86,8 @@ struct Registry {
   std::vector<std::unique_ptr<ObjectEntry>> object_list;
   // Entries of archive members: no list shows them, references point at them.
   std::vector<std::unique_ptr<ObjectEntry>> member_entries;
+  // Every entry, files and members, in the order they were made: a file, then its members.
+  std::vector<const ObjectEntry*> entries;
 
   std::deque<CommonBlock> blocks;          // in order of first declaration
   std::vector<ProcedureEntry> procedures;  // in arrival order

@@ -5,6 +5,7 @@ namespace drelk {
 Findings find_problems(const Registry& registry, int error_count) {
   Findings findings;
   findings.incomplete = error_count > 0;
+  findings.objects = registry.entries;
   findings.procedures = sorted_procedures(registry);
   const std::vector<const CommonBlock*> blocks = sorted_blocks(registry);
   findings.blocks.reserve(blocks.size());

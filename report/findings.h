@@ -19,7 +19,14 @@ struct BlockFindings {
   size_t clash_count = 0;
 };
 
+// True when the block has a COMMON block error of either kind.
+inline bool has_errors(const BlockFindings& found) {
+  return found.size_mismatch || found.clash_count > 0;
+}
+
 struct Findings {
+  // Every object analysed, files and archive members, in the order they were read.
+  std::vector<const ObjectEntry*> objects;
   // Every COMMON block, in name order: every name that some object declares with a
   // non-zero size, with all its references (size-0 references included).
   std::vector<BlockFindings> blocks;

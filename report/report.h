@@ -1,7 +1,11 @@
-// The analysis report as text: every COMMON block with its declarations, the blocks
-// declared with different sizes or named like a procedure, and a closing verdict.
+// The renderers of the findings: the analysis report as text, and the documents for
+// programs (JSON, and SARIF for code scanning).
 #pragma once
 
+#include <string_view>
+#include <vector>
+
+#include "platform/diagnostics.h"
 #include "platform/text_stream.h"
 #include "registry/registry.h"
 #include "report/findings.h"
@@ -16,5 +20,23 @@ void render_text(const Findings& findings, bool problems_only, TextStream& outpu
 // during the analysis.
 void report_common_blocks(const Registry& registry, int error_count, bool problems_only,
                           TextStream& output);
+
+// What the documents for programs tell beside the findings.
+struct DocumentContext {
+  std::string_view tool_name;     // the program's name, "drelk"
+  std::string_view tool_title;    // its title and version, as the banner shows them
+  std::string_view tool_version;  // its version alone
+  // The diagnostics of the run, kept as records (Diagnostics::keep_records).
+  const std::vector<DiagnosticRecord>* diagnostics = nullptr;
+  bool problems_only = false;  // -p: only the blocks with COMMON block errors
+  int exit_status = 0;         // as the caller of the run sees it
+  std::vector<std::string_view> arguments;  // the command line after the program name
+};
+
+// The findings as one JSON document (the schema in docs/drelk-report.schema.json).
+void render_json(const Findings& findings, const DocumentContext& context, TextStream& output);
+
+// The findings as one SARIF 2.1.0 log for code scanning.
+void render_sarif(const Findings& findings, const DocumentContext& context, TextStream& output);
 
 }  // namespace drelk

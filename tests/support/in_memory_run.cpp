@@ -16,7 +16,7 @@ InMemoryRun::~InMemoryRun() {
 int InMemoryRun::analyze(const std::vector<uint8_t>& bytes, const std::string& path) {
   const size_t separator = path.find_last_of("/\\");
   const std::string name = separator == std::string::npos ? path : path.substr(separator + 1);
-  const ObjectEntry* entry = record_object(registry_, path, name);
+  ObjectEntry* entry = record_object(registry_, path, name);
   InputStream stream = memory_input_stream(bytes.data(), bytes.size());
   Analysis analysis(diagnostics_, registry_);
   return analyze_file(analysis, stream, *entry);

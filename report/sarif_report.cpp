@@ -1,0 +1,397 @@
+// The findings as a SARIF 2.1.0 log for code scanning: one rule a kind of COMMON block
+// error, one result a block and kind, the objects as artifacts (an archive member nested
+// in its archive), the diagnostics as tool execution notifications, and the exit status
+// in the invocation.
+//
+// A result's locations are the objects concerned, because objects are what drelk reads;
+// source lines, once debug information gives them, are to come first.
+#include <unordered_map>
+
+#include "report/json_writer.h"
+#include "report/report.h"
+
+namespace drelk {
+namespace {
+
+constexpr std::string_view kSarifSchema = "https://json.schemastore.org/sarif-2.1.0.json";
+
+// Code scanning takes at most this many locations and related locations a result.
+constexpr size_t kMaxLocations = 1000;
+// Sizes (or defining objects) that a result's message names before it says "and N more".
+constexpr size_t kMaxNamedInMessage = 8;
+
+// The rules, in the order of the driver's "rules" array (ruleIndex).
+struct Rule {
+  std::string_view id;
+  std::string_view name;
+  std::string_view short_description;
+  std::string_view full_description;
+  std::string_view help;
+};
+
+constexpr size_t kSizeMismatchRule = 0;
+constexpr size_t kProcedureClashRule = 1;
+constexpr Rule kRules[] = {
+    {"DRK1001", "CommonBlockSizeMismatch",
+     "COMMON block declared with different sizes.",
+     "Objects declare the same COMMON block with different sizes. The linker gives all "
+     "declarations of one name a single storage area, so the program unit with the "
+     "larger declaration reads and writes past the end of what the others expect.",
+     "Declare the block identically in every program unit, best from one INCLUDE file. "
+     "The result lists each size with an object declaring it; the related locations are "
+     "the other declarations."},
+    {"DRK1002", "CommonBlockProcedureClash",
+     "COMMON block named like a procedure.",
+     "A COMMON block has the name of a procedure that some object defines. The linker "
+     "takes both for one symbol: the block's storage overlays the procedure's code, or "
+     "a call jumps into the data.",
+     "Rename the COMMON block or the procedure. The result's locations are the objects "
+     "that define the procedure; the related locations declare the block."},
+};
+
+// A kind of finding and the block it concerns, hashed (64-bit FNV-1a over the rule id,
+// a NUL and the name's bytes) into the fingerprint that follows the finding from run to
+// run whatever the objects' order or paths.
+std::string fingerprint(std::string_view rule_id, std::string_view block) {
+  uint64_t hash = 0xCBF29CE484222325ULL;
+  const auto add = [&hash](uint8_t byte) {
+    hash ^= byte;
+    hash *= 0x100000001B3ULL;
+  };
+  for (const char c : rule_id) add(static_cast<uint8_t>(c));
+  add(0);
+  for (const char c : block) add(static_cast<uint8_t>(c));
+  constexpr char kHex[] = "0123456789abcdef";
+  std::string text(16, '0');
+  for (int i = 15; i >= 0; --i, hash >>= 4) text[static_cast<size_t>(i)] = kHex[hash & 0xF];
+  return text;
+}
+
+bool is_uri_path_character(uint8_t c) {
+  // RFC 3986 unreserved and sub-delimiters, and '@'; ':' is left out, because in a
+  // relative reference a ':' before the first '/' would read as a scheme.
+  if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
+  switch (c) {
+    case '-': case '.': case '_': case '~': case '!': case '$': case '&': case '\'':
+    case '(': case ')': case '*': case '+': case ',': case ';': case '=': case '@':
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Appends the bytes percent-encoded; '\' and '/' become '/' when `separators` is true,
+// else they are encoded too (a member's name is one name, whatever it holds).
+void append_uri_bytes(std::string& uri, std::string_view bytes, bool separators) {
+  constexpr char kHex[] = "0123456789ABCDEF";
+  for (const char ch : bytes) {
+    const auto c = static_cast<uint8_t>(ch);
+    if (separators && (c == '/' || c == '\\')) {
+      uri.push_back('/');
+    } else if (is_uri_path_character(c)) {
+      uri.push_back(static_cast<char>(c));
+    } else {
+      uri.push_back('%');
+      uri.push_back(kHex[c >> 4]);
+      uri.push_back(kHex[c & 0xF]);
+    }
+  }
+}
+
+bool is_separator(char c) {
+  return c == '/' || c == '\\';
+}
+
+bool is_letter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// A path as drelk shows it, as a URI: relative paths as relative references (relative to
+// where drelk ran), absolute ones ("C:\dir", "\\server\share", "/dir") as file URIs.
+std::string path_uri(std::string_view path) {
+  std::string uri;
+  uri.reserve(path.size() + 8);
+  if (path.size() >= 3 && is_letter(path[0]) && path[1] == ':' && is_separator(path[2])) {
+    uri.append("file:///").push_back(path[0]);
+    uri.push_back(':');
+    path.remove_prefix(2);
+  } else if (path.size() >= 2 && is_separator(path[0]) && is_separator(path[1])) {
+    uri.append("file:");
+  } else if (!path.empty() && is_separator(path[0])) {
+    uri.append("file://");
+  }
+  append_uri_bytes(uri, path, true);
+  return uri;
+}
+
+std::string member_uri(std::string_view member) {
+  std::string uri;
+  append_uri_bytes(uri, member, false);
+  return uri;
+}
+
+// The text of a diagnostic without the line feeds that end it in the error stream.
+std::string_view trimmed(std::string_view text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+  return text;
+}
+
+// The artifacts, one an object in the order of Findings::objects (so an object's
+// artifact index is its ordinal), with the URI each is named by in locations.
+struct Artifacts {
+  std::vector<std::string> uris;
+  std::vector<uint32_t> file_index;  // the artifact of the file an object was read from
+};
+
+Artifacts make_artifacts(const Findings& findings) {
+  Artifacts artifacts;
+  artifacts.uris.reserve(findings.objects.size());
+  artifacts.file_index.reserve(findings.objects.size());
+  uint32_t last_file = 0;
+  for (const ObjectEntry* object : findings.objects) {
+    if (object->in_archive) {
+      artifacts.uris.push_back(object->member_known ? member_uri(object->member) : "");
+      artifacts.file_index.push_back(last_file);
+    } else {
+      last_file = object->ordinal;
+      artifacts.uris.push_back(path_uri(object->path));
+      artifacts.file_index.push_back(last_file);
+    }
+  }
+  return artifacts;
+}
+
+void write_artifacts(JsonWriter& out, const Findings& findings, const Artifacts& artifacts) {
+  out.raw("      \"artifacts\": [");
+  bool first = true;
+  for (const ObjectEntry* object : findings.objects) {
+    out.item(first).raw("        {");
+    const std::string& uri = artifacts.uris[object->ordinal];
+    if (!uri.empty()) out.raw("\"location\": {\"uri\": ").string(uri).raw("}, ");
+    if (object->in_archive) {
+      out.raw("\"parentIndex\": ").number(artifacts.file_index[object->ordinal]).raw(", ");
+    }
+    out.raw("\"description\": {\"text\": ").string(object->path).raw("}, ");
+    out.raw("\"roles\": [\"analysisTarget\"]");
+    if (!object->format.empty()) {
+      out.raw(", \"properties\": {\"format\": ").string(object->format).raw("}");
+    }
+    out.raw("}");
+  }
+  out.close_items(first, "      ").raw(",\n");
+}
+
+void write_artifact_location(JsonWriter& out, const Artifacts& artifacts, uint32_t index) {
+  out.raw("{\"artifactLocation\": {");
+  if (!artifacts.uris[index].empty()) out.raw("\"uri\": ").string(artifacts.uris[index]).raw(", ");
+  out.raw("\"index\": ").number(index).raw("}");
+}
+
+// One location: the object's artifact, and a message saying what the object (named by
+// its path, which tells an archive member's archive too) does there.
+void write_location(JsonWriter& out, const Artifacts& artifacts, const ObjectEntry& object,
+                    std::string_view what, size_t* id) {
+  out.raw("{");
+  if (id != nullptr) out.raw("\"id\": ").number((*id)++).raw(", ");
+  out.raw("\"physicalLocation\": ");
+  write_artifact_location(out, artifacts, object.ordinal);
+  out.raw("}, \"message\": {\"text\": ").string(object.path + " " + std::string(what));
+  out.raw("}}");
+}
+
+void write_rules(JsonWriter& out) {
+  out.raw("          \"rules\": [");
+  bool first = true;
+  for (const Rule& rule : kRules) {
+    out.item(first).raw("            {\"id\": ").string(rule.id);
+    out.raw(", \"name\": ").string(rule.name);
+    out.raw(",\n             \"shortDescription\": {\"text\": ").string(rule.short_description);
+    out.raw("},\n             \"fullDescription\": {\"text\": ").string(rule.full_description);
+    out.raw("},\n             \"help\": {\"text\": ").string(rule.help);
+    out.raw("},\n             \"defaultConfiguration\": {\"level\": \"error\"}");
+    out.raw(",\n             \"properties\": {\"precision\": \"very-high\", "
+            "\"problem.severity\": \"error\", \"tags\": [\"correctness\", \"fortran\"]}}");
+  }
+  out.close_items(first, "          ").raw("\n");
+}
+
+std::string number_text(uint64_t value) {
+  return std::to_string(value);
+}
+
+void write_result_head(JsonWriter& out, bool& first, size_t rule, std::string_view block,
+                       const std::string& message) {
+  out.item(first).raw("        {\"ruleId\": ").string(kRules[rule].id);
+  out.raw(", \"ruleIndex\": ").number(rule).raw(", \"level\": \"error\"");
+  out.raw(",\n         \"message\": {\"text\": ").string(message).raw("}");
+  out.raw(",\n         \"partialFingerprints\": {\"commonBlockFinding/v1\": ")
+      .string(fingerprint(kRules[rule].id, block))
+      .raw("}");
+}
+
+void write_size_mismatch(JsonWriter& out, bool& first, const Artifacts& artifacts,
+                         const CommonBlock& block) {
+  const std::vector<const BlockReference*> references = block_references(block);
+  // The first declaration of each size, in list order, and how many declare that size.
+  struct Size {
+    const BlockReference* first;
+    size_t count;
+  };
+  std::vector<Size> sizes;
+  std::unordered_map<uint64_t, size_t> size_index;
+  std::vector<bool> is_first(references.size(), false);
+  for (size_t i = 0; i < references.size(); ++i) {
+    const auto [at, added] = size_index.emplace(references[i]->size, sizes.size());
+    if (added) {
+      sizes.push_back(Size{references[i], 1});
+      is_first[i] = true;
+    } else {
+      ++sizes[at->second].count;
+    }
+  }
+
+  std::string message = "Common Block " + std::string(block.name) +
+                        " is declared with different sizes: ";
+  for (size_t i = 0; i < sizes.size() && i < kMaxNamedInMessage; ++i) {
+    if (i > 0) message += ", ";
+    message += number_text(sizes[i].first->size) + " bytes in " + sizes[i].first->object->path;
+    if (sizes[i].count > 1) message += " and " + number_text(sizes[i].count - 1) + " more";
+  }
+  if (sizes.size() > kMaxNamedInMessage) {
+    message += ", and " + number_text(sizes.size() - kMaxNamedInMessage) + " other sizes";
+  }
+  message += ".";
+  write_result_head(out, first, kSizeMismatchRule, block.name, message);
+
+  out.raw(",\n         \"locations\": [");
+  bool first_location = true;
+  for (size_t i = 0; i < sizes.size() && i < kMaxLocations; ++i) {
+    out.item(first_location).raw("           ");
+    write_location(out, artifacts, *sizes[i].first->object,
+                   "declares " + number_text(sizes[i].first->size) + " bytes.", nullptr);
+  }
+  out.close_items(first_location, "         ");
+  if (references.size() > sizes.size()) {
+    out.raw(",\n         \"relatedLocations\": [");
+    bool first_related = true;
+    size_t id = 1;
+    for (size_t i = 0; i < references.size() && id <= kMaxLocations; ++i) {
+      if (is_first[i]) continue;
+      out.item(first_related).raw("           ");
+      write_location(out, artifacts, *references[i]->object,
+                     "declares " + number_text(references[i]->size) + " bytes.", &id);
+    }
+    out.close_items(first_related, "         ");
+  }
+  out.raw("}");
+}
+
+void write_procedure_clash(JsonWriter& out, bool& first, const Artifacts& artifacts,
+                           const Findings& findings, const BlockFindings& found) {
+  const CommonBlock& block = *found.block;
+  const std::string_view procedure = findings.procedures[found.first_clash].name;
+  std::string message = "Common Block " + std::string(block.name) +
+                        " conflicts with procedure " + std::string(procedure) + " in ";
+  for (size_t i = 0; i < found.clash_count && i < kMaxNamedInMessage; ++i) {
+    if (i > 0) message += ", ";
+    message += findings.procedures[found.first_clash + i].definer->path;
+  }
+  if (found.clash_count > kMaxNamedInMessage) {
+    message += " and " + number_text(found.clash_count - kMaxNamedInMessage) + " more";
+  }
+  message += ".";
+  write_result_head(out, first, kProcedureClashRule, block.name, message);
+
+  const std::string defines = "defines procedure " + std::string(procedure) + ".";
+  out.raw(",\n         \"locations\": [");
+  bool first_location = true;
+  for (size_t i = 0; i < found.clash_count && i < kMaxLocations; ++i) {
+    out.item(first_location).raw("           ");
+    write_location(out, artifacts, *findings.procedures[found.first_clash + i].definer, defines,
+                   nullptr);
+  }
+  out.close_items(first_location, "         ");
+  out.raw(",\n         \"relatedLocations\": [");
+  bool first_related = true;
+  size_t id = 1;
+  for (const BlockReference* reference : block_references(block)) {
+    if (id > kMaxLocations) break;
+    out.item(first_related).raw("           ");
+    write_location(out, artifacts, *reference->object,
+                   "declares the COMMON block with " + number_text(reference->size) + " bytes.",
+                   &id);
+  }
+  out.close_items(first_related, "         ").raw("}");
+}
+
+void write_results(JsonWriter& out, const Findings& findings, const Artifacts& artifacts) {
+  out.raw("      \"results\": [");
+  bool first = true;
+  for (const BlockFindings& found : findings.blocks) {
+    if (found.size_mismatch) write_size_mismatch(out, first, artifacts, *found.block);
+    if (found.clash_count > 0) write_procedure_clash(out, first, artifacts, findings, found);
+  }
+  out.close_items(first, "      ").raw("\n");
+}
+
+void write_invocation(JsonWriter& out, const Findings& findings, const DocumentContext& context,
+                      const Artifacts& artifacts) {
+  out.raw("      \"invocations\": [\n        {\"executionSuccessful\": ")
+      .boolean(!findings.incomplete);
+  out.raw(", \"exitCode\": ").signed_number(context.exit_status);
+  out.raw(",\n         \"arguments\": [");
+  bool first_argument = true;
+  for (const std::string_view argument : context.arguments) {
+    if (!first_argument) out.raw(", ");
+    first_argument = false;
+    out.string(argument);
+  }
+  out.raw("]");
+  out.raw(",\n         \"toolExecutionNotifications\": [");
+  bool first = true;
+  if (context.diagnostics != nullptr && !context.diagnostics->empty()) {
+    // A diagnostic names its object by path; the first object of that path is meant.
+    std::unordered_map<std::string_view, const ObjectEntry*> by_path;
+    for (const ObjectEntry* object : findings.objects) by_path.emplace(object->path, object);
+    for (const DiagnosticRecord& record : *context.diagnostics) {
+      out.item(first).raw("           {\"level\": \"error\", \"message\": {\"text\": ");
+      out.string(trimmed(record.text)).raw("}");
+      const auto found = by_path.find(record.object);
+      if (found != by_path.end()) {
+        const ObjectEntry& object = *found->second;
+        out.raw(", \"locations\": [{\"physicalLocation\": ");
+        if (record.offset) {
+          // The offset is in the file: an archive member's is in its archive.
+          write_artifact_location(out, artifacts, artifacts.file_index[object.ordinal]);
+          out.raw(", \"region\": {\"byteOffset\": ").number(*record.offset).raw("}");
+        } else {
+          write_artifact_location(out, artifacts, object.ordinal);
+        }
+        out.raw("}}]");
+      }
+      out.raw("}");
+    }
+  }
+  out.close_items(first, "         ").raw("}\n      ],\n");
+}
+
+}  // namespace
+
+void render_sarif(const Findings& findings, const DocumentContext& context, TextStream& output) {
+  const Artifacts artifacts = make_artifacts(findings);
+  JsonWriter out(output);
+  out.raw("{\n  \"$schema\": ").string(kSarifSchema).raw(",\n  \"version\": \"2.1.0\",\n");
+  out.raw("  \"runs\": [\n    {\n      \"tool\": {\n        \"driver\": {\n");
+  out.raw("          \"name\": ").string(context.tool_name).raw(",\n");
+  out.raw("          \"fullName\": ").string(context.tool_title).raw(",\n");
+  out.raw("          \"version\": ").string(context.tool_version).raw(",\n");
+  out.raw("          \"semanticVersion\": ").string(context.tool_version).raw(",\n");
+  write_rules(out);
+  out.raw("        }\n      },\n");
+  write_invocation(out, findings, context, artifacts);
+  write_artifacts(out, findings, artifacts);
+  write_results(out, findings, artifacts);
+  out.raw("    }\n  ]\n}\n");
+}
+
+}  // namespace drelk
