@@ -78,6 +78,7 @@ int analyze_archive(Analysis& analysis, InputStream& stream, ObjectEntry& archiv
       report_entry_failure(reader.diagnostics, archive.path);
       return kAnalysisFailed;
     }
+    entry->member_offset = member.data_offset;
     uint8_t bytes[kIdentifyBytes] = {};
     const size_t got = peek_bytes(stream, stream.position, bytes, sizeof bytes);
     if (analyze_object(analysis, stream, *entry, member.data_offset,

@@ -29,6 +29,7 @@ struct ObjectEntry {
   std::string member;
   bool in_archive = false;
   bool member_known = false;  // false for a member whose name the archive does not give
+  uint64_t member_offset = 0;  // where a member's data begins in its archive
   // What the object's first bytes make it ("coff", "archive", ...), set when the driver
   // identifies it; empty for a file that was refused or could not be identified.
   std::string_view format;

@@ -25,6 +25,7 @@ void write_objects(JsonWriter& out, const Findings& findings) {
       } else {
         out.raw("\"member\": null");
       }
+      out.raw(", \"offset\": ").number(object->member_offset);
     }
     out.raw(", \"format\": ");
     if (object->format.empty()) {

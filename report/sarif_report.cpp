@@ -5,7 +5,9 @@
 //
 // A result's locations are the objects concerned, because objects are what drelk reads;
 // source lines, once debug information gives them, are to come first.
+#include <map>
 #include <unordered_map>
+#include <utility>
 
 #include "report/json_writer.h"
 #include "report/report.h"
@@ -136,55 +138,82 @@ std::string_view trimmed(std::string_view text) {
   return text;
 }
 
-// The artifacts, one an object in the order of Findings::objects (so an object's
-// artifact index is its ordinal), with the URI each is named by in locations.
+// The artifacts: one a file, and one a member of an archive (by its place in the
+// archive), however often the file was named; and for each object, in the order of
+// Findings::objects, its artifact and the artifact of the file it was read from.
 struct Artifacts {
-  std::vector<std::string> uris;
-  std::vector<uint32_t> file_index;  // the artifact of the file an object was read from
+  std::vector<const ObjectEntry*> first_object;  // the object each artifact was made for
+  std::vector<std::string> uris;                 // empty for a member without a name
+  std::vector<uint32_t> parents;                 // kNoParent for a file
+  std::vector<uint32_t> of_object;               // by ordinal
+  std::vector<uint32_t> file_of_object;          // by ordinal
 };
+
+constexpr uint32_t kNoParent = UINT32_MAX;
+
+uint32_t add_artifact(Artifacts& artifacts, const ObjectEntry& object, std::string uri,
+                      uint32_t parent) {
+  artifacts.first_object.push_back(&object);
+  artifacts.uris.push_back(std::move(uri));
+  artifacts.parents.push_back(parent);
+  return static_cast<uint32_t>(artifacts.uris.size() - 1);
+}
 
 Artifacts make_artifacts(const Findings& findings) {
   Artifacts artifacts;
-  artifacts.uris.reserve(findings.objects.size());
-  artifacts.file_index.reserve(findings.objects.size());
-  uint32_t last_file = 0;
+  artifacts.of_object.reserve(findings.objects.size());
+  artifacts.file_of_object.reserve(findings.objects.size());
+  std::unordered_map<std::string_view, uint32_t> files;
+  std::map<std::pair<uint32_t, uint64_t>, uint32_t> members;
+  uint32_t file = 0;
   for (const ObjectEntry* object : findings.objects) {
+    uint32_t artifact = 0;
     if (object->in_archive) {
-      artifacts.uris.push_back(object->member_known ? member_uri(object->member) : "");
-      artifacts.file_index.push_back(last_file);
+      // A member follows its archive in the order of reading.
+      const auto [at, added] = members.emplace(std::make_pair(file, object->member_offset), 0);
+      if (added) {
+        at->second = add_artifact(artifacts, *object,
+                                  object->member_known ? member_uri(object->member) : "", file);
+      }
+      artifact = at->second;
     } else {
-      last_file = object->ordinal;
-      artifacts.uris.push_back(path_uri(object->path));
-      artifacts.file_index.push_back(last_file);
+      const auto [at, added] = files.emplace(object->path, 0);
+      if (added) at->second = add_artifact(artifacts, *object, path_uri(object->path), kNoParent);
+      file = artifact = at->second;
     }
+    artifacts.of_object.push_back(artifact);
+    artifacts.file_of_object.push_back(file);
   }
   return artifacts;
 }
 
-void write_artifacts(JsonWriter& out, const Findings& findings, const Artifacts& artifacts) {
+void write_artifacts(JsonWriter& out, const Artifacts& artifacts) {
   out.raw("      \"artifacts\": [");
   bool first = true;
-  for (const ObjectEntry* object : findings.objects) {
+  for (size_t i = 0; i < artifacts.uris.size(); ++i) {
+    const ObjectEntry& object = *artifacts.first_object[i];
     out.item(first).raw("        {");
-    const std::string& uri = artifacts.uris[object->ordinal];
-    if (!uri.empty()) out.raw("\"location\": {\"uri\": ").string(uri).raw("}, ");
-    if (object->in_archive) {
-      out.raw("\"parentIndex\": ").number(artifacts.file_index[object->ordinal]).raw(", ");
+    if (!artifacts.uris[i].empty()) out.raw("\"location\": {\"uri\": ").string(artifacts.uris[i]).raw("}, ");
+    if (artifacts.parents[i] != kNoParent) {
+      out.raw("\"parentIndex\": ").number(artifacts.parents[i]);
+      out.raw(", \"offset\": ").number(object.member_offset).raw(", ");
     }
-    out.raw("\"description\": {\"text\": ").string(object->path).raw("}, ");
+    out.raw("\"description\": {\"text\": ").string(object.path).raw("}, ");
     out.raw("\"roles\": [\"analysisTarget\"]");
-    if (!object->format.empty()) {
-      out.raw(", \"properties\": {\"format\": ").string(object->format).raw("}");
+    if (!object.format.empty()) {
+      out.raw(", \"properties\": {\"format\": ").string(object.format).raw("}");
     }
     out.raw("}");
   }
   out.close_items(first, "      ").raw(",\n");
 }
 
-void write_artifact_location(JsonWriter& out, const Artifacts& artifacts, uint32_t index) {
+// {"artifactLocation": {...}: the caller closes the physical location.
+void write_artifact_location(JsonWriter& out, const Artifacts& artifacts, uint32_t artifact) {
   out.raw("{\"artifactLocation\": {");
-  if (!artifacts.uris[index].empty()) out.raw("\"uri\": ").string(artifacts.uris[index]).raw(", ");
-  out.raw("\"index\": ").number(index).raw("}");
+  const std::string& uri = artifacts.uris[artifact];
+  if (!uri.empty()) out.raw("\"uri\": ").string(uri).raw(", ");
+  out.raw("\"index\": ").number(artifact).raw("}");
 }
 
 // One location: the object's artifact, and a message saying what the object (named by
@@ -194,7 +223,7 @@ void write_location(JsonWriter& out, const Artifacts& artifacts, const ObjectEnt
   out.raw("{");
   if (id != nullptr) out.raw("\"id\": ").number((*id)++).raw(", ");
   out.raw("\"physicalLocation\": ");
-  write_artifact_location(out, artifacts, object.ordinal);
+  write_artifact_location(out, artifacts, artifacts.of_object[object.ordinal]);
   out.raw("}, \"message\": {\"text\": ").string(object.path + " " + std::string(what));
   out.raw("}}");
 }
@@ -362,10 +391,10 @@ void write_invocation(JsonWriter& out, const Findings& findings, const DocumentC
         out.raw(", \"locations\": [{\"physicalLocation\": ");
         if (record.offset) {
           // The offset is in the file: an archive member's is in its archive.
-          write_artifact_location(out, artifacts, artifacts.file_index[object.ordinal]);
+          write_artifact_location(out, artifacts, artifacts.file_of_object[object.ordinal]);
           out.raw(", \"region\": {\"byteOffset\": ").number(*record.offset).raw("}");
         } else {
-          write_artifact_location(out, artifacts, object.ordinal);
+          write_artifact_location(out, artifacts, artifacts.of_object[object.ordinal]);
         }
         out.raw("}}]");
       }
@@ -389,7 +418,7 @@ void render_sarif(const Findings& findings, const DocumentContext& context, Text
   write_rules(out);
   out.raw("        }\n      },\n");
   write_invocation(out, findings, context, artifacts);
-  write_artifacts(out, findings, artifacts);
+  write_artifacts(out, artifacts);
   write_results(out, findings, artifacts);
   out.raw("    }\n  ]\n}\n");
 }

@@ -53,6 +53,7 @@ struct Options {
   double long_names = 0.3;    // share of names too long for the symbol record
   double initialized = 0.01;  // share of objects that also define their first block
   uint32_t clashes = 3;       // blocks that some object also defines as a procedure
+  double odd_names = 0;       // share of block names holding bytes that need escaping
   uint32_t per_directory = 100;
   uint32_t fanout = 10;
   uint64_t seed = 1;
@@ -79,6 +80,7 @@ enum Stream : uint64_t {
   kInitialized,
   kCallTarget,
   kClashObject,
+  kOddName,
 };
 
 uint64_t hash(const Options& options, Stream stream, uint64_t a, uint64_t b = 0) {
@@ -103,6 +105,11 @@ std::string base36(uint64_t value, int digits) {
 // Fortran external names as i386 compilers write them: a leading '_' and a trailing '_'.
 // Short names fit the 8-byte symbol record; long ones go to the string table.
 std::string block_name(const Options& options, uint32_t block) {
+  // A quote, a backslash, a control byte and a byte that is not UTF-8: names are bytes,
+  // and every output must carry them whole.
+  if (options.odd_names > 0 && chance(hash(options, kOddName, block), options.odd_names)) {
+    return "_odd\"\\\x01\xE9" + base36(block, 5) + "_";
+  }
   if (chance(hash(options, kBlockLongName, block), options.long_names)) {
     return "_common_area_" + base36(block, 6) + "_";
   }
@@ -355,6 +362,8 @@ void print_usage(std::FILE* stream) {
                "  --long-names S     share of names kept in the string table (0.3)\n"
                "  --initialized S    share of objects that also define their first block (0.01)\n"
                "  --clashes C        blocks also defined as a procedure somewhere (3)\n"
+               "  --odd-names S      share of block names with a quote, a backslash, a control\n"
+               "                     byte and a byte that is not UTF-8 (0)\n"
                "  --per-directory D  objects in each directory (100)\n"
                "  --fanout F         subdirectories of each directory (10)\n"
                "  --seed S           seed of every choice (1)\n"
@@ -432,6 +441,8 @@ bool parse_arguments(int argc, char** argv, Options& options) {
       ok = parse_share(value, options.long_names);
     } else if (name == "--initialized") {
       ok = parse_share(value, options.initialized);
+    } else if (name == "--odd-names") {
+      ok = parse_share(value, options.odd_names);
     } else if (name == "--seed") {
       ok = parse_unsigned(value, UINT64_MAX, options.seed);
     } else if (name == "--out") {

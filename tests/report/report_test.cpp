@@ -1,4 +1,5 @@
-// The analysis report: columns, error lines, the procedure cursor, -p, and the verdict.
+// The analysis report: columns, error lines, the procedure cursor, -p, and the verdict;
+// the escaping and the URIs of the documents for programs.
 #include "report/report.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +7,7 @@
 #include <algorithm>
 
 #include "registry/registry.h"
+#include "report/json_writer.h"
 
 namespace drelk {
 namespace {
@@ -145,6 +147,80 @@ TEST_F(ReportTest, LargeReportsAreWrittenWhole) {
   const std::string text = report();
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5 + 3 * 20000 + 1);
   EXPECT_EQ(text.substr(text.size() - 43), "End of Analysis:  No problems encountered.\n");
+}
+
+// Names and paths are bytes from files: the documents for programs must carry every one
+// as valid JSON, with the damage visible and the exact bytes recoverable.
+TEST(JsonEscaping, BytesBecomeValidJsonText) {
+  struct Case {
+    std::string bytes;
+    std::string escaped;
+    bool valid_utf8;
+  };
+  const Case cases[] = {
+      {"_grid_", "_grid_", true},
+      {"a\"b\\c", "a\\\"b\\\\c", true},
+      {"\n\t\r\b\f", "\\n\\t\\r\\b\\f", true},
+      {std::string("\x01\x1F\x7F", 3), "\\u0001\\u001f\\u007f", true},
+      {std::string("x\0y", 3), "x\\u0000y", true},
+      {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", true},
+      // Each byte that is not part of well-formed UTF-8 becomes U+FFFD, alone.
+      {"a\xE9z", "a\xEF\xBF\xBDz", false},
+      {"\x80", "\xEF\xBF\xBD", false},
+      {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD", false},              // overlong '/'
+      {"\xE0\x80\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD", false},  // overlong
+      {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD", false},  // a surrogate
+      {"\xF4\x90\x80\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD", false},
+      {"\xF5", "\xEF\xBF\xBD", false},
+      {"\xE2\x82", "\xEF\xBF\xBD\xEF\xBF\xBD", false},  // cut short at the end
+      {"\xE2\x82x", "\xEF\xBF\xBD\xEF\xBF\xBDx", false},
+  };
+  for (const Case& c : cases) {
+    std::string out;
+    EXPECT_EQ(append_json_escaped(out, c.bytes), c.valid_utf8) << c.escaped;
+    EXPECT_EQ(out, c.escaped);
+    EXPECT_EQ(is_valid_utf8(c.bytes), c.valid_utf8) << c.escaped;
+  }
+}
+
+TEST(JsonEscaping, InvalidBytesAreKeptBesideTheString) {
+  std::string text;
+  TextStream out = memory_text_stream(text);
+  {
+    JsonWriter writer(out);
+    writer.string_field("name", "ok").raw(" ").string_field("name", "a\xE9\"");
+  }
+  EXPECT_EQ(text, "\"name\": \"ok\" \"name\": \"a\xEF\xBF\xBD\\\"\", \"name_bytes\": \"61e922\"");
+}
+
+// SARIF names objects by URI: relative paths as typed (both separators as '/'), absolute
+// ones as file URIs, and every byte a URI cannot hold percent-encoded.
+TEST_F(ReportTest, SarifArtifactsAreUris) {
+  const struct {
+    const char* path;
+    const char* uri;
+  } cases[] = {
+      {"a.obj", "a.obj"},
+      {"src\\inner/a.obj", "src/inner/a.obj"},
+      {"../lib/a b#1%.obj", "../lib/a%20b%231%25.obj"},
+      {"C:\\src\\a.obj", "file:///C:/src/a.obj"},
+      {"\\\\server\\share\\a.obj", "file://server/share/a.obj"},
+      {"\\src\\a.obj", "file:///src/a.obj"},
+      {"c:a.obj", "c%3Aa.obj"},
+      {"\xC3\xA9\xE9.obj", "%C3%A9%E9.obj"},
+  };
+  for (const auto& c : cases) {
+    free_lists(registry);
+    add_common_reference(registry, object(c.path), "X", 4);
+    std::string text;
+    TextStream out = memory_text_stream(text);
+    DocumentContext context;
+    render_sarif(find_problems(registry, 0), context, out);
+    EXPECT_NE(text.find(std::string("{\"location\": {\"uri\": \"") + c.uri + "\"}"),
+              std::string::npos)
+        << c.path << "\n"
+        << text;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,279 @@
+#!/usr/bin/env python3
+"""The documents for programs on real inputs: drelk runs over the sample objects, the test
+archives, the fuzz seeds (damaged inputs, so diagnostics) and a generated corpus whose
+block names hold a quote, a backslash, a control byte and a byte that is not UTF-8, once
+in each format. Every JSON document must validate against docs/drelk-report.schema.json,
+and the text report, the JSON document and the SARIF log of the same run must report the
+same blocks, declarations, findings, diagnostics and exit status.
+
+    documents_test.py --drelk BIN --corpus BIN --source DIR --work DIR [--keep DIR]
+                      [--objects N]
+
+--keep copies every SARIF log and JSON document to DIR, for the SARIF validator of CI.
+Exits 77 (skipped) when the jsonschema module is missing.
+"""
+import argparse
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+
+try:
+    import jsonschema
+except ImportError:
+    print("python3-jsonschema is not installed: skipped")
+    sys.exit(77)
+
+RULE_KINDS = {"DRK1001": "size-mismatch", "DRK1002": "procedure-clash"}
+REFERENCE_LINE = re.compile(rb"^ *(\d+)   ([I ])              (.*)$")
+ERROR_PREFIX = b"Drelk Error: Common Block "
+SIZE_ERROR_SUFFIX = b" is declared with different sizes"
+CLASH_MARK = b" conflicts with procedure "
+HEADINGS = (b"Common Block Analysis", b"Common   Block   Initialized   Object File",
+            b"         Size ")
+INCOMPLETE = b"Drelk: Processing is incomplete due to previous error(s).\n\n"
+
+failures = []
+failed_cases = set()
+current_case = [""]
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+        failed_cases.add(current_case[0])
+    return condition
+
+
+def run(drelk, cwd, arguments):
+    result = subprocess.run([drelk] + arguments, cwd=cwd, capture_output=True)
+    return result.returncode, result.stdout, result.stderr
+
+
+def raw(item, key):
+    """The bytes behind a string member: its '<key>_bytes' sibling where there is one."""
+    if key + "_bytes" in item:
+        return bytes.fromhex(item[key + "_bytes"])
+    return item[key].encode("utf-8")
+
+
+def parse_text(report):
+    """The full text report as (blocks, findings): blocks as [(name, [(size, 'I' or ' ',
+    path)])], findings as [(kind, block, details)]."""
+    if report.startswith(INCOMPLETE):
+        report = report[len(INCOMPLETE):]
+    blocks, findings = [], []
+    for line in report.split(b"\n"):
+        if line in HEADINGS:
+            continue
+        match = REFERENCE_LINE.match(line)
+        if line.startswith(b" ") and not match:
+            blocks.append((line[1:], []))
+        elif match:
+            blocks[-1][1].append((int(match.group(1)), match.group(2), match.group(3)))
+        elif line.startswith(ERROR_PREFIX):
+            rest = line[len(ERROR_PREFIX):]
+            if rest.endswith(SIZE_ERROR_SUFFIX):
+                name = rest[: -len(SIZE_ERROR_SUFFIX)]
+                check(blocks and blocks[-1][0] == name, "size error after its block: %r" % line)
+                findings.append(("size-mismatch", name,
+                                 [(size, path) for size, _, path in blocks[-1][1]]))
+            else:
+                name = blocks[-1][0]
+                check(rest.startswith(name + CLASH_MARK + name + b" in "), "clash line %r" % line)
+                path = rest[len(name + CLASH_MARK + name + b" in "):]
+                if findings and findings[-1][:2] == ("procedure-clash", name):
+                    findings[-1][2].append(path)
+                else:
+                    findings.append(("procedure-clash", name, [path]))
+    return blocks, findings
+
+
+def json_view(document):
+    objects = [raw(item, "path") for item in document["objects"]]
+    blocks = [(raw(block, "name"),
+               [(ref["size"], b"I" if ref["initialized"] else b" ", objects[ref["object"]])
+                for ref in block["references"]])
+              for block in document["blocks"]]
+    findings = []
+    for finding in document["findings"]:
+        if finding["kind"] == "size-mismatch":
+            details = [(item["size"], raw(item, "path")) for item in finding["declarations"]]
+            for item in finding["declarations"]:
+                check(raw(item, "path") == objects[item["object"]], "finding path and index")
+        else:
+            check(raw(finding, "procedure") == raw(finding, "block"), "clash names the block")
+            details = [raw(item, "path") for item in finding["definers"]]
+            for item in finding["definers"]:
+                check(raw(item, "path") == objects[item["object"]], "definer path and index")
+        findings.append((finding["kind"], raw(finding, "block"), details))
+    return blocks, findings
+
+
+def check_sarif(name, sarif, document, status):
+    """The SARIF log against the JSON document of the same run."""
+    run_ = sarif["runs"][0]
+    rules = [rule["id"] for rule in run_["tool"]["driver"]["rules"]]
+    artifacts = run_["artifacts"]
+    # One artifact a file or member (import libraries have many members of one name),
+    # however often named.
+    shown = [artifact["description"]["text"] for artifact in artifacts]
+    members = {item["path"] for item in document["objects"] if "member" in item}
+    check(len(shown) <= len(document["objects"])
+          and set(shown) == {o["path"] for o in document["objects"]},
+          name + ": an artifact for every object")
+    for artifact in artifacts:
+        check(("parentIndex" in artifact) == (artifact["description"]["text"] in members),
+              name + ": members are nested in their archives")
+
+    def located(locations):
+        return sorted(shown[location["physicalLocation"]["artifactLocation"]["index"]]
+                      for location in locations)
+
+    invocation = run_["invocations"][0]
+    check(invocation["exitCode"] == status, name + ": exitCode %s, status %s"
+          % (invocation["exitCode"], status))
+    check(invocation["executionSuccessful"] == document["complete"], name + ": executionSuccessful")
+    notes = invocation["toolExecutionNotifications"]
+    check([n["message"]["text"] for n in notes]
+          == [d["text"].rstrip("\n") for d in document["diagnostics"]], name + ": notifications")
+
+    results = run_["results"]
+    check(len(results) == len(document["findings"]), name + ": one result a finding")
+    fingerprints = set()
+    for result, finding in zip(results, document["findings"]):
+        kind = RULE_KINDS.get(result["ruleId"])
+        check(kind == finding["kind"], name + ": rule %s for %s" % (result["ruleId"], finding["kind"]))
+        check(rules[result["ruleIndex"]] == result["ruleId"], name + ": ruleIndex")
+        check(("Common Block " + finding["block"] + " ") in result["message"]["text"],
+              name + ": message names the block: " + result["message"]["text"])
+        fingerprints.add(result["partialFingerprints"]["commonBlockFinding/v1"])
+        locations = located(result["locations"])
+        related = located(result.get("relatedLocations", []))
+        if kind == "size-mismatch":
+            declared = sorted(item["path"] for item in finding["declarations"])
+            check(sorted(locations + related) == declared, name + ": locations are the declarations")
+            sizes = {item["size"] for item in finding["declarations"]}
+            check(len(locations) == len(sizes), name + ": one location a size")
+        else:
+            definers = sorted(item["path"] for item in finding["definers"])
+            check(locations == definers, name + ": locations are the definers")
+    check(len(fingerprints) == len(results), name + ": fingerprints are unique")
+
+
+def check_case(name, cwd, patterns, drelk, validator, keep):
+    text_status, text, text_errors = run(drelk, cwd, patterns)
+    _, problems, _ = run(drelk, cwd, ["-p"] + patterns)
+    json_status, json_out, json_errors = run(drelk, cwd, ["-fjson"] + patterns)
+    _, json_problems_out, _ = run(drelk, cwd, ["-fjson", "-p"] + patterns)
+    sarif_status, sarif_out, sarif_errors = run(drelk, cwd, ["-fsarif"] + patterns)
+    check(text_status == json_status == sarif_status, name + ": the same exit status")
+    check(text_errors == json_errors == sarif_errors, name + ": the same diagnostics")
+    if keep:
+        with open(os.path.join(keep, name + ".sarif"), "wb") as file:
+            file.write(sarif_out)
+        with open(os.path.join(keep, name + ".json"), "wb") as file:
+            file.write(json_out)
+
+    document = json.loads(json_out.decode("utf-8"))
+    problems_document = json.loads(json_problems_out.decode("utf-8"))
+    sarif = json.loads(sarif_out.decode("utf-8"))
+    for what, instance in (("json", document), ("json -p", problems_document)):
+        errors = sorted(validator.iter_errors(instance), key=lambda e: list(e.path))
+        check(not errors, "%s %s: %s" % (name, what, "; ".join(e.message for e in errors[:3])))
+
+    # The diagnostics: the records are what the error stream shows.
+    shown = b"".join(b"Drelk: " + raw(d, "text") + b"\n" for d in document["diagnostics"])
+    check(shown == json_errors, name + ": diagnostics records match the error stream")
+    check(document["complete"] == (json_errors == b""), name + ": complete")
+
+    text_blocks, text_findings = parse_text(text)
+    json_blocks, json_findings = json_view(document)
+    if text:
+        check(text_blocks == json_blocks, name + ": text and JSON list the same blocks")
+        check(text_findings == json_findings, name + ": text and JSON find the same")
+        verdict = b"COMMON Block errors encountered" in text
+        check((document["verdict"] == "common-block-errors") == verdict, name + ": verdict")
+    else:
+        check(not document["blocks"] and text_status != 0, name + ": no report, nothing read")
+
+    # -p: the blocks with findings only, and the same error lines as the text.
+    with_findings = {finding[1] for finding in json_findings}
+    problem_blocks, _ = json_view(problems_document)
+    check(problem_blocks == [b for b in json_blocks if b[0] in with_findings], name + ": -p blocks")
+    problem_lines = [line for line in problems.split(b"\n") if line.startswith(ERROR_PREFIX)]
+    check(len(problem_lines) == sum(1 if kind == "size-mismatch" else len(details)
+                                    for kind, _, details in json_findings), name + ": -p lines")
+
+    check_sarif(name, sarif, document, sarif_status)
+    return document
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--drelk", required=True)
+    parser.add_argument("--corpus", required=True)
+    parser.add_argument("--source", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--keep")
+    parser.add_argument("--objects", type=int, default=10000)
+    options = parser.parse_args()
+    drelk = os.path.abspath(options.drelk)
+    source = os.path.abspath(options.source)
+    work = os.path.abspath(options.work)
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    if options.keep:
+        os.makedirs(options.keep, exist_ok=True)
+
+    with open(os.path.join(source, "docs", "drelk-report.schema.json"), encoding="utf-8") as file:
+        schema = json.load(file)
+    jsonschema.Draft7Validator.check_schema(schema)
+    validator = jsonschema.Draft7Validator(schema)
+
+    corpus_options = ["--odd-names", "0.02", "--clashes", "6", "--initialized", "0.05",
+                      "--seed", "17"]
+    generated = subprocess.run([options.corpus, "--objects", str(options.objects), "--out",
+                                os.path.join(work, "tree")] + corpus_options)
+    generated_library = subprocess.run([options.corpus, "--objects", "2000", "--library",
+                                        os.path.join(work, "corpus.lib")] + corpus_options)
+    if generated.returncode != 0 or generated_library.returncode != 0:
+        print("drelk_corpus failed")
+        return 1
+
+    cases = [
+        ("examples", os.path.join(source, "examples"), ["*.obj", "lib/physics.lib"]),
+        ("archives", os.path.join(source, "tests", "data", "archives"), ["*.lib", "*.a"]),
+        ("damaged", os.path.join(source, "fuzz", "corpus", "analyze"), ["*.bin", "missing"]),
+        ("corpus", os.path.join(work, "tree"), ["-s", "*.obj"]),
+        ("corpus-library", work, ["corpus.lib"]),
+        ("nothing-read", work, ["missing"]),
+    ]
+    documents = {}
+    for name, cwd, patterns in cases:
+        current_case[0] = name
+        documents[name] = check_case(name, cwd, patterns, drelk, validator, options.keep)
+
+    # The inputs show what they must for the comparison to mean something.
+    current_case[0] = "coverage"
+    odd = [b for b in documents["corpus"]["blocks"] if "name_bytes" in b]
+    check(odd and all('"' in b["name"] and "\\" in b["name"] and "\x01" in b["name"]
+                      and "\ufffd" in b["name"] for b in odd), "the corpus has odd block names")
+    check(any(f["kind"] == "procedure-clash" for f in documents["corpus"]["findings"])
+          and any(f["kind"] == "size-mismatch" for f in documents["examples"]["findings"]),
+          "findings of both kinds")
+    check(any(d["offset"] is not None for d in documents["damaged"]["diagnostics"]),
+          "a diagnostic with an offset")
+    check(any(o.get("member", "") is None for o in documents["examples"]["objects"]),
+          "a member whose name the archive does not give")
+
+    for failure in failures[:40]:
+        print("FAILED:", failure)
+    print("%d passed, %d failed" % (len(cases) + 1 - len(failed_cases), len(failed_cases)))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
