@@ -1,6 +1,7 @@
 // The pipeline that the analysis fuzz target runs on every input, shared with the
 // regression test that replays the committed findings: one input file analysed as a run
-// analyses a file it opened, from memory, then reported in both forms (full and -p).
+// analyses a file it opened, from memory, then reported in both text forms (full and -p)
+// and as the JSON and SARIF documents, whose names and paths are the input's bytes.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +20,7 @@ namespace drelk::fuzz {
 struct AnalyzedInput {
   std::string errors;  // the diagnostics, as the error stream would show them
   std::string report;  // the full report, then the -p report
+  std::string documents;  // the JSON document, then the SARIF log
   int error_count = 0;
 };
 
@@ -27,6 +29,7 @@ inline AnalyzedInput analyze_input(const uint8_t* data, size_t size) {
   Registry registry;
   Diagnostics diagnostics;
   diagnostics.error_stream = memory_text_stream(result.errors);
+  diagnostics.keep_records = true;
   if (ObjectEntry* entry = record_object(registry, "fuzz.obj", "fuzz.obj")) {
     InputStream stream = memory_input_stream(data, size);
     Analysis analysis(diagnostics, registry);
@@ -36,6 +39,12 @@ inline AnalyzedInput analyze_input(const uint8_t* data, size_t size) {
   TextStream output = memory_text_stream(result.report);
   report_common_blocks(registry, diagnostics.error_count, false, output);
   report_common_blocks(registry, diagnostics.error_count, true, output);
+  const Findings findings = find_problems(registry, diagnostics.error_count);
+  DocumentContext context;
+  context.diagnostics = &diagnostics.records;
+  TextStream documents = memory_text_stream(result.documents);
+  render_json(findings, context, documents);
+  render_sarif(findings, context, documents);
   free_lists(registry);
   result.error_count = diagnostics.error_count;
   return result;

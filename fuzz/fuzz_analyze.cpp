@@ -1,7 +1,7 @@
 // libFuzzer target over the whole analysis of one input file, exactly as a run analyses a
 // file it opened: classification, archive walks, object headers and tables, section layout
-// checks, symbol scan, registry, and the report in both of its forms (full and -p), all
-// from memory: no file is opened in the loop.
+// checks, symbol scan, registry, and the report in both of its text forms (full and -p)
+// and as the JSON and SARIF documents, all from memory: no file is opened in the loop.
 #include <cstddef>
 #include <cstdint>
 

@@ -161,6 +161,8 @@ void write_command_lines(const fs::path& dir) {
       {"stream-files", std::string("-elog.txt\0-oout.txt\0sub/deep/*", 30)},
       {"usage", std::string("-?\0-v\0-help", 11)},
       {"illegal", std::string("-x\0a", 4)},
+      {"documents", std::string("-fsarif\0-w\0-s\0*\0lib\\part.lib\0missing", 36)},
+      {"gnu-spellings", std::string("--version\0--help\0-fjson\0-p", 26)},
   };
   for (const auto& [name, line] : lines) write(dir / (name + ".args"), text(line));
 }

@@ -16,11 +16,13 @@ const std::string kUsage =
     "\n"
     "usage:  drelk [switches] input-files\n"
     "    -e[file] Direct internal errors to a specified file (default: stderr)\n"
+    "    -f<fmt>  Output format: text, json or sarif (default: text)\n"
     "    -o[file] Output to a specified file (default: stdout)\n"
     "    -p       Only display COMMON block problems (default: display all COMMON block "
     "information)\n"
     "    -s       Recurse over subdirectories\n"
     "    -v       Display version information\n"
+    "    -w       Exit with status 1 on COMMON block errors (default: 0)\n"
     "    -?       Displays this message\n";
 
 const std::string kNoInput = "Drelk: Error: No input file specified.\n\n\n";
@@ -35,7 +37,7 @@ TEST_F(CommandLine, NoArgumentsIsAnErrorWithThreeLineFeeds) {
 }
 
 TEST_F(CommandLine, VersionPrintsTheBannerAloneAndSucceeds) {
-  for (const char* argument : {"-v", "/v", "-V", "-verbose"}) {
+  for (const char* argument : {"-v", "/v", "-V", "-verbose", "--version"}) {
     const ProgramResult r = drelk({argument});
     EXPECT_EQ(r.standard_output, kBanner) << argument;
     EXPECT_EQ(r.standard_error, "") << argument;
@@ -52,7 +54,7 @@ TEST_F(CommandLine, BannerShowsTheProgramNameAsInvoked) {
 
 TEST_F(CommandLine, HelpSwitchesPrintUsageAndReadNoInput) {
   dir.write("file.obj", std::string("not an object"));
-  for (const char* argument : {"-?", "/?", "-h", "-H", "-help", "/help"}) {
+  for (const char* argument : {"-?", "/?", "-h", "-H", "-help", "/help", "--help"}) {
     const ProgramResult r = drelk({argument, "file.obj"});
     EXPECT_EQ(r.standard_output, kUsage) << argument;
     EXPECT_EQ(r.standard_error, "") << argument;
@@ -90,6 +92,25 @@ TEST_F(CommandLine, HelpWithExtraLettersIsAnIllegalOption) {
     EXPECT_EQ(r.standard_error, "Drelk: Illegal option " + std::string(argument) + "\n\n\n");
     EXPECT_EQ(r.standard_output, kUsage);
     EXPECT_EQ(r.exit_status, 255);
+  }
+}
+
+TEST_F(CommandLine, OnlyTheExactGnuSpellingsAreUsageAndVersion) {
+  for (const char* argument : {"--helpme", "--Help", "--versions", "--", "/-help"}) {
+    const ProgramResult r = drelk({argument});
+    EXPECT_EQ(r.standard_error, "Drelk: Illegal program option: " + std::string(argument) + "\n\n\n");
+    EXPECT_EQ(r.standard_output, kUsage) << argument;
+    EXPECT_EQ(r.exit_status, 255) << argument;
+  }
+}
+
+TEST_F(CommandLine, FormatMustBeNamedExactly) {
+  dir.write("file.obj", std::string("not an object"));
+  for (const char* argument : {"-f", "-fJSON", "-fjson5", "-fxml", "-f=json", "/ftexts"}) {
+    const ProgramResult r = drelk({argument, "file.obj"});
+    EXPECT_EQ(r.standard_error, "Drelk: Illegal option " + std::string(argument) + "\n\n\n");
+    EXPECT_EQ(r.standard_output, kUsage) << argument;
+    EXPECT_EQ(r.exit_status, 255) << argument;
   }
 }
 
