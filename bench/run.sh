@@ -223,6 +223,24 @@ else
   echo "peak memory at 50,000: not measured (no /usr/bin/time, or drelk stopped after $CAP s)"
 fi
 
+# ---- documents for programs (-fjson, -fsarif) ----------------------------------------
+# The JSON document and the SARIF log of the 50,000-object tree against the text report of
+# the same tree, timed one after the other: each may cost at most 1.3x the text report.
+echo
+echo "== documents for programs, deep 50,000 (median wall time; ratio = time / text report)"
+measure "deep50k:text" "$RUNS" "'$DRELK' -s 'deep50k/*.obj' -o'$OUT/deep50k.text'"
+measure "deep50k:json" "$RUNS" "'$DRELK' -fjson -s 'deep50k/*.obj' -o'$OUT/deep50k.json'"
+measure "deep50k:sarif" "$RUNS" "'$DRELK' -fsarif -s 'deep50k/*.obj' -o'$OUT/deep50k.sarif'"
+for format in json sarif; do
+  printf '%-12s %-9s %10.3f %7.2fx %s\n' deep50k "$format" "${TIME[deep50k:$format]}" \
+    "$(ratio "deep50k:$format" deep50k:text)" "${NOTE[deep50k:$format]}"
+done
+for format in json sarif; do
+  goal "deep 50,000, -f$format <= 1.3x the text report ($(printf %.2f "$(ratio "deep50k:$format" deep50k:text)")x)" \
+    "${TIME[deep50k:$format]} <= 1.3 * ${TIME[deep50k:text]}"
+done
+# ---- end of documents for programs ---------------------------------------------------
+
 REGISTRY_BENCH=${REGISTRY_BENCH:-$BUILD/bench/drelk_registry_bench}
 if [[ -x $REGISTRY_BENCH ]]; then
   echo
