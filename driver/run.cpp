@@ -97,6 +97,7 @@ void render(Run& run, const Findings& findings, int status, int argc, const char
 int run_drelk(Run& run, int argc, const char* const* argv) {
   free_lists(run.registry);
   run.diagnostics.error_count = 0;
+  run.diagnostics.records.clear();
 
   std::vector<std::string> patterns;
   int n = 0;

@@ -208,12 +208,18 @@ void write_artifacts(JsonWriter& out, const Artifacts& artifacts) {
   out.close_items(first, "      ").raw(",\n");
 }
 
+// The artifact a location names for an object: its own, or, for a member whose name the
+// archive does not give (an artifact without a URI), its archive's, so that every
+// location has a URI that viewers can show.
+uint32_t location_artifact(const Artifacts& artifacts, const ObjectEntry& object) {
+  const uint32_t artifact = artifacts.of_object[object.ordinal];
+  return artifacts.uris[artifact].empty() ? artifacts.file_of_object[object.ordinal] : artifact;
+}
+
 // {"artifactLocation": {...}: the caller closes the physical location.
 void write_artifact_location(JsonWriter& out, const Artifacts& artifacts, uint32_t artifact) {
-  out.raw("{\"artifactLocation\": {");
-  const std::string& uri = artifacts.uris[artifact];
-  if (!uri.empty()) out.raw("\"uri\": ").string(uri).raw(", ");
-  out.raw("\"index\": ").number(artifact).raw("}");
+  out.raw("{\"artifactLocation\": {\"uri\": ").string(artifacts.uris[artifact]);
+  out.raw(", \"index\": ").number(artifact).raw("}");
 }
 
 // One location: the object's artifact, and a message saying what the object (named by
@@ -223,7 +229,7 @@ void write_location(JsonWriter& out, const Artifacts& artifacts, const ObjectEnt
   out.raw("{");
   if (id != nullptr) out.raw("\"id\": ").number((*id)++).raw(", ");
   out.raw("\"physicalLocation\": ");
-  write_artifact_location(out, artifacts, artifacts.of_object[object.ordinal]);
+  write_artifact_location(out, artifacts, location_artifact(artifacts, object));
   out.raw("}, \"message\": {\"text\": ").string(object.path + " " + std::string(what));
   out.raw("}}");
 }
@@ -394,7 +400,7 @@ void write_invocation(JsonWriter& out, const Findings& findings, const DocumentC
           write_artifact_location(out, artifacts, artifacts.file_of_object[object.ordinal]);
           out.raw(", \"region\": {\"byteOffset\": ").number(*record.offset).raw("}");
         } else {
-          write_artifact_location(out, artifacts, artifacts.of_object[object.ordinal]);
+          write_artifact_location(out, artifacts, location_artifact(artifacts, object));
         }
         out.raw("}}]");
       }

@@ -129,8 +129,15 @@ def check_sarif(name, sarif, document, status):
               name + ": members are nested in their archives")
 
     def located(locations):
-        return sorted(shown[location["physicalLocation"]["artifactLocation"]["index"]]
-                      for location in locations)
+        """The location messages; each names its object, whose artifact it must point at
+        (an archive's, for a member without a name)."""
+        messages = []
+        for location in locations:
+            text = location["message"]["text"]
+            artifact = shown[location["physicalLocation"]["artifactLocation"]["index"]]
+            check(text.startswith(artifact + " "), name + ": %r located at %r" % (text, artifact))
+            messages.append(text)
+        return sorted(messages)
 
     invocation = run_["invocations"][0]
     check(invocation["exitCode"] == status, name + ": exitCode %s, status %s"
@@ -153,12 +160,14 @@ def check_sarif(name, sarif, document, status):
         locations = located(result["locations"])
         related = located(result.get("relatedLocations", []))
         if kind == "size-mismatch":
-            declared = sorted(item["path"] for item in finding["declarations"])
+            declared = sorted("%s declares %d bytes." % (item["path"], item["size"])
+                              for item in finding["declarations"])
             check(sorted(locations + related) == declared, name + ": locations are the declarations")
             sizes = {item["size"] for item in finding["declarations"]}
             check(len(locations) == len(sizes), name + ": one location a size")
         else:
-            definers = sorted(item["path"] for item in finding["definers"])
+            definers = sorted("%s defines procedure %s." % (item["path"], finding["procedure"])
+                              for item in finding["definers"])
             check(locations == definers, name + ": locations are the definers")
     check(len(fingerprints) == len(results), name + ": fingerprints are unique")
 
