@@ -183,16 +183,6 @@ TEST(JsonEscaping, BytesBecomeValidJsonText) {
   }
 }
 
-TEST(JsonEscaping, InvalidBytesAreKeptBesideTheString) {
-  std::string text;
-  TextStream out = memory_text_stream(text);
-  {
-    JsonWriter writer(out);
-    writer.string_field("name", "ok").raw(" ").string_field("name", "a\xE9\"");
-  }
-  EXPECT_EQ(text, "\"name\": \"ok\" \"name\": \"a\xEF\xBF\xBD\\\"\", \"name_bytes\": \"61e922\"");
-}
-
 // SARIF names objects by URI: relative paths as typed (both separators as '/'), absolute
 // ones as file URIs, and every byte a URI cannot hold percent-encoded.
 TEST_F(ReportTest, SarifArtifactsAreUris) {
