@@ -144,6 +144,9 @@ void write_archives(const fs::path& dir) {
         two_members(ArchiveStyle::Gnu).first_linker_symbol_count(0xFFFFFFFF).bytes());
   write(dir / "builder-archive-odd-name.bin",
         two_members(ArchiveStyle::NoLinkerMembers).raw_member_name(0, "/<ECSYMBOLS>/").bytes());
+  // A member header whose name field holds no '/': the member's name is not known.
+  write(dir / "builder-archive-nameless-member.bin",
+        two_members(ArchiveStyle::NoLinkerMembers).raw_member_name(0, "nameless").bytes());
   write(dir / "builder-archive-truncated.bin",
         two_members(ArchiveStyle::Microsoft)
             .truncated(two_members(ArchiveStyle::Microsoft).bytes().size() - 30));

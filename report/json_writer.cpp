@@ -113,9 +113,9 @@ bool append_json_escaped(std::string& out, std::string_view bytes) {
   return valid;
 }
 
-JsonWriter::JsonWriter(TextStream& output) : output_(output) {
-  text_.reserve(kFlushSize * 2);
-}
+// No buffer is reserved up front: a run over one small input (the fuzz targets make
+// thousands a second) should not pay for a large one.
+JsonWriter::JsonWriter(TextStream& output) : output_(output) {}
 
 JsonWriter::~JsonWriter() {
   flush();

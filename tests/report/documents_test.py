@@ -275,7 +275,7 @@ def main():
           "findings of both kinds")
     check(any(d["offset"] is not None for d in documents["damaged"]["diagnostics"]),
           "a diagnostic with an offset")
-    check(any(o.get("member", "") is None for o in documents["examples"]["objects"]),
+    check(any(o.get("member", "") is None for o in documents["damaged"]["objects"]),
           "a member whose name the archive does not give")
 
     for failure in failures[:40]:
