@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "platform/strprintf.h"
 #include "report/json_writer.h"
 #include "report/report.h"
 
@@ -250,8 +251,10 @@ void write_rules(JsonWriter& out) {
   out.close_items(first, "          ").raw("\n");
 }
 
-std::string number_text(uint64_t value) {
-  return std::to_string(value);
+// The messages are composed with strprintf, whose formats stay whole in the program
+// (the Debian package's spelling check reads its strings).
+unsigned long long llu(uint64_t value) {
+  return static_cast<unsigned long long>(value);
 }
 
 void write_result_head(JsonWriter& out, bool& first, size_t rule, std::string_view block,
@@ -289,11 +292,12 @@ void write_size_mismatch(JsonWriter& out, bool& first, const Artifacts& artifact
                         " is declared with different sizes: ";
   for (size_t i = 0; i < sizes.size() && i < kMaxNamedInMessage; ++i) {
     if (i > 0) message += ", ";
-    message += number_text(sizes[i].first->size) + " bytes in " + sizes[i].first->object->path;
-    if (sizes[i].count > 1) message += " and " + number_text(sizes[i].count - 1) + " more";
+    message += strprintf("%llu bytes in %s", llu(sizes[i].first->size),
+                         sizes[i].first->object->path.c_str());
+    if (sizes[i].count > 1) message += strprintf(" and %zu more", sizes[i].count - 1);
   }
   if (sizes.size() > kMaxNamedInMessage) {
-    message += ", and " + number_text(sizes.size() - kMaxNamedInMessage) + " other sizes";
+    message += strprintf(", and %zu other sizes", sizes.size() - kMaxNamedInMessage);
   }
   message += ".";
   write_result_head(out, first, kSizeMismatchRule, block.name, message);
@@ -303,7 +307,7 @@ void write_size_mismatch(JsonWriter& out, bool& first, const Artifacts& artifact
   for (size_t i = 0; i < sizes.size() && i < kMaxLocations; ++i) {
     out.item(first_location).raw("           ");
     write_location(out, artifacts, *sizes[i].first->object,
-                   "declares " + number_text(sizes[i].first->size) + " bytes.", nullptr);
+                   strprintf("declares %llu bytes.", llu(sizes[i].first->size)), nullptr);
   }
   out.close_items(first_location, "         ");
   if (references.size() > sizes.size()) {
@@ -314,7 +318,7 @@ void write_size_mismatch(JsonWriter& out, bool& first, const Artifacts& artifact
       if (is_first[i]) continue;
       out.item(first_related).raw("           ");
       write_location(out, artifacts, *references[i]->object,
-                     "declares " + number_text(references[i]->size) + " bytes.", &id);
+                     strprintf("declares %llu bytes.", llu(references[i]->size)), &id);
     }
     out.close_items(first_related, "         ");
   }
@@ -332,7 +336,7 @@ void write_procedure_clash(JsonWriter& out, bool& first, const Artifacts& artifa
     message += findings.procedures[found.first_clash + i].definer->path;
   }
   if (found.clash_count > kMaxNamedInMessage) {
-    message += " and " + number_text(found.clash_count - kMaxNamedInMessage) + " more";
+    message += strprintf(" and %zu more", found.clash_count - kMaxNamedInMessage);
   }
   message += ".";
   write_result_head(out, first, kProcedureClashRule, block.name, message);
@@ -353,7 +357,7 @@ void write_procedure_clash(JsonWriter& out, bool& first, const Artifacts& artifa
     if (id > kMaxLocations) break;
     out.item(first_related).raw("           ");
     write_location(out, artifacts, *reference->object,
-                   "declares the COMMON block with " + number_text(reference->size) + " bytes.",
+                   strprintf("declares the COMMON block with %llu bytes.", llu(reference->size)),
                    &id);
   }
   out.close_items(first_related, "         ").raw("}");
