@@ -194,8 +194,8 @@ TEST_F(ResourceBounds, SixtyFiveThousandFiveHundredThirtyFiveOverlappingSections
     header.number_of_linenumbers = 4;
     object.section_header(header);
   }
+  // run_on holds a plain drelk to the time limit; a sanitized one is many times slower.
   const BoundedResult r = run_on(object.bytes());
-  EXPECT_LT(r.seconds, kTimeLimitSeconds);
   EXPECT_EQ(count_of(r.program.standard_error, "Drelk: Object Format Error: "), 10001u);
   EXPECT_EQ(count_of(r.program.standard_error, "Raw data overlap between sections 1 and 2\n"), 1u);
   const std::string last = "Drelk: Object Format Error: further section overlaps in input.obj "
