@@ -63,7 +63,10 @@ echo "valgrind: drelk_e2e_tests"
 hostile="$(find "$build/tests" -name drelk_hostile_tests -type f | head -n 1)"
 if [ -n "$hostile" ]; then
   echo "valgrind: drelk_hostile_tests"
-  "$hostile" --gtest_brief=1 || status=1
+  # The test of closed standard descriptors cannot pass through the wrapper either: the
+  # descriptors it closes are where valgrind opens its log, which drelk then writes to.
+  "$hostile" --gtest_brief=1 \
+    --gtest_filter='-DamagedTree.ClosedStandardDescriptorsAreNotTakenByTheFilesOpened' || status=1
 fi
 
 runs=$(find "$logs" -name 'drelk.*.log' | wc -l)

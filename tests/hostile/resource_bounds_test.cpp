@@ -194,7 +194,8 @@ TEST_F(ResourceBounds, SixtyFiveThousandFiveHundredThirtyFiveOverlappingSections
     header.number_of_linenumbers = 4;
     object.section_header(header);
   }
-  // run_on holds a plain drelk to the time limit; a sanitized one is many times slower.
+  // In time, for a plain drelk: run_on does not hold a sanitized one or one under valgrind
+  // to the limit.
   const BoundedResult r = run_on(object.bytes());
   EXPECT_EQ(count_of(r.program.standard_error, "Drelk: Object Format Error: "), 10001u);
   EXPECT_EQ(count_of(r.program.standard_error, "Raw data overlap between sections 1 and 2\n"), 1u);
@@ -280,8 +281,7 @@ std::vector<uint8_t> same_member_listed(uint32_t count) {
 // once, and the repeat is reported once, however often the table lists it (a big member
 // listed 100,000 times would otherwise be read 100,000 times).
 TEST_F(ResourceBounds, MemberOffsetsThatAllNameTheSameMember) {
-  const BoundedResult r = run_on(same_member_listed(100000));
-  EXPECT_LT(r.seconds, kTimeLimitSeconds);
+  const BoundedResult r = run_on(same_member_listed(100000));  // in time, for a plain drelk
   EXPECT_EQ(r.program.standard_error, "Drelk: Error - library member at offset 61b1a listed again\n\n");
   EXPECT_EQ(r.program.exit_status, 255);
   EXPECT_EQ(count_of(r.program.standard_output, "input.obj (a.obj)\n"), 1u);
