@@ -58,7 +58,7 @@ void process_pattern(Run& run, std::string pattern) {
   const std::string prefix = parts.drive + parts.directory;
 
   std::vector<DirEntry> entries;
-  if (!find_files(pattern, entries)) {
+  if (!find_files(run.directory_search, pattern, entries)) {
     report_error(run.diagnostics, strprintf("Can't find file %s\n", pattern.c_str()));
   } else {
     for (const DirEntry& entry : entries) {
@@ -68,7 +68,7 @@ void process_pattern(Run& run, std::string pattern) {
   }
 
   if (!(run.options & OPT_RECURSE) || run.diagnostics.out_of_memory) return;
-  if (!find_files(prefix + "*.*", entries)) return;
+  if (!find_files(run.directory_search, prefix + "*.*", entries)) return;
   for (const DirEntry& entry : entries) {
     if (is_dot_entry(entry.name) || !entry.is_directory) continue;
     // A link back to a directory the search is already inside would never end.
@@ -86,10 +86,13 @@ void process_pattern(Run& run, std::string pattern) {
 
 void process_input(Run& run, std::string pattern) {
   run.open_directories.clear();
+  // Only the recursive search needs to know which directories it is inside.
   DirectoryIdentity identity;
-  const PathParts parts = split_path(pattern);
-  if (directory_identity(parts.drive + parts.directory, identity)) {
-    run.open_directories.push_back(identity);
+  if (run.options & OPT_RECURSE) {
+    const PathParts parts = split_path(pattern);
+    if (directory_identity(parts.drive + parts.directory, identity)) {
+      run.open_directories.push_back(identity);
+    }
   }
   process_pattern(run, std::move(pattern));
   run.open_directories.clear();

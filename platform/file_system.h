@@ -3,8 +3,11 @@
 // them; `native_path` turns them into what the file system takes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/input_stream.h"
@@ -16,12 +19,35 @@ struct DirEntry {
   bool is_directory = false;
 };
 
+namespace detail {
+struct DirectoryListings;
+}
+
+// What the directory search keeps for one run. On POSIX every directory searched is read
+// and sorted once, and its listing kept: later searches of the same directory (a named
+// file, a wildcard, the subdirectory pass of -s) are answered from it, so that naming the
+// thousands of files of a build tree one by one costs one reading of each directory. The
+// Windows search is the system's own, which looks a name up directly, and keeps nothing.
+struct DirectorySearch {
+  DirectorySearch();
+  ~DirectorySearch();
+  DirectorySearch(const DirectorySearch&) = delete;
+  DirectorySearch& operator=(const DirectorySearch&) = delete;
+
+  // About how many bytes the kept listings may hold; beyond it the least recently searched
+  // are let go (and read again should they be searched again).
+  size_t listing_budget = size_t{64} << 20;
+  std::unique_ptr<detail::DirectoryListings> listings;
+};
+
 // Searches `pattern`, a path whose last component may hold the wildcards '*' (any run
 // of characters) and '?' (any single character), matched without regard to case;
 // "*.*" matches every name, names without a dot included. Fills `entries` with every
 // match, "." and ".." included when they match. Returns false when the search found no
-// entry at all (a missing directory included).
-bool find_files(const std::string& pattern, std::vector<DirEntry>& entries);
+// entry at all (a missing directory included). A directory's entries are those it held
+// when the run first searched it.
+bool find_files(DirectorySearch& search, const std::string& pattern,
+                std::vector<DirEntry>& entries);
 
 // Opens a regular file for binary reading. Anything else (a directory, a FIFO, a device,
 // a dangling link) is refused by its type before it is opened.
@@ -67,5 +93,11 @@ bool wildcard_match(const std::string& pattern, const std::string& name);
 // Orders names as NTFS returns them: bytes compared with 'a'..'z' folded to 'A'..'Z',
 // ties broken by plain byte order. True when `a` sorts before `b`.
 bool directory_order_less(const std::string& a, const std::string& b);
+
+// The comparison that directory order makes before its tie-break: negative, zero or
+// positive as `a` sorts before, together with or after `b` with 'a'..'z' folded. Names
+// that compare equal are the case variants that one name without wildcards matches; in
+// directory order they stand together.
+int compare_folded(std::string_view a, std::string_view b);
 
 }  // namespace drelk

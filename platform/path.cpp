@@ -85,15 +85,20 @@ bool wildcard_match(const std::string& pattern, const std::string& name) {
   return false;
 }
 
-bool directory_order_less(const std::string& a, const std::string& b) {
+int compare_folded(std::string_view a, std::string_view b) {
   const size_t n = a.size() < b.size() ? a.size() : b.size();
   for (size_t i = 0; i < n; ++i) {
     const unsigned char fa = fold(static_cast<unsigned char>(a[i]));
     const unsigned char fb = fold(static_cast<unsigned char>(b[i]));
-    if (fa != fb) return fa < fb;
+    if (fa != fb) return fa < fb ? -1 : 1;
   }
-  if (a.size() != b.size()) return a.size() < b.size();
-  return a < b;
+  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+  return 0;
+}
+
+bool directory_order_less(const std::string& a, const std::string& b) {
+  const int folded = compare_folded(a, b);
+  return folded != 0 ? folded < 0 : a < b;
 }
 
 }  // namespace drelk

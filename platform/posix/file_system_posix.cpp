@@ -1,5 +1,6 @@
 // POSIX directory search and file opening. The directory search sorts its entries by
-// name as NTFS orders them, so that readdir's order never shows in the output.
+// name as NTFS orders them, so that readdir's order never shows in the output, and keeps
+// each directory's sorted listing for the run.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -7,25 +8,118 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <list>
+#include <unordered_map>
 
 #include "platform/file_system.h"
 
 namespace drelk {
+namespace detail {
+
+// What readdir told of an entry: a directory, something else, or nothing certain (a
+// symbolic link, or a file system that gives no types), which stat decides once the entry
+// matches a search.
+enum class EntryKind : uint8_t { kOther, kDirectory, kUnknown };
+
+struct ListedEntry {
+  std::string name;  // as readdir gave it
+  EntryKind kind = EntryKind::kUnknown;
+};
+
+struct Listing {
+  std::vector<ListedEntry> entries;  // every entry, "." and ".." included, in directory order
+  size_t bytes = 0;                  // what the listing holds, for the budget
+  std::list<const std::string*>::iterator use;  // its place in the order of use
+};
+
+// The listings kept for the run, by directory as the search names it, and the order in
+// which they were last searched (most recent first).
+struct DirectoryListings {
+  std::unordered_map<std::string, Listing> by_directory;
+  std::list<const std::string*> recent;
+  size_t bytes = 0;
+};
+
+}  // namespace detail
+
 namespace {
 
-bool entry_is_directory(const std::string& directory, const dirent& entry) {
+using detail::EntryKind;
+using detail::ListedEntry;
+using detail::Listing;
+
+EntryKind entry_kind(const dirent& entry) {
 #if defined(DT_DIR)
-  if (entry.d_type == DT_DIR) return true;
-  if (entry.d_type != DT_UNKNOWN && entry.d_type != DT_LNK) return false;
+  if (entry.d_type == DT_DIR) return EntryKind::kDirectory;
+  if (entry.d_type != DT_UNKNOWN && entry.d_type != DT_LNK) return EntryKind::kOther;
+#else
+  (void)entry;
 #endif
-  // A link counts as what it points at, as the Windows search reports a link to a
-  // directory as a directory; a dangling link is not one.
-  struct stat info;
-  const std::string path = directory + "/" + entry.d_name;
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  return EntryKind::kUnknown;
+}
+
+// A link counts as what it points at, as the Windows search reports a link to a directory
+// as a directory; a dangling link is not one.
+bool is_directory(const std::string& directory, ListedEntry& entry) {
+  if (entry.kind == EntryKind::kUnknown) {
+    struct stat info;
+    const std::string path = directory + "/" + entry.name;
+    entry.kind = stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? EntryKind::kDirectory
+                                                                          : EntryKind::kOther;
+  }
+  return entry.kind == EntryKind::kDirectory;
+}
+
+bool read_listing(const std::string& directory, Listing& listing) {
+  DIR* dir = opendir(directory.c_str());
+  if (dir == nullptr) return false;
+  while (const dirent* entry = readdir(dir)) {
+    listing.entries.push_back(ListedEntry{entry->d_name, entry_kind(*entry)});
+    listing.bytes += sizeof(ListedEntry) + listing.entries.back().name.size();
+  }
+  closedir(dir);
+  std::sort(listing.entries.begin(), listing.entries.end(),
+            [](const ListedEntry& a, const ListedEntry& b) {
+              return directory_order_less(a.name, b.name);
+            });
+  return true;
+}
+
+// The listing of `directory`, read now unless the run has it; nullptr when the directory
+// cannot be read (which is not kept: the next search tries again). The listing stays
+// valid until the next call.
+Listing* find_listing(DirectorySearch& search, const std::string& directory) {
+  if (search.listings == nullptr) search.listings = std::make_unique<detail::DirectoryListings>();
+  detail::DirectoryListings& kept = *search.listings;
+  const auto found = kept.by_directory.find(directory);
+  if (found != kept.by_directory.end()) {
+    kept.recent.splice(kept.recent.begin(), kept.recent, found->second.use);
+    return &found->second;
+  }
+  Listing listing;
+  if (!read_listing(directory, listing)) return nullptr;
+  // Let the least recently searched listings go while the new one would exceed the budget.
+  while (!kept.recent.empty() && kept.bytes + listing.bytes > search.listing_budget) {
+    const auto oldest = kept.by_directory.find(*kept.recent.back());
+    kept.bytes -= oldest->second.bytes;
+    kept.recent.pop_back();
+    kept.by_directory.erase(oldest);
+  }
+  const auto placed = kept.by_directory.emplace(directory, std::move(listing)).first;
+  kept.recent.push_front(&placed->first);
+  placed->second.use = kept.recent.begin();
+  kept.bytes += placed->second.bytes;
+  return &placed->second;
+}
+
+bool has_wildcard(const std::string& name_pattern) {
+  return name_pattern.find_first_of("*?") != std::string::npos;
 }
 
 }  // namespace
+
+DirectorySearch::DirectorySearch() = default;
+DirectorySearch::~DirectorySearch() = default;
 
 void reserve_standard_descriptors() {
   for (int fd = 0; fd <= 2; ++fd) {
@@ -46,23 +140,33 @@ std::string native_path(const std::string& path) {
   return native;
 }
 
-bool find_files(const std::string& pattern, std::vector<DirEntry>& entries) {
+bool find_files(DirectorySearch& search, const std::string& pattern,
+                std::vector<DirEntry>& entries) {
   entries.clear();
   const std::string native = native_path(pattern);
   const size_t slash = native.find_last_of('/');
   const std::string directory = slash == std::string::npos ? "." : native.substr(0, slash + 1);
   const std::string name_pattern = slash == std::string::npos ? native : native.substr(slash + 1);
-  DIR* dir = opendir(directory.c_str());
-  if (dir == nullptr) return false;
-  while (const dirent* entry = readdir(dir)) {
-    std::string name = entry->d_name;
-    if (!wildcard_match(name_pattern, name)) continue;
-    entries.push_back(DirEntry{name, entry_is_directory(directory, *entry)});
+  Listing* listing = find_listing(search, directory);
+  if (listing == nullptr) return false;
+  std::vector<ListedEntry>& listed = listing->entries;
+  if (has_wildcard(name_pattern)) {
+    for (ListedEntry& entry : listed) {
+      if (wildcard_match(name_pattern, entry.name)) {
+        entries.push_back(DirEntry{entry.name, is_directory(directory, entry)});
+      }
+    }
+  } else {
+    // A name without wildcards matches its case variants only, which stand together in
+    // directory order: a lookup, however large the directory.
+    auto entry = std::lower_bound(listed.begin(), listed.end(), name_pattern,
+                                  [](const ListedEntry& e, const std::string& name) {
+                                    return compare_folded(e.name, name) < 0;
+                                  });
+    for (; entry != listed.end() && compare_folded(entry->name, name_pattern) == 0; ++entry) {
+      entries.push_back(DirEntry{entry->name, is_directory(directory, *entry)});
+    }
   }
-  closedir(dir);
-  std::sort(entries.begin(), entries.end(), [](const DirEntry& a, const DirEntry& b) {
-    return directory_order_less(a.name, b.name);
-  });
   return !entries.empty();
 }
 

@@ -8,6 +8,15 @@
 #include "platform/file_system.h"
 
 namespace drelk {
+namespace detail {
+
+// The system's search keeps nothing for the run.
+struct DirectoryListings {};
+
+}  // namespace detail
+
+DirectorySearch::DirectorySearch() = default;
+DirectorySearch::~DirectorySearch() = default;
 
 void reserve_standard_descriptors() {}
 
@@ -20,7 +29,7 @@ std::string native_path(const std::string& path) {
   return path;
 }
 
-bool find_files(const std::string& pattern, std::vector<DirEntry>& entries) {
+bool find_files(DirectorySearch&, const std::string& pattern, std::vector<DirEntry>& entries) {
   entries.clear();
   WIN32_FIND_DATAA data;
   const HANDLE search = FindFirstFileA(pattern.c_str(), &data);

@@ -36,6 +36,7 @@ class FileSystem : public ::testing::Test {
  protected:
   std::string at(const std::string& relative) const { return dir.str() + "/" + relative; }
   TempDir dir;
+  DirectorySearch search;
 };
 
 TEST_F(FileSystem, SearchFindsMatchesWithoutRegardToCaseWithTheirDirectoryFlag) {
@@ -44,7 +45,7 @@ TEST_F(FileSystem, SearchFindsMatchesWithoutRegardToCaseWithTheirDirectoryFlag) 
   dir.write("c.lib", std::string("x"));
   dir.make_directory("d.obj");
   std::vector<DirEntry> entries;
-  ASSERT_TRUE(find_files(at("*.obj"), entries));
+  ASSERT_TRUE(find_files(search, at("*.obj"), entries));
   EXPECT_EQ(listed(entries), (std::vector<std::string>{"a.obj", "B.OBJ", "d.obj/"}));
 }
 
@@ -52,7 +53,7 @@ TEST_F(FileSystem, StarDotStarFindsEveryEntryAndTheDotEntries) {
   dir.write("noext", std::string("x"));
   dir.make_directory("sub");
   std::vector<DirEntry> entries;
-  ASSERT_TRUE(find_files(at("*.*"), entries));
+  ASSERT_TRUE(find_files(search, at("*.*"), entries));
   EXPECT_EQ(listed(entries), (std::vector<std::string>{"./", "../", "noext", "sub/"}));
 }
 
@@ -61,7 +62,7 @@ TEST_F(FileSystem, SearchTakesEitherSeparator) {
   std::vector<DirEntry> entries;
   for (const std::string& pattern : {dir.str() + "\\sub\\inner\\x.obj", at("sub/inner/x.obj"),
                                      dir.str() + "\\sub/inner\\*.obj"}) {
-    ASSERT_TRUE(find_files(pattern, entries)) << pattern;
+    ASSERT_TRUE(find_files(search, pattern, entries)) << pattern;
     EXPECT_EQ(listed(entries), std::vector<std::string>{"x.obj"}) << pattern;
   }
 }
@@ -69,10 +70,10 @@ TEST_F(FileSystem, SearchTakesEitherSeparator) {
 TEST_F(FileSystem, SearchWithoutAMatchOrADirectoryFindsNothing) {
   dir.write("a.lib", std::string("x"));
   std::vector<DirEntry> entries{DirEntry{"left over", false}};
-  EXPECT_FALSE(find_files(at("*.obj"), entries));
+  EXPECT_FALSE(find_files(search, at("*.obj"), entries));
   EXPECT_TRUE(entries.empty());
-  EXPECT_FALSE(find_files(at("missing/*.*"), entries));
-  EXPECT_FALSE(find_files(at("a.lib/*.*"), entries));
+  EXPECT_FALSE(find_files(search, at("missing/*.*"), entries));
+  EXPECT_FALSE(find_files(search, at("a.lib/*.*"), entries));
 }
 
 TEST_F(FileSystem, OpenedFileGivesItsSizeAndBytes) {
@@ -169,7 +170,8 @@ TEST(DoubleByteCodePage, NameEndingInATrailBackslashIsFoundAndOpened) {
   EXPECT_EQ(p.directory.substr(p.directory.size() - 3), kTrailBackslash + "\\");
   EXPECT_EQ(p.file_name, kTrailBackslash);
   std::vector<DirEntry> entries;
-  ASSERT_TRUE(find_files(p.drive + p.directory + p.file_name + ".obj", entries));
+  DirectorySearch search;
+  ASSERT_TRUE(find_files(search, p.drive + p.directory + p.file_name + ".obj", entries));
   ASSERT_EQ(listed(entries), std::vector<std::string>{kTrailBackslash + ".obj"});
   InputStream stream;
   ASSERT_TRUE(open_input_file(p.drive + p.directory + entries[0].name, stream));
