@@ -61,6 +61,26 @@ extern const char* const kTitle;
 extern const char* const kVersion;
 
 int parse_options(Run& run, int argc, const char* const* argv, std::vector<std::string>& patterns);
+
+// True when a command-line argument is a switch: it begins with '-', or with '/' unless
+// the platform takes it for a path (on POSIX, '/' followed later by a further '/').
+bool is_switch_argument(const char* argument);
+
+// The command line after its response files are expanded: the words, and argv-style
+// pointers to them (ending in a null pointer).
+struct Arguments {
+  std::vector<std::string> words;
+  std::vector<const char*> argv;
+};
+
+// True when some argument after the program name is a response file ("@file").
+bool has_response_files(int argc, const char* const* argv);
+
+// Replaces every "@file" argument, in place and in order, by the arguments the file holds
+// (blank-separated, double quotes around one that holds blanks), expanding response files
+// named inside response files to a bounded depth. False, after reporting "Cannot read
+// response file", when one cannot be read.
+bool expand_response_files(Run& run, int argc, const char* const* argv, Arguments& expanded);
 void print_usage(Run& run, const char* program_name);
 
 // Expands one input pattern, opens every file it names and analyses it.

@@ -8,10 +8,6 @@
 namespace drelk {
 namespace {
 
-bool is_switch(const char* argument) {
-  return argument[0] == '-' || argument[0] == '/';
-}
-
 char switch_letter(const char* argument) {
   const char c = argument[1];
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -46,10 +42,14 @@ bool set_report_format(Run& run, const char* name) {
 const char* const kTitle = kWhatTitle + 4;
 const char* const kVersion = DRELK_VERSION;
 
+bool is_switch_argument(const char* argument) {
+  return argument[0] == '-' || (argument[0] == '/' && !slash_argument_is_path(argument));
+}
+
 int parse_options(Run& run, int argc, const char* const* argv, std::vector<std::string>& patterns) {
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
-    if (!is_switch(argument)) {
+    if (!is_switch_argument(argument)) {
       patterns.emplace_back(argument);
       continue;
     }

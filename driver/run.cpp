@@ -11,12 +11,12 @@ namespace drelk {
 namespace {
 
 // The file name of the first -e (or -o) switch: the argument from its third character
-// on. The letter is matched in either case, as the switch scan matches it, and the search
-// starts after the program name, which may itself begin with '/'.
+// on. The letter is matched in either case, and an argument is a switch, as the switch
+// scan decides; the search starts after the program name, which may itself begin with '/'.
 const char* switch_file_name(int argc, const char* const* argv, char letter) {
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
-    if ((argument[0] == '-' || argument[0] == '/') && argument[1] != '\0' &&
+    if (is_switch_argument(argument) && argument[1] != '\0' &&
         (argument[1] == letter || argument[1] == letter - 'a' + 'A')) {
       return argument + 2;
     }
@@ -100,8 +100,17 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
   run.diagnostics.records.clear();
 
   std::vector<std::string> patterns;
+  // Response files are expanded before anything else looks at the command line, so that
+  // the switches they hold act as on the command line; the -e and -o look-ups below see
+  // the expanded arguments too.
+  Arguments expanded;
   int n = 0;
   try {
+    if (has_response_files(argc, argv)) {
+      if (!expand_response_files(run, argc, argv, expanded)) return kExitFailure;
+      argc = static_cast<int>(expanded.words.size());
+      argv = expanded.argv.data();
+    }
     patterns.reserve(static_cast<size_t>(argc));
     n = parse_options(run, argc, argv, patterns);
   } catch (const std::bad_alloc&) {

@@ -53,6 +53,15 @@ bool find_files(DirectorySearch& search, const std::string& pattern,
 // a dangling link) is refused by its type before it is opened.
 bool open_input_file(const std::string& path, InputStream& stream);
 
+// Reads the whole of a file (a regular file, or a pipe such as a shell's process
+// substitution) into `contents`. False when it cannot be opened or read, is a directory,
+// or holds more than `limit` bytes.
+bool read_whole_file(const std::string& path, size_t limit, std::string& contents);
+
+// True when a command-line argument that begins with '/' names a path, not a switch: on
+// POSIX when a further '/' follows, as in an absolute path; on Windows never.
+bool slash_argument_is_path(const char* argument);
+
 // Identity of a directory (device and inode on POSIX), used to stop a recursive search
 // from entering a directory it is already inside.
 struct DirectoryIdentity {

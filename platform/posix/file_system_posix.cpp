@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <list>
 #include <unordered_map>
 
@@ -196,6 +198,35 @@ bool open_input_file(const std::string& path, InputStream& stream) {
   stream = file_input_stream(file, static_cast<uint64_t>(info.st_size));
   stream.file_position = 0;  // just opened
   return true;
+}
+
+bool read_whole_file(const std::string& path, size_t limit, std::string& contents) {
+  contents.clear();
+  // No O_NONBLOCK: a pipe named here is read to its end, as `cat` would.
+  const int fd = open(native_path(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info;
+  bool ok = fstat(fd, &info) == 0 && !S_ISDIR(info.st_mode);
+  char buffer[64 * 1024];
+  while (ok) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      ok = got == 0;
+      break;
+    }
+    if (static_cast<size_t>(got) > limit - contents.size()) {
+      ok = false;
+      break;
+    }
+    contents.append(buffer, static_cast<size_t>(got));
+  }
+  close(fd);
+  return ok;
+}
+
+bool slash_argument_is_path(const char* argument) {
+  return argument[0] == '/' && std::strchr(argument + 1, '/') != nullptr;
 }
 
 bool directory_identity(const std::string& path, DirectoryIdentity& identity) {

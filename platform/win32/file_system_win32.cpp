@@ -5,6 +5,8 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cstdio>
+
 #include "platform/file_system.h"
 
 namespace drelk {
@@ -71,6 +73,31 @@ bool open_input_file(const std::string& path, InputStream& stream) {
   }
   stream = file_input_stream(file, static_cast<uint64_t>(size.QuadPart));
   return true;
+}
+
+bool read_whole_file(const std::string& path, size_t limit, std::string& contents) {
+  contents.clear();
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  char buffer[64 * 1024];
+  bool ok = true;
+  while (ok) {
+    const size_t got = std::fread(buffer, 1, sizeof buffer, file);
+    if (got > limit - contents.size()) {
+      ok = false;
+    } else {
+      contents.append(buffer, got);
+    }
+    if (got < sizeof buffer) break;
+  }
+  ok = ok && !std::ferror(file);
+  std::fclose(file);
+  return ok;
+}
+
+// Every argument that begins with '/' is a switch, as the Windows tools read them.
+bool slash_argument_is_path(const char*) {
+  return false;
 }
 
 bool directory_identity(const std::string& path, DirectoryIdentity& identity) {

@@ -119,12 +119,44 @@ TEST_F(CommandLine, LoneSwitchCharactersAreIllegal) {
   EXPECT_EQ(drelk({"/"}).standard_error, "Drelk: Illegal program option: /\n\n\n");
 }
 
+#if defined(_WIN32)
 TEST_F(CommandLine, ArgumentStartingWithSlashIsAlwaysASwitch) {
   // /dir/x.obj is the switch with the letter d, not a path.
   const ProgramResult r = drelk({"/dir/x.obj"});
   EXPECT_EQ(r.standard_error, "Drelk: Illegal program option: /dir/x.obj\n\n\n");
   EXPECT_EQ(r.exit_status, 255);
 }
+#else
+TEST_F(CommandLine, AbsolutePathIsAPatternAndSlashSwitchesKeepTheirMeaning) {
+  dir.write("objs/c.obj", object_declaring("_x_", 4));
+  dir.write("objs/d.obj", object_declaring("_x_", 8));
+  const std::string objs = dir.str() + "/objs/";
+  const ProgramResult r = drelk({"/p", "/orep.txt", objs + "c.obj", objs + "d"});
+  EXPECT_EQ(r.standard_output, "");
+  EXPECT_EQ(r.standard_error, "");
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(dir.read("rep.txt"),
+            "Drelk Error: Common Block _x_ is declared with different sizes\n"
+            "              8 bytes in " + objs + "d.obj\n"
+            "              4 bytes in " + objs + "c.obj\n\n");
+
+  // The -e look-up takes an absolute path for a path as well: "/etc/..." is no -e switch.
+  const ProgramResult e = drelk({"/etc/.." + objs + "missing", "-elog.txt"});
+  EXPECT_EQ(e.standard_error, "");
+  EXPECT_EQ(dir.read("log.txt"), "Drelk: Can't find file /etc/.." + objs + "missing.obj\n\n");
+  EXPECT_EQ(e.exit_status, 255);
+}
+
+TEST_F(CommandLine, AbsolutePatternIsSearchedRecursively) {
+  dir.write("tree/a.obj", object_declaring("_x_", 4));
+  dir.write("tree/sub/b.obj", object_declaring("_x_", 4));
+  const std::string tree = dir.str() + "/tree/";
+  const ProgramResult r = drelk({"-s", tree + "*"});
+  EXPECT_EQ(r.standard_output, report_of("_x_", 4, {tree + "a.obj", tree + "sub\\b.obj"}));
+  EXPECT_EQ(r.standard_error, "");
+  EXPECT_EQ(r.exit_status, 0);
+}
+#endif
 
 TEST_F(CommandLine, SwitchesAloneAreNoInput) {
   for (const char* argument : {"-p", "-s", "-elog.txt", "-oreport.txt"}) {
@@ -208,6 +240,63 @@ TEST_F(CommandLine, UnwritableErrorFileFailsOnStandardError) {
   EXPECT_EQ(r.standard_error, "Drelk: Error opening error file \"log\"\n\n");
   EXPECT_FALSE(dir.exists("out.txt"));
   EXPECT_EQ(r.exit_status, 255);
+}
+
+}  // namespace
+}  // namespace drelk::test
+
+namespace drelk::test {
+namespace {
+
+// A Windows executable: refused with a diagnostic naming its path, which shows the order
+// in which the arguments reached the input expansion.
+std::vector<uint8_t> executable() {
+  return {'M', 'Z', 0x90, 0, 3, 0};
+}
+
+std::string refused(const std::string& path) {
+  return "Drelk: The file " + path + " is not an object file.\n";
+}
+
+using ResponseFiles = DrelkRun;
+
+TEST_F(ResponseFiles, ArgumentsAndSwitchesTakeThePlaceOfTheFileInOrder) {
+  for (const char* name : {"a.exe", "my dir/b.exe", "c.exe", "d.exe"}) dir.write(name, executable());
+  // A byte order mark, line ends of either kind, blanks and tabs; a quoted name with a
+  // blank; a switch whose file name the -e look-up must find; a nested response file.
+  dir.write("list.rsp", std::string("\xEF\xBB\xBF-eerr.txt \"my dir/b.exe\"\r\n\t@more.rsp\n"));
+  dir.write("more.rsp", std::string("c.exe"));
+  const ProgramResult r = drelk({"a.exe", "@list.rsp", "d.exe"});
+  EXPECT_EQ(r.standard_error, "");
+  EXPECT_EQ(dir.read("err.txt"),
+            refused("a.exe") + refused("my dir/b.exe") + refused("c.exe") + refused("d.exe"));
+  EXPECT_EQ(r.exit_status, 255);
+}
+
+TEST_F(ResponseFiles, UnreadableResponseFileEndsTheRunBeforeAnyInput) {
+  dir.write("a.obj", object_declaring("_x_", 4));
+  dir.write("self.rsp", std::string("a.obj @self.rsp"));
+  dir.write("outer.rsp", std::string("a.obj @inner.rsp"));
+  dir.make_directory("folder");
+  for (const auto& [argument, typed] :
+       std::vector<std::pair<std::string, std::string>>{{"@missing.rsp", "missing.rsp"},
+                                                        {"@self.rsp", "self.rsp"},
+                                                        {"@outer.rsp", "inner.rsp"},
+                                                        {"@folder", "folder"},
+                                                        {"@", ""}}) {
+    const ProgramResult r = drelk({"-orep.txt", "a.obj", argument});
+    EXPECT_EQ(r.standard_error,
+              "Drelk: Error: Cannot read response file \"" + typed + "\".\n\n\n")
+        << argument;
+    EXPECT_EQ(r.standard_output, "") << argument;
+    EXPECT_EQ(r.exit_status, 255) << argument;
+    EXPECT_FALSE(dir.exists("rep.txt")) << argument;
+  }
+}
+
+TEST_F(ResponseFiles, FileBeginningWithAtIsNamedThroughItsDirectory) {
+  dir.write("@x.obj", object_declaring("_x_", 4));
+  EXPECT_EQ(drelk({"./@x"}).standard_output, report_of("_x_", 4, {"./@x.obj"}));
 }
 
 }  // namespace

@@ -86,6 +86,21 @@ TEST_F(InputExpansion, FilesAreTakenInCaseFoldedNameOrder) {
   EXPECT_EQ(r.exit_status, 255);
 }
 
+#if !defined(_WIN32)
+TEST_F(InputExpansion, NamedFileFindsEveryCaseVariantInDirectoryOrder) {
+  for (const char* name : {"a.exe", "A.EXE", "ab.exe", "A.exe", "_.exe"}) {
+    dir.write(std::string("d/") + name, executable());
+  }
+  // The name alone, then a wildcard and the name again over the same directory: each
+  // search finds what a search of its own would.
+  const ProgramResult r = drelk({"d/a.EXE", "d/*.exe", "d/A.exe"});
+  const std::string variants = refused("d/A.EXE") + refused("d/A.exe") + refused("d/a.exe");
+  EXPECT_EQ(r.standard_error,
+            variants + variants + refused("d/ab.exe") + refused("d/_.exe") + variants);
+  EXPECT_EQ(r.exit_status, 255);
+}
+#endif
+
 TEST_F(InputExpansion, PatternMatchingOnlyDirectoriesDoesNothing) {
   dir.make_directory("x.obj");
   const ProgramResult r = drelk({"x.obj"});
