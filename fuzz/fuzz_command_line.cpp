@@ -49,6 +49,10 @@ void write_file(const fs::path& path, const std::vector<uint8_t>& bytes) {
             static_cast<std::streamsize>(bytes.size()));
 }
 
+void write_text(const fs::path& path, const std::string& text) {
+  write_file(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
 void lay_out_tree() {
   std::error_code error;
   for (const fs::directory_entry& entry : fs::directory_iterator(g_tree, error)) {
@@ -73,6 +77,9 @@ void lay_out_tree() {
                  .symbol("_sub_", 1)
                  .bytes());
   write_file(g_tree / "sub" / "deep" / "c.obj", CoffObject().common("_blk_", 32).bytes());
+  write_text(g_tree / "args.rsp", "-p \"with blank.obj\"\r\n@sub\\deep\\more.rsp\n");
+  write_text(g_tree / "sub" / "deep" / "more.rsp", "a\tsub/deep/* -s");
+  write_text(g_tree / "loop.rsp", "a.obj @loop.rsp");
   fs::create_directory_symlink("..", g_tree / "sub" / "up", error);
   fs::create_symlink("missing.obj", g_tree / "dangling.obj", error);
   fs::create_directory(g_tree / "dir.obj", error);
@@ -86,6 +93,14 @@ void remove_tree() {
 
 bool leaves_the_tree(std::string_view argument) {
   if (argument.find("..") != std::string_view::npos) return true;
+  if (!argument.empty() && argument[0] == '@') {
+    return argument.size() < 5 || argument.substr(argument.size() - 4) != ".rsp" ||
+           argument[1] == '/' || argument[1] == '\\';
+  }
+  if (!argument.empty() && argument[0] == '/' &&
+      argument.find('/', 1) != std::string_view::npos) {
+    return true;
+  }
   const bool is_switch = !argument.empty() && (argument[0] == '-' || argument[0] == '/');
   // Any switch may be taken for the -e or -o switch whose file name follows its letter.
   const std::string_view path =

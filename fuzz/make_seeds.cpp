@@ -166,6 +166,7 @@ void write_command_lines(const fs::path& dir) {
       {"illegal", std::string("-x\0a", 4)},
       {"documents", std::string("-fsarif\0-w\0-s\0*\0lib\\part.lib\0missing", 36)},
       {"gnu-spellings", std::string("--version\0--help\0-fjson\0-p", 26)},
+      {"response-files", std::string("@args.rsp\0@loop.rsp", 19)},
   };
   for (const auto& [name, line] : lines) write(dir / (name + ".args"), text(line));
 }
