@@ -119,6 +119,9 @@ void print_usage(Run& run, const char* program_name) {
              "    -v       Display version information\n"
              "    -w       Exit with status 1 on COMMON block errors (default: 0)\n"
              "    -?       Displays this message\n");
+  write_text(run.standard_output,
+             "    @file    Read further arguments from a file (blank-separated, \"quoted\" when "
+             "they hold blanks)\n");
 }
 
 }  // namespace drelk

@@ -23,7 +23,9 @@ const std::string kUsage =
     "    -s       Recurse over subdirectories\n"
     "    -v       Display version information\n"
     "    -w       Exit with status 1 on COMMON block errors (default: 0)\n"
-    "    -?       Displays this message\n";
+    "    -?       Displays this message\n"
+    "    @file    Read further arguments from a file (blank-separated, \"quoted\" when they "
+    "hold blanks)\n";
 
 const std::string kNoInput = "Drelk: Error: No input file specified.\n\n\n";
 
