@@ -50,6 +50,9 @@ struct Run {
   // Memory set aside at the start and given back when memory runs out, so that the
   // report of what was gathered can still be written.
   std::unique_ptr<char[]> memory_reserve;
+  // The stream of the file being analysed: one for the run, so that its read cache is
+  // reused from file to file.
+  InputStream input;
   // The directory search, with the listings it keeps for the run.
   DirectorySearch directory_search;
   // Directories the recursive search is inside, to stop it at a link back to one.

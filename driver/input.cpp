@@ -18,7 +18,7 @@ bool is_dot_entry(const std::string& name) {
 // Opens, records and analyses one file the search found. False when its entry could not
 // be made, which ends the pattern.
 bool analyze_found_file(Run& run, const std::string& path, const std::string& name) {
-  InputStream stream;
+  InputStream& stream = run.input;
   if (!open_input_file(path, stream)) {
     report_error(run.diagnostics, strprintf("Error opening input file \"%s\"\n", name.c_str()));
     return true;

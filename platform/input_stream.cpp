@@ -1,21 +1,44 @@
 #include "platform/input_stream.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstring>
+
+#if defined(_WIN32)
+#include <io.h>
+#include <stdio.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace drelk {
 namespace {
 
 constexpr size_t kCacheSize = 64 * 1024;
 
-// An absolute seek of the underlying file, with the platform's 64-bit offsets.
-bool seek_file(std::FILE* file, uint64_t offset) {
-  if (offset > uint64_t{INT64_MAX}) return false;
+// Reads up to `count` bytes at `offset` of an open file: the count read (short only at the
+// end of the file), or -1 after a failure.
+int64_t read_at(int descriptor, uint64_t offset, uint8_t* destination, size_t count) {
+  if (offset > uint64_t{INT64_MAX}) return -1;
 #if defined(_WIN32)
-  return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
-#else
-  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+  if (_lseeki64(descriptor, static_cast<__int64>(offset), SEEK_SET) < 0) return -1;
 #endif
+  size_t done = 0;
+  while (done < count) {
+#if defined(_WIN32)
+    const int got = _read(descriptor, destination + done,
+                          static_cast<unsigned>(std::min<size_t>(count - done, INT_MAX)));
+#else
+    const ssize_t got = pread(descriptor, destination + done, count - done,
+                              static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+#endif
+    if (got < 0) return -1;
+    if (got == 0) break;
+    done += static_cast<size_t>(got);
+  }
+  return static_cast<int64_t>(done);
 }
 
 uint64_t readable_end(const InputStream& stream) {
@@ -31,17 +54,9 @@ bool fill_cache(InputStream& stream, uint64_t start) {
       std::min<uint64_t>(kCacheSize, stream.size > start ? stream.size - start : 0));
   stream.cache.resize(wanted);
   stream.cache_start = start;
-  if (start != stream.file_position) {
-    if (!seek_file(stream.file, start)) {
-      stream.cache.clear();
-      stream.file_position = kUnknownFilePosition;
-      return false;
-    }
-  }
-  const size_t got = wanted == 0 ? 0 : std::fread(stream.cache.data(), 1, wanted, stream.file);
-  stream.file_position = std::ferror(stream.file) ? kUnknownFilePosition : start + got;
-  stream.cache.resize(got);
-  return !std::ferror(stream.file);
+  const int64_t got = wanted == 0 ? 0 : read_at(stream.descriptor, start, stream.cache.data(), wanted);
+  stream.cache.resize(got < 0 ? 0 : static_cast<size_t>(got));
+  return got >= 0;
 }
 
 size_t read_file(InputStream& stream, uint8_t* destination, size_t count) {
@@ -52,16 +67,12 @@ size_t read_file(InputStream& stream, uint8_t* destination, size_t count) {
     if (!cached) {
       if (count - done >= kCacheSize) {
         // Large reads (symbol and string tables) go straight to the destination.
-        if (at != stream.file_position &&
-            !seek_file(stream.file, at)) {
-          stream.file_position = kUnknownFilePosition;
+        const int64_t got = read_at(stream.descriptor, at, destination + done, count - done);
+        if (got < 0) {
           stream.error = true;
-          break;
+        } else {
+          done += static_cast<size_t>(got);
         }
-        const size_t got = std::fread(destination + done, 1, count - done, stream.file);
-        stream.file_position = std::ferror(stream.file) ? kUnknownFilePosition : at + got;
-        done += got;
-        if (std::ferror(stream.file)) stream.error = true;
         break;
       }
       if (!fill_cache(stream, at)) stream.error = true;
@@ -85,20 +96,26 @@ InputStream memory_input_stream(const uint8_t* data, size_t size) {
   return stream;
 }
 
-InputStream file_input_stream(std::FILE* file, uint64_t size) {
-  InputStream stream;
-  stream.file = file;
+void use_file(InputStream& stream, int descriptor, uint64_t size) {
+  std::vector<uint8_t> cache = std::move(stream.cache);
+  cache.clear();
+  stream = InputStream();
+  stream.descriptor = descriptor;
   stream.size = size;
-  stream.file_position = kUnknownFilePosition;  // the first read seeks
-  return stream;
+  stream.cache = std::move(cache);
 }
 
 void close_input_stream(InputStream& stream) {
-  if (stream.file != nullptr) std::fclose(stream.file);
-  stream.file = nullptr;
+  if (stream.descriptor >= 0) {
+#if defined(_WIN32)
+    _close(stream.descriptor);
+#else
+    close(stream.descriptor);
+#endif
+  }
+  stream.descriptor = -1;
   stream.memory = nullptr;
   stream.cache.clear();
-  stream.cache.shrink_to_fit();
 }
 
 size_t stream_read(InputStream& stream, void* destination, size_t count) {
@@ -112,7 +129,7 @@ size_t stream_read(InputStream& stream, void* destination, size_t count) {
     if (stream.memory != nullptr) {
       std::memcpy(out, stream.memory + stream.position, wanted);
       got = wanted;
-    } else if (stream.file != nullptr) {
+    } else if (stream.descriptor >= 0) {
       got = read_file(stream, out, wanted);
     }
   }

@@ -14,7 +14,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <vector>
 
 namespace drelk {
@@ -22,7 +21,7 @@ namespace drelk {
 inline constexpr uint64_t kNoPositionLimit = ~uint64_t{0};
 
 struct InputStream {
-  std::FILE* file = nullptr;        // file backing, owned
+  int descriptor = -1;              // file backing, owned: an open file descriptor
   const uint8_t* memory = nullptr;  // or memory backing, not owned
   uint64_t size = 0;                // bytes available when the stream was opened
   uint64_t position = 0;            // always <= position_limit
@@ -31,16 +30,16 @@ struct InputStream {
   bool end_of_file = false;    // cleared by every seek
   std::vector<uint8_t> cache;  // read cache of the file backing
   uint64_t cache_start = 0;
-  uint64_t file_position = 0;  // where the file backing's next read starts
 };
-
-inline constexpr uint64_t kUnknownFilePosition = ~uint64_t{0};
 
 InputStream memory_input_stream(const uint8_t* data, size_t size);
 
-// Takes ownership of `file`, an open binary stream of `size` bytes.
-InputStream file_input_stream(std::FILE* file, uint64_t size);
+// Makes `stream` read `descriptor`, an open file of `size` bytes, which the stream then
+// owns. Everything of an earlier file is forgotten, but the storage of the read cache is
+// kept: a run of thousands of files reuses one stream without an allocation per file.
+void use_file(InputStream& stream, int descriptor, uint64_t size);
 
+// Closes the file backing, if any. The read cache keeps its storage (at most 64 KiB).
 void close_input_stream(InputStream& stream);
 
 // Reads up to `count` bytes at the position and advances it; returns the bytes read.

@@ -176,7 +176,8 @@ bool open_input_file(const std::string& path, InputStream& stream) {
   // Only a regular file is opened: a device (a tape drive, a watchdog, a terminal) is
   // refused by its type before any open, which may act on it. O_NONBLOCK and O_NOCTTY
   // cover what could be swapped in between; the opened file must then be the regular file
-  // that was looked at. O_NONBLOCK changes nothing for a regular file's reads.
+  // that was looked at. O_NONBLOCK changes nothing for a regular file's reads. The stream
+  // reads the descriptor itself, at offsets: no C stream, no seeks.
   const std::string native = native_path(path);
   struct stat looked;
   if (stat(native.c_str(), &looked) != 0 || !S_ISREG(looked.st_mode)) return false;
@@ -188,15 +189,7 @@ bool open_input_file(const std::string& path, InputStream& stream) {
     close(fd);
     return false;
   }
-  std::FILE* file = fdopen(fd, "rb");
-  if (file == nullptr) {
-    close(fd);
-    return false;
-  }
-  // The stream keeps a read cache of its own: a stdio buffer would only copy twice.
-  std::setvbuf(file, nullptr, _IONBF, 0);
-  stream = file_input_stream(file, static_cast<uint64_t>(info.st_size));
-  stream.file_position = 0;  // just opened
+  use_file(stream, fd, static_cast<uint64_t>(info.st_size));
   return true;
 }
 

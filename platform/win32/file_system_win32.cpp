@@ -60,18 +60,13 @@ bool open_input_file(const std::string& path, InputStream& stream) {
     CloseHandle(handle);
     return false;
   }
-  // From here on the C runtime's descriptor, then its stream, own the handle.
+  // From here on the C runtime's descriptor, and the stream, own the handle.
   const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
   if (descriptor < 0) {
     CloseHandle(handle);
     return false;
   }
-  std::FILE* file = _fdopen(descriptor, "rb");
-  if (file == nullptr) {
-    _close(descriptor);
-    return false;
-  }
-  stream = file_input_stream(file, static_cast<uint64_t>(size.QuadPart));
+  use_file(stream, descriptor, static_cast<uint64_t>(size.QuadPart));
   return true;
 }
 

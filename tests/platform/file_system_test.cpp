@@ -110,7 +110,7 @@ TEST_F(FileSystem, OnlyRegularFilesAreOpened) {
   ASSERT_EQ(mkfifo(at("pipe.obj").c_str(), 0600), 0);
   EXPECT_FALSE(open_input_file(at("pipe.obj"), stream));
 #endif
-  EXPECT_EQ(stream.file, nullptr);
+  EXPECT_EQ(stream.descriptor, -1);
 }
 
 TEST_F(FileSystem, DirectoryIdentityBelongsToTheDirectoryNotToThePath) {

@@ -4,10 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#endif
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 
+#include "platform/file_system.h"
 #include "tests/support/temp_dir.h"
 
 namespace drelk {
@@ -67,9 +72,9 @@ TEST(InputStream, FileBackingReadsAcrossItsCache) {
   std::vector<uint8_t> bytes(200000);
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
   dir.write("data.bin", bytes);
-  std::FILE* file = std::fopen((dir.path() / "data.bin").string().c_str(), "rb");
-  ASSERT_NE(file, nullptr);
-  InputStream s = file_input_stream(file, bytes.size());
+  InputStream s;
+  ASSERT_TRUE(open_input_file((dir.path() / "data.bin").string(), s));
+  ASSERT_EQ(s.size, bytes.size());
   std::vector<uint8_t> out(70000);
   ASSERT_TRUE(stream_seek(s, 65530));
   ASSERT_EQ(stream_read(s, out.data(), 10), 10u);
@@ -88,11 +93,12 @@ TEST(InputStream, FileBackingReadsAcrossItsCache) {
 
 #if !defined(_WIN32)
 TEST(InputStream, FailedReadSetsAStickyErrorIndicator) {
-  // Reading a directory through a C stream fails with an error, not with end of file.
+  // Reading a directory fails with an error, not with end of file.
   test::TempDir dir;
-  std::FILE* file = std::fopen(dir.str().c_str(), "rb");
-  ASSERT_NE(file, nullptr);
-  InputStream s = file_input_stream(file, 100);
+  const int descriptor = open(dir.str().c_str(), O_RDONLY);
+  ASSERT_GE(descriptor, 0);
+  InputStream s;
+  use_file(s, descriptor, 100);
   uint8_t out[4];
   EXPECT_EQ(stream_read(s, out, 4), 0u);
   EXPECT_TRUE(s.error);
