@@ -402,6 +402,18 @@ std::vector<ProcedureEntry> sorted_procedures(const Registry& registry) {
   return procedures;
 }
 
+std::vector<ProcedureEntry> procedures_named_like_blocks(const Registry& registry) {
+  const auto& blocks = registry.index->blocks;
+  std::vector<ProcedureEntry> named;
+  for (const ProcedureEntry& procedure : registry.procedures) {
+    if (blocks.find(procedure.name) != blocks.end()) named.push_back(procedure);
+  }
+  std::stable_sort(named.begin(), named.end(), [](const ProcedureEntry& a, const ProcedureEntry& b) {
+    return a.name < b.name;
+  });
+  return named;
+}
+
 namespace {
 
 // Lists the entry just added to `owner` in Registry::entries too; on a failure it is taken

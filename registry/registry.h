@@ -123,6 +123,10 @@ std::vector<const BlockReference*> block_references(const CommonBlock& block);
 std::vector<const CommonBlock*> sorted_blocks(const Registry& registry);
 std::vector<ProcedureEntry> sorted_procedures(const Registry& registry);
 
+// The procedures named like some block, in name order (equal names in arrival order): the
+// clashes, found by a look-up per procedure rather than by sorting every procedure.
+std::vector<ProcedureEntry> procedures_named_like_blocks(const Registry& registry);
+
 // Makes an entry for a file opened from the command line and records it.
 ObjectEntry* record_object(Registry& registry, std::string path, std::string name);
 

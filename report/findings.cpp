@@ -6,7 +6,7 @@ Findings find_problems(const Registry& registry, int error_count) {
   Findings findings;
   findings.incomplete = error_count > 0;
   findings.objects = registry.entries;
-  findings.procedures = sorted_procedures(registry);
+  findings.procedures = procedures_named_like_blocks(registry);
   const std::vector<const CommonBlock*> blocks = sorted_blocks(registry);
   findings.blocks.reserve(blocks.size());
   // Blocks and procedures are both in name order: one merge finds every clash.

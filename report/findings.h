@@ -30,7 +30,8 @@ struct Findings {
   // Every COMMON block, in name order: every name that some object declares with a
   // non-zero size, with all its references (size-0 references included).
   std::vector<BlockFindings> blocks;
-  std::vector<ProcedureEntry> procedures;  // in name order, equal names in arrival order
+  // The procedures named like some block, in name order, equal names in arrival order.
+  std::vector<ProcedureEntry> procedures;
   bool errors_seen = false;                // some COMMON block error: the verdict
   bool incomplete = false;                 // diagnostics were reported during the analysis
 };

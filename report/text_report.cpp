@@ -1,47 +1,72 @@
 #include "report/report.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace drelk {
 namespace {
 
-constexpr size_t kFlushSize = 64 * 1024;
+constexpr size_t kBufferSize = 64 * 1024;
 
 // Collects the report's text and writes it in large pieces: a code base's report runs to
-// millions of lines.
+// millions of lines, so each piece is copied once into a buffer of fixed size.
 class ReportWriter {
  public:
-  explicit ReportWriter(TextStream& output) : output_(output) {}
+  explicit ReportWriter(TextStream& output) : output_(output), buffer_(kBufferSize) {}
   ~ReportWriter() { flush(); }
 
   ReportWriter& text(std::string_view s) {
-    text_.append(s);
-    if (text_.size() >= kFlushSize) flush();
+    char* at = room(s.size());
+    if (!s.empty()) std::memcpy(at, s.data(), s.size());
+    used_ += s.size();
     return *this;
   }
 
-  // An unsigned decimal right-aligned in `width` columns, as "%<width>u" prints it.
-  ReportWriter& number(uint64_t value, int width) {
-    char digits[24];
-    int n = 0;
+  // One declaration's line: its size as "%<width>u" prints it, `between`, the object's
+  // path and a line feed, composed in place.
+  ReportWriter& declaration(uint64_t size, size_t width, std::string_view between,
+                            std::string_view path) {
+    char digits[20];
+    size_t n = 0;
     do {
-      digits[n++] = static_cast<char>('0' + value % 10);
-      value /= 10;
-    } while (value != 0);
-    for (int pad = width - n; pad > 0; --pad) text_.push_back(' ');
-    while (n > 0) text_.push_back(digits[--n]);
+      digits[sizeof digits - ++n] = static_cast<char>('0' + size % 10);
+      size /= 10;
+    } while (size != 0);
+    const size_t pad = width > n ? width - n : 0;
+    char* at = room(pad + n + between.size() + path.size() + 1);
+    std::memset(at, ' ', pad);
+    at += pad;
+    std::memcpy(at, digits + sizeof digits - n, n);
+    at += n;
+    std::memcpy(at, between.data(), between.size());
+    at += between.size();
+    if (!path.empty()) std::memcpy(at, path.data(), path.size());
+    at[path.size()] = '\n';
+    used_ += pad + n + between.size() + path.size() + 1;
     return *this;
   }
 
   void flush() {
-    write_text(output_, text_);
-    text_.clear();
+    write_text(output_, std::string_view(buffer_.data(), used_));
+    used_ = 0;
   }
 
  private:
+  // Room for `n` more bytes at the end of the buffer, flushing it first when they would
+  // not fit; a piece larger than the whole buffer makes it grow.
+  char* room(size_t n) {
+    if (n > buffer_.size() - used_) {
+      flush();
+      if (n > buffer_.size()) buffer_.resize(n);
+    }
+    return buffer_.data() + used_;
+  }
+
   TextStream& output_;
-  std::string text_;
+  std::vector<char> buffer_;
+  size_t used_ = 0;
 };
 
 }  // namespace
@@ -66,10 +91,9 @@ void render_text(const Findings& findings, bool problems_only, TextStream& outpu
     if (!problems_only) {
       out.text(" ").text(block.name).text("\n");
       for (const BlockReference* reference : references) {
-        out.number(reference->size, 13)
-            .text(reference->initialized ? "   I              " : "                  ")
-            .text(reference->object->path)
-            .text("\n");
+        out.declaration(reference->size, 13,
+                        reference->initialized ? "   I              " : "                  ",
+                        reference->object->path);
       }
       out.text("\n");
     }
@@ -79,10 +103,7 @@ void render_text(const Findings& findings, bool problems_only, TextStream& outpu
           .text(" is declared with different sizes\n");
       if (problems_only) {
         for (const BlockReference* reference : references) {
-          out.number(reference->size, 15)
-              .text(" bytes in ")
-              .text(reference->object->path)
-              .text("\n");
+          out.declaration(reference->size, 15, " bytes in ", reference->object->path);
         }
       }
       out.text("\n");
