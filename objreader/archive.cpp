@@ -254,8 +254,10 @@ int begin_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWalk& w
   const uint32_t symbol_count = coff::swap_bytes32(coff::load_u32(word));
   skip_forward(stream, 4 * symbol_count);
   // A truncated library ends the skip at the end of the file, with one diagnostic for
-  // the failed read.
-  for (uint32_t i = 0; i < symbol_count; ++i) {
+  // the failed read. The names are passed a buffer at a time; what remains when the data
+  // ends is read a byte at a time, which reports it.
+  const uint32_t passed = stream_skip_strings(stream, symbol_count);
+  for (uint32_t i = passed; i < symbol_count; ++i) {
     uint8_t byte = 0;
     do {
       if (read_checked(reader, stream, 1, &byte, kLabel) == 0) {

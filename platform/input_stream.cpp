@@ -138,6 +138,44 @@ size_t stream_read(InputStream& stream, void* destination, size_t count) {
   return got;
 }
 
+uint32_t stream_skip_strings(InputStream& stream, uint32_t count) {
+  uint32_t passed = 0;
+  while (passed < count && !stream.error) {
+    const uint64_t end = readable_end(stream);
+    if (stream.position >= end) break;
+    const uint8_t* data = nullptr;
+    uint64_t available = 0;
+    if (stream.memory != nullptr) {
+      data = stream.memory + stream.position;
+      available = end - stream.position;
+    } else if (stream.descriptor >= 0) {
+      const bool cached = stream.position >= stream.cache_start &&
+                          stream.position < stream.cache_start + stream.cache.size();
+      // The cache is filled where a byte read would fill it, so that a failing read fails
+      // at the same place.
+      if (!cached && !fill_cache(stream, stream.position)) stream.error = true;
+      if (stream.cache.empty() || stream.position < stream.cache_start) break;
+      data = stream.cache.data() + (stream.position - stream.cache_start);
+      available = std::min(stream.cache_start + stream.cache.size(), end) - stream.position;
+    } else {
+      break;
+    }
+    const uint8_t* at = data;
+    const uint8_t* stop = data + available;
+    while (passed < count) {
+      const void* nul = std::memchr(at, 0, static_cast<size_t>(stop - at));
+      if (nul == nullptr) {
+        at = stop;
+        break;
+      }
+      at = static_cast<const uint8_t*>(nul) + 1;
+      ++passed;
+    }
+    stream.position += static_cast<uint64_t>(at - data);
+  }
+  return passed;
+}
+
 bool stream_seek(InputStream& stream, int64_t offset) {
   if (offset < 0 || static_cast<uint64_t>(offset) > stream.position_limit) return false;
   stream.position = static_cast<uint64_t>(offset);

@@ -52,6 +52,12 @@ bool stream_seek(InputStream& stream, int64_t offset);
 // Moves the position by a signed amount, as a relative seek would.
 bool stream_skip(InputStream& stream, int64_t amount);
 
+// Moves the position past up to `count` NUL-terminated strings, as reading a byte at a
+// time up to each NUL would, but a buffer at a time. Returns the strings passed; fewer
+// than `count` when the data ends or a read fails first (the stream then stands where
+// the next byte read would report that).
+uint32_t stream_skip_strings(InputStream& stream, uint32_t count);
+
 // Bytes between the position and the end of the data that a read could still return.
 uint64_t stream_remaining(const InputStream& stream);
 

@@ -91,6 +91,30 @@ TEST(InputStream, FileBackingReadsAcrossItsCache) {
   close_input_stream(s);
 }
 
+TEST(InputStream, SkippedStringsEndAfterTheirNulAcrossTheCache) {
+  // Strings of 1000 'x' and a NUL, so that some straddle the 64 KiB read cache's end.
+  std::vector<uint8_t> bytes;
+  for (int i = 0; i < 100; ++i) {
+    bytes.insert(bytes.end(), 1000, 'x');
+    bytes.push_back(0);
+  }
+  test::TempDir dir;
+  dir.write("names.bin", bytes);
+  InputStream file;
+  ASSERT_TRUE(open_input_file((dir.path() / "names.bin").string(), file));
+  InputStream memory = memory_input_stream(bytes.data(), bytes.size());
+  for (InputStream* s : {&file, &memory}) {
+    ASSERT_TRUE(stream_seek(*s, 500));
+    EXPECT_EQ(stream_skip_strings(*s, 70), 70u);
+    EXPECT_EQ(s->position, 70u * 1001);
+    // Past the last NUL the data ends: fewer strings, the position at the end.
+    EXPECT_EQ(stream_skip_strings(*s, 50), 30u);
+    EXPECT_EQ(s->position, bytes.size());
+    EXPECT_FALSE(s->error);
+  }
+  close_input_stream(file);
+}
+
 #if !defined(_WIN32)
 TEST(InputStream, FailedReadSetsAStickyErrorIndicator) {
   // Reading a directory fails with an error, not with end of file.
