@@ -135,6 +135,29 @@ int process_opt_header(ObjectReader& reader, InputStream& stream) {
   return 1;
 }
 
+void reset_tables(CoffTables& tables) {
+  // Buffers up to this size are kept from object to object; a larger one, from a rare
+  // large object, goes back at once.
+  constexpr size_t kKeptBufferSize = 1 << 20;
+  const auto reuse = [](std::vector<uint8_t>& buffer) {
+    if (buffer.capacity() > kKeptBufferSize) {
+      std::vector<uint8_t>().swap(buffer);
+    } else {
+      buffer.clear();
+    }
+  };
+  std::vector<uint8_t> section_table = std::move(tables.section_table);
+  std::vector<uint8_t> string_text = std::move(tables.string_text);
+  std::vector<uint8_t> symbols = std::move(tables.symbols);
+  tables = CoffTables();
+  reuse(section_table);
+  reuse(string_text);
+  reuse(symbols);
+  tables.section_table = std::move(section_table);
+  tables.string_text = std::move(string_text);
+  tables.symbols = std::move(symbols);
+}
+
 void use_coff_positions(InputStream& stream) {
   stream.position_limit = coff::kMaxStreamPosition;
 }
@@ -145,8 +168,9 @@ bool seek_to(InputStream& stream, uint32_t offset) {
 
 int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view path,
                      uint64_t base_offset, FileKind kind) {
-  // Nothing of the previous object's tables is used, and their memory goes back now.
-  reader.tables = CoffTables();
+  // Nothing of the previous object's tables is used; their buffers are kept for the next
+  // object unless they grew large.
+  reset_tables(reader.tables);
   reader.declarations.items.clear();
   reader.object_path = path;
   reader.overlaps_listed = 0;
@@ -185,8 +209,7 @@ int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view
       return kAnalysisFailed;
     };
     const uint64_t bytes = uint64_t{tables.number_of_sections} * coff::kSectionHeaderSize;
-    std::vector<uint8_t> headers;
-    switch (read_table(reader, stream, bytes, headers, kLabel)) {
+    switch (read_table(reader, stream, bytes, tables.section_table, kLabel)) {
       case TableRead::kOk:
         break;
       case TableRead::kNoMemory:
@@ -196,8 +219,7 @@ int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view
         return kAnalysisFailed;
     }
     try {
-      tables.section_table.assign(coff::kSectionHeaderSize, 0);
-      tables.section_table.insert(tables.section_table.end(), headers.begin(), headers.end());
+      tables.section_table.insert(tables.section_table.begin(), coff::kSectionHeaderSize, 0);
     } catch (const std::bad_alloc&) {
       return no_memory();
     }

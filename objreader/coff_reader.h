@@ -11,6 +11,9 @@
 
 namespace drelk {
 
+// Clears the tables for the next object, keeping the storage of their buffers.
+void reset_tables(CoffTables& tables);
+
 // Applies COFF's position rule to the stream: signed 32-bit positions.
 void use_coff_positions(InputStream& stream);
 

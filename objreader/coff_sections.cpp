@@ -14,6 +14,9 @@ namespace {
 
 enum StretchKind { kRawData = 0, kRelocations = 1, kLineNumbers = 2 };
 
+// Up to this many sections, the exhaustive walk over all pairs is the cheaper one.
+constexpr uint32_t kFewSections = 4;
+
 struct Stretch {
   uint32_t start = 0;
   uint32_t length = 0;
@@ -167,6 +170,14 @@ void check_section_overlaps(ObjectReader& reader, uint32_t i, uint32_t j) {
 void check_all_section_overlaps(ObjectReader& reader) {
   const uint32_t sections = reader.tables.number_of_sections;
   if (sections < 2) return;
+  // A compiler's object holds a few sections: every pair is tested directly, without the
+  // memory of the index.
+  if (sections <= kFewSections) {
+    for (uint32_t i = 1; i < sections; ++i) {
+      for (uint32_t j = i + 1; j <= sections; ++j) check_section_overlaps(reader, i, j);
+    }
+    return;
+  }
   // For stretches that do not wrap, the three overlap rules say exactly that the two
   // stretches share a byte, which the index answers. With a wrapping stretch, the first two
   // rules hold only for a plain stretch holding its start or end, and the third only for a
