@@ -148,12 +148,15 @@ int ranges_overlap(uint32_t start1, uint32_t length1, uint32_t start2, uint32_t 
   return 0;
 }
 
-void check_section_overlaps(ObjectReader& reader, uint32_t i, uint32_t j) {
+// The nine tests of sections i and j, given their stretches.
+void check_stretch_overlaps(ObjectReader& reader, uint32_t i, const Stretch (&a)[3], uint32_t j,
+                            const Stretch (&b)[3]) {
   for (int kind_i = 0; kind_i < 3; ++kind_i) {
-    const Stretch a = section_stretch(reader.tables, i, kind_i);
     for (int kind_j = 0; kind_j < 3; ++kind_j) {
-      const Stretch b = section_stretch(reader.tables, j, kind_j);
-      if (!ranges_overlap(a.start, a.length, b.start, b.length) || reader.overlaps_capped) continue;
+      if (!ranges_overlap(a[kind_i].start, a[kind_i].length, b[kind_j].start, b[kind_j].length) ||
+          reader.overlaps_capped) {
+        continue;
+      }
       if (reader.overlaps_listed == kMaxOverlapsListed) {
         reader.overlaps_capped = true;
         report_error(reader.diagnostics,
@@ -167,14 +170,30 @@ void check_section_overlaps(ObjectReader& reader, uint32_t i, uint32_t j) {
   }
 }
 
+void section_stretches(const CoffTables& tables, uint32_t section, Stretch (&stretches)[3]) {
+  for (int kind = 0; kind < 3; ++kind) stretches[kind] = section_stretch(tables, section, kind);
+}
+
+void check_section_overlaps(ObjectReader& reader, uint32_t i, uint32_t j) {
+  Stretch a[3];
+  Stretch b[3];
+  section_stretches(reader.tables, i, a);
+  section_stretches(reader.tables, j, b);
+  check_stretch_overlaps(reader, i, a, j, b);
+}
+
 void check_all_section_overlaps(ObjectReader& reader) {
   const uint32_t sections = reader.tables.number_of_sections;
   if (sections < 2) return;
   // A compiler's object holds a few sections: every pair is tested directly, without the
   // memory of the index.
   if (sections <= kFewSections) {
+    Stretch stretches[kFewSections + 1][3];
+    for (uint32_t i = 1; i <= sections; ++i) section_stretches(reader.tables, i, stretches[i]);
     for (uint32_t i = 1; i < sections; ++i) {
-      for (uint32_t j = i + 1; j <= sections; ++j) check_section_overlaps(reader, i, j);
+      for (uint32_t j = i + 1; j <= sections; ++j) {
+        check_stretch_overlaps(reader, i, stretches[i], j, stretches[j]);
+      }
     }
     return;
   }

@@ -103,10 +103,9 @@ bool wildcard_match(const std::string& pattern, const std::string& name);
 // ties broken by plain byte order. True when `a` sorts before `b`.
 bool directory_order_less(const std::string& a, const std::string& b);
 
-// The comparison that directory order makes before its tie-break: negative, zero or
-// positive as `a` sorts before, together with or after `b` with 'a'..'z' folded. Names
-// that compare equal are the case variants that one name without wildcards matches; in
-// directory order they stand together.
-int compare_folded(std::string_view a, std::string_view b);
+// The name with 'a'..'z' folded to 'A'..'Z': what directory order compares before its
+// tie-break. Names with equal folded forms are the case variants that one name without
+// wildcards matches; in directory order they stand together.
+std::string fold_name(std::string_view name);
 
 }  // namespace drelk

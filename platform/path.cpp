@@ -14,29 +14,48 @@ unsigned char fold(unsigned char c) {
   return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c;
 }
 
-// True when `name[n..]` matches `pattern[p..]`. Iterative, with backtracking to the last
-// '*' only, so that a hostile pattern cannot make the match exponential.
-bool match_from(const std::string& pattern, const std::string& name) {
-  size_t p = 0, n = 0;
-  size_t star = std::string::npos, resume = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      resume = n;
-    } else if (p < pattern.size() &&
-               (pattern[p] == '?' || fold(static_cast<unsigned char>(pattern[p])) ==
-                                         fold(static_cast<unsigned char>(name[n])))) {
-      ++p;
-      ++n;
-    } else if (star != std::string::npos) {
-      p = star + 1;
-      n = ++resume;
-    } else {
+// True when `segment` (no '*' in it) matches `name` at `at`: '?' any one character,
+// every other character without regard to case.
+bool segment_matches_at(std::string_view segment, std::string_view name, size_t at) {
+  for (size_t i = 0; i < segment.size(); ++i) {
+    const char p = segment[i];
+    if (p != '?' &&
+        fold(static_cast<unsigned char>(p)) != fold(static_cast<unsigned char>(name[at + i]))) {
       return false;
     }
   }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
+  return true;
+}
+
+// True when `name` matches `pattern`. The stretches between stars are matched in turn: the
+// first at the start of the name, the last at its end, each one between them at the
+// leftmost place it fits, which finds a match whenever there is one. The work grows with
+// the lengths' product at most, so a hostile pattern cannot make the match exponential.
+bool match_from(std::string_view pattern, std::string_view name) {
+  const size_t first_star = pattern.find('*');
+  if (first_star == std::string_view::npos) {
+    return pattern.size() == name.size() && segment_matches_at(pattern, name, 0);
+  }
+  const size_t last_star = pattern.rfind('*');
+  const std::string_view head = pattern.substr(0, first_star);
+  const std::string_view tail = pattern.substr(last_star + 1);
+  if (name.size() < head.size() + tail.size() || !segment_matches_at(head, name, 0) ||
+      !segment_matches_at(tail, name, name.size() - tail.size())) {
+    return false;
+  }
+  size_t at = head.size();
+  const size_t end = name.size() - tail.size();
+  size_t star = first_star;
+  while (star < last_star) {
+    const size_t next = pattern.find('*', star + 1);
+    const std::string_view segment = pattern.substr(star + 1, next - star - 1);
+    star = next;
+    if (segment.empty()) continue;
+    while (at + segment.size() <= end && !segment_matches_at(segment, name, at)) ++at;
+    if (at + segment.size() > end) return false;
+    at += segment.size();
+  }
+  return true;
 }
 
 }  // namespace
@@ -85,20 +104,22 @@ bool wildcard_match(const std::string& pattern, const std::string& name) {
   return false;
 }
 
-int compare_folded(std::string_view a, std::string_view b) {
-  const size_t n = a.size() < b.size() ? a.size() : b.size();
-  for (size_t i = 0; i < n; ++i) {
-    const unsigned char fa = fold(static_cast<unsigned char>(a[i]));
-    const unsigned char fb = fold(static_cast<unsigned char>(b[i]));
-    if (fa != fb) return fa < fb ? -1 : 1;
-  }
-  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
-  return 0;
+std::string fold_name(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded) c = static_cast<char>(fold(static_cast<unsigned char>(c)));
+  return folded;
 }
 
 bool directory_order_less(const std::string& a, const std::string& b) {
-  const int folded = compare_folded(a, b);
-  return folded != 0 ? folded < 0 : a < b;
+  const size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (size_t i = 0; i < n; ++i) {
+    if (a[i] == b[i]) continue;
+    const unsigned char fa = fold(static_cast<unsigned char>(a[i]));
+    const unsigned char fb = fold(static_cast<unsigned char>(b[i]));
+    if (fa != fb) return fa < fb;
+  }
+  if (a.size() != b.size()) return a.size() < b.size();
+  return a < b;
 }
 
 }  // namespace drelk

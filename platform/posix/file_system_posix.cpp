@@ -24,7 +24,8 @@ namespace detail {
 enum class EntryKind : uint8_t { kOther, kDirectory, kUnknown };
 
 struct ListedEntry {
-  std::string name;  // as readdir gave it
+  std::string name;    // as readdir gave it
+  std::string folded;  // with 'a'..'z' folded to 'A'..'Z', as directory order compares it
   EntryKind kind = EntryKind::kUnknown;
 };
 
@@ -76,13 +77,17 @@ bool read_listing(const std::string& directory, Listing& listing) {
   DIR* dir = opendir(directory.c_str());
   if (dir == nullptr) return false;
   while (const dirent* entry = readdir(dir)) {
-    listing.entries.push_back(ListedEntry{entry->d_name, entry_kind(*entry)});
-    listing.bytes += sizeof(ListedEntry) + listing.entries.back().name.size();
+    std::string name = entry->d_name;
+    std::string folded = fold_name(name);
+    listing.bytes += sizeof(ListedEntry) + 2 * name.size();
+    listing.entries.push_back(ListedEntry{std::move(name), std::move(folded), entry_kind(*entry)});
   }
   closedir(dir);
+  // Directory order: the folded names, ties by the names' own bytes.
   std::sort(listing.entries.begin(), listing.entries.end(),
             [](const ListedEntry& a, const ListedEntry& b) {
-              return directory_order_less(a.name, b.name);
+              const int folded = a.folded.compare(b.folded);
+              return folded != 0 ? folded < 0 : a.name < b.name;
             });
   return true;
 }
@@ -161,11 +166,12 @@ bool find_files(DirectorySearch& search, const std::string& pattern,
   } else {
     // A name without wildcards matches its case variants only, which stand together in
     // directory order: a lookup, however large the directory.
-    auto entry = std::lower_bound(listed.begin(), listed.end(), name_pattern,
+    const std::string folded = fold_name(name_pattern);
+    auto entry = std::lower_bound(listed.begin(), listed.end(), folded,
                                   [](const ListedEntry& e, const std::string& name) {
-                                    return compare_folded(e.name, name) < 0;
+                                    return e.folded < name;
                                   });
-    for (; entry != listed.end() && compare_folded(entry->name, name_pattern) == 0; ++entry) {
+    for (; entry != listed.end() && entry->folded == folded; ++entry) {
       entries.push_back(DirEntry{entry->name, is_directory(directory, *entry)});
     }
   }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 
 #include "platform/file_system.h"
 
@@ -50,6 +51,34 @@ TEST(WildcardMatch, StarDotStarMatchesNamesWithoutADot) {
   EXPECT_TRUE(wildcard_match("*.*", "."));
   EXPECT_TRUE(wildcard_match("prog.*", "prog"));
   EXPECT_FALSE(wildcard_match("prog.*", "program"));
+}
+
+// The matching by definition, recursively: exponential, but exact on short strings.
+bool matches_by_definition(const char* p, const char* n) {
+  if (*p == '\0') return *n == '\0';
+  if (*p == '*') return matches_by_definition(p + 1, n) || (*n != '\0' && matches_by_definition(p, n + 1));
+  if (*n == '\0') return false;
+  const auto up = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
+  return (*p == '?' || up(*p) == up(*n)) && matches_by_definition(p + 1, n + 1);
+}
+
+TEST(WildcardMatch, AgreesWithTheDefinitionOnRandomPatterns) {
+  std::mt19937 random(7);
+  const std::string pattern_characters = "aAb?*.";
+  const std::string name_characters = "aAb.";
+  for (int i = 0; i < 200000; ++i) {
+    std::string pattern(random() % 8, ' ');
+    for (char& c : pattern) c = pattern_characters[random() % pattern_characters.size()];
+    std::string name(random() % 10, ' ');
+    for (char& c : name) c = name_characters[random() % name_characters.size()];
+    bool expected = matches_by_definition(pattern.c_str(), name.c_str());
+    // A trailing ".*" also matches a name without a dot.
+    if (!expected && pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*" &&
+        name.find('.') == std::string::npos) {
+      expected = matches_by_definition(pattern.substr(0, pattern.size() - 2).c_str(), name.c_str());
+    }
+    ASSERT_EQ(wildcard_match(pattern, name), expected) << pattern << " " << name;
+  }
 }
 
 TEST(WildcardMatch, ManyStarsStayFast) {
