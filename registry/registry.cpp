@@ -1,247 +1,299 @@
 #include "registry/registry.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cstring>
+#include <functional>
+#include <map>
 #include <new>
 
 #include "registry/registry_index.h"
 
 namespace drelk {
 
-using detail::kNoNode;
+using detail::Arrival;
+using detail::Mark;
 using detail::NameStore;
-using detail::PathEntry;
-using detail::PathIndex;
-using detail::PathOrder;
+using detail::ObjectNumbers;
 using detail::ReferenceList;
-using detail::ReferenceNode;
 
 namespace {
 
 // Name chunks start small (most runs hold few names) and double up to the largest size.
 constexpr size_t kFirstNameChunkSize = 1024;
 constexpr size_t kNameChunkSize = 64 * 1024;
+constexpr uint32_t kNoNode = 0xFFFFFFFF;
 
-// Links node `index` into the list before node `before`, or at the end.
-void link_before(ReferenceList& block, uint32_t index, uint32_t before) {
-  ReferenceNode& node = block.nodes[index];
-  if (before == kNoNode) {
-    node.previous = block.tail;
-    node.next = kNoNode;
-    if (block.tail != kNoNode) {
-      block.nodes[block.tail].next = index;
-    } else {
-      block.head = index;
+// The number of `object`, given on its first declaration.
+uint32_t object_number(ObjectNumbers& numbers, const ObjectEntry& object) {
+  if (&object == numbers.last_object) return numbers.last_number;
+  const auto [place, added] =
+      numbers.numbers.try_emplace(&object, static_cast<uint32_t>(numbers.objects.size()));
+  if (added) {
+    try {
+      numbers.objects.push_back(&object);
+    } catch (...) {
+      numbers.numbers.erase(place);
+      throw;
     }
-    block.tail = index;
-    return;
   }
-  ReferenceNode& successor = block.nodes[before];
-  node.next = before;
-  node.previous = successor.previous;
-  if (successor.previous != kNoNode) {
-    block.nodes[successor.previous].next = index;
-  } else {
-    block.head = index;
-  }
-  successor.previous = index;
-}
-
-uint32_t new_node(ReferenceList& block, const ObjectEntry& object, uint64_t size) {
-  ReferenceNode node;
-  node.reference.object = &object;
-  node.reference.size = size;
-  block.nodes.push_back(node);
-  return static_cast<uint32_t>(block.nodes.size() - 1);
-}
-
-using SlotMap = std::map<std::string_view, uint32_t>;
-
-// Label spacing: paths arriving after the last one step far, a path arriving between two
-// others steps a little past the lower one (the next arrivals usually follow it), and a
-// window is spread out again to at least the minimum spacing.
-constexpr uint64_t kAppendStep = uint64_t{1} << 32;
-constexpr uint64_t kBetweenStep = uint64_t{1} << 24;
-constexpr uint64_t kMinimumSpacing = uint64_t{1} << 16;
-constexpr uint64_t kFirstLabel = uint64_t{1} << 63;
-constexpr uint64_t kNoLabelAbove = ~uint64_t{0};
-
-uint64_t label_of(const PathOrder& order, SlotMap::const_iterator place) {
-  return order.labels[place->second];
-}
-
-// Gives `place`, just inserted, a label between its neighbours'. When they leave no room,
-// the labels of a window around it, doubled until its span leaves the minimum spacing to
-// each path, are spread evenly over that span: an amortised O(log n) labels per path.
-void assign_label(PathOrder& order, SlotMap::iterator place) {
-  const bool has_lower = place != order.slots.begin();
-  const auto after = std::next(place);
-  const bool has_upper = after != order.slots.end();
-  const uint64_t low = has_lower ? label_of(order, std::prev(place)) : 0;
-  const uint64_t high = has_upper ? label_of(order, after) : kNoLabelAbove;
-  if (!has_lower && !has_upper) {
-    order.labels[place->second] = kFirstLabel;
-    return;
-  }
-  if (!has_upper && high - low > kAppendStep) {
-    order.labels[place->second] = low + kAppendStep;
-    return;
-  }
-  if (!has_lower && high > kAppendStep) {
-    order.labels[place->second] = high - kAppendStep;
-    return;
-  }
-  if (has_lower && has_upper && high - low >= 2) {
-    order.labels[place->second] = low + std::min((high - low) / 2, kBetweenStep);
-    return;
-  }
-  SlotMap::iterator first = place;
-  SlotMap::iterator last = place;
-  size_t count = 1;
-  while (true) {
-    const uint64_t floor = first == order.slots.begin() ? 0 : label_of(order, std::prev(first));
-    const auto beyond = std::next(last);
-    const uint64_t ceiling = beyond == order.slots.end() ? kNoLabelAbove : label_of(order, beyond);
-    const bool everything = first == order.slots.begin() && beyond == order.slots.end();
-    if ((ceiling - floor) / (count + 1) >= kMinimumSpacing || everything) {
-      const uint64_t step = (ceiling - floor) / (count + 1);
-      uint64_t label = floor;
-      for (auto at = first; at != beyond; ++at) {
-        label += step;
-        order.labels[at->second] = label;
-      }
-      return;
-    }
-    for (size_t i = count; i > 0 && first != order.slots.begin(); --i, ++count) --first;
-    for (size_t i = count; i > 0 && std::next(last) != order.slots.end(); --i, ++count) ++last;
-  }
-}
-
-// The slot of the object's path, registered on first sight.
-uint32_t path_slot(PathOrder& order, const ObjectEntry& object) {
-  if (&object == order.last_object) return order.last_place->second;
-  const auto hint = order.last_object != nullptr ? std::next(order.last_place) : order.slots.end();
-  const auto slot = static_cast<uint32_t>(order.labels.size());
-  order.labels.push_back(0);
-  SlotMap::iterator place;
-  try {
-    place = order.slots.emplace_hint(hint, std::string_view(object.path), slot);
-  } catch (...) {
-    order.labels.pop_back();
-    throw;
-  }
-  if (place->second == slot) {
-    assign_label(order, place);
-  } else {
-    order.labels.pop_back();
-  }
-  order.last_object = &object;
-  order.last_place = place;
+  numbers.last_object = &object;
+  numbers.last_number = place->second;
   return place->second;
 }
 
-constexpr size_t kRunSize = 256;
-
-// Makes room for one more element without any later allocation, growing geometrically.
-template <typename T>
-void reserve_one_more(std::vector<T>& v) {
-  if (v.size() == v.capacity()) v.reserve(std::max<size_t>(4, 2 * v.capacity()));
+// The rank of every numbered object's path in byte order, equal paths sharing one; worked
+// out again only when objects were numbered since.
+const std::vector<uint32_t>& path_ranks(ObjectNumbers& numbers) {
+  const size_t count = numbers.objects.size();
+  if (numbers.ranks.size() == count) return numbers.ranks;
+  // The paths are sorted beside their numbers, so that comparisons do not go through the
+  // entries.
+  std::vector<std::pair<std::string_view, uint32_t>> paths(count);
+  for (uint32_t i = 0; i < count; ++i) paths[i] = {numbers.objects[i]->path, i};
+  std::sort(paths.begin(), paths.end());
+  std::vector<uint32_t>& by_path = numbers.by_path;
+  by_path.resize(count);
+  std::vector<uint32_t> ranks(count);
+  uint32_t rank = 0;
+  for (size_t i = 0; i < count; ++i) {
+    if (i > 0 && paths[i].first != paths[i - 1].first) ++rank;
+    by_path[i] = paths[i].second;
+    ranks[paths[i].second] = rank;
+  }
+  numbers.ranks = std::move(ranks);
+  return numbers.ranks;
 }
 
-// Inserts `entry`, whose label is `label`, after every entry of a label not above it.
-// Returns the node of the first entry of a greater label, or kNoNode when there is none.
-// Every allocation comes before the first change: when one fails, the index is as it was.
-uint32_t insert_by_path(PathIndex& index, const PathOrder& order, PathEntry entry, uint64_t label) {
+// The rank of `path`, the path of some numbered object.
+uint32_t rank_of_path(const ObjectNumbers& numbers, std::string_view path) {
+  const auto at = std::lower_bound(
+      numbers.by_path.begin(), numbers.by_path.end(), path,
+      [&](uint32_t number, std::string_view value) { return numbers.objects[number]->path < value; });
+  return numbers.ranks[*at];
+}
+
+// The references of one size in path order, equal paths in arrival order, for the replay of
+// the insertions into a block of several sizes: sorted runs of at most a few hundred
+// entries, so that an insertion moves a bounded number of entries.
+// Invariant: runs are non-empty, each sorted by rank, each run's ranks not above the next
+// run's; last_ranks[r] is the rank of runs[r].back().
+struct PathEntry {
+  uint32_t rank = 0;
+  uint32_t node = 0;
+};
+struct PathIndex {
+  std::vector<std::vector<PathEntry>> runs;
+  std::vector<uint32_t> last_ranks;
+};
+
+constexpr size_t kRunSize = 256;
+
+// Inserts `entry` after every entry of a rank not above its own. Returns the node of the
+// first entry of a greater rank, or kNoNode when there is none.
+uint32_t insert_by_path(PathIndex& index, PathEntry entry) {
   auto& runs = index.runs;
-  auto& last_slots = index.last_slots;
-  auto label_above = [&](uint64_t value, const PathEntry& e) {
-    return value < order.labels[e.slot];
-  };
-  if (runs.empty() || order.labels[last_slots.back()] <= label) {
+  auto& last_ranks = index.last_ranks;
+  if (runs.empty() || last_ranks.back() <= entry.rank) {
     if (runs.empty() || runs.back().size() >= kRunSize) {
-      std::vector<PathEntry> fresh(1, entry);
-      reserve_one_more(runs);
-      reserve_one_more(last_slots);
-      runs.push_back(std::move(fresh));
-      last_slots.push_back(entry.slot);
-    } else {
-      runs.back().push_back(entry);
-      last_slots.back() = entry.slot;
+      runs.emplace_back();
+      runs.back().reserve(kRunSize);
+      last_ranks.push_back(entry.rank);
     }
+    runs.back().push_back(entry);
+    last_ranks.back() = entry.rank;
     return kNoNode;
   }
   auto r = static_cast<size_t>(
-      std::upper_bound(last_slots.begin(), last_slots.end(), label,
-                       [&](uint64_t value, uint32_t slot) { return value < order.labels[slot]; }) -
-      last_slots.begin());
+      std::upper_bound(last_ranks.begin(), last_ranks.end(), entry.rank) - last_ranks.begin());
   if (runs[r].size() >= kRunSize) {
     // A full run is split in two halves first.
-    std::vector<PathEntry> upper;
+    std::vector<PathEntry> upper(runs[r].begin() + kRunSize / 2, runs[r].end());
     upper.reserve(kRunSize);
-    upper.assign(runs[r].begin() + kRunSize / 2, runs[r].end());
-    reserve_one_more(runs);
-    reserve_one_more(last_slots);
     runs[r].resize(kRunSize / 2);
-    last_slots.insert(last_slots.begin() + static_cast<std::ptrdiff_t>(r), runs[r].back().slot);
+    last_ranks.insert(last_ranks.begin() + static_cast<std::ptrdiff_t>(r), runs[r].back().rank);
     runs.insert(runs.begin() + static_cast<std::ptrdiff_t>(r) + 1, std::move(upper));
-    if (order.labels[last_slots[r]] <= label) ++r;
+    if (last_ranks[r] <= entry.rank) ++r;
   }
   std::vector<PathEntry>& run = runs[r];
-  const auto at = std::upper_bound(run.begin(), run.end(), label, label_above);
+  const auto at = std::upper_bound(
+      run.begin(), run.end(), entry.rank,
+      [](uint32_t rank, const PathEntry& e) { return rank < e.rank; });
   const uint32_t greater = at->node;
   run.insert(at, entry);
   return greater;
 }
 
-uint32_t first_by_path(const PathIndex& index) {
-  return index.runs.front().front().node;
-}
-
-// The node of the first reference of `index` whose object path is `path`, or kNoNode. The
-// index holds its references in path order, so the search compares the paths themselves:
-// marks are rare, and need no labels.
-uint32_t find_by_path(const PathIndex& index, const ReferenceList& block, std::string_view path) {
-  auto path_of = [&](const PathEntry& e) -> const std::string& {
-    return block.nodes[e.node].reference.object->path;
+// The list order of a block of several sizes: each declaration inserted, in arrival order,
+// where the sorted linked list puts it. A size not seen before goes in front of the first
+// reference of the next smaller size present, or at the end when every size present is
+// larger; a size already present joins its equals in path order, in front of the first one
+// whose path is greater, and when none is, at the very end of the list.
+void replay_insertions(const std::vector<Arrival>& arrivals, const std::vector<uint32_t>& ranks,
+                       std::vector<uint32_t>& order) {
+  const auto count = static_cast<uint32_t>(arrivals.size());
+  std::vector<uint32_t> next(count, kNoNode);
+  std::vector<uint32_t> previous(count, kNoNode);
+  uint32_t head = kNoNode;
+  uint32_t tail = kNoNode;
+  const auto link_before = [&](uint32_t node, uint32_t before) {
+    if (before == kNoNode) {
+      previous[node] = tail;
+      if (tail != kNoNode) {
+        next[tail] = node;
+      } else {
+        head = node;
+      }
+      tail = node;
+      return;
+    }
+    next[node] = before;
+    previous[node] = previous[before];
+    if (previous[before] != kNoNode) {
+      next[previous[before]] = node;
+    } else {
+      head = node;
+    }
+    previous[before] = node;
   };
-  const auto run = std::lower_bound(index.runs.begin(), index.runs.end(), path,
-                                    [&](const std::vector<PathEntry>& r, std::string_view value) {
-                                      return path_of(r.back()) < value;
-                                    });
-  if (run == index.runs.end()) return kNoNode;
-  const auto at = std::lower_bound(
-      run->begin(), run->end(), path,
-      [&](const PathEntry& e, std::string_view value) { return path_of(e) < value; });
-  return path_of(*at) == path ? at->node : kNoNode;
+  std::map<uint64_t, PathIndex, std::greater<>> by_size;
+  for (uint32_t node = 0; node < count; ++node) {
+    const uint64_t size = arrivals[node].reference.size;
+    const PathEntry entry{ranks[arrivals[node].object], node};
+    uint32_t before = kNoNode;
+    auto group = by_size.find(size);
+    if (group == by_size.end()) {
+      const auto smaller = by_size.upper_bound(size);
+      if (smaller != by_size.end()) before = smaller->second.runs.front().front().node;
+      group = by_size.emplace(size, PathIndex()).first;
+      insert_by_path(group->second, entry);
+    } else {
+      before = insert_by_path(group->second, entry);
+    }
+    link_before(node, before);
+  }
+  order.clear();
+  for (uint32_t node = head; node != kNoNode; node = next[node]) order.push_back(node);
 }
 
-// Debug builds check the invariants of the index touched by each insertion: the runs
-// sorted by label and the label order of the path's neighbours.
-[[maybe_unused]] bool path_index_is_sorted(const PathIndex& index, const PathOrder& order) {
-  uint64_t previous = 0;
-  for (size_t r = 0; r < index.runs.size(); ++r) {
-    if (index.runs[r].empty() || index.last_slots[r] != index.runs[r].back().slot) return false;
-    for (const PathEntry& e : index.runs[r]) {
-      if (order.labels[e.slot] < previous) return false;
-      previous = order.labels[e.slot];
+// Sets the initialised flags from the marks: each mark lands on the first reference in list
+// order, among those the block held when it was made, whose path is the mark's.
+void place_marks(ReferenceList& list, const ObjectNumbers& numbers,
+                 const std::vector<uint32_t>& ranks) {
+  for (Arrival& arrival : list.arrivals) arrival.reference.initialized = 0;
+  if (list.marks.empty()) return;
+  // The marks by path rank, each rank's marks by the count of references they saw; a
+  // reference met in list order satisfies every mark of its rank that saw it.
+  struct Pending {
+    uint32_t rank;
+    uint32_t references;
+  };
+  std::vector<Pending> pending;
+  pending.reserve(list.marks.size());
+  for (const Mark& mark : list.marks) {
+    pending.push_back(Pending{rank_of_path(numbers, mark.path), mark.references});
+  }
+  std::sort(pending.begin(), pending.end(), [](const Pending& a, const Pending& b) {
+    return a.rank != b.rank ? a.rank < b.rank : a.references < b.references;
+  });
+  struct Group {
+    uint32_t rank;
+    size_t begin;
+    size_t end;  // the marks [begin, end) are still waiting
+  };
+  std::vector<Group> groups;
+  for (size_t i = 0; i < pending.size(); ++i) {
+    if (groups.empty() || groups.back().rank != pending[i].rank) {
+      groups.push_back(Group{pending[i].rank, i, i});
+    }
+    groups.back().end = i + 1;
+  }
+  for (const uint32_t node : list.order) {
+    Arrival& arrival = list.arrivals[node];
+    const uint32_t rank = ranks[arrival.object];
+    const auto group = std::lower_bound(groups.begin(), groups.end(), rank,
+                                        [](const Group& g, uint32_t value) { return g.rank < value; });
+    if (group == groups.end() || group->rank != rank) continue;
+    while (group->end > group->begin && pending[group->end - 1].references > node) {
+      --group->end;
+      arrival.reference.initialized = 1;
     }
   }
-  return index.runs.size() == index.last_slots.size();
 }
 
-[[maybe_unused]] bool labels_increase_around(const PathOrder& order, uint32_t slot) {
-  const auto place = order.last_place;
-  if (place->second != slot) return false;
-  if (place != order.slots.begin() &&
-      order.labels[std::prev(place)->second] >= order.labels[slot]) {
-    return false;
+// Works out the list order of a block, and its marks, unless nothing arrived since.
+void order_references(ReferenceList& list, bool one_size) {
+  if (list.ordered_arrivals == list.arrivals.size() && list.ordered_marks == list.marks.size()) {
+    return;
   }
-  const auto after = std::next(place);
-  return after == order.slots.end() || order.labels[slot] < order.labels[after->second];
+  ObjectNumbers& numbers = list.index->objects;
+  const std::vector<uint32_t>& ranks = path_ranks(numbers);
+  const size_t count = list.arrivals.size();
+  if (one_size) {
+    // Path order, equal paths in arrival order.
+    std::vector<uint64_t> keys(count);
+    for (size_t i = 0; i < count; ++i) {
+      keys[i] = (uint64_t{ranks[list.arrivals[i].object]} << 32) | i;
+    }
+    std::sort(keys.begin(), keys.end());
+    list.order.resize(count);
+    for (size_t i = 0; i < count; ++i) list.order[i] = static_cast<uint32_t>(keys[i]);
+  } else {
+    replay_insertions(list.arrivals, ranks, list.order);
+  }
+  place_marks(list, numbers, ranks);
+  list.ordered_arrivals = count;
+  list.ordered_marks = list.marks.size();
+}
+
+// True when some reference of the block has an object of that path.
+bool declares_path(ReferenceList& list, const std::string& path) {
+  // The object that marks a block has usually just declared it: its references come last.
+  constexpr size_t kRecent = 16;
+  const size_t count = list.arrivals.size();
+  for (size_t i = count; i > 0 && count - i < kRecent; --i) {
+    if (list.arrivals[i - 1].reference.object->path == path) return true;
+  }
+  if (count <= kRecent) return false;
+  if (list.paths == nullptr) {
+    auto paths = std::make_unique<std::unordered_set<std::string_view>>();
+    for (const Arrival& arrival : list.arrivals) paths->insert(arrival.reference.object->path);
+    list.paths = std::move(paths);
+  }
+  return list.paths->count(path) != 0;
 }
 
 }  // namespace
+
+size_t detail::NameHash::operator()(std::string_view name) const noexcept {
+  // Words of eight bytes, the last one ending with the name's last byte (overlapping the
+  // one before it); a name shorter than eight bytes is read as two overlapping halves.
+  const auto* bytes = reinterpret_cast<const unsigned char*>(name.data());
+  const size_t size = name.size();
+  const auto load64 = [](const unsigned char* p) {
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+  };
+  const auto load32 = [](const unsigned char* p) {
+    uint32_t word;
+    std::memcpy(&word, p, sizeof word);
+    return uint64_t{word};
+  };
+  const auto mix = [](uint64_t hash, uint64_t word) {
+    hash = (hash ^ word) * 0xBF58476D1CE4E5B9ULL;
+    return hash ^ (hash >> 31);
+  };
+  uint64_t hash = 0x9E3779B97F4A7C15ULL ^ size;
+  if (size >= 8) {
+    for (size_t at = 0; at + 8 < size; at += 8) hash = mix(hash, load64(bytes + at));
+    hash = mix(hash, load64(bytes + size - 8));
+  } else if (size >= 4) {
+    hash = mix(hash, load32(bytes) | (load32(bytes + size - 4) << 32));
+  } else if (size > 0) {
+    hash = mix(hash, bytes[0] | (uint64_t{bytes[size / 2]} << 8) | (uint64_t{bytes[size - 1]} << 16));
+  }
+  return static_cast<size_t>(hash ^ (hash >> 32));
+}
 
 std::string_view NameStore::store(std::string_view name) {
   if (chunks_.empty() || name.size() > capacity_ - used_) {
@@ -271,20 +323,18 @@ int add_common_reference(Registry& registry, const ObjectEntry& object, std::str
   const uint64_t size = std::min(declared_size, kLargestHeldSize);
   try {
     detail::RegistryIndex& index = *registry.index;
-    PathOrder& order = index.path_order;
-    const uint32_t slot = path_slot(order, object);
-    assert(labels_increase_around(order, slot));
-    const uint64_t label = order.labels[slot];
+    Arrival arrival;
+    arrival.reference.object = &object;
+    arrival.reference.size = size;
+    arrival.object = object_number(index.objects, object);
     const auto found = index.blocks.find(name);
     if (found == index.blocks.end()) {
       CommonBlock block;
       block.references = std::make_unique<ReferenceList>();
-      ReferenceList& list = *block.references;
+      block.references->index = &index;
+      block.references->arrivals.push_back(arrival);
       block.name = index.names.store(name);
       block.declared = size != 0;
-      const uint32_t node = new_node(list, object, size);
-      link_before(list, node, kNoNode);
-      insert_by_path(list.by_size[size], order, PathEntry{slot, node}, label);
       registry.blocks.push_back(std::move(block));
       CommonBlock& stored = registry.blocks.back();
       try {
@@ -295,43 +345,44 @@ int add_common_reference(Registry& registry, const ObjectEntry& object, std::str
       }
       return kNewBlock;
     }
-
     CommonBlock& block = *found->second;
     ReferenceList& list = *block.references;
-    // Room for the node before any index refers to it, grown geometrically.
-    if (list.nodes.size() == list.nodes.capacity()) {
-      list.nodes.reserve(std::max<size_t>(4, 2 * list.nodes.capacity()));
-    }
-    const uint32_t node = static_cast<uint32_t>(list.nodes.size());
-    const PathEntry entry{slot, node};
-    uint32_t before = kNoNode;
-    auto group = list.by_size.find(size);
-    if (group == list.by_size.end()) {
-      // A size not seen before goes in front of the first reference of the next smaller
-      // size present, or at the end when every size present is larger.
-      const auto smaller = list.by_size.upper_bound(size);
-      if (smaller != list.by_size.end()) before = first_by_path(smaller->second);
-      group = list.by_size.emplace(size, PathIndex()).first;
+    list.arrivals.push_back(arrival);
+    if (list.paths != nullptr) {
       try {
-        insert_by_path(group->second, order, entry, label);
+        list.paths->insert(object.path);
       } catch (...) {
-        list.by_size.erase(group);
+        list.arrivals.pop_back();
         throw;
       }
-      block.consistent = false;
-    } else {
-      // A size already present joins its equals in path order, in front of the first one
-      // whose path is greater; when none is, it goes to the very end of the list.
-      before = insert_by_path(group->second, order, entry, label);
     }
-    assert(path_index_is_sorted(group->second, order));
-    new_node(list, object, size);
-    link_before(list, node, before);
+    if (size != list.arrivals.front().reference.size) block.consistent = false;
     if (size != 0) block.declared = true;
     return kAddedToBlock;
   } catch (const std::bad_alloc&) {
     return kRegistryOutOfMemory;
   }
+}
+
+bool mark_initialized(CommonBlock& block, const std::string& path) {
+  ReferenceList& list = *block.references;
+  try {
+    if (!declares_path(list, path)) return false;
+    list.marks.push_back(Mark{list.index->names.store(path),
+                              static_cast<uint32_t>(list.arrivals.size())});
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+std::vector<const BlockReference*> block_references(const CommonBlock& block) {
+  ReferenceList& list = *block.references;
+  order_references(list, block.consistent);
+  std::vector<const BlockReference*> references;
+  references.reserve(list.order.size());
+  for (const uint32_t node : list.order) references.push_back(&list.arrivals[node].reference);
+  return references;
 }
 
 int add_procedure(Registry& registry, const ObjectEntry& object, std::string_view name) {
@@ -346,43 +397,6 @@ int add_procedure(Registry& registry, const ObjectEntry& object, std::string_vie
 CommonBlock* find_block(Registry& registry, std::string_view name) {
   const auto found = registry.index->blocks.find(name);
   return found == registry.index->blocks.end() ? nullptr : found->second;
-}
-
-bool mark_initialized(CommonBlock& block, const std::string& path) {
-  ReferenceList& list = *block.references;
-  // Within one size the references stand in path order, so the first of that size with
-  // this path is found by search; only when several sizes hold the path must the list
-  // itself tell which comes first.
-  uint32_t candidate = kNoNode;
-  int candidates = 0;
-  for (const auto& [size, references] : list.by_size) {
-    const uint32_t found = find_by_path(references, list, path);
-    if (found != kNoNode) {
-      candidate = found;
-      ++candidates;
-    }
-  }
-  if (candidates > 1) {
-    for (uint32_t i = list.head; i != kNoNode; i = list.nodes[i].next) {
-      if (list.nodes[i].reference.object->path == path) {
-        candidate = i;
-        break;
-      }
-    }
-  }
-  if (candidate == kNoNode) return false;
-  list.nodes[candidate].reference.initialized = 1;
-  return true;
-}
-
-std::vector<const BlockReference*> block_references(const CommonBlock& block) {
-  const ReferenceList& list = *block.references;
-  std::vector<const BlockReference*> references;
-  references.reserve(list.nodes.size());
-  for (uint32_t i = list.head; i != kNoNode; i = list.nodes[i].next) {
-    references.push_back(&list.nodes[i].reference);
-  }
-  return references;
 }
 
 std::vector<const CommonBlock*> sorted_blocks(const Registry& registry) {

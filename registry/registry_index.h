@@ -1,68 +1,65 @@
-// The registry's own indexes, private to registry.cpp: what keeps every insertion at
-// O(log n) while the lists keep the order that plain sorted linked lists would have.
+// The registry's own indexes, private to registry.cpp: what keeps registering a
+// declaration at O(1) while the report still sees the order that plain sorted linked
+// lists would have given.
+//
+// A declaration is appended to its block as it arrives; the list order is worked out when
+// the block's references are first asked for (by the report, after the last declaration),
+// from the arrival order and the order of the objects' paths. A block of one size holds
+// its references in path order, equal paths in arrival order: a sort. A block of several
+// sizes replays the linked-list insertions, with the paths' ranks in place of the paths.
+// The initialisation marks are placed then too, on the reference that was first in list
+// order, among those present, when the mark was made.
 #pragma once
 
 #include <cstdint>
-#include <functional>
-#include <map>
 #include <memory>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "registry/registry.h"
 
 namespace drelk::detail {
 
-inline constexpr uint32_t kNoNode = 0xFFFFFFFF;
-
-// One reference and its links in the block's list (indexes into ReferenceList::nodes).
-struct ReferenceNode {
+// One declaration as it arrived, with the number of its object (see ObjectNumbers).
+struct Arrival {
   BlockReference reference;
-  uint32_t next = kNoNode;
-  uint32_t previous = kNoNode;
+  uint32_t object = 0;
 };
 
-// One reference in a size's index: its object's slot in the path order, and its node.
-struct PathEntry {
-  uint32_t slot = 0;
-  uint32_t node = 0;
+// A mark of initialisation: the path of the object that initialises the block, and how
+// many references the block held when the mark was made.
+struct Mark {
+  std::string_view path;  // held by the registry's name store
+  uint32_t references = 0;
 };
 
-// The references of one size in object path order, equal paths in arrival order: sorted
-// runs of at most a few hundred entries, so that an insertion moves a bounded number of
-// entries, the search runs over contiguous memory, and no reference is an allocation of
-// its own.
-// Invariant: runs are non-empty, each sorted by label, each run's labels not above the
-// next run's; last_slots[r] is the slot of runs[r].back().
-struct PathIndex {
-  std::vector<std::vector<PathEntry>> runs;
-  std::vector<uint32_t> last_slots;
-};
-
-// A block's references: a doubly linked list over `nodes`, and per size (largest first)
-// the references of that size by object path.
-struct ReferenceList {
-  std::vector<ReferenceNode> nodes;
-  uint32_t head = kNoNode;
-  uint32_t tail = kNoNode;
-  std::map<uint64_t, PathIndex, std::greater<>> by_size;
-};
-
-// The paths of the objects that declared blocks, in byte order, each with an order label:
-// labels compare as the paths do, so that the reference indexes compare two integers in
-// a small dense array instead of two strings far apart in memory. Labels are kept in
-// order as paths arrive (a label between the neighbours' labels; a window of labels
-// spread out again when two neighbours leave no room); objects with equal paths share
-// one label.
-// Invariant: walking `slots` in order, the labels strictly increase.
-struct PathOrder {
-  std::map<std::string_view, uint32_t> slots;  // path -> slot in `labels`
-  std::vector<uint64_t> labels;
-  // The last object looked up and its place: one object's declarations come together,
-  // and the next object's path usually follows the last one.
+// The objects that declared blocks, numbered in order of first declaration, and the rank of
+// each one's path in byte order (equal paths share a rank), worked out when asked for.
+struct ObjectNumbers {
+  std::unordered_map<const ObjectEntry*, uint32_t> numbers;
+  std::vector<const ObjectEntry*> objects;  // by number
+  // One object's declarations come together: the last one numbered is asked for again.
   const ObjectEntry* last_object = nullptr;
-  std::map<std::string_view, uint32_t>::iterator last_place;
+  uint32_t last_number = 0;
+  std::vector<uint32_t> by_path;  // numbers in path order
+  std::vector<uint32_t> ranks;    // by number
+};
+
+struct RegistryIndex;
+
+// A block's references: every declaration in arrival order, the marks made on the block,
+// and the list order once worked out (indexes into `arrivals`).
+struct ReferenceList {
+  RegistryIndex* index = nullptr;
+  std::vector<Arrival> arrivals;
+  std::vector<Mark> marks;
+  // The paths that declared the block, kept once marks have to ask whether a path did.
+  std::unique_ptr<std::unordered_set<std::string_view>> paths;
+  std::vector<uint32_t> order;
+  size_t ordered_arrivals = 0;  // arrivals and marks that `order` and the marks reflect
+  size_t ordered_marks = 0;
 };
 
 // Owns copies of names in large chunks, so that registering a name costs no allocation
@@ -77,10 +74,15 @@ class NameStore {
   size_t capacity_ = 0;
 };
 
+// A hash of block names, eight bytes at a step: a name is hashed once per declaration.
+struct NameHash {
+  size_t operator()(std::string_view name) const noexcept;
+};
+
 struct RegistryIndex {
-  std::unordered_map<std::string_view, CommonBlock*> blocks;
+  std::unordered_map<std::string_view, CommonBlock*, NameHash> blocks;
   NameStore names;
-  PathOrder path_order;
+  ObjectNumbers objects;
 };
 
 }  // namespace drelk::detail

@@ -87,7 +87,10 @@ void render_text(const Findings& findings, bool problems_only, TextStream& outpu
 
   for (const BlockFindings& found : findings.blocks) {
     const CommonBlock& block = *found.block;
-    const std::vector<const BlockReference*> references = block_references(block);
+    // Only what is printed is put in list order: with -p, the blocks of several sizes.
+    const bool listed = !problems_only || found.size_mismatch;
+    const std::vector<const BlockReference*> references =
+        listed ? block_references(block) : std::vector<const BlockReference*>();
     if (!problems_only) {
       out.text(" ").text(block.name).text("\n");
       for (const BlockReference* reference : references) {
