@@ -6,8 +6,9 @@
 // one size ordered by object path (equal paths in arrival order), except that a
 // declaration of a size already present whose path no earlier equal-size reference
 // exceeds goes to the very end of the list; procedures by name, equal names in arrival
-// order. Every insertion costs O(log n): code bases of tens of thousands of objects and
-// millions of declarations are normal input.
+// order. Code bases of tens of thousands of objects and millions of declarations are
+// normal input: a declaration is registered in constant time, and a block's list order is
+// worked out once, when its references are asked for.
 #pragma once
 
 #include <cstdint>
@@ -115,7 +116,8 @@ CommonBlock* find_block(Registry& registry, std::string_view name);
 // as initialised. Returns false when the block has no reference with that path.
 bool mark_initialized(CommonBlock& block, const std::string& path);
 
-// The references of a block in list order.
+// The references of a block in list order (worked out on the first call after a change;
+// the pointers stay valid until the block's next declaration).
 std::vector<const BlockReference*> block_references(const CommonBlock& block);
 
 // The blocks in name order, and the procedures in name order (equal names in arrival
