@@ -175,6 +175,47 @@ void replay_insertions(const std::vector<Arrival>& arrivals, const std::vector<u
   for (uint32_t node = head; node != kNoNode; node = next[node]) order.push_back(node);
 }
 
+// The references of a block of one size in list order: path order, equal paths in arrival
+// order. A long list is radix-sorted by path rank, eleven bits a pass, which keeps the
+// arrival order of equal ranks; a shorter one, for which the passes' counters would cost
+// more than the references, is sorted by comparison.
+void sort_by_path(const std::vector<Arrival>& arrivals, const std::vector<uint32_t>& ranks,
+                  std::vector<uint32_t>& order) {
+  constexpr unsigned kDigitBits = 11;
+  constexpr uint32_t kDigits = 1u << kDigitBits;
+  const size_t count = arrivals.size();
+  order.resize(count);
+  if (count < kDigits) {
+    std::vector<uint64_t> keys(count);
+    for (size_t i = 0; i < count; ++i) keys[i] = (uint64_t{ranks[arrivals[i].object]} << 32) | i;
+    std::sort(keys.begin(), keys.end());
+    for (size_t i = 0; i < count; ++i) order[i] = static_cast<uint32_t>(keys[i]);
+    return;
+  }
+  std::vector<uint32_t> keys(count);
+  uint32_t largest = 0;
+  for (size_t i = 0; i < count; ++i) {
+    keys[i] = ranks[arrivals[i].object];
+    largest = std::max(largest, keys[i]);
+    order[i] = static_cast<uint32_t>(i);
+  }
+  std::vector<uint32_t> moved(count);
+  std::vector<uint32_t> starts(kDigits);
+  for (unsigned shift = 0; shift == 0 || (largest >> shift) != 0; shift += kDigitBits) {
+    std::fill(starts.begin(), starts.end(), 0);
+    for (const uint32_t node : order) ++starts[(keys[node] >> shift) & (kDigits - 1)];
+    uint32_t total = 0;
+    for (uint32_t& start : starts) {
+      const uint32_t n = start;
+      start = total;
+      total += n;
+    }
+    for (const uint32_t node : order) moved[starts[(keys[node] >> shift) & (kDigits - 1)]++] = node;
+    order.swap(moved);
+    if (shift + kDigitBits >= 32) break;
+  }
+}
+
 // Sets the initialised flags from the marks: each mark lands on the first reference in list
 // order, among those the block held when it was made, whose path is the mark's.
 void place_marks(ReferenceList& list, const ObjectNumbers& numbers,
@@ -229,14 +270,7 @@ void order_references(ReferenceList& list, bool one_size) {
   const std::vector<uint32_t>& ranks = path_ranks(numbers);
   const size_t count = list.arrivals.size();
   if (one_size) {
-    // Path order, equal paths in arrival order.
-    std::vector<uint64_t> keys(count);
-    for (size_t i = 0; i < count; ++i) {
-      keys[i] = (uint64_t{ranks[list.arrivals[i].object]} << 32) | i;
-    }
-    std::sort(keys.begin(), keys.end());
-    list.order.resize(count);
-    for (size_t i = 0; i < count; ++i) list.order[i] = static_cast<uint32_t>(keys[i]);
+    sort_by_path(list.arrivals, ranks, list.order);
   } else {
     replay_insertions(list.arrivals, ranks, list.order);
   }
