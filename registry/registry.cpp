@@ -48,9 +48,18 @@ const std::vector<uint32_t>& path_ranks(ObjectNumbers& numbers) {
   if (numbers.ranks.size() == count) return numbers.ranks;
   // The paths are sorted beside their numbers, so that comparisons do not go through the
   // entries.
+  // Objects often arrive in path order already (the members of a library, the files of
+  // one directory); then one pass finds nothing to sort.
   std::vector<std::pair<std::string_view, uint32_t>> paths(count);
   for (uint32_t i = 0; i < count; ++i) paths[i] = {numbers.objects[i]->path, i};
-  std::sort(paths.begin(), paths.end());
+  const auto before = [](const std::pair<std::string_view, uint32_t>& a,
+                         const std::pair<std::string_view, uint32_t>& b) {
+    const int order = a.first.compare(b.first);
+    return order != 0 ? order < 0 : a.second < b.second;
+  };
+  if (!std::is_sorted(paths.begin(), paths.end(), before)) {
+    std::sort(paths.begin(), paths.end(), before);
+  }
   std::vector<uint32_t>& by_path = numbers.by_path;
   by_path.resize(count);
   std::vector<uint32_t> ranks(count);
@@ -496,10 +505,13 @@ ObjectEntry* make_member_entry(Registry& registry, const ObjectEntry& archive,
                                std::string_view member, bool member_known) {
   try {
     auto entry = std::make_unique<ObjectEntry>();
-    const std::string shown =
-        member_known ? "(" + std::string(member) + ")" : std::string("(no obj file given)");
-    entry->path = archive.path + " " + shown;
-    entry->name = archive.name + " " + shown;
+    const std::string_view shown = member_known ? member : std::string_view("no obj file given");
+    const auto decorate = [&](std::string& text, const std::string& file) {
+      text.reserve(file.size() + shown.size() + 3);
+      text.append(file).append(" (").append(shown).append(")");
+    };
+    decorate(entry->path, archive.path);
+    decorate(entry->name, archive.name);
     entry->archive = object_file(archive);
     entry->member = member;
     entry->in_archive = true;
