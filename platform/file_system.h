@@ -97,7 +97,7 @@ PathParts split_path(const std::string& path);
 bool is_lead_byte(unsigned char byte);
 
 // Wildcard matching as the directory search applies it (see find_files).
-bool wildcard_match(const std::string& pattern, const std::string& name);
+bool wildcard_match(std::string_view pattern, std::string_view name);
 
 // Orders names as NTFS returns them: bytes compared with 'a'..'z' folded to 'A'..'Z',
 // ties broken by plain byte order. True when `a` sorts before `b`.

@@ -93,12 +93,12 @@ PathParts split_path(const std::string& path) {
   return parts;
 }
 
-bool wildcard_match(const std::string& pattern, const std::string& name) {
+bool wildcard_match(std::string_view pattern, std::string_view name) {
   if (match_from(pattern, name)) return true;
   // A trailing ".*" also matches names without any extension, as on Windows: "*.*"
   // matches every name and "prog.*" matches "prog".
-  if (pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, ".*") == 0 &&
-      name.find('.') == std::string::npos) {
+  if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*" &&
+      name.find('.') == std::string_view::npos) {
     return match_from(pattern.substr(0, pattern.size() - 2), name);
   }
   return false;

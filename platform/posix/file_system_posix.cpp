@@ -23,16 +23,26 @@ namespace detail {
 // matches a search.
 enum class EntryKind : uint8_t { kOther, kDirectory, kUnknown };
 
+// An entry's name as readdir gave it, followed in the listing's text by its folded form
+// ('a'..'z' folded to 'A'..'Z'), which directory order compares first.
 struct ListedEntry {
-  std::string name;    // as readdir gave it
-  std::string folded;  // with 'a'..'z' folded to 'A'..'Z', as directory order compares it
+  uint32_t offset = 0;  // of the name in the listing's text; the folded form follows it
+  uint32_t length = 0;
   EntryKind kind = EntryKind::kUnknown;
 };
 
 struct Listing {
+  std::string text;                  // every entry's name and folded name
   std::vector<ListedEntry> entries;  // every entry, "." and ".." included, in directory order
   size_t bytes = 0;                  // what the listing holds, for the budget
   std::list<const std::string*>::iterator use;  // its place in the order of use
+
+  std::string_view name(const ListedEntry& entry) const {
+    return std::string_view(text).substr(entry.offset, entry.length);
+  }
+  std::string_view folded(const ListedEntry& entry) const {
+    return std::string_view(text).substr(entry.offset + entry.length, entry.length);
+  }
 };
 
 // The listings kept for the run, by directory as the search names it, and the order in
@@ -63,10 +73,10 @@ EntryKind entry_kind(const dirent& entry) {
 
 // A link counts as what it points at, as the Windows search reports a link to a directory
 // as a directory; a dangling link is not one.
-bool is_directory(const std::string& directory, ListedEntry& entry) {
+bool is_directory(const std::string& directory, const Listing& listing, ListedEntry& entry) {
   if (entry.kind == EntryKind::kUnknown) {
     struct stat info;
-    const std::string path = directory + "/" + entry.name;
+    const std::string path = directory + "/" + std::string(listing.name(entry));
     entry.kind = stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? EntryKind::kDirectory
                                                                           : EntryKind::kOther;
   }
@@ -77,17 +87,21 @@ bool read_listing(const std::string& directory, Listing& listing) {
   DIR* dir = opendir(directory.c_str());
   if (dir == nullptr) return false;
   while (const dirent* entry = readdir(dir)) {
-    std::string name = entry->d_name;
-    std::string folded = fold_name(name);
-    listing.bytes += sizeof(ListedEntry) + 2 * name.size();
-    listing.entries.push_back(ListedEntry{std::move(name), std::move(folded), entry_kind(*entry)});
+    const std::string_view name = entry->d_name;
+    ListedEntry listed;
+    listed.offset = static_cast<uint32_t>(listing.text.size());
+    listed.length = static_cast<uint32_t>(name.size());
+    listed.kind = entry_kind(*entry);
+    listing.text.append(name).append(fold_name(name));
+    listing.entries.push_back(listed);
   }
   closedir(dir);
+  listing.bytes = listing.text.capacity() + listing.entries.capacity() * sizeof(ListedEntry);
   // Directory order: the folded names, ties by the names' own bytes.
   std::sort(listing.entries.begin(), listing.entries.end(),
-            [](const ListedEntry& a, const ListedEntry& b) {
-              const int folded = a.folded.compare(b.folded);
-              return folded != 0 ? folded < 0 : a.name < b.name;
+            [&](const ListedEntry& a, const ListedEntry& b) {
+              const int folded = listing.folded(a).compare(listing.folded(b));
+              return folded != 0 ? folded < 0 : listing.name(a) < listing.name(b);
             });
   return true;
 }
@@ -157,23 +171,26 @@ bool find_files(DirectorySearch& search, const std::string& pattern,
   Listing* listing = find_listing(search, directory);
   if (listing == nullptr) return false;
   std::vector<ListedEntry>& listed = listing->entries;
-  if (has_wildcard(name_pattern)) {
+  const auto found = [&](ListedEntry& entry) {
+    entries.push_back(
+        DirEntry{std::string(listing->name(entry)), is_directory(directory, *listing, entry)});
+  };
+  if (name_pattern == "*" || name_pattern == "*.*") {
+    // Every name: "*.*" matches names without a dot too.
+    for (ListedEntry& entry : listed) found(entry);
+  } else if (has_wildcard(name_pattern)) {
     for (ListedEntry& entry : listed) {
-      if (wildcard_match(name_pattern, entry.name)) {
-        entries.push_back(DirEntry{entry.name, is_directory(directory, entry)});
-      }
+      if (wildcard_match(name_pattern, listing->name(entry))) found(entry);
     }
   } else {
     // A name without wildcards matches its case variants only, which stand together in
     // directory order: a lookup, however large the directory.
     const std::string folded = fold_name(name_pattern);
     auto entry = std::lower_bound(listed.begin(), listed.end(), folded,
-                                  [](const ListedEntry& e, const std::string& name) {
-                                    return e.folded < name;
+                                  [&](const ListedEntry& e, const std::string& name) {
+                                    return listing->folded(e) < name;
                                   });
-    for (; entry != listed.end() && entry->folded == folded; ++entry) {
-      entries.push_back(DirEntry{entry->name, is_directory(directory, *entry)});
-    }
+    for (; entry != listed.end() && listing->folded(*entry) == folded; ++entry) found(*entry);
   }
   return !entries.empty();
 }
