@@ -57,6 +57,9 @@ struct Run {
   DirectorySearch directory_search;
   // Directories the recursive search is inside, to stop it at a link back to one.
   std::vector<DirectoryIdentity> open_directories;
+  // Whether the run releases the registry when it ends; a process that exits right after
+  // leaves that to the exit.
+  bool release_at_end = true;
 };
 
 // The title and version, as the banner shows them.

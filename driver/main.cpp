@@ -1,6 +1,7 @@
 // drelk: checks the COMMON blocks of COFF objects and libraries for size conflicts and
 // clashes with procedure names.
 #include <cstdio>
+#include <cstdlib>
 
 #include "driver/driver.h"
 
@@ -13,6 +14,8 @@ int main(int argc, char** argv) {
   run.standard_output = drelk::file_text_stream(stdout);
   run.standard_error = drelk::file_text_stream(stderr);
   run.output_stream = drelk::file_text_stream(stdout);
-  // The -e and -o files stay open until the process ends; exit flushes them.
-  return drelk::run_drelk(run, argc, argv);
+  // The -e and -o files stay open until the process ends; exit flushes them. The process
+  // ends right after the run: what the run holds goes back with it, not piece by piece.
+  run.release_at_end = false;
+  std::exit(drelk::run_drelk(run, argc, argv));
 }

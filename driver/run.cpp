@@ -184,7 +184,7 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
     report_out_of_memory(run.diagnostics, {});
   }
   status = finish(run, status, true);
-  free_lists(run.registry);
+  if (run.release_at_end) free_lists(run.registry);
   return status;
 }
 

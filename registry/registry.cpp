@@ -307,7 +307,7 @@ bool declares_path(ReferenceList& list, const std::string& path) {
 
 }  // namespace
 
-size_t detail::NameHash::operator()(std::string_view name) const noexcept {
+uint64_t detail::hash_name(std::string_view name) {
   // Words of eight bytes, the last one ending with the name's last byte (overlapping the
   // one before it); a name shorter than eight bytes is read as two overlapping halves.
   const auto* bytes = reinterpret_cast<const unsigned char*>(name.data());
@@ -335,7 +335,39 @@ size_t detail::NameHash::operator()(std::string_view name) const noexcept {
   } else if (size > 0) {
     hash = mix(hash, bytes[0] | (uint64_t{bytes[size / 2]} << 8) | (uint64_t{bytes[size - 1]} << 16));
   }
-  return static_cast<size_t>(hash ^ (hash >> 32));
+  // Every bit of the hash decides its low bits, which pick the table slot.
+  hash ^= hash >> 33;
+  hash *= 0xFF51AFD7ED558CCDULL;
+  return hash ^ (hash >> 33);
+}
+
+CommonBlock* detail::BlockTable::find(std::string_view name, uint64_t hash) const {
+  if (slots_.empty()) return nullptr;
+  const size_t mask = slots_.size() - 1;
+  for (size_t at = hash & mask;; at = (at + 1) & mask) {
+    const Slot& slot = slots_[at];
+    if (slot.block == nullptr) return nullptr;
+    if (slot.hash == hash && slot.block->name == name) return slot.block;
+  }
+}
+
+void detail::BlockTable::insert(CommonBlock* block, uint64_t hash) {
+  if (2 * (count_ + 1) > slots_.size()) {
+    std::vector<Slot> grown(std::max<size_t>(64, 2 * slots_.size()));
+    const size_t mask = grown.size() - 1;
+    for (const Slot& slot : slots_) {
+      if (slot.block == nullptr) continue;
+      size_t at = slot.hash & mask;
+      while (grown[at].block != nullptr) at = (at + 1) & mask;
+      grown[at] = slot;
+    }
+    slots_.swap(grown);
+  }
+  const size_t mask = slots_.size() - 1;
+  size_t at = hash & mask;
+  while (slots_[at].block != nullptr) at = (at + 1) & mask;
+  slots_[at] = Slot{hash, block};
+  ++count_;
 }
 
 std::string_view NameStore::store(std::string_view name) {
@@ -370,8 +402,9 @@ int add_common_reference(Registry& registry, const ObjectEntry& object, std::str
     arrival.reference.object = &object;
     arrival.reference.size = size;
     arrival.object = object_number(index.objects, object);
-    const auto found = index.blocks.find(name);
-    if (found == index.blocks.end()) {
+    const uint64_t hash = detail::hash_name(name);
+    CommonBlock* const found = index.blocks.find(name, hash);
+    if (found == nullptr) {
       CommonBlock block;
       block.references = std::make_unique<ReferenceList>();
       block.references->index = &index;
@@ -381,14 +414,14 @@ int add_common_reference(Registry& registry, const ObjectEntry& object, std::str
       registry.blocks.push_back(std::move(block));
       CommonBlock& stored = registry.blocks.back();
       try {
-        index.blocks.emplace(stored.name, &stored);
+        index.blocks.insert(&stored, hash);
       } catch (...) {
         registry.blocks.pop_back();
         throw;
       }
       return kNewBlock;
     }
-    CommonBlock& block = *found->second;
+    CommonBlock& block = *found;
     ReferenceList& list = *block.references;
     list.arrivals.push_back(arrival);
     if (list.paths != nullptr) {
@@ -438,8 +471,7 @@ int add_procedure(Registry& registry, const ObjectEntry& object, std::string_vie
 }
 
 CommonBlock* find_block(Registry& registry, std::string_view name) {
-  const auto found = registry.index->blocks.find(name);
-  return found == registry.index->blocks.end() ? nullptr : found->second;
+  return registry.index->blocks.find(name, detail::hash_name(name));
 }
 
 std::vector<const CommonBlock*> sorted_blocks(const Registry& registry) {
@@ -460,10 +492,12 @@ std::vector<ProcedureEntry> sorted_procedures(const Registry& registry) {
 }
 
 std::vector<ProcedureEntry> procedures_named_like_blocks(const Registry& registry) {
-  const auto& blocks = registry.index->blocks;
+  const detail::BlockTable& blocks = registry.index->blocks;
   std::vector<ProcedureEntry> named;
   for (const ProcedureEntry& procedure : registry.procedures) {
-    if (blocks.find(procedure.name) != blocks.end()) named.push_back(procedure);
+    if (blocks.find(procedure.name, detail::hash_name(procedure.name)) != nullptr) {
+      named.push_back(procedure);
+    }
   }
   std::stable_sort(named.begin(), named.end(), [](const ProcedureEntry& a, const ProcedureEntry& b) {
     return a.name < b.name;
@@ -529,7 +563,6 @@ ObjectEntry* make_member_entry(Registry& registry, const ObjectEntry& archive,
 void free_lists(Registry& registry) {
   registry.object_list.clear();
   registry.procedures.clear();
-  registry.index->blocks.clear();
   registry.blocks.clear();
   registry.member_entries.clear();
   registry.entries.clear();

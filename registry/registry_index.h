@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -75,12 +76,28 @@ class NameStore {
 };
 
 // A hash of block names, eight bytes at a step: a name is hashed once per declaration.
-struct NameHash {
-  size_t operator()(std::string_view name) const noexcept;
+uint64_t hash_name(std::string_view name);
+
+// The blocks by name: an open-addressing table of (hash, block) slots, a power of two of
+// them and at most half full, so that a look-up compares a few hashes held side by side.
+class BlockTable {
+ public:
+  CommonBlock* find(std::string_view name, uint64_t hash) const;
+  // Adds a block not in the table. Throws std::bad_alloc, the table unchanged, when it
+  // cannot grow.
+  void insert(CommonBlock* block, uint64_t hash);
+
+ private:
+  struct Slot {
+    uint64_t hash = 0;
+    CommonBlock* block = nullptr;
+  };
+  std::vector<Slot> slots_;
+  size_t count_ = 0;
 };
 
 struct RegistryIndex {
-  std::unordered_map<std::string_view, CommonBlock*, NameHash> blocks;
+  BlockTable blocks;
   NameStore names;
   ObjectNumbers objects;
 };
