@@ -40,12 +40,17 @@ void split_arguments(std::string_view text, std::vector<std::string>& words) {
     if (i == text.size()) return;
     std::string word;
     bool quoted = false;
-    for (; i < text.size() && (quoted || !is_blank(text[i])); ++i) {
+    while (i < text.size() && (quoted || !is_blank(text[i]))) {
       if (text[i] == '"') {
         quoted = !quoted;
-      } else {
-        word.push_back(text[i]);
+        ++i;
+        continue;
       }
+      // The stretch up to the next quote, or blank outside quotes, goes in at once.
+      size_t end = i;
+      while (end < text.size() && text[end] != '"' && (quoted || !is_blank(text[end]))) ++end;
+      word.append(text.substr(i, end - i));
+      i = end;
     }
     words.push_back(std::move(word));
   }
@@ -58,12 +63,22 @@ struct Expansion {
   std::string unreadable;  // the name, as typed, of the file that ended it
 };
 
-bool expand(Expansion& expansion, const char* argument, int depth) {
-  if (!is_response_file_argument(argument)) {
-    expansion.words.emplace_back(argument);
+bool expand(Expansion& expansion, std::string&& argument, int depth);
+
+// Expands the words read from one response file, in order.
+bool expand_words(Expansion& expansion, std::vector<std::string>& words, int depth) {
+  for (std::string& word : words) {
+    if (!expand(expansion, std::move(word), depth)) return false;
+  }
+  return true;
+}
+
+bool expand(Expansion& expansion, std::string&& argument, int depth) {
+  if (!is_response_file_argument(argument.c_str())) {
+    expansion.words.push_back(std::move(argument));
     return true;
   }
-  const char* name = argument + 1;
+  const std::string name = argument.substr(1);
   std::string text;
   if (depth >= kMaxResponseFileDepth || expansion.files_read >= kMaxResponseFiles ||
       !read_whole_file(name, kMaxResponseBytes - expansion.bytes_read, text)) {
@@ -75,10 +90,7 @@ bool expand(Expansion& expansion, const char* argument, int depth) {
   std::vector<std::string> inner;
   split_arguments(text, inner);
   text = std::string();
-  for (const std::string& word : inner) {
-    if (!expand(expansion, word.c_str(), depth + 1)) return false;
-  }
-  return true;
+  return expand_words(expansion, inner, depth + 1);
 }
 
 }  // namespace
@@ -96,7 +108,7 @@ bool expand_response_files(Run& run, int argc, const char* const* argv, Argument
   Expansion expansion{expanded.words, 0, 0, {}};
   if (argc > 0) expanded.words.emplace_back(argv[0]);
   for (int i = 1; i < argc; ++i) {
-    if (!expand(expansion, argv[i], 0)) {
+    if (!expand(expansion, std::string(argv[i]), 0)) {
       report_error(run.diagnostics, strprintf("Error: Cannot read response file \"%s\".\n\n",
                                               expansion.unreadable.c_str()));
       return false;

@@ -133,7 +133,15 @@ Listing* find_listing(DirectorySearch& search, const std::string& directory) {
   return &placed->second;
 }
 
-bool has_wildcard(const std::string& name_pattern) {
+// `path` as the file system takes it: itself, or its copy in `converted` when it holds a
+// backslash.
+const std::string& native_form(const std::string& path, std::string& converted) {
+  if (path.find('\\') == std::string::npos) return path;
+  converted = native_path(path);
+  return converted;
+}
+
+bool has_wildcard(std::string_view name_pattern) {
   return name_pattern.find_first_of("*?") != std::string::npos;
 }
 
@@ -164,10 +172,13 @@ std::string native_path(const std::string& path) {
 bool find_files(DirectorySearch& search, const std::string& pattern,
                 std::vector<DirEntry>& entries) {
   entries.clear();
-  const std::string native = native_path(pattern);
+  std::string converted;
+  const std::string_view native = native_form(pattern, converted);
   const size_t slash = native.find_last_of('/');
-  const std::string directory = slash == std::string::npos ? "." : native.substr(0, slash + 1);
-  const std::string name_pattern = slash == std::string::npos ? native : native.substr(slash + 1);
+  const std::string directory =
+      slash == std::string::npos ? std::string(".") : std::string(native.substr(0, slash + 1));
+  const std::string_view name_pattern =
+      slash == std::string::npos ? native : native.substr(slash + 1);
   Listing* listing = find_listing(search, directory);
   if (listing == nullptr) return false;
   std::vector<ListedEntry>& listed = listing->entries;
@@ -186,8 +197,8 @@ bool find_files(DirectorySearch& search, const std::string& pattern,
     // A name without wildcards matches its case variants only, which stand together in
     // directory order: a lookup, however large the directory.
     const std::string folded = fold_name(name_pattern);
-    auto entry = std::lower_bound(listed.begin(), listed.end(), folded,
-                                  [&](const ListedEntry& e, const std::string& name) {
+    auto entry = std::lower_bound(listed.begin(), listed.end(), std::string_view(folded),
+                                  [&](const ListedEntry& e, std::string_view name) {
                                     return listing->folded(e) < name;
                                   });
     for (; entry != listed.end() && listing->folded(*entry) == folded; ++entry) found(*entry);
@@ -201,7 +212,8 @@ bool open_input_file(const std::string& path, InputStream& stream) {
   // cover what could be swapped in between; the opened file must then be the regular file
   // that was looked at. O_NONBLOCK changes nothing for a regular file's reads. The stream
   // reads the descriptor itself, at offsets: no C stream, no seeks.
-  const std::string native = native_path(path);
+  std::string converted;
+  const std::string& native = native_form(path, converted);
   struct stat looked;
   if (stat(native.c_str(), &looked) != 0 || !S_ISREG(looked.st_mode)) return false;
   const int fd = open(native.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
