@@ -211,9 +211,9 @@ for corpus in deep10k deep50k wide10k lib10k.lib; do
       xargs-report) tool=xargs ;;
     esac
     if [[ ${NOTE[$corpus:$tool]:-} == ">" ]]; then
-      printf '%-12s %-9s %s\n' "$corpus" "$kind" "(none: drelk was stopped)"
+      printf '%-12s %-14s %s\n' "$corpus" "$kind" "(none: drelk was stopped)"
     elif [[ -f $OUT/$corpus.$kind ]]; then
-      printf '%-12s %-9s %s\n' "$corpus" "$kind" "$(sha256sum <"$OUT/$corpus.$kind" | cut -c1-64)"
+      printf '%-12s %-14s %s\n' "$corpus" "$kind" "$(sha256sum <"$OUT/$corpus.$kind" | cut -c1-64)"
     fi
   done
 done
