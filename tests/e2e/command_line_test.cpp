@@ -264,9 +264,10 @@ using ResponseFiles = DrelkRun;
 
 TEST_F(ResponseFiles, ArgumentsAndSwitchesTakeThePlaceOfTheFileInOrder) {
   for (const char* name : {"a.exe", "my dir/b.exe", "c.exe", "d.exe"}) dir.write(name, executable());
-  // A byte order mark, line ends of either kind, blanks and tabs; a quoted name with a
-  // blank; a switch whose file name the -e look-up must find; a nested response file.
-  dir.write("list.rsp", std::string("\xEF\xBB\xBF-eerr.txt \"my dir/b.exe\"\r\n\t@more.rsp\n"));
+  // A byte order mark, line ends of either kind, blanks and tabs; a name with a blank in
+  // quotes that cover part of it; a switch whose file name the -e look-up must find; a
+  // nested response file.
+  dir.write("list.rsp", std::string("\xEF\xBB\xBF-eerr.txt \"my dir\"/b.exe\r\n\t@more.rsp\n"));
   dir.write("more.rsp", std::string("c.exe"));
   const ProgramResult r = drelk({"a.exe", "@list.rsp", "d.exe"});
   EXPECT_EQ(r.standard_error, "");
