@@ -1,7 +1,9 @@
 #include "report/report.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,10 +13,11 @@ namespace {
 constexpr size_t kBufferSize = 64 * 1024;
 
 // Collects the report's text and writes it in large pieces: a code base's report runs to
-// millions of lines, so each piece is copied once into a buffer of fixed size.
+// millions of lines, so each piece is copied once into a buffer, which grows with the
+// report up to 64 KiB (a small report costs no large buffer).
 class ReportWriter {
  public:
-  explicit ReportWriter(TextStream& output) : output_(output), buffer_(kBufferSize) {}
+  explicit ReportWriter(TextStream& output) : output_(output) {}
   ~ReportWriter() { flush(); }
 
   ReportWriter& text(std::string_view s) {
@@ -49,23 +52,32 @@ class ReportWriter {
   }
 
   void flush() {
-    write_text(output_, std::string_view(buffer_.data(), used_));
+    if (used_ > 0) write_text(output_, std::string_view(buffer_.get(), used_));
     used_ = 0;
   }
 
  private:
-  // Room for `n` more bytes at the end of the buffer, flushing it first when they would
-  // not fit; a piece larger than the whole buffer makes it grow.
+  // Room for `n` more bytes at the end of the buffer: the buffer grows while it is below
+  // its size, and is flushed once it is full; a piece larger than the whole buffer makes it
+  // grow further.
   char* room(size_t n) {
-    if (n > buffer_.size() - used_) {
-      flush();
-      if (n > buffer_.size()) buffer_.resize(n);
+    if (n > capacity_ - used_) {
+      if (capacity_ >= kBufferSize) flush();
+      if (n > capacity_ - used_) grow(std::max(used_ + n, std::min(2 * capacity_ + 256, kBufferSize)));
     }
-    return buffer_.data() + used_;
+    return buffer_.get() + used_;
+  }
+
+  void grow(size_t capacity) {
+    auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+    if (used_ > 0) std::memcpy(grown.get(), buffer_.get(), used_);
+    buffer_ = std::move(grown);
+    capacity_ = capacity;
   }
 
   TextStream& output_;
-  std::vector<char> buffer_;
+  std::unique_ptr<char[]> buffer_;
+  size_t capacity_ = 0;
   size_t used_ = 0;
 };
 

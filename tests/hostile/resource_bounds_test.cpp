@@ -47,7 +47,7 @@ const std::string kIncomplete = "Drelk: Processing is incomplete due to previous
 const std::string kNoBlocks =
     "Common Block Analysis\n\n\tNone of the objects scanned contain COMMON BLOCKS\n\n";
 
-// 150,000 COMMON blocks in one 3 MB object need some 90 MB. Under a smaller limit drelk
+// 300,000 COMMON blocks in one 6 MB object need more than 64 MB. Under such a limit drelk
 // must end with a diagnostic and the report of what it gathered (or, when even that does
 // not fit, a second diagnostic), exit status 255: never an abort, never a success with
 // declarations missing.
@@ -55,7 +55,7 @@ TEST_F(ResourceBounds, RunningOutOfMemoryIsSaidAndNeverASuccess) {
   if (drelk_is_instrumented()) GTEST_SKIP() << "needs the address-space limit of a plain drelk";
   CoffObject object;
   char name[16];
-  for (int i = 0; i < 150000; ++i) {
+  for (int i = 0; i < 300000; ++i) {
     std::snprintf(name, sizeof name, "_b%05x_", i);
     object.common(name, 4);
   }
