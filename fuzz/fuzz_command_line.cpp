@@ -97,8 +97,7 @@ bool leaves_the_tree(std::string_view argument) {
     return argument.size() < 5 || argument.substr(argument.size() - 4) != ".rsp" ||
            argument[1] == '/' || argument[1] == '\\';
   }
-  if (!argument.empty() && argument[0] == '/' &&
-      argument.find('/', 1) != std::string_view::npos) {
+  if (!argument.empty() && argument[0] == '/' && argument.find('/', 1) != std::string_view::npos) {
     return true;
   }
   const bool is_switch = !argument.empty() && (argument[0] == '-' || argument[0] == '/');

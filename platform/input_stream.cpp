@@ -30,8 +30,8 @@ int64_t read_at(int descriptor, uint64_t offset, uint8_t* destination, size_t co
     const int got = _read(descriptor, destination + done,
                           static_cast<unsigned>(std::min<size_t>(count - done, INT_MAX)));
 #else
-    const ssize_t got = pread(descriptor, destination + done, count - done,
-                              static_cast<off_t>(offset + done));
+    const ssize_t got =
+        pread(descriptor, destination + done, count - done, static_cast<off_t>(offset + done));
     if (got < 0 && errno == EINTR) continue;
 #endif
     if (got < 0) return -1;
@@ -54,7 +54,8 @@ bool fill_cache(InputStream& stream, uint64_t start) {
       std::min<uint64_t>(kCacheSize, stream.size > start ? stream.size - start : 0));
   stream.cache.resize(wanted);
   stream.cache_start = start;
-  const int64_t got = wanted == 0 ? 0 : read_at(stream.descriptor, start, stream.cache.data(), wanted);
+  const int64_t got =
+      wanted == 0 ? 0 : read_at(stream.descriptor, start, stream.cache.data(), wanted);
   stream.cache.resize(got < 0 ? 0 : static_cast<size_t>(got));
   return got >= 0;
 }

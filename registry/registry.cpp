@@ -75,9 +75,10 @@ const std::vector<uint32_t>& path_ranks(ObjectNumbers& numbers) {
 
 // The rank of `path`, the path of some numbered object.
 uint32_t rank_of_path(const ObjectNumbers& numbers, std::string_view path) {
-  const auto at = std::lower_bound(
-      numbers.by_path.begin(), numbers.by_path.end(), path,
-      [&](uint32_t number, std::string_view value) { return numbers.objects[number]->path < value; });
+  const auto at = std::lower_bound(numbers.by_path.begin(), numbers.by_path.end(), path,
+                                   [&](uint32_t number, std::string_view value) {
+                                     return numbers.objects[number]->path < value;
+                                   });
   return numbers.ranks[*at];
 }
 
@@ -112,8 +113,8 @@ uint32_t insert_by_path(PathIndex& index, PathEntry entry) {
     last_ranks.back() = entry.rank;
     return kNoNode;
   }
-  auto r = static_cast<size_t>(
-      std::upper_bound(last_ranks.begin(), last_ranks.end(), entry.rank) - last_ranks.begin());
+  auto r = static_cast<size_t>(std::upper_bound(last_ranks.begin(), last_ranks.end(), entry.rank) -
+                               last_ranks.begin());
   if (runs[r].size() >= kRunSize) {
     // A full run is split in two halves first.
     std::vector<PathEntry> upper(runs[r].begin() + kRunSize / 2, runs[r].end());
@@ -124,9 +125,8 @@ uint32_t insert_by_path(PathIndex& index, PathEntry entry) {
     if (last_ranks[r] <= entry.rank) ++r;
   }
   std::vector<PathEntry>& run = runs[r];
-  const auto at = std::upper_bound(
-      run.begin(), run.end(), entry.rank,
-      [](uint32_t rank, const PathEntry& e) { return rank < e.rank; });
+  const auto at = std::upper_bound(run.begin(), run.end(), entry.rank,
+                                   [](uint32_t rank, const PathEntry& e) { return rank < e.rank; });
   const uint32_t greater = at->node;
   run.insert(at, entry);
   return greater;
@@ -260,8 +260,9 @@ void place_marks(ReferenceList& list, const ObjectNumbers& numbers,
   for (const uint32_t node : list.order) {
     Arrival& arrival = list.arrivals[node];
     const uint32_t rank = ranks[arrival.object];
-    const auto group = std::lower_bound(groups.begin(), groups.end(), rank,
-                                        [](const Group& g, uint32_t value) { return g.rank < value; });
+    const auto group =
+        std::lower_bound(groups.begin(), groups.end(), rank,
+                         [](const Group& g, uint32_t value) { return g.rank < value; });
     if (group == groups.end() || group->rank != rank) continue;
     while (group->end > group->begin && pending[group->end - 1].references > node) {
       --group->end;
@@ -333,7 +334,8 @@ uint64_t detail::hash_name(std::string_view name) {
   } else if (size >= 4) {
     hash = mix(hash, load32(bytes) | (load32(bytes + size - 4) << 32));
   } else if (size > 0) {
-    hash = mix(hash, bytes[0] | (uint64_t{bytes[size / 2]} << 8) | (uint64_t{bytes[size - 1]} << 16));
+    hash =
+        mix(hash, bytes[0] | (uint64_t{bytes[size / 2]} << 8) | (uint64_t{bytes[size - 1]} << 16));
   }
   // Every bit of the hash decides its low bits, which pick the table slot.
   hash ^= hash >> 33;
@@ -444,8 +446,8 @@ bool mark_initialized(CommonBlock& block, const std::string& path) {
   ReferenceList& list = *block.references;
   try {
     if (!declares_path(list, path)) return false;
-    list.marks.push_back(Mark{list.index->names.store(path),
-                              static_cast<uint32_t>(list.arrivals.size())});
+    list.marks.push_back(
+        Mark{list.index->names.store(path), static_cast<uint32_t>(list.arrivals.size())});
     return true;
   } catch (const std::bad_alloc&) {
     return false;
@@ -499,9 +501,9 @@ std::vector<ProcedureEntry> procedures_named_like_blocks(const Registry& registr
       named.push_back(procedure);
     }
   }
-  std::stable_sort(named.begin(), named.end(), [](const ProcedureEntry& a, const ProcedureEntry& b) {
-    return a.name < b.name;
-  });
+  std::stable_sort(
+      named.begin(), named.end(),
+      [](const ProcedureEntry& a, const ProcedureEntry& b) { return a.name < b.name; });
   return named;
 }
 

@@ -13,8 +13,8 @@
 
 #include <cstdint>
 #include <memory>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>

@@ -1,11 +1,11 @@
-#include "report/report.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "report/report.h"
 
 namespace drelk {
 namespace {
@@ -63,7 +63,8 @@ class ReportWriter {
   char* room(size_t n) {
     if (n > capacity_ - used_) {
       if (capacity_ >= kBufferSize) flush();
-      if (n > capacity_ - used_) grow(std::max(used_ + n, std::min(2 * capacity_ + 256, kBufferSize)));
+      if (n > capacity_ - used_)
+        grow(std::max(used_ + n, std::min(2 * capacity_ + 256, kBufferSize)));
     }
     return buffer_.get() + used_;
   }

@@ -78,7 +78,7 @@ bool is_directory(const std::string& directory, const Listing& listing, ListedEn
     struct stat info;
     const std::string path = directory + "/" + std::string(listing.name(entry));
     entry.kind = stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? EntryKind::kDirectory
-                                                                          : EntryKind::kOther;
+                                                                         : EntryKind::kOther;
   }
   return entry.kind == EntryKind::kDirectory;
 }
@@ -197,10 +197,9 @@ bool find_files(DirectorySearch& search, const std::string& pattern,
     // A name without wildcards matches its case variants only, which stand together in
     // directory order: a lookup, however large the directory.
     const std::string folded = fold_name(name_pattern);
-    auto entry = std::lower_bound(listed.begin(), listed.end(), std::string_view(folded),
-                                  [&](const ListedEntry& e, std::string_view name) {
-                                    return listing->folded(e) < name;
-                                  });
+    auto entry = std::lower_bound(
+        listed.begin(), listed.end(), std::string_view(folded),
+        [&](const ListedEntry& e, std::string_view name) { return listing->folded(e) < name; });
     for (; entry != listed.end() && listing->folded(*entry) == folded; ++entry) found(*entry);
   }
   return !entries.empty();

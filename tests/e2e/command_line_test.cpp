@@ -139,8 +139,11 @@ TEST_F(CommandLine, AbsolutePathIsAPatternAndSlashSwitchesKeepTheirMeaning) {
   EXPECT_EQ(r.exit_status, 0);
   EXPECT_EQ(dir.read("rep.txt"),
             "Drelk Error: Common Block _x_ is declared with different sizes\n"
-            "              8 bytes in " + objs + "d.obj\n"
-            "              4 bytes in " + objs + "c.obj\n\n");
+            "              8 bytes in " +
+                objs +
+                "d.obj\n"
+                "              4 bytes in " +
+                objs + "c.obj\n\n");
 
   // The -e look-up takes an absolute path for a path as well: "/etc/..." is no -e switch.
   const ProgramResult e = drelk({"/etc/.." + objs + "missing", "-elog.txt"});
@@ -263,7 +266,8 @@ std::string refused(const std::string& path) {
 using ResponseFiles = DrelkRun;
 
 TEST_F(ResponseFiles, ArgumentsAndSwitchesTakeThePlaceOfTheFileInOrder) {
-  for (const char* name : {"a.exe", "my dir/b.exe", "c.exe", "d.exe"}) dir.write(name, executable());
+  for (const char* name : {"a.exe", "my dir/b.exe", "c.exe", "d.exe"})
+    dir.write(name, executable());
   // A byte order mark, line ends of either kind, blanks and tabs; a name with a blank in
   // quotes that cover part of it; a switch whose file name the -e look-up must find; a
   // nested response file.
@@ -288,8 +292,7 @@ TEST_F(ResponseFiles, UnreadableResponseFileEndsTheRunBeforeAnyInput) {
                                                         {"@folder", "folder"},
                                                         {"@", ""}}) {
     const ProgramResult r = drelk({"-orep.txt", "a.obj", argument});
-    EXPECT_EQ(r.standard_error,
-              "Drelk: Error: Cannot read response file \"" + typed + "\".\n\n\n")
+    EXPECT_EQ(r.standard_error, "Drelk: Error: Cannot read response file \"" + typed + "\".\n\n\n")
         << argument;
     EXPECT_EQ(r.standard_output, "") << argument;
     EXPECT_EQ(r.exit_status, 255) << argument;

@@ -56,7 +56,8 @@ TEST(WildcardMatch, StarDotStarMatchesNamesWithoutADot) {
 // The matching by definition, recursively: exponential, but exact on short strings.
 bool matches_by_definition(const char* p, const char* n) {
   if (*p == '\0') return *n == '\0';
-  if (*p == '*') return matches_by_definition(p + 1, n) || (*n != '\0' && matches_by_definition(p, n + 1));
+  if (*p == '*')
+    return matches_by_definition(p + 1, n) || (*n != '\0' && matches_by_definition(p, n + 1));
   if (*n == '\0') return false;
   const auto up = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
   return (*p == '?' || up(*p) == up(*n)) && matches_by_definition(p + 1, n + 1);

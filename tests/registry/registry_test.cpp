@@ -255,9 +255,9 @@ TEST(RegistryDifferential, MatchesTheModelWithManyPathsInHostileOrders) {
     std::vector<const ObjectEntry*> objects;
     for (int i = 0; i < kObjects; ++i) {
       int k = i;
-      if (order == 0) k = kObjects - 1 - i;                             // decreasing
-      if (order == 1) k = (i % 2) ? kObjects - 1 - i / 2 : i / 2;       // zigzag inwards
-      if (order == 2) k = static_cast<int>(random() % kObjects);        // random, with repeats
+      if (order == 0) k = kObjects - 1 - i;                        // decreasing
+      if (order == 1) k = (i % 2) ? kObjects - 1 - i / 2 : i / 2;  // zigzag inwards
+      if (order == 2) k = static_cast<int>(random() % kObjects);   // random, with repeats
       char path[32];
       std::snprintf(path, sizeof path, "dir/%05d.obj", k);
       objects.push_back(record_object(registry, path, path));
