@@ -102,7 +102,9 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
   std::vector<std::string> patterns;
   // Response files are expanded before anything else looks at the command line, so that
   // the switches they hold act as on the command line; the -e and -o look-ups below see
-  // the expanded arguments too.
+  // the expanded arguments too. The documents show the command line as it was given.
+  const int given_argc = argc;
+  const char* const* given_argv = argv;
   Arguments expanded;
   int n = 0;
   try {
@@ -179,7 +181,8 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
   try {
     const Findings findings = find_problems(run.registry, run.diagnostics.error_count);
     if (run.errors_fail && findings.errors_seen) status = kExitCommonBlockErrors;
-    render(run, findings, run.diagnostics.error_count > 0 ? kExitFailure : status, argc, argv);
+    render(run, findings, run.diagnostics.error_count > 0 ? kExitFailure : status, given_argc,
+           given_argv);
   } catch (const std::bad_alloc&) {
     report_out_of_memory(run.diagnostics, {});
   }
