@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -55,8 +56,8 @@ struct Run {
   InputStream input;
   // The directory search, with the listings it keeps for the run.
   DirectorySearch directory_search;
-  // Directories the recursive search is inside, to stop it at a link back to one.
-  std::vector<DirectoryIdentity> open_directories;
+  // Directories the recursive search has searched for the pattern at hand.
+  std::set<DirectoryIdentity> searched_directories;
   // Whether the run releases the registry when it ends; a process that exits right after
   // leaves that to the exit.
   bool release_at_end = true;

@@ -15,11 +15,13 @@ bool is_dot_entry(const std::string& name) {
   return name == "." || name == "..";
 }
 
-// Opens, records and analyses one file the search found. False when its entry could not
-// be made, which ends the pattern.
-bool analyze_found_file(Run& run, const std::string& path, const std::string& name) {
+// Opens, records and analyses one file the search found, shown as `path` and opened as
+// `native`. False when its entry could not be made, which ends the pattern.
+bool analyze_found_file(Run& run, const std::string& path, const std::string& native,
+                        const DirEntry& found) {
+  const std::string& name = found.name;
   InputStream& stream = run.input;
-  if (!open_input_file(path, stream)) {
+  if (!open_native_file(native, stream, found.is_regular_file)) {
     report_error(run.diagnostics, strprintf("Error opening input file \"%s\"\n", name.c_str()));
     return true;
   }
@@ -43,12 +45,10 @@ bool analyze_found_file(Run& run, const std::string& path, const std::string& na
   return !run.diagnostics.out_of_memory;
 }
 
-bool is_open_directory(const Run& run, const DirectoryIdentity& identity) {
-  return std::find(run.open_directories.begin(), run.open_directories.end(), identity) !=
-         run.open_directories.end();
-}
-
-void process_pattern(Run& run, std::string pattern) {
+// Searches one pattern in `native_directory`, the pattern's directory as the file system
+// takes it: the user's own directory part converted once, then the names of the
+// subdirectories exactly as the search found them (on POSIX a name may hold a '\\').
+void process_pattern(Run& run, std::string pattern, const std::string& native_directory) {
   const PathParts parts = split_path(pattern);
   std::string extension = parts.extension;
   if (extension.empty()) {
@@ -58,26 +58,32 @@ void process_pattern(Run& run, std::string pattern) {
   const std::string prefix = parts.drive + parts.directory;
 
   std::vector<DirEntry> entries;
-  if (!find_files(run.directory_search, pattern, entries)) {
+  if (!find_files_in(run.directory_search, native_directory, parts.file_name + extension,
+                     entries)) {
     report_error(run.diagnostics, strprintf("Can't find file %s\n", pattern.c_str()));
   } else {
     for (const DirEntry& entry : entries) {
       if (is_dot_entry(entry.name) || entry.is_directory) continue;
-      if (!analyze_found_file(run, prefix + entry.name, entry.name)) return;
+      if (!analyze_found_file(run, prefix + entry.name, native_directory + entry.name, entry)) {
+        return;
+      }
     }
   }
 
   if (!(run.options & OPT_RECURSE) || run.diagnostics.out_of_memory) return;
-  if (!find_files(run.directory_search, prefix + "*.*", entries)) return;
+  if (!find_files_in(run.directory_search, native_directory, "*.*", entries)) return;
   for (const DirEntry& entry : entries) {
     if (is_dot_entry(entry.name) || !entry.is_directory) continue;
-    // A link back to a directory the search is already inside would never end.
+    const std::string child = child_directory(native_directory, entry.name);
+    // A directory is searched once for the pattern, whatever link leads to it: a link
+    // back into the search would never end, and folders linking twice to the next would
+    // be walked 2^depth times.
     DirectoryIdentity identity;
-    const bool known = directory_identity(prefix + entry.name, identity);
-    if (known && is_open_directory(run, identity)) continue;
-    if (known) run.open_directories.push_back(identity);
-    process_pattern(run, prefix + entry.name + "\\" + parts.file_name + extension);
-    if (known) run.open_directories.pop_back();
+    if (native_directory_identity(child, identity) &&
+        !run.searched_directories.insert(identity).second) {
+      continue;
+    }
+    process_pattern(run, prefix + entry.name + "\\" + parts.file_name + extension, child);
     if (run.diagnostics.out_of_memory) return;
   }
 }
@@ -85,17 +91,16 @@ void process_pattern(Run& run, std::string pattern) {
 }  // namespace
 
 void process_input(Run& run, std::string pattern) {
-  run.open_directories.clear();
-  // Only the recursive search needs to know which directories it is inside.
+  run.searched_directories.clear();
+  const PathParts parts = split_path(pattern);
+  const std::string native_directory = native_path(parts.drive + parts.directory);
+  // Only the recursive search needs to know which directories it has searched.
   DirectoryIdentity identity;
-  if (run.options & OPT_RECURSE) {
-    const PathParts parts = split_path(pattern);
-    if (directory_identity(parts.drive + parts.directory, identity)) {
-      run.open_directories.push_back(identity);
-    }
+  if ((run.options & OPT_RECURSE) && native_directory_identity(native_directory, identity)) {
+    run.searched_directories.insert(identity);
   }
-  process_pattern(run, std::move(pattern));
-  run.open_directories.clear();
+  process_pattern(run, std::move(pattern), native_directory);
+  run.searched_directories.clear();
 }
 
 }  // namespace drelk

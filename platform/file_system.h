@@ -1,6 +1,7 @@
 // Directory search, file opening and path handling: the only code that asks the
 // operating system about files. Paths are kept as the user and the search composed
-// them; `native_path` turns them into what the file system takes.
+// them; `native_path` turns what the user typed into what the file system takes. Names
+// that the directory search found are used as found: on POSIX a name may hold a '\'.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +18,9 @@ namespace drelk {
 struct DirEntry {
   std::string name;
   bool is_directory = false;
+  // The search already knows it for a regular file (not a link), so opening it needs
+  // no look at its type first.
+  bool is_regular_file = false;
 };
 
 namespace detail {
@@ -49,9 +53,22 @@ struct DirectorySearch {
 bool find_files(DirectorySearch& search, const std::string& pattern,
                 std::vector<DirEntry>& entries);
 
+// The same search of `name_pattern` in `directory`, a directory as the file system takes
+// it ("" for the current one, else ending in a separator), which is used as it is.
+bool find_files_in(DirectorySearch& search, const std::string& directory,
+                   const std::string& name_pattern, std::vector<DirEntry>& entries);
+
+// The directory `name`, as the search found it, inside `directory` (as the file system
+// takes it): itself as the file system takes it, ending in a separator.
+std::string child_directory(const std::string& directory, const std::string& name);
+
 // Opens a regular file for binary reading. Anything else (a directory, a FIFO, a device,
 // a dangling link) is refused by its type before it is opened.
 bool open_input_file(const std::string& path, InputStream& stream);
+
+// The same for a path as the file system takes it, used as it is; `regular_file` when
+// the directory search already found it to be a regular file.
+bool open_native_file(const std::string& native, InputStream& stream, bool regular_file);
 
 // Reads the whole of a file (a regular file, or a pipe such as a shell's process
 // substitution) into `contents`. False when it cannot be opened or read, is a directory,
@@ -67,9 +84,11 @@ bool slash_argument_is_path(const char* argument);
 struct DirectoryIdentity {
   uint64_t device = 0;
   uint64_t inode = 0;
-  bool operator==(const DirectoryIdentity&) const = default;
+  auto operator<=>(const DirectoryIdentity&) const = default;
 };
 bool directory_identity(const std::string& path, DirectoryIdentity& identity);
+// The same for a directory as the file system takes it ("" for the current one).
+bool native_directory_identity(const std::string& native, DirectoryIdentity& identity);
 
 // Opens the null device on each of the standard descriptors (input, output, error) that
 // is closed, so that no file opened later takes its place. Nothing to do on Windows.

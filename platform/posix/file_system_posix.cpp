@@ -18,10 +18,10 @@
 namespace drelk {
 namespace detail {
 
-// What readdir told of an entry: a directory, something else, or nothing certain (a
-// symbolic link, or a file system that gives no types), which stat decides once the entry
-// matches a search.
-enum class EntryKind : uint8_t { kOther, kDirectory, kUnknown };
+// What readdir told of an entry: a directory, a regular file, something else, or nothing
+// certain (a symbolic link, or a file system that gives no types), which stat decides
+// whether it is a directory once the entry matches a search.
+enum class EntryKind : uint8_t { kOther, kRegular, kDirectory, kUnknown };
 
 // An entry's name as readdir gave it, followed in the listing's text by its folded form
 // ('a'..'z' folded to 'A'..'Z'), which directory order compares first.
@@ -64,6 +64,7 @@ using detail::Listing;
 EntryKind entry_kind(const dirent& entry) {
 #if defined(DT_DIR)
   if (entry.d_type == DT_DIR) return EntryKind::kDirectory;
+  if (entry.d_type == DT_REG) return EntryKind::kRegular;
   if (entry.d_type != DT_UNKNOWN && entry.d_type != DT_LNK) return EntryKind::kOther;
 #else
   (void)entry;
@@ -171,20 +172,24 @@ std::string native_path(const std::string& path) {
 
 bool find_files(DirectorySearch& search, const std::string& pattern,
                 std::vector<DirEntry>& entries) {
-  entries.clear();
   std::string converted;
-  const std::string_view native = native_form(pattern, converted);
+  const std::string& native = native_form(pattern, converted);
   const size_t slash = native.find_last_of('/');
-  const std::string directory =
-      slash == std::string::npos ? std::string(".") : std::string(native.substr(0, slash + 1));
-  const std::string_view name_pattern =
-      slash == std::string::npos ? native : native.substr(slash + 1);
+  if (slash == std::string::npos) return find_files_in(search, "", native, entries);
+  return find_files_in(search, native.substr(0, slash + 1), native.substr(slash + 1), entries);
+}
+
+bool find_files_in(DirectorySearch& search, const std::string& native_directory,
+                   const std::string& name_pattern, std::vector<DirEntry>& entries) {
+  entries.clear();
+  const std::string directory = native_directory.empty() ? std::string(".") : native_directory;
   Listing* listing = find_listing(search, directory);
   if (listing == nullptr) return false;
   std::vector<ListedEntry>& listed = listing->entries;
   const auto found = [&](ListedEntry& entry) {
-    entries.push_back(
-        DirEntry{std::string(listing->name(entry)), is_directory(directory, *listing, entry)});
+    const bool directory_entry = is_directory(directory, *listing, entry);
+    entries.push_back(DirEntry{std::string(listing->name(entry)), directory_entry,
+                               entry.kind == EntryKind::kRegular});
   };
   if (name_pattern == "*" || name_pattern == "*.*") {
     // Every name: "*.*" matches names without a dot too.
@@ -205,21 +210,31 @@ bool find_files(DirectorySearch& search, const std::string& pattern,
   return !entries.empty();
 }
 
+std::string child_directory(const std::string& directory, const std::string& name) {
+  return directory + name + "/";
+}
+
 bool open_input_file(const std::string& path, InputStream& stream) {
+  std::string converted;
+  return open_native_file(native_form(path, converted), stream, false);
+}
+
+bool open_native_file(const std::string& native, InputStream& stream, bool regular_file) {
   // Only a regular file is opened: a device (a tape drive, a watchdog, a terminal) is
-  // refused by its type before any open, which may act on it. O_NONBLOCK and O_NOCTTY
-  // cover what could be swapped in between; the opened file must then be the regular file
+  // refused by its type before any open, which may act on it; a regular file that the
+  // directory search listed as one needs no second look. O_NONBLOCK and O_NOCTTY cover
+  // what could be swapped in between; the opened file must then be a regular file, the one
   // that was looked at. O_NONBLOCK changes nothing for a regular file's reads. The stream
   // reads the descriptor itself, at offsets: no C stream, no seeks.
-  std::string converted;
-  const std::string& native = native_form(path, converted);
   struct stat looked;
-  if (stat(native.c_str(), &looked) != 0 || !S_ISREG(looked.st_mode)) return false;
+  if (!regular_file && (stat(native.c_str(), &looked) != 0 || !S_ISREG(looked.st_mode))) {
+    return false;
+  }
   const int fd = open(native.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_dev != looked.st_dev ||
-      info.st_ino != looked.st_ino) {
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+      (!regular_file && (info.st_dev != looked.st_dev || info.st_ino != looked.st_ino))) {
     close(fd);
     return false;
   }
@@ -257,9 +272,12 @@ bool slash_argument_is_path(const char* argument) {
 }
 
 bool directory_identity(const std::string& path, DirectoryIdentity& identity) {
+  return native_directory_identity(native_path(path), identity);
+}
+
+bool native_directory_identity(const std::string& native, DirectoryIdentity& identity) {
   struct stat info;
-  const std::string native = path.empty() ? "." : native_path(path);
-  if (stat(native.c_str(), &info) != 0) return false;
+  if (stat(native.empty() ? "." : native.c_str(), &info) != 0) return false;
   identity.device = static_cast<uint64_t>(info.st_dev);
   identity.inode = static_cast<uint64_t>(info.st_ino);
   return true;

@@ -44,7 +44,20 @@ bool find_files(DirectorySearch&, const std::string& pattern, std::vector<DirEnt
   return true;
 }
 
+bool find_files_in(DirectorySearch& search, const std::string& directory,
+                   const std::string& name_pattern, std::vector<DirEntry>& entries) {
+  return find_files(search, directory + name_pattern, entries);
+}
+
+std::string child_directory(const std::string& directory, const std::string& name) {
+  return directory + name + "\\";
+}
+
 bool open_input_file(const std::string& path, InputStream& stream) {
+  return open_native_file(path, stream, false);
+}
+
+bool open_native_file(const std::string& path, InputStream& stream, bool) {
   // The handle is opened for reading without sharing restrictions a build might trip
   // over, and checked before any byte is read: a directory, a console, a pipe or a
   // device named like an object is refused, as the POSIX layer refuses anything that is
@@ -96,6 +109,10 @@ bool slash_argument_is_path(const char*) {
 }
 
 bool directory_identity(const std::string& path, DirectoryIdentity& identity) {
+  return native_directory_identity(path, identity);
+}
+
+bool native_directory_identity(const std::string& path, DirectoryIdentity& identity) {
   // FILE_FLAG_BACKUP_SEMANTICS lets CreateFileA open a directory; without
   // FILE_FLAG_OPEN_REPARSE_POINT a junction or link opens the directory it leads to, so
   // that a link back into the search has the identity of its target.
