@@ -1,5 +1,7 @@
 #include "driver/analyze.h"
 
+#include <algorithm>
+
 #include "platform/strprintf.h"
 
 namespace drelk {
@@ -17,6 +19,10 @@ std::string_view format_name(FileKind kind) {
       return "coff-bigobj";
     case FileKind::kArchive:
       return "archive";
+    case FileKind::kThinArchive:
+      return "thin-archive";
+    case FileKind::kElfObject:
+      return "elf";
     case FileKind::kExecutable:
     case FileKind::kPeImage:
       break;
@@ -41,14 +47,18 @@ class DiagnosticSubject {
   std::string_view previous_;
 };
 
-// Reads one object of `kind` at the stream's position (`base` in the file) and registers
-// what it declares; what it registered before a failure stays.
+// Reads one object of `kind` at the stream's position (`base` in the file, `extent` bytes
+// long) and registers what it declares; what it registered before a failure stays.
 int analyze_object(Analysis& analysis, InputStream& stream, ObjectEntry& entry, uint64_t base,
-                   FileKind kind) {
+                   uint64_t extent, FileKind kind) {
   ObjectReader& reader = analysis.reader;
   const DiagnosticSubject subject(reader.diagnostics, entry);
   entry.format = format_name(kind);
-  int result = read_coff_object(reader, stream, entry.path, base, kind);
+  int result = kind == FileKind::kElfObject
+                   ? read_elf_object(reader, stream, entry.path, base, extent)
+                   : read_coff_object(reader, stream, entry.path, base, kind);
+  // An executable or a shared object is no object file: read as nothing.
+  if (reader.declarations.refused) entry.format = {};
   if (!register_declarations(analysis.registry, reader.diagnostics, entry,
                              reader.declarations)) {
     result = kAnalysisFailed;
@@ -56,12 +66,37 @@ int analyze_object(Analysis& analysis, InputStream& stream, ObjectEntry& entry, 
   return result;
 }
 
+// What the bytes at the stream's position make an archive member.
+FileKind identify_at_position(InputStream& stream) {
+  uint8_t bytes[kIdentifyBytes] = {};
+  const size_t got = peek_bytes(stream, stream.position, bytes, sizeof bytes);
+  return identify_member(bytes, got);
+}
+
+// A thin archive's member: the file its name gives, beside the archive, read as a member
+// of its own. One that cannot be opened is reported and passed over.
+int analyze_external_member(Analysis& analysis, const ObjectEntry& archive, ObjectEntry& entry,
+                            const ArchiveMember& member) {
+  const std::string path = member_file_path(object_file(archive), member.name);
+  InputStream stream;
+  if (!member.name_known || !analysis.open_file(path, stream)) {
+    const DiagnosticSubject subject(analysis.reader.diagnostics, entry);
+    report_open_failure(analysis.reader.diagnostics, path);
+    return kAnalysisOk;
+  }
+  const FileKind kind = identify_at_position(stream);
+  if (kind != FileKind::kElfObject) use_coff_positions(stream);
+  const int result = analyze_object(analysis, stream, entry, 0, stream.size, kind);
+  close_input_stream(stream);
+  return result;
+}
+
 // The members of an archive, each analysed as an object of its own, until the first
 // member whose analysis fails.
-int analyze_archive(Analysis& analysis, InputStream& stream, ObjectEntry& archive) {
+int analyze_archive(Analysis& analysis, InputStream& stream, ObjectEntry& archive, bool thin) {
   ObjectReader& reader = analysis.reader;
   ArchiveWalk walk;
-  if (begin_archive_walk(reader, stream, walk) == kAnalysisFailed) return kAnalysisFailed;
+  if (begin_archive_walk(reader, stream, walk, thin) == kAnalysisFailed) return kAnalysisFailed;
   ArchiveMember member;
   while (true) {
     switch (next_archive_member(reader, stream, walk, member)) {
@@ -78,13 +113,18 @@ int analyze_archive(Analysis& analysis, InputStream& stream, ObjectEntry& archiv
       report_entry_failure(reader.diagnostics, archive.path);
       return kAnalysisFailed;
     }
-    entry->member_offset = member.data_offset;
-    uint8_t bytes[kIdentifyBytes] = {};
-    const size_t got = peek_bytes(stream, stream.position, bytes, sizeof bytes);
-    if (analyze_object(analysis, stream, *entry, member.data_offset,
-                       identify_member(bytes, got)) == kAnalysisFailed) {
-      return kAnalysisFailed;
+    int result = kAnalysisOk;
+    if (member.external) {
+      // A thin archive's member begins its own file.
+      result = analyze_external_member(analysis, archive, *entry, member);
+    } else {
+      entry->member_offset = member.data_offset;
+      const uint64_t held = stream.size > member.data_offset ? stream.size - member.data_offset : 0;
+      const uint64_t extent = member.data_size ? std::min(*member.data_size, held) : held;
+      result = analyze_object(analysis, stream, *entry, member.data_offset, extent,
+                              identify_at_position(stream));
     }
+    if (result == kAnalysisFailed) return kAnalysisFailed;
   }
 }
 
@@ -99,11 +139,14 @@ int analyze_file(Analysis& analysis, InputStream& stream, ObjectEntry& entry) {
                      result)) {
     return result;
   }
-  if (kind == FileKind::kArchive) {
+  if (kind == FileKind::kArchive || kind == FileKind::kThinArchive) {
     entry.format = format_name(kind);
-    return analyze_archive(analysis, stream, entry);
+    return analyze_archive(analysis, stream, entry, kind == FileKind::kThinArchive);
   }
-  return analyze_object(analysis, stream, entry, 0, kind);
+  // COFF's signed 32-bit stream positions bind COFF objects and archives; an ELF file
+  // read on its own reaches every position its 64-bit offsets can name.
+  if (kind == FileKind::kElfObject) stream.position_limit = kNoPositionLimit;
+  return analyze_object(analysis, stream, entry, 0, stream.size, kind);
 }
 
 bool register_declarations(Registry& registry, Diagnostics& diagnostics,
@@ -121,20 +164,31 @@ bool register_declarations(Registry& registry, Diagnostics& diagnostics,
         if (add_procedure(registry, object, declaration.name) != 0) registered = false;
         break;
       case Declaration::kInitializedData:
+        // A definition that records its size is a reference of its own, in its place.
+        if (declaration.has_size &&
+            add_common_reference(registry, object, declaration.name, declaration.size, true) ==
+                kRegistryOutOfMemory) {
+          registered = false;
+        }
         break;
     }
   }
   // Running out of memory loses declarations: that is said, never passed over.
   if (!registered) report_out_of_memory(diagnostics, object.path);
-  // A block counts as initialised by this object when the object also defines data of
-  // the block's name; the mark goes to the first reference with this object's path.
+  // Otherwise a block counts as initialised by this object when the object also defines
+  // data of the block's name; the mark goes to the first reference with this object's
+  // path.
   for (const Declaration& declaration : declarations.items) {
-    if (declaration.kind != Declaration::kInitializedData) continue;
+    if (declaration.kind != Declaration::kInitializedData || declaration.has_size) continue;
     if (CommonBlock* block = find_block(registry, declaration.name)) {
       mark_initialized(*block, object.path);
     }
   }
   return registered;
+}
+
+void report_open_failure(Diagnostics& diagnostics, const std::string& name) {
+  report_error(diagnostics, strprintf("Error opening input file \"%s\"\n", name.c_str()));
 }
 
 void report_entry_failure(Diagnostics& diagnostics, const std::string& path) {

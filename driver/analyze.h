@@ -5,6 +5,7 @@
 #include <string>
 
 #include "objreader/objreader.h"
+#include "platform/file_system.h"
 #include "registry/registry.h"
 
 namespace drelk {
@@ -12,9 +13,13 @@ namespace drelk {
 // What the analysis of a run's files works with: the readers (with the diagnostic
 // channel) and the registry they feed.
 struct Analysis {
-  Analysis(Diagnostics& diagnostics, Registry& registry_) : reader(diagnostics), registry(registry_) {}
+  Analysis(Diagnostics& diagnostics, Registry& registry_)
+      : reader(diagnostics), registry(registry_) {}
   ObjectReader reader;
   Registry& registry;
+  // Opens the file of a thin archive's member; a run from memory (the fuzz target) opens
+  // none.
+  bool (*open_file)(const std::string& path, InputStream& stream) = open_input_file;
 };
 
 // Classifies an opened input and analyses it: executables are refused, archives walked
@@ -31,5 +36,8 @@ bool register_declarations(Registry& registry, Diagnostics& diagnostics,
 
 // Reports that the entry of an object at `path` could not be made.
 void report_entry_failure(Diagnostics& diagnostics, const std::string& path);
+
+// Reports that the file `name` could not be opened.
+void report_open_failure(Diagnostics& diagnostics, const std::string& name);
 
 }  // namespace drelk

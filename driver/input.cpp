@@ -22,7 +22,7 @@ bool analyze_found_file(Run& run, const std::string& path, const std::string& na
   const std::string& name = found.name;
   InputStream& stream = run.input;
   if (!open_native_file(native, stream, found.is_regular_file)) {
-    report_error(run.diagnostics, strprintf("Error opening input file \"%s\"\n", name.c_str()));
+    report_open_failure(run.diagnostics, name);
     return true;
   }
   ObjectEntry* entry = record_object(run.registry, path, name);

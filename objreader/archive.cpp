@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "objreader/coff.h"
 #include "platform/strprintf.h"
@@ -88,20 +89,55 @@ bool is_long_names_member(const uint8_t* name) {
   return name[0] == '/' && name[1] == '/';
 }
 
-// The decimal size field of a member header: digits, then blanks.
-bool parse_member_size(const uint8_t* header, uint64_t& size) {
-  const uint8_t* field = header + coff::kArchiveMemberSize;
+// BSD ar's symbol indexes: "__.SYMDEF", "__.SYMDEF SORTED", "__.SYMDEF_64" and
+// "__.SYMDEF_64 SORTED", named in the header or, in the "#1/N" style, in the data.
+bool is_bsd_symbol_index(std::string_view name) {
+  constexpr std::string_view kSymdef = "__.SYMDEF";
+  return name.substr(0, kSymdef.size()) == kSymdef &&
+         (name.size() == kSymdef.size() || name[kSymdef.size()] == ' ' ||
+          name[kSymdef.size()] == '_');
+}
+
+// A decimal field: digits, then blanks to its end.
+bool parse_decimal(const uint8_t* field, size_t width, uint64_t& value) {
   size_t i = 0;
-  size = 0;
-  while (i < coff::kArchiveMemberSizeSize && field[i] >= '0' && field[i] <= '9') {
-    size = size * 10 + (field[i] - '0');
+  value = 0;
+  while (i < width && field[i] >= '0' && field[i] <= '9') {
+    value = value * 10 + (field[i] - '0');
     ++i;
   }
   if (i == 0) return false;
-  for (; i < coff::kArchiveMemberSizeSize; ++i) {
+  for (; i < width; ++i) {
     if (field[i] != ' ') return false;
   }
   return true;
+}
+
+// The decimal size field of a member header.
+bool parse_member_size(const uint8_t* header, uint64_t& size) {
+  return parse_decimal(header + coff::kArchiveMemberSize, coff::kArchiveMemberSizeSize, size);
+}
+
+// BSD ar's long names: "#1/<length>" in the name field, and the name in the first
+// <length> bytes of the data, padded with NULs; the member's own data follows them.
+constexpr std::string_view kBsdLongNamePrefix = "#1/";
+
+bool bsd_name_length(const uint8_t* header, uint64_t& length) {
+  const std::string_view field(reinterpret_cast<const char*>(header), kArchiveMemberNameSize);
+  return field.substr(0, kBsdLongNamePrefix.size()) == kBsdLongNamePrefix &&
+         parse_decimal(header + kBsdLongNamePrefix.size(),
+                       kArchiveMemberNameSize - kBsdLongNamePrefix.size(), length);
+}
+
+// A BSD short name has no terminating '/': the field up to a NUL, without its trailing
+// blanks.
+void bsd_short_name(const uint8_t* header, ArchiveMember& member) {
+  const std::string_view field(reinterpret_cast<const char*>(header), kArchiveMemberNameSize);
+  std::string_view name = field.substr(0, field.find('\0'));
+  const size_t end = name.find_last_not_of(' ');
+  name = end == std::string_view::npos ? std::string_view() : name.substr(0, end + 1);
+  member.name.assign(name);
+  member.name_known = !name.empty();
 }
 
 // Keeps the long-names member's data, as much of it as the file holds; the position is
@@ -204,6 +240,10 @@ MemberStep next_by_member_offsets(ObjectReader& reader, InputStream& stream, Arc
   const size_t got = read_counted(reader, stream, sizeof header, header, kLabel);
   member_name(walk, header, got, member);
   member.data_offset = static_cast<uint32_t>(offset + kArchiveMemberHeaderSize);
+  uint64_t size = 0;
+  member.data_size.reset();
+  if (got == sizeof header && parse_member_size(header, size)) member.data_size = size;
+  member.external = false;
   return MemberStep::kMember;
 }
 
@@ -224,19 +264,45 @@ MemberStep next_in_file_order(ObjectReader& reader, InputStream& stream, Archive
       return MemberStep::kFailed;
     }
     const uint64_t data = position + kArchiveMemberHeaderSize;
-    walk.next_header = data + size + (size & 1);
+    const bool special = is_special_member_name(header);
+    // A thin archive's symbol index and long names are its only members with data.
+    const bool holds_data = !walk.thin || special;
+    walk.next_header = holds_data ? data + size + (size & 1) : data;
     if (is_long_names_member(header)) load_long_names(stream, data, size, walk);
-    if (is_special_member_name(header)) continue;
-    member_name(walk, header, kArchiveMemberNameSize, member);
-    member.data_offset = static_cast<uint32_t>(data);
+    if (special) continue;
+    member.data_offset = data;
+    member.data_size = size;
+    member.external = walk.thin;
+    uint64_t name_length = 0;
+    if (bsd_name_length(header, name_length)) {
+      if (name_length > size) {
+        report_error_at(reader.diagnostics, kMemberHeaderUnreadable, position);
+        return MemberStep::kFailed;
+      }
+      std::string name(static_cast<size_t>(name_length), '\0');
+      name.resize(peek_bytes(stream, data, name.data(), name.size()));
+      name.resize(std::min(name.size(), name.find('\0')));
+      if (is_bsd_symbol_index(name)) continue;
+      member.name = std::move(name);
+      member.name_known = !member.name.empty();
+      member.data_offset = data + name_length;
+      member.data_size = size - name_length;
+      stream_seek(stream, static_cast<int64_t>(member.data_offset));
+    } else if (std::memchr(header, '/', kArchiveMemberNameSize) != nullptr) {
+      member_name(walk, header, kArchiveMemberNameSize, member);
+    } else {
+      bsd_short_name(header, member);
+      if (is_bsd_symbol_index(member.name)) continue;
+    }
     return MemberStep::kMember;
   }
 }
 
 }  // namespace
 
-int begin_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk) {
+int begin_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk, bool thin) {
   walk = ArchiveWalk();
+  walk.thin = thin;
   // An archive written without a symbol index starts with its first object.
   if (!at_linker_member(stream)) {
     walk.next_header = stream.position;
@@ -269,8 +335,8 @@ int begin_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWalk& w
   if (stream.position & 1) skip_forward(stream, 1);
 
   // Only some archive writers put a second linker member here; without one, the members
-  // are walked in file order.
-  if (at_linker_member(stream)) return read_member_offsets(reader, stream, walk);
+  // are walked in file order. A thin archive's members are never read at an offset.
+  if (!thin && at_linker_member(stream)) return read_member_offsets(reader, stream, walk);
   walk.next_header = stream.position;
   return kAnalysisOk;
 }
@@ -331,7 +397,8 @@ size_t peek_bytes(InputStream& stream, uint64_t offset, void* destination, size_
   const uint64_t start = stream.position;
   const bool end_of_file = stream.end_of_file;
   size_t got = 0;
-  if (stream_seek(stream, static_cast<int64_t>(offset))) got = stream_read(stream, destination, count);
+  if (stream_seek(stream, static_cast<int64_t>(offset)))
+    got = stream_read(stream, destination, count);
   stream_seek(stream, static_cast<int64_t>(start));
   stream.end_of_file = end_of_file;
   return got;

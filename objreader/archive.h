@@ -1,12 +1,15 @@
 // The archive walker: the members of an "!<arch>\n" library, one at a time, for every
 // archive style drelk reads. With a second linker member (the Microsoft format) its table
-// of member offsets gives the members; without one (GNU ar, llvm-ar, ar without a symbol
-// index) the members are walked in file order by their headers' size fields. The walker
-// yields each member's name and offsets; what the member is, and how it is shown, is for
-// its callers to decide.
+// of member offsets gives the members; without one (GNU ar, llvm-ar, BSD ar, ar without a
+// symbol index) the members are walked in file order by their headers' size fields. A
+// thin archive ("!<thin>\n", GNU ar's T modifier) is walked in file order too, but its
+// members hold no data: each names a file relative to the archive's folder. The walker
+// yields each member's name and offsets; what the member is, where its file is, and how
+// it is shown, is for its callers to decide.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,9 +25,14 @@ struct ArchiveMember {
   // Where the member's data starts; the stream stands there when the member is yielded
   // (unless the seek to its header failed, when it stands where that left it).
   uint64_t data_offset = 0;
+  // The size of its data as its header gives it, when the header could be read.
+  std::optional<uint64_t> data_size;
+  // A member of a thin archive: its data is the file `name` names, not in the archive.
+  bool external = false;
 };
 
 struct ArchiveWalk {
+  bool thin = false;               // "!<thin>\n": members hold no data
   bool by_member_offsets = false;  // the second linker member's table, else file order
   std::vector<uint32_t> member_offsets;
   size_t next_member = 0;
@@ -40,13 +48,16 @@ struct ArchiveWalk {
 };
 
 // Reads the linker members of the archive whose signature the stream has just passed, and
-// sets up the walk. Returns kAnalysisFailed after a diagnostic when they cannot be read.
-int begin_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk);
+// sets up the walk; `thin` for a thin archive's signature. Returns kAnalysisFailed after a
+// diagnostic when they cannot be read.
+int begin_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk,
+                       bool thin = false);
 
 enum class MemberStep { kMember, kEnd, kFailed };
 
-// The next member that may hold an object (linker members and the long-names member are
-// passed over). kFailed after a diagnostic when a member header cannot be read.
+// The next member that may hold an object (linker members, symbol indexes of every style
+// and the long-names member are passed over). kFailed after a diagnostic when a member header
+// cannot be read.
 MemberStep next_archive_member(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk,
                                ArchiveMember& member);
 

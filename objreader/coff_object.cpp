@@ -1,11 +1,12 @@
 // Object headers and tables: the file header, the optional header, the section table,
 // the string table and the symbol table of one COFF object.
 #include <algorithm>
-#include <string>
 #include <new>
+#include <string>
 
 #include "objreader/coff.h"
 #include "objreader/coff_reader.h"
+#include "objreader/messages.h"
 #include "platform/strprintf.h"
 
 namespace drelk {
@@ -78,10 +79,10 @@ void read_string_table(ObjectReader& reader, InputStream& stream, uint32_t base)
     case TableRead::kOk:
       return;
     case TableRead::kNoMemory:
-      report_error(reader.diagnostics, "Malloc of buffer for string table failed\n");
+      report_error(reader.diagnostics, message::kStringTableNoMemory);
       break;
     case TableRead::kFailed:
-      report_error(reader.diagnostics, "Read of string table failed\n");
+      report_error(reader.diagnostics, message::kStringTableUnreadable);
       break;
   }
   tables.string_text.clear();
@@ -172,6 +173,7 @@ int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view
   // object unless they grew large.
   reset_tables(reader.tables);
   reader.declarations.items.clear();
+  reader.declarations.refused = false;
   reader.object_path = path;
   reader.overlaps_listed = 0;
   reader.overlaps_capped = false;
@@ -184,15 +186,15 @@ int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view
     case FileKind::kCoffImport:
       return kAnalysisOk;  // an import member declares no COMMON block
     case FileKind::kCoffBigObject:
-      report_error(reader.diagnostics, strprintf("Error - unsupported big object format in %s\n",
-                                                 path_text().c_str()));
+      report_error(reader.diagnostics,
+                   strprintf("Error - unsupported big object format in %s\n", path_text().c_str()));
       return kAnalysisFailed;
     default:
       break;
   }
 
   if (process_file_header(reader, stream) == 0) {
-    report_error(reader.diagnostics, "Error reading file header\n");
+    report_error(reader.diagnostics, message::kFileHeaderUnreadable);
     return kAnalysisFailed;
   }
   if (tables.size_of_optional_header != 0 && process_opt_header(reader, stream) == 0) {
@@ -215,7 +217,7 @@ int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view
       case TableRead::kNoMemory:
         return no_memory();
       case TableRead::kFailed:
-        report_error(reader.diagnostics, "Error reading section headers\n");
+        report_error(reader.diagnostics, message::kSectionHeadersUnreadable);
         return kAnalysisFailed;
     }
     try {
@@ -240,13 +242,11 @@ int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view
       case TableRead::kOk:
         break;
       case TableRead::kNoMemory:
-        report_error(
-            reader.diagnostics,
-            strprintf("\nError: Unable to allocate %llu byte buffer to hold symbol table\n",
-                      static_cast<unsigned long long>(bytes)));
+        report_error(reader.diagnostics, strprintf(message::kSymbolTableNoMemory,
+                                                   static_cast<unsigned long long>(bytes)));
         return kAnalysisFailed;
       case TableRead::kFailed:
-        report_error(reader.diagnostics, "Error reading symbol table\n");
+        report_error(reader.diagnostics, message::kSymbolTableUnreadable);
         return kAnalysisFailed;
     }
   } else {

@@ -7,6 +7,7 @@
 
 #include "objreader/coff.h"
 #include "objreader/coff_reader.h"
+#include "objreader/messages.h"
 #include "platform/strprintf.h"
 
 namespace drelk {
@@ -24,7 +25,7 @@ struct Stretch {
 
 // The nine tests in their order, indexed by [kind of section i][kind of section j].
 constexpr std::array<std::array<const char*, 3>, 3> kOverlapMessages = {{
-    {"Object Format Error: Raw data overlap between sections %x and %x\n",
+    {message::kRawDataOverlap,
      "Object Format Error: Section %x raw data overlaps section %x relocations\n",
      "Object Format Error: Section %x raw data overlaps section %x line numbers\n"},
     {"Object Format Error: Section %x relocations overlap section %x raw data\n",

@@ -7,6 +7,7 @@
 
 #include "objreader/coff.h"
 #include "objreader/coff_reader.h"
+#include "objreader/messages.h"
 #include "platform/strprintf.h"
 
 namespace drelk {
@@ -69,8 +70,7 @@ bool resolve_name(ObjectReader& reader, const Symbol& symbol, uint64_t at_offset
   // Offsets below 4 point into the size field; they wrap to large values here.
   const uint32_t at = offset - coff::kStringTableSizeField;
   if (at >= tables.string_text.size()) {
-    report_error_at(reader.diagnostics,
-                    strprintf("DRELK Internal: name offset %8x is outside string table", offset),
+    report_error_at(reader.diagnostics, strprintf(message::kNameOutsideStringTable, offset),
                     at_offset);
     return false;
   }
@@ -83,11 +83,10 @@ bool resolve_name(ObjectReader& reader, const Symbol& symbol, uint64_t at_offset
 
 void drop_initialized_data(ObjectDeclarations& declarations) {
   auto& items = declarations.items;
-  items.erase(std::remove_if(items.begin(), items.end(),
-                             [](const Declaration& d) {
-                               return d.kind == Declaration::kInitializedData;
-                             }),
-              items.end());
+  items.erase(
+      std::remove_if(items.begin(), items.end(),
+                     [](const Declaration& d) { return d.kind == Declaration::kInitializedData; }),
+      items.end());
 }
 
 }  // namespace
@@ -135,7 +134,7 @@ int process_symbol_table(ObjectReader& reader) {
 
     if (symbol.section_number < coff::IMAGE_SYM_DEBUG ||
         symbol.section_number > static_cast<int32_t>(tables.number_of_sections)) {
-      report_error_at(reader.diagnostics, "Error: Section number is out of range\n", record_offset);
+      report_error_at(reader.diagnostics, message::kSectionNumberOutOfRange, record_offset);
       failed = kAnalysisFailed;
     }
 

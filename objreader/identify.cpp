@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "objreader/coff.h"
+#include "objreader/elf.h"
+#include "objreader/messages.h"
 #include "platform/strprintf.h"
 
 namespace drelk {
@@ -11,6 +13,14 @@ namespace {
 
 constexpr const char* kLabel = "analyze";
 constexpr const char* kSignatureReadFailed = "Error reading file signature\n";
+
+// The signature of GNU ar's thin archives, of the size of "!<arch>\n".
+constexpr char kThinArchiveMagic[] = "!<thin>\n";
+static_assert(sizeof kThinArchiveMagic - 1 == coff::kArchiveMagicSize);
+
+bool is_elf(const uint8_t* bytes, size_t count) {
+  return count >= elf::SELFMAG && std::memcmp(bytes, elf::ELFMAG, elf::SELFMAG) == 0;
+}
 
 bool is_executable_signature(uint32_t word) {
   return word == coff::kDosSignature || word == coff::kNeSignature || word == coff::kLeSignature;
@@ -30,11 +40,11 @@ FileKind identify_coff(const uint8_t* bytes, size_t count) {
   return FileKind::kCoffObject;
 }
 
-void report_not_an_object(ObjectReader& reader, const char* path) {
-  report_error(reader.diagnostics, strprintf("The file %s is not an object file.", path));
-}
-
 }  // namespace
+
+void report_not_an_object(ObjectReader& reader, const char* path) {
+  report_error(reader.diagnostics, strprintf(message::kNotAnObject, path));
+}
 
 FileKind identify_format(const uint8_t* bytes, size_t count) {
   if (count >= 2 && is_executable_signature(coff::load_u16(bytes))) return FileKind::kExecutable;
@@ -43,15 +53,20 @@ FileKind identify_format(const uint8_t* bytes, size_t count) {
       std::memcmp(bytes, coff::kArchiveMagic, coff::kArchiveMagicSize) == 0) {
     return FileKind::kArchive;
   }
-  return identify_coff(bytes, count);
+  if (count >= coff::kArchiveMagicSize &&
+      std::memcmp(bytes, kThinArchiveMagic, coff::kArchiveMagicSize) == 0) {
+    return FileKind::kThinArchive;
+  }
+  return identify_member(bytes, count);
 }
 
 FileKind identify_member(const uint8_t* bytes, size_t count) {
+  if (is_elf(bytes, count)) return FileKind::kElfObject;
   return identify_coff(bytes, count);
 }
 
-bool classify_file(ObjectReader& reader, InputStream& stream, const char* name,
-                   const char* path, FileKind& kind, int& result) {
+bool classify_file(ObjectReader& reader, InputStream& stream, const char* name, const char* path,
+                   FileKind& kind, int& result) {
   // The signatures are read as the format's first readers read them: two bytes, then
   // four, then eight, each failure with its own diagnostics.
   uint8_t bytes[kIdentifyBytes] = {};
@@ -87,7 +102,7 @@ bool classify_file(ObjectReader& reader, InputStream& stream, const char* name,
     return false;
   }
   kind = identify_format(bytes, kIdentifyBytes);
-  if (kind == FileKind::kArchive) return true;
+  if (kind == FileKind::kArchive || kind == FileKind::kThinArchive) return true;
   if (!stream_seek(stream, 0)) {
     report_error(reader.diagnostics, kHeaderSeekFailed);
     return false;

@@ -9,12 +9,14 @@
 namespace drelk {
 
 enum class FileKind {
-  kCoffObject,       // anything not recognised otherwise: read as COFF
-  kCoffImport,       // a short import member of an import library
-  kCoffBigObject,    // an extended ("bigobj") COFF object
-  kArchive,          // "!<arch>\n"
-  kExecutable,       // MZ, NE or LE signature at offset 0
-  kPeImage,          // "PE\0\0" at offset 0
+  kCoffObject,     // anything not recognised otherwise: read as COFF
+  kCoffImport,     // a short import member of an import library
+  kCoffBigObject,  // an extended ("bigobj") COFF object
+  kArchive,        // "!<arch>\n"
+  kThinArchive,    // "!<thin>\n": members name files beside the archive
+  kElfObject,      // "\x7fELF": an ELF file, read by the ELF reader whatever its type
+  kExecutable,     // MZ, NE or LE signature at offset 0
+  kPeImage,        // "PE\0\0" at offset 0
 };
 
 // The number of leading bytes identify_format looks at.
@@ -26,12 +28,15 @@ FileKind identify_format(const uint8_t* bytes, size_t count);
 // Of an archive member: only the object formats count; anything else is read as COFF.
 FileKind identify_member(const uint8_t* bytes, size_t count);
 
+// Reports that the file at `path` is no object file (an executable, a shared library).
+void report_not_an_object(ObjectReader& reader, const char* path);
+
 // The classification reads of an input file, with their diagnostics: executables are
 // refused ("The file %s is not an object file."), an archive is recognised by its
-// signature, anything else is an object to read from offset 0. Returns false when the
-// file's analysis ends here, with `result` as its result; otherwise `kind` says what it
-// is, and the stream stands at the archive's first member header, or at 0.
-bool classify_file(ObjectReader& reader, InputStream& stream, const char* name,
-                   const char* path, FileKind& kind, int& result);
+// signature (a thin one too), anything else is an object to read from offset 0. Returns false when
+// the file's analysis ends here, with `result` as its result; otherwise `kind` says what it is, and
+// the stream stands at the archive's first member header, or at 0.
+bool classify_file(ObjectReader& reader, InputStream& stream, const char* name, const char* path,
+                   FileKind& kind, int& result);
 
 }  // namespace drelk

@@ -3,5 +3,6 @@
 
 #include "objreader/archive.h"
 #include "objreader/coff_reader.h"
+#include "objreader/elf_reader.h"
 #include "objreader/identify.h"
 #include "objreader/reader.h"

@@ -33,6 +33,7 @@ struct Declaration {
 // the reader's result.
 struct ObjectDeclarations {
   std::vector<Declaration> items;  // in symbol-table order
+  bool refused = false;            // the file is no object file (an executable)
 };
 
 // The COFF tables of the object being read, set up afresh for each object.
@@ -51,6 +52,18 @@ struct CoffTables {
   uint64_t symbol_table_offset = 0;  // where the symbol table starts in the file
 };
 
+// The ELF tables of the object being read. Their buffers are kept from one object to the
+// next, so that a run over thousands of objects does not allocate them each time.
+struct ElfTables {
+  std::vector<uint8_t> section_headers;
+  std::vector<uint8_t> symbols;
+  std::vector<uint8_t> string_table;              // the symbol table's names
+  std::vector<uint8_t> symbol_shndx;              // SHT_SYMTAB_SHNDX: extended section indexes
+  std::vector<uint8_t> section_names;             // read only for the sections of an LTO object
+  std::vector<std::vector<uint8_t>> lto_symbols;  // an LTO object's symbol tables
+  std::vector<uint8_t> lto_kinds;                 // the extension of the one being read
+};
+
 // The state of the readers across one run: the diagnostic channel, the tables of the
 // object being read, and what it declares. One per run, so that tests and the fuzz target
 // can run many independent analyses in one process.
@@ -59,6 +72,7 @@ struct ObjectReader {
   Diagnostics& diagnostics;
   std::string_view object_path;  // the object being read, as diagnostics name it
   CoffTables tables;
+  ElfTables elf;
   ObjectDeclarations declarations;
   // Section overlaps reported for the object being read: a few kilobytes of hostile
   // section table can claim billions of them.

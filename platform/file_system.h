@@ -115,6 +115,10 @@ PathParts split_path(const std::string& path);
 // Never on POSIX, whose paths are split byte by byte.
 bool is_lead_byte(unsigned char byte);
 
+// The path of the file a thin archive's member names: the member's name taken relative to
+// the archive's directory, or as it is when it is an absolute path.
+std::string member_file_path(const std::string& archive_path, const std::string& member);
+
 // Wildcard matching as the directory search applies it (see find_files).
 bool wildcard_match(std::string_view pattern, std::string_view name);
 

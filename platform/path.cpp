@@ -93,6 +93,14 @@ PathParts split_path(const std::string& path) {
   return parts;
 }
 
+std::string member_file_path(const std::string& archive_path, const std::string& member) {
+  const bool absolute =
+      (!member.empty() && is_separator(member[0])) || (member.size() >= 2 && member[1] == ':');
+  if (absolute) return member;
+  const PathParts parts = split_path(archive_path);
+  return parts.drive + parts.directory + member;
+}
+
 bool wildcard_match(std::string_view pattern, std::string_view name) {
   if (match_from(pattern, name)) return true;
   // A trailing ".*" also matches names without any extension, as on Windows: "*.*"

@@ -67,8 +67,9 @@ struct CommonBlock {
   std::string_view name;  // held by the registry
   // True while every reference has the same size.
   bool consistent = true;
-  // True once some object declares the block with a non-zero size: only then is the name
-  // a COMMON block rather than a plain reference to something defined elsewhere.
+  // True once some object declares the block as COMMON with a non-zero size: only then is
+  // the name a COMMON block rather than a plain reference to something defined elsewhere,
+  // or a variable that objects only define.
   bool declared = false;
   std::unique_ptr<detail::ReferenceList> references;  // the registry's own
 };
@@ -91,8 +92,8 @@ struct Registry {
   // Every entry, files and members, in the order they were made: a file, then its members.
   std::vector<const ObjectEntry*> entries;
 
-  std::deque<CommonBlock> blocks;          // in order of first declaration
-  std::vector<ProcedureEntry> procedures;  // in arrival order
+  std::deque<CommonBlock> blocks;                // in order of first declaration
+  std::vector<ProcedureEntry> procedures;        // in arrival order
   std::unique_ptr<detail::RegistryIndex> index;  // the registry's own
 };
 
@@ -102,9 +103,12 @@ inline constexpr int kRegistryOutOfMemory = 1;
 inline constexpr int kAddedToBlock = 2;
 
 // Registers one declaration of block `name` with `size` bytes by `object`. Returns
-// kNewBlock, kAddedToBlock, or kRegistryOutOfMemory (nothing linked).
+// kNewBlock, kAddedToBlock, or kRegistryOutOfMemory (nothing linked). An `initialized`
+// reference is a definition that records its size (an ELF object's initialised data): it
+// joins the block by the same rules, marked initialised, but does not by itself make the
+// name a COMMON block (see CommonBlock::declared).
 int add_common_reference(Registry& registry, const ObjectEntry& object, std::string_view name,
-                         uint64_t size);
+                         uint64_t size, bool initialized = false);
 
 // Registers one procedure defined by `object`. Returns 0, or 1 when memory ran out.
 int add_procedure(Registry& registry, const ObjectEntry& object, std::string_view name);

@@ -27,6 +27,7 @@ namespace drelk::detail {
 struct Arrival {
   BlockReference reference;
   uint32_t object = 0;
+  bool defined = false;  // a definition with its size: initialised whatever the marks say
 };
 
 // A mark of initialisation: the path of the object that initialises the block, and how

@@ -1,0 +1,167 @@
+// ELF record layouts as the System V ABI's ELF chapter (the "gABI") gives them: fields at
+// fixed offsets in the file's own byte order and class, decoded with explicit loads, never
+// by casting a buffer. Both classes (32- and 64-bit) and both byte orders are read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace drelk::elf {
+
+// The class and byte order of one file: every multi-byte field is loaded through these.
+struct Encoding {
+  bool is64 = false;
+  bool big_endian = false;
+};
+
+inline uint16_t load_u16(const uint8_t* p, bool big_endian) {
+  return big_endian ? static_cast<uint16_t>((p[0] << 8) | p[1])
+                    : static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+inline uint32_t load_u32(const uint8_t* p, bool big_endian) {
+  if (big_endian) {
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+  }
+  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+inline uint64_t load_u64(const uint8_t* p, bool big_endian) {
+  const uint64_t first = load_u32(p, big_endian);
+  const uint64_t second = load_u32(p + 4, big_endian);
+  return big_endian ? (first << 32) | second : (second << 32) | first;
+}
+// An address-sized field (Elf32_Addr/Off/Word of the size class, Elf64_Addr/Off/Xword).
+inline uint64_t load_word(const uint8_t* p, const Encoding& encoding) {
+  return encoding.is64 ? load_u64(p, encoding.big_endian) : load_u32(p, encoding.big_endian);
+}
+
+// e_ident: the 16 bytes that say how to read the rest.
+inline constexpr size_t EI_NIDENT = 16;
+inline constexpr size_t EI_CLASS = 4;
+inline constexpr size_t EI_DATA = 5;
+inline constexpr size_t EI_VERSION = 6;
+inline constexpr uint8_t ELFMAG[] = {0x7F, 'E', 'L', 'F'};
+inline constexpr size_t SELFMAG = 4;
+inline constexpr uint8_t ELFCLASS32 = 1;
+inline constexpr uint8_t ELFCLASS64 = 2;
+inline constexpr uint8_t ELFDATA2LSB = 1;
+inline constexpr uint8_t ELFDATA2MSB = 2;
+inline constexpr uint32_t EV_CURRENT = 1;
+
+// e_type
+inline constexpr uint16_t ET_REL = 1;
+inline constexpr uint16_t ET_EXEC = 2;
+inline constexpr uint16_t ET_DYN = 3;
+inline constexpr uint16_t ET_CORE = 4;
+
+// e_machine values that give reserved section indexes a meaning of their own.
+inline constexpr uint16_t EM_X86_64 = 62;
+
+// Reserved section indexes.
+inline constexpr uint16_t SHN_UNDEF = 0;
+inline constexpr uint16_t SHN_LORESERVE = 0xFF00;
+inline constexpr uint16_t SHN_X86_64_LCOMMON = 0xFF02;  // x86-64 large-model COMMON
+inline constexpr uint16_t SHN_ABS = 0xFFF1;
+inline constexpr uint16_t SHN_COMMON = 0xFFF2;
+inline constexpr uint16_t SHN_XINDEX = 0xFFFF;
+
+// Section types.
+inline constexpr uint32_t SHT_SYMTAB = 2;
+inline constexpr uint32_t SHT_STRTAB = 3;
+inline constexpr uint32_t SHT_NOBITS = 8;
+inline constexpr uint32_t SHT_SYMTAB_SHNDX = 18;
+
+// st_info: binding in the high four bits, type in the low four.
+inline constexpr uint8_t STB_LOCAL = 0;
+inline constexpr uint8_t STB_GLOBAL = 1;
+inline constexpr uint8_t STB_WEAK = 2;
+inline constexpr uint8_t STT_OBJECT = 1;
+inline constexpr uint8_t STT_FUNC = 2;
+inline constexpr uint8_t STT_TLS = 6;
+inline constexpr uint8_t STT_GNU_IFUNC = 10;
+inline constexpr uint8_t symbol_binding(uint8_t info) {
+  return static_cast<uint8_t>(info >> 4);
+}
+inline constexpr uint8_t symbol_type(uint8_t info) {
+  return static_cast<uint8_t>(info & 0xF);
+}
+
+// The offsets of the fields drelk reads in each class's records.
+struct ClassLayout {
+  // Elf32_Ehdr / Elf64_Ehdr
+  size_t header_size;
+  size_t e_type;
+  size_t e_machine;
+  size_t e_version;
+  size_t e_shoff;
+  size_t e_shentsize;
+  size_t e_shnum;
+  size_t e_shstrndx;
+  // Elf32_Shdr / Elf64_Shdr
+  size_t section_header_size;
+  size_t sh_name;
+  size_t sh_type;
+  size_t sh_offset;
+  size_t sh_size;
+  size_t sh_link;
+  size_t sh_entsize;
+  // Elf32_Sym / Elf64_Sym
+  size_t symbol_size;
+  size_t st_name;
+  size_t st_value;
+  size_t st_size;
+  size_t st_info;
+  size_t st_shndx;
+};
+
+inline constexpr ClassLayout kElf32{
+    52, 16, 18, 20, 32, 46, 48, 50,  // header: e_shstrndx is its last u16
+    40, 0,  4,  16, 20, 24, 36,      // section header: sh_entsize is its last u32
+    16, 0,  4,  8,  12, 14,          // symbol: st_shndx is its last u16
+};
+inline constexpr ClassLayout kElf64{
+    64, 16, 18, 20, 40, 58, 60, 62,  // header: e_shstrndx is its last u16
+    64, 0,  4,  24, 32, 40, 56,      // section header: sh_entsize is its last u64
+    24, 0,  8,  16, 4,  6,           // symbol: st_size is its last u64
+};
+static_assert(kElf32.e_shstrndx + 2 == kElf32.header_size);
+static_assert(kElf64.e_shstrndx + 2 == kElf64.header_size);
+static_assert(kElf32.sh_entsize + 4 == kElf32.section_header_size);
+static_assert(kElf64.sh_entsize + 8 == kElf64.section_header_size);
+static_assert(kElf32.st_shndx + 2 == kElf32.symbol_size);
+static_assert(kElf64.st_size + 8 == kElf64.symbol_size);
+
+inline const ClassLayout& layout_of(const Encoding& encoding) {
+  return encoding.is64 ? kElf64 : kElf32;
+}
+
+// An SHT_SYMTAB_SHNDX entry: the u32 section index of the symbol of the same index.
+inline constexpr size_t kSymtabShndxEntrySize = 4;
+
+// GCC's slim LTO objects: the symbol that marks one, and the sections that hold the
+// symbols its intermediate code defines and uses.
+inline constexpr char kLtoSlimMarker[] = "__gnu_lto_slim";
+inline constexpr char kLtoSymtabPrefix[] = ".gnu.lto_.symtab";
+inline constexpr char kLtoExtSymtabPrefix[] = ".gnu.lto_.ext_symtab";
+
+// A .gnu.lto_.symtab record: the NUL-terminated name and comdat name, then these fields.
+inline constexpr size_t kLtoSymbolKind = 0;        // u8: ld_plugin_symbol_kind
+inline constexpr size_t kLtoSymbolVisibility = 1;  // u8
+inline constexpr size_t kLtoSymbolSize = 2;        // u64, little-endian
+inline constexpr size_t kLtoSymbolSlot = 10;       // u32, little-endian
+inline constexpr size_t kLtoSymbolFieldsSize = 14;
+static_assert(kLtoSymbolSlot + 4 == kLtoSymbolFieldsSize);
+
+// ld_plugin_symbol_kind
+inline constexpr uint8_t LDPK_DEF = 0;
+inline constexpr uint8_t LDPK_WEAKDEF = 1;
+inline constexpr uint8_t LDPK_UNDEF = 2;
+inline constexpr uint8_t LDPK_WEAKUNDEF = 3;
+inline constexpr uint8_t LDPK_COMMON = 4;
+
+// .gnu.lto_.ext_symtab: a version byte, then per symbol a (type, section kind) byte pair.
+inline constexpr size_t kLtoExtHeaderSize = 1;
+inline constexpr size_t kLtoExtEntrySize = 2;
+inline constexpr uint8_t LDST_FUNCTION = 1;
+inline constexpr uint8_t LDST_VARIABLE = 2;
+
+}  // namespace drelk::elf

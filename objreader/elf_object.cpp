@@ -1,0 +1,436 @@
+// The ELF reader: the header, the section headers (with the extended numbering of large
+// section counts), the layout of the sections in the file, the symbol table with the
+// string table it links to and its extended section indexes, and the scan of its symbols.
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "objreader/elf.h"
+#include "objreader/elf_reader.h"
+#include "objreader/identify.h"
+#include "objreader/messages.h"
+#include "platform/strprintf.h"
+
+namespace drelk {
+namespace {
+
+using elf::load_u16;
+using elf::load_u32;
+using elf::load_word;
+
+constexpr const char* kLabel = "analyze";
+
+// An object whose every section overlaps every other would give a line for each of the
+// n(n - 1) / 2 pairs: past this many for one object, the rest are not looked for.
+constexpr size_t kOverlapReportLimit = 1000;
+
+// a + b, or the largest value where the sum does not fit.
+uint64_t saturating_add(uint64_t a, uint64_t b) {
+  return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
+
+uint64_t saturating_multiply(uint64_t a, uint64_t b) {
+  return b != 0 && a > UINT64_MAX / b ? UINT64_MAX : a * b;
+}
+
+void report_unsupported_header(ObjectReader& reader, std::string_view path) {
+  report_error(reader.diagnostics,
+               strprintf("Error - unsupported ELF header in %s\n", std::string(path).c_str()));
+}
+
+// A symbol of the table, decoded.
+struct ElfSymbol {
+  uint32_t name = 0;
+  uint8_t info = 0;
+  uint16_t shndx = 0;
+  uint64_t value = 0;
+  uint64_t size = 0;
+};
+
+ElfSymbol decode_symbol(const uint8_t* record, const ElfObject& object) {
+  const elf::ClassLayout& layout = *object.layout;
+  const bool big = object.encoding.big_endian;
+  ElfSymbol symbol;
+  symbol.name = load_u32(record + layout.st_name, big);
+  symbol.info = record[layout.st_info];
+  symbol.shndx = load_u16(record + layout.st_shndx, big);
+  symbol.value = load_word(record + layout.st_value, object.encoding);
+  symbol.size = load_word(record + layout.st_size, object.encoding);
+  return symbol;
+}
+
+// A COMMON declaration: its st_size is the block's size, its st_value an alignment.
+bool is_common_declaration(const ElfSymbol& symbol, const ElfObject& object) {
+  return symbol.shndx == elf::SHN_COMMON ||
+         (object.machine == elf::EM_X86_64 && symbol.shndx == elf::SHN_X86_64_LCOMMON);
+}
+
+bool is_defined(const ElfSymbol& symbol) {
+  return symbol.shndx != elf::SHN_UNDEF;
+}
+
+// A procedure: a defined function of any binding, static functions included.
+bool is_procedure(const ElfSymbol& symbol) {
+  const uint8_t type = elf::symbol_type(symbol.info);
+  return is_defined(symbol) && (type == elf::STT_FUNC || type == elf::STT_GNU_IFUNC);
+}
+
+// Initialised data: a global (neither local nor weak) data object defined in a section.
+// Weak definitions are not (flang's string literals in COMDAT groups are weak objects).
+bool is_initialized_data(const ElfSymbol& symbol) {
+  const uint8_t type = elf::symbol_type(symbol.info);
+  const bool in_a_section = symbol.shndx != elf::SHN_UNDEF &&
+                            (symbol.shndx < elf::SHN_LORESERVE || symbol.shndx == elf::SHN_XINDEX);
+  return in_a_section && elf::symbol_binding(symbol.info) == elf::STB_GLOBAL &&
+         (type == elf::STT_OBJECT || type == elf::STT_TLS);
+}
+
+// Reads the identification bytes and the rest of the header of the file's class.
+// False after a diagnostic when the object cannot be read on.
+bool read_header(ObjectReader& reader, InputStream& stream, std::string_view path,
+                 uint8_t (&header)[elf::kElf64.header_size], ElfObject& object) {
+  if (read_checked(reader, stream, elf::EI_NIDENT, header, kLabel) == 0) {
+    report_error(reader.diagnostics, message::kFileHeaderUnreadable);
+    return false;
+  }
+  const uint8_t file_class = header[elf::EI_CLASS];
+  const uint8_t data = header[elf::EI_DATA];
+  if ((file_class != elf::ELFCLASS32 && file_class != elf::ELFCLASS64) ||
+      (data != elf::ELFDATA2LSB && data != elf::ELFDATA2MSB) ||
+      header[elf::EI_VERSION] != elf::EV_CURRENT) {
+    report_unsupported_header(reader, path);
+    return false;
+  }
+  object.encoding.is64 = file_class == elf::ELFCLASS64;
+  object.encoding.big_endian = data == elf::ELFDATA2MSB;
+  object.layout = &elf::layout_of(object.encoding);
+  if (read_checked(reader, stream, object.layout->header_size - elf::EI_NIDENT,
+                   header + elf::EI_NIDENT, kLabel) == 0) {
+    report_error(reader.diagnostics, message::kFileHeaderUnreadable);
+    return false;
+  }
+  if (load_u32(header + object.layout->e_version, object.encoding.big_endian) != elf::EV_CURRENT) {
+    report_unsupported_header(reader, path);
+    return false;
+  }
+  return true;
+}
+
+// Reads the section headers: e_shnum of them at e_shoff, or, when there are more than
+// e_shnum can hold (it is then 0), as many as the first header's sh_size says. The
+// section-name table's index is in the first header's sh_link when e_shstrndx says
+// SHN_XINDEX. False after a diagnostic when they cannot be read.
+bool read_section_headers(ObjectReader& reader, InputStream& stream, std::string_view path,
+                          const uint8_t* header, ElfObject& object) {
+  const elf::ClassLayout& layout = *object.layout;
+  const bool big = object.encoding.big_endian;
+  const uint64_t table = load_word(header + layout.e_shoff, object.encoding);
+  object.section_headers = table;
+  const uint16_t entry_size = load_u16(header + layout.e_shentsize, big);
+  uint64_t count = load_u16(header + layout.e_shnum, big);
+  object.section_names_index = load_u16(header + layout.e_shstrndx, big);
+  reader.elf.section_headers.clear();
+  object.section_count = 0;
+  if (table == 0) return true;  // no section headers at all
+  if (entry_size != layout.section_header_size) {
+    report_unsupported_header(reader, path);
+    return false;
+  }
+  const auto read = [&](uint64_t headers) {
+    switch (read_elf_stretch(reader, stream, object, table,
+                             saturating_multiply(headers, entry_size),
+                             reader.elf.section_headers)) {
+      case TableRead::kOk:
+        return true;
+      case TableRead::kNoMemory:
+      case TableRead::kFailed:
+        break;
+    }
+    report_error(reader.diagnostics, message::kSectionHeadersUnreadable);
+    return false;
+  };
+  if (count == 0 || object.section_names_index == elf::SHN_XINDEX) {
+    if (!read(1)) return false;
+    object.section_count = 1;
+    const ElfSection first = elf_section(reader, object, 0);
+    if (count == 0) count = first.size;
+    if (object.section_names_index == elf::SHN_XINDEX) object.section_names_index = first.link;
+  }
+  if (count > 1 && !read(count)) return false;
+  object.section_count = count;
+  return true;
+}
+
+struct Stretch {
+  uint64_t start;
+  uint64_t end;  // one past the last byte
+  uint64_t section;
+};
+
+// No section's data may lie beyond the object, and no two sections' data may share a
+// byte. Sections without data in the file (SHT_NOBITS, or size 0) take no part.
+void check_section_layout(ObjectReader& reader, const ElfObject& object) {
+  std::vector<Stretch> stretches;
+  const uint64_t headers_at = saturating_add(object.base, object.section_headers);
+  for (uint64_t i = 1; i < object.section_count; ++i) {
+    const ElfSection section = elf_section(reader, object, i);
+    if (section.type == elf::SHT_NOBITS || section.size == 0) continue;
+    if (section.offset > object.extent || section.size > object.extent - section.offset) {
+      report_error_at(reader.diagnostics,
+                      strprintf("Object Format Error: Section %x data lies outside the object\n",
+                                static_cast<unsigned>(i)),
+                      saturating_add(headers_at, i * object.layout->section_header_size));
+    }
+    stretches.push_back(Stretch{section.offset, saturating_add(section.offset, section.size), i});
+  }
+  std::sort(stretches.begin(), stretches.end(), [](const Stretch& a, const Stretch& b) {
+    return a.start != b.start ? a.start < b.start : a.section < b.section;
+  });
+  std::vector<std::pair<uint64_t, uint64_t>> overlaps;
+  for (size_t a = 0; a < stretches.size() && overlaps.size() < kOverlapReportLimit; ++a) {
+    for (size_t b = a + 1; b < stretches.size() && stretches[b].start < stretches[a].end &&
+                           overlaps.size() < kOverlapReportLimit;
+         ++b) {
+      overlaps.emplace_back(std::min(stretches[a].section, stretches[b].section),
+                            std::max(stretches[a].section, stretches[b].section));
+    }
+  }
+  std::sort(overlaps.begin(), overlaps.end());
+  for (const auto& [i, j] : overlaps) {
+    report_error(reader.diagnostics, strprintf(message::kRawDataOverlap, static_cast<unsigned>(i),
+                                               static_cast<unsigned>(j)));
+  }
+}
+
+// The symbol table: the first SHT_SYMTAB section (a relocatable object has one at most).
+struct SymbolTable {
+  uint64_t index = 0;
+  ElfSection section;
+  uint64_t count = 0;        // records
+  uint64_t shndx_count = 0;  // extended section indexes held
+};
+
+// Finds and reads the symbol table, its string table and its extended section indexes.
+// Returns false after a diagnostic when the object cannot be scanned; `table.count` is 0
+// when the object has no symbol table.
+bool read_symbol_table(ObjectReader& reader, InputStream& stream, const ElfObject& object,
+                       SymbolTable& table) {
+  ElfTables& tables = reader.elf;
+  tables.symbols.clear();
+  tables.string_table.clear();
+  tables.symbol_shndx.clear();
+  uint64_t index = 1;
+  for (; index < object.section_count; ++index) {
+    if (elf_section(reader, object, index).type == elf::SHT_SYMTAB) break;
+  }
+  if (index >= object.section_count) return true;
+  table.index = index;
+  table.section = elf_section(reader, object, index);
+  const uint64_t entry_size = object.layout->symbol_size;
+  if (table.section.entry_size != entry_size) {
+    report_error(reader.diagnostics,
+                 strprintf("Error - bad symbol table entry size %llu (expecting %llu)\n",
+                           static_cast<unsigned long long>(table.section.entry_size),
+                           static_cast<unsigned long long>(entry_size)));
+    return false;
+  }
+  const uint32_t link = table.section.link;
+  if (link == 0 || link >= object.section_count ||
+      elf_section(reader, object, link).type != elf::SHT_STRTAB) {
+    report_error(
+        reader.diagnostics,
+        strprintf("Error - symbol table links to section %u, which is no string table\n", link));
+    return false;
+  }
+
+  // Without its string table the object is still scanned: every named symbol is then
+  // reported as outside it, as a COFF object's long names are.
+  const ElfSection strings = elf_section(reader, object, link);
+  switch (
+      read_elf_stretch(reader, stream, object, strings.offset, strings.size, tables.string_table)) {
+    case TableRead::kOk:
+      break;
+    case TableRead::kNoMemory:
+      report_error(reader.diagnostics, message::kStringTableNoMemory);
+      tables.string_table.clear();
+      break;
+    case TableRead::kFailed:
+      report_error(reader.diagnostics, message::kStringTableUnreadable);
+      tables.string_table.clear();
+      break;
+  }
+
+  table.count = table.section.size / entry_size;
+  const uint64_t bytes = table.count * entry_size;
+  switch (read_elf_stretch(reader, stream, object, table.section.offset, bytes, tables.symbols)) {
+    case TableRead::kOk:
+      break;
+    case TableRead::kNoMemory:
+      report_error(reader.diagnostics, strprintf(message::kSymbolTableNoMemory,
+                                                 static_cast<unsigned long long>(bytes)));
+      return false;
+    case TableRead::kFailed:
+      report_error(reader.diagnostics, message::kSymbolTableUnreadable);
+      return false;
+  }
+
+  // The section indexes that do not fit st_shndx, for symbols whose st_shndx says
+  // SHN_XINDEX: a u32 per symbol, in the SHT_SYMTAB_SHNDX section linked to the table.
+  for (uint64_t i = 1; i < object.section_count; ++i) {
+    const ElfSection section = elf_section(reader, object, i);
+    if (section.type != elf::SHT_SYMTAB_SHNDX || section.link != table.index) continue;
+    if (read_elf_stretch(reader, stream, object, section.offset, section.size,
+                         tables.symbol_shndx) != TableRead::kOk) {
+      report_error(reader.diagnostics, message::kSymbolTableUnreadable);
+      return false;
+    }
+    table.shndx_count = tables.symbol_shndx.size() / elf::kSymtabShndxEntrySize;
+    break;
+  }
+  return true;
+}
+
+// The symbol's section index: st_shndx, or its extended index. False when an extended
+// index is called for and the object holds none for the symbol.
+bool section_index(const ObjectReader& reader, const ElfObject& object, const SymbolTable& table,
+                   uint64_t symbol, const ElfSymbol& record, uint64_t& index) {
+  if (record.shndx != elf::SHN_XINDEX) {
+    index = record.shndx;
+    return true;
+  }
+  if (symbol >= table.shndx_count) return false;
+  index = load_u32(reader.elf.symbol_shndx.data() + symbol * elf::kSymtabShndxEntrySize,
+                   object.encoding.big_endian);
+  return true;
+}
+
+// A section index that is neither reserved nor a section of the object.
+bool is_out_of_range(uint16_t shndx, bool resolved, uint64_t index, uint64_t section_count) {
+  if (shndx == elf::SHN_XINDEX) return !resolved || index >= section_count;
+  return shndx < elf::SHN_LORESERVE && index >= section_count;
+}
+
+// Scans the symbols after the null symbol into the reader's declarations. `slim` is set
+// when the object is a slim LTO object, whose real symbols are elsewhere.
+int scan_symbols(ObjectReader& reader, const ElfObject& object, const SymbolTable& table,
+                 bool& slim) {
+  int failed = kAnalysisOk;
+  const std::vector<uint8_t>& strings = reader.elf.string_table;
+  const uint64_t entry_size = object.layout->symbol_size;
+  const uint64_t table_at = saturating_add(object.base, table.section.offset);
+  for (uint64_t i = 1; i < table.count; ++i) {
+    const ElfSymbol symbol = decode_symbol(reader.elf.symbols.data() + i * entry_size, object);
+    const uint64_t record_offset = table_at + i * entry_size;
+    std::string_view name;
+    bool named = true;
+    if (symbol.name != 0) {
+      if (symbol.name >= strings.size()) {
+        report_error_at(reader.diagnostics,
+                        strprintf(message::kNameOutsideStringTable, symbol.name), record_offset);
+        failed = kAnalysisFailed;
+        named = false;
+      } else {
+        const char* text = reinterpret_cast<const char*>(strings.data()) + symbol.name;
+        const size_t room = strings.size() - symbol.name;
+        const void* nul = std::memchr(text, 0, room);
+        name = std::string_view(text, nul ? static_cast<const char*>(nul) - text : room);
+      }
+    }
+    if (named) {
+      bool declared = true;
+      if (name == elf::kLtoSlimMarker) {
+        slim = true;  // a marker, never a block
+      } else if (is_common_declaration(symbol, object)) {
+        declared = declare(
+            reader, Declaration{Declaration::kCommon, false, name, symbol.size, symbol.value});
+      } else if (is_procedure(symbol)) {
+        // Versioned names (sub@VERS) are not procedures a COMMON block could clash with.
+        if (name.find('@') == std::string_view::npos) {
+          declared = declare(reader, Declaration{Declaration::kProcedure, false, name, 0, 0});
+        }
+      } else if (is_initialized_data(symbol)) {
+        declared =
+            declare(reader, Declaration{Declaration::kInitializedData, true, name, symbol.size, 0});
+      }
+      if (!declared) failed = kAnalysisFailed;
+    }
+    uint64_t index = 0;
+    const bool resolved = section_index(reader, object, table, i, symbol, index);
+    if (is_out_of_range(symbol.shndx, resolved, index, object.section_count)) {
+      report_error_at(reader.diagnostics, message::kSectionNumberOutOfRange, record_offset);
+      failed = kAnalysisFailed;
+    }
+  }
+  return failed;
+}
+
+}  // namespace
+
+int read_elf_object(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
+                    uint64_t extent) {
+  reader.declarations.items.clear();
+  reader.declarations.refused = false;
+  ElfObject object;
+  object.base = base;
+  object.extent = extent;
+  uint8_t header[elf::kElf64.header_size] = {};
+  if (!read_header(reader, stream, path, header, object)) return kAnalysisFailed;
+
+  const bool big = object.encoding.big_endian;
+  switch (load_u16(header + object.layout->e_type, big)) {
+    case elf::ET_REL:
+      break;
+    case elf::ET_EXEC:
+    case elf::ET_DYN:
+    case elf::ET_CORE:
+      report_not_an_object(reader, std::string(path).c_str());
+      reader.declarations.refused = true;
+      return kAnalysisOk;
+    default:
+      report_unsupported_header(reader, path);
+      return kAnalysisFailed;
+  }
+  object.machine = load_u16(header + object.layout->e_machine, big);
+
+  if (!read_section_headers(reader, stream, path, header, object)) return kAnalysisFailed;
+  check_section_layout(reader, object);
+
+  SymbolTable table;
+  if (!read_symbol_table(reader, stream, object, table)) return kAnalysisFailed;
+  bool slim = false;
+  int result = scan_symbols(reader, object, table, slim);
+  if (slim && read_lto_symbols(reader, stream, object, path) == kAnalysisFailed) {
+    result = kAnalysisFailed;
+  }
+  return result;
+}
+
+ElfSection elf_section(const ObjectReader& reader, const ElfObject& object, uint64_t index) {
+  const elf::ClassLayout& layout = *object.layout;
+  const bool big = object.encoding.big_endian;
+  const uint8_t* header = reader.elf.section_headers.data() + index * layout.section_header_size;
+  ElfSection section;
+  section.name = load_u32(header + layout.sh_name, big);
+  section.type = load_u32(header + layout.sh_type, big);
+  section.offset = load_word(header + layout.sh_offset, object.encoding);
+  section.size = load_word(header + layout.sh_size, object.encoding);
+  section.link = load_u32(header + layout.sh_link, big);
+  section.entry_size = load_word(header + layout.sh_entsize, object.encoding);
+  return section;
+}
+
+TableRead read_elf_stretch(ObjectReader& reader, InputStream& stream, const ElfObject& object,
+                           uint64_t offset, uint64_t size, std::vector<uint8_t>& buffer) {
+  const uint64_t position = saturating_add(object.base, offset);
+  if (position > uint64_t{INT64_MAX} || !stream_seek(stream, static_cast<int64_t>(position))) {
+    buffer.clear();
+    report_short_read(reader.diagnostics, stream.error, 0, size, kLabel);
+    return TableRead::kFailed;
+  }
+  return read_table(reader, stream, size, buffer, kLabel);
+}
+
+}  // namespace drelk

@@ -1,0 +1,58 @@
+// The ELF reader: one relocatable object's header, section headers, symbol table and the
+// string table it links to, in either class and byte order; and, for GCC's slim LTO
+// objects, the symbol tables of their intermediate code.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "objreader/elf.h"
+#include "objreader/reader.h"
+
+namespace drelk {
+
+// Reads the ELF file that starts at the stream's position, `base` in the stream, and is
+// `extent` bytes long (the file, or the archive member); `path` names it in diagnostics.
+// Relocatable objects are read into the reader's declarations; executables, shared
+// objects and core files are refused as no object files. Returns kAnalysisFailed or
+// kAnalysisOk.
+int read_elf_object(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
+                    uint64_t extent);
+
+// What the ELF reader knows of the object being read, for the LTO reader.
+struct ElfObject {
+  elf::Encoding encoding;
+  const elf::ClassLayout* layout = &elf::kElf64;
+  uint16_t machine = 0;
+  uint64_t base = 0;
+  uint64_t extent = 0;
+  uint64_t section_headers = 0;  // e_shoff
+  uint64_t section_count = 0;
+  uint32_t section_names_index = 0;  // e_shstrndx, extended numbering applied
+};
+
+// One section header, decoded.
+struct ElfSection {
+  uint32_t name = 0;
+  uint32_t type = 0;
+  uint64_t offset = 0;
+  uint64_t size = 0;
+  uint32_t link = 0;
+  uint64_t entry_size = 0;
+};
+
+// Section `index` (below object.section_count) of the section headers the reader holds.
+ElfSection elf_section(const ObjectReader& reader, const ElfObject& object, uint64_t index);
+
+// Reads `size` bytes at `offset` of the object into `buffer`, never allocating more than
+// the stream holds; a stretch the stream cannot reach is reported as a short read.
+TableRead read_elf_stretch(ObjectReader& reader, InputStream& stream, const ElfObject& object,
+                           uint64_t offset, uint64_t size, std::vector<uint8_t>& buffer);
+
+// Adds the COMMON declarations, procedures and data definitions of a slim LTO object's
+// symbol tables to the reader's declarations, and reports what of them cannot be read.
+// Returns kAnalysisFailed or kAnalysisOk.
+int read_lto_symbols(ObjectReader& reader, InputStream& stream, const ElfObject& object,
+                     std::string_view path);
+
+}  // namespace drelk

@@ -1,0 +1,149 @@
+// GCC's LTO symbol tables. A slim LTO object (gcc -flto without -ffat-lto-objects) holds
+// intermediate code instead of machine code, and its ELF symbol table holds only the
+// marker __gnu_lto_slim: the symbols the linker plugin sees are in ".gnu.lto_.symtab.<id>"
+// sections, with ".gnu.lto_.ext_symtab.<id>" telling functions from variables.
+//
+// A symbol table record: name\0, comdat name\0, kind (u8), visibility (u8), size (u64),
+// slot (u32). GCC writes the two numbers in the byte order of the machine it runs on, which
+// for every GCC that drelk's users run is little-endian. Kind 4 is a COMMON declaration
+// whose size is recorded; definitions carry no size.
+#include <string>
+#include <string_view>
+
+#include "objreader/elf.h"
+#include "objreader/elf_reader.h"
+#include "platform/strprintf.h"
+
+namespace drelk {
+namespace {
+
+uint64_t load_le64(const uint8_t* p) {
+  return elf::load_u64(p, false);
+}
+
+// A section name from the section-name table, or nothing when it lies outside it.
+std::string_view section_name(const ObjectReader& reader, uint32_t offset) {
+  const std::vector<uint8_t>& names = reader.elf.section_names;
+  if (offset >= names.size()) return {};
+  const std::string_view rest(reinterpret_cast<const char*>(names.data()) + offset,
+                              names.size() - offset);
+  return rest.substr(0, rest.find('\0'));
+}
+
+// The part of `name` after `prefix` when the name is the prefix alone or the prefix
+// followed by '.' and an identifier; false for any other name.
+bool lto_table_suffix(std::string_view name, std::string_view prefix, std::string_view& suffix) {
+  if (name.substr(0, prefix.size()) != prefix) return false;
+  suffix = name.substr(prefix.size());
+  return suffix.empty() || suffix[0] == '.';
+}
+
+// Reads the records of one symbol table into the reader's declarations, with the symbol
+// types of `kinds` (its extension; empty when there is none that can be read). Returns
+// false when a record runs past the table's end or a definition's type is not given.
+bool scan_lto_table(ObjectReader& reader, const std::vector<uint8_t>& table,
+                    const std::vector<uint8_t>& kinds, bool& declared_all) {
+  // Version 1 of the extension is the one there is.
+  const bool has_kinds = !kinds.empty() && kinds[0] == 1;
+  bool sound = true;
+  size_t at = 0;
+  for (uint64_t symbol = 0; at < table.size(); ++symbol) {
+    const std::string_view rest(reinterpret_cast<const char*>(table.data()) + at,
+                                table.size() - at);
+    const size_t name_end = rest.find('\0');
+    if (name_end == std::string_view::npos) return false;
+    const size_t comdat_end = rest.find('\0', name_end + 1);
+    if (comdat_end == std::string_view::npos ||
+        rest.size() - (comdat_end + 1) < elf::kLtoSymbolFieldsSize) {
+      return false;
+    }
+    const std::string_view name = rest.substr(0, name_end);
+    const uint8_t* fields = table.data() + at + comdat_end + 1;
+    at += comdat_end + 1 + elf::kLtoSymbolFieldsSize;
+
+    const uint8_t kind = fields[elf::kLtoSymbolKind];
+    const size_t kind_at = elf::kLtoExtHeaderSize + symbol * elf::kLtoExtEntrySize;
+    const bool typed = has_kinds && kind_at + elf::kLtoExtEntrySize <= kinds.size();
+    const uint8_t type = typed ? kinds[kind_at] : 0;
+    bool declared = true;
+    if (name == elf::kLtoSlimMarker) continue;
+    if (kind == elf::LDPK_COMMON) {
+      declared = declare(reader, Declaration{Declaration::kCommon, false, name,
+                                             load_le64(fields + elf::kLtoSymbolSize), 0});
+    } else if (kind == elf::LDPK_DEF || kind == elf::LDPK_WEAKDEF) {
+      if (!typed) {
+        sound = false;  // a definition that nothing tells a function or a variable
+      } else if (type == elf::LDST_FUNCTION) {
+        if (name.find('@') == std::string_view::npos) {
+          declared = declare(reader, Declaration{Declaration::kProcedure, false, name, 0, 0});
+        }
+      } else if (type == elf::LDST_VARIABLE && kind == elf::LDPK_DEF) {
+        declared = declare(reader, Declaration{Declaration::kInitializedData, false, name, 0, 0});
+      }
+    }
+    if (!declared) declared_all = false;
+  }
+  return sound;
+}
+
+}  // namespace
+
+int read_lto_symbols(ObjectReader& reader, InputStream& stream, const ElfObject& object,
+                     std::string_view path) {
+  ElfTables& tables = reader.elf;
+  tables.lto_symbols.clear();
+  tables.section_names.clear();
+  const auto unreadable = [&] {
+    report_error(reader.diagnostics, strprintf("Error - unreadable LTO symbol table in %s\n",
+                                               std::string(path).c_str()));
+    return kAnalysisFailed;
+  };
+  if (object.section_names_index == 0 || object.section_names_index >= object.section_count) {
+    return unreadable();
+  }
+  const ElfSection names = elf_section(reader, object, object.section_names_index);
+  if (names.type != elf::SHT_STRTAB ||
+      read_elf_stretch(reader, stream, object, names.offset, names.size, tables.section_names) !=
+          TableRead::kOk) {
+    return unreadable();
+  }
+
+  bool found = false;
+  bool sound = true;
+  bool declared_all = true;
+  for (uint64_t i = 1; i < object.section_count; ++i) {
+    const ElfSection section = elf_section(reader, object, i);
+    std::string_view suffix;
+    if (!lto_table_suffix(section_name(reader, section.name), elf::kLtoSymtabPrefix, suffix)) {
+      continue;
+    }
+    found = true;
+    // The declarations refer to the table's bytes until the object is registered.
+    tables.lto_symbols.emplace_back();
+    std::vector<uint8_t>& table = tables.lto_symbols.back();
+    if (read_elf_stretch(reader, stream, object, section.offset, section.size, table) !=
+        TableRead::kOk) {
+      sound = false;
+      continue;
+    }
+    // Its extension is the ext_symtab section of the same suffix.
+    tables.lto_kinds.clear();
+    for (uint64_t k = 1; k < object.section_count; ++k) {
+      const ElfSection extension = elf_section(reader, object, k);
+      std::string_view other;
+      if (lto_table_suffix(section_name(reader, extension.name), elf::kLtoExtSymtabPrefix, other) &&
+          other == suffix) {
+        if (read_elf_stretch(reader, stream, object, extension.offset, extension.size,
+                             tables.lto_kinds) != TableRead::kOk) {
+          tables.lto_kinds.clear();
+        }
+        break;
+      }
+    }
+    if (!scan_lto_table(reader, table, tables.lto_kinds, declared_all)) sound = false;
+  }
+  if (!found || !sound) return unreadable();
+  return declared_all ? kAnalysisOk : kAnalysisFailed;
+}
+
+}  // namespace drelk

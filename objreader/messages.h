@@ -1,0 +1,21 @@
+// The diagnostics that more than one format reader reports, each text once: an ELF object
+// whose symbol table cannot be read says so in the words a COFF object does.
+#pragma once
+
+namespace drelk::message {
+
+inline constexpr char kNotAnObject[] = "The file %s is not an object file.";
+inline constexpr char kFileHeaderUnreadable[] = "Error reading file header\n";
+inline constexpr char kSectionHeadersUnreadable[] = "Error reading section headers\n";
+inline constexpr char kStringTableNoMemory[] = "Malloc of buffer for string table failed\n";
+inline constexpr char kStringTableUnreadable[] = "Read of string table failed\n";
+inline constexpr char kSymbolTableNoMemory[] =
+    "\nError: Unable to allocate %llu byte buffer to hold symbol table\n";
+inline constexpr char kSymbolTableUnreadable[] = "Error reading symbol table\n";
+inline constexpr char kNameOutsideStringTable[] =
+    "DRELK Internal: name offset %8x is outside string table";
+inline constexpr char kSectionNumberOutOfRange[] = "Error: Section number is out of range\n";
+inline constexpr char kRawDataOverlap[] =
+    "Object Format Error: Raw data overlap between sections %x and %x\n";
+
+}  // namespace drelk::message
