@@ -74,6 +74,7 @@ struct Archive::Plan {
   struct Part {
     std::string name_field;  // 16 bytes
     std::vector<uint8_t> data;
+    bool header_only = false;  // a thin archive's member: the size field, but no data
   };
   std::vector<Part> parts;
   ArchiveLayout layout;
@@ -133,7 +134,9 @@ Archive::Plan Archive::plan() const {
   if (!raw_member_names_.empty() && raw_member_names_.rbegin()->first >= members_.size())
     throw std::out_of_range("raw_member_name for a member that does not exist");
 
-  const bool first_linker = style_ != ArchiveStyle::NoLinkerMembers;
+  const bool bsd = style_ == ArchiveStyle::Bsd;
+  const bool thin = style_ == ArchiveStyle::Thin;
+  const bool first_linker = style_ != ArchiveStyle::NoLinkerMembers && !bsd;
   const bool second_linker = style_ == ArchiveStyle::Microsoft;
   const bool nul_terminated_long_names = style_ == ArchiveStyle::Microsoft;
 
@@ -143,8 +146,24 @@ Archive::Plan Archive::plan() const {
   // Long names do not depend on any offset: settle them first.
   std::vector<uint8_t> long_names;
   std::vector<std::string> name_fields;
+  std::vector<std::vector<uint8_t>> bsd_names;  // the name bytes that lead a member's data
   for (const Member& m : members_) {
-    if (m.name.size() <= kMaxShortMemberName) {
+    if (bsd) {
+      l.long_name_offsets.push_back(std::nullopt);
+      if (m.name.size() <= kMaxShortMemberName && m.name.find(' ') == std::string::npos) {
+        name_fields.push_back(blank_padded(m.name, kNameWidth));
+        bsd_names.emplace_back();
+      } else {
+        // The name, NUL-padded to a multiple of four bytes, as BSD and LLVM ar write it.
+        std::vector<uint8_t> name(m.name.begin(), m.name.end());
+        name.resize((name.size() + 4) & ~size_t{3}, 0);
+        name_fields.push_back(blank_padded("#1/" + std::to_string(name.size()), kNameWidth));
+        bsd_names.push_back(std::move(name));
+      }
+      continue;
+    }
+    bsd_names.emplace_back();
+    if (m.name.size() <= kMaxShortMemberName && !thin) {
       l.long_name_offsets.push_back(std::nullopt);
       name_fields.push_back(blank_padded(m.name + "/", kNameWidth));
       continue;
@@ -175,6 +194,12 @@ Archive::Plan Archive::plan() const {
   const size_t member_offset_count = member_offsets_ ? member_offsets_->size() : members_.size();
   const size_t second_size = 4 + 4 * member_offset_count + 4 + 2 * symbols_.size() + names_size;
 
+  // BSD's index: "__.SYMDEF" as a "#1/12" name, then an empty ranlib table and string
+  // table (a u32 size of 0 each).
+  std::vector<uint8_t> symdef{'_', '_', '.', 'S', 'Y', 'M', 'D', 'E', 'F', 0, 0, 0};
+  const size_t symdef_name_size = symdef.size();
+  symdef.resize(symdef.size() + 8, 0);
+
   size_t at = kArchiveSignatureSize;
   auto place = [&at](size_t data_size) {
     size_t header_at = at;
@@ -183,8 +208,13 @@ Archive::Plan Archive::plan() const {
   };
   if (first_linker) l.first_linker_offset = place(first_size);
   if (second_linker) l.second_linker_offset = place(second_size);
+  if (bsd) l.first_linker_offset = place(symdef.size());
   if (!long_names.empty()) l.long_names_offset = place(long_names.size());
-  for (const Member& m : members_) l.member_header_offsets.push_back(place(m.data.size()));
+  for (size_t i = 0; i < members_.size(); ++i) {
+    // A thin archive's member headers are followed by the next header, not by data.
+    l.member_header_offsets.push_back(thin ? std::exchange(at, at + kMemberHeaderSize)
+                                           : place(bsd_names[i].size() + members_[i].data.size()));
+  }
   l.size = at;
 
   const std::string linker_name_field = blank_padded(kLinkerMemberName, kNameWidth);
@@ -218,19 +248,28 @@ Archive::Plan Archive::plan() const {
     for (const LinkerSymbol& s : sorted) append_c_string(d, s.name);
     p.parts.push_back({linker_name_field, std::move(d)});
   }
+  if (bsd) {
+    p.parts.push_back(
+        {blank_padded("#1/" + std::to_string(symdef_name_size), kNameWidth), std::move(symdef)});
+  }
   if (!long_names.empty())
     p.parts.push_back({blank_padded(kLongNamesMemberName, kNameWidth), std::move(long_names)});
-  for (size_t i = 0; i < members_.size(); ++i)
-    p.parts.push_back({name_fields[i], members_[i].data});
+  for (size_t i = 0; i < members_.size(); ++i) {
+    std::vector<uint8_t> data = bsd_names[i];
+    data.insert(data.end(), members_[i].data.begin(), members_[i].data.end());
+    p.parts.push_back({name_fields[i], std::move(data), thin});
+  }
   return p;
 }
 
 std::vector<uint8_t> Archive::bytes() const {
   const Plan p = plan();
-  std::vector<uint8_t> out(kArchiveSignature, kArchiveSignature + kArchiveSignatureSize);
+  const char* signature = style_ == ArchiveStyle::Thin ? kThinArchiveSignature : kArchiveSignature;
+  std::vector<uint8_t> out(signature, signature + kArchiveSignatureSize);
   out.reserve(p.layout.size);
   for (const Plan::Part& part : p.parts) {
     append_header(out, part.name_field, part.data.size());
+    if (part.header_only) continue;
     out.insert(out.end(), part.data.begin(), part.data.end());
     if (part.data.size() & 1) out.push_back('\n');
   }

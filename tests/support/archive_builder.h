@@ -23,6 +23,7 @@
 namespace drelk::test {
 
 inline constexpr char kArchiveSignature[] = "!<arch>\n";
+inline constexpr char kThinArchiveSignature[] = "!<thin>\n";
 inline constexpr size_t kArchiveSignatureSize = 8;
 inline constexpr size_t kMemberHeaderSize = 60;
 // The longest member name that fits the header's name field with its '/' terminator.
@@ -35,6 +36,13 @@ enum class ArchiveStyle {
   Gnu,
   // No linker member at all, long names as Gnu (what `ar` writes without a symbol index).
   NoLinkerMembers,
+  // BSD ar: a "__.SYMDEF" index member, short names without the '/' terminator, and names
+  // longer than 15 characters (or holding a blank) as "#1/<length>", the name in the
+  // first <length> bytes of the member's data.
+  Bsd,
+  // GNU ar's thin archive: signature "!<thin>\n", the "/" symbol index and "//" with every
+  // member's name; member headers carry the size of the member's file but no data.
+  Thin,
 };
 
 // Where bytes() puts each part; offsets of member headers from the start of the archive.
