@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "tests/hostile/bounded_run.h"
 #include "tests/support/archive_builder.h"
 #include "tests/support/coff_builder.h"
+#include "tests/support/elf_builder.h"
 
 namespace drelk::test {
 namespace {
@@ -337,6 +339,88 @@ TEST_F(ResourceBounds, MemberOffsetThatPointsBackAtTheLinkerMember) {
                                      .member_offsets({8, 8, 8})
                                      .bytes());
   EXPECT_EQ(r.program.exit_status, 255);
+}
+
+// ELF headers whose counts, offsets and sizes claim gigabytes that the file does not hold:
+// each read is bounded by what the file holds, and each is reported.
+TEST_F(ResourceBounds, ElfFieldsClaimingGigabytes) {
+  const ElfObject sound = ElfObject().section(".text", 16).common("x_", 4);
+  const uint64_t huge = uint64_t{1} << 62;
+  const std::vector<std::pair<const char*, ElfObject>> cases = {
+      {"e_shnum", ElfObject(sound).section_count(0xFFFF)},
+      {"extended section count",
+       ElfObject(sound).extended_numbering().section_size("", ~uint64_t{0})},
+      {"e_shoff", ElfObject(sound).section_headers_offset(~uint64_t{0} >> 1)},
+      {"symbol table size", ElfObject(sound).section_size(".symtab", huge)},
+      {"symbol table offset", ElfObject(sound).section_offset(".symtab", huge)},
+      {"string table size", ElfObject(sound).section_size(".strtab", huge)},
+      {"LTO symbol table size",
+       ElfObject(sound)
+           .lto_symbols({{"blk_", elfv::LDPK_COMMON, elfv::LDST_VARIABLE, 8}})
+           .section_size(".gnu.lto_.symtab.1", huge)},
+      {"ELF32 section header table offset",
+       ElfObject(sound).elf32().section_headers_offset(0xFFFFFFF0)},
+  };
+  for (const auto& [what, object] : cases) {
+    const BoundedResult r = run_on(object.bytes());
+    EXPECT_EQ(r.program.exit_status, 255) << what;
+    EXPECT_NE(r.program.standard_error.find("DRELK Internal: fread returned"), std::string::npos)
+        << what << ": " << r.program.standard_error;
+  }
+}
+
+// 70,000 sections (extended numbering) that all share the same bytes: the overlap lines
+// of one object stop at a thousand rather than run to 2.4 billion.
+TEST_F(ResourceBounds, ElfSeventyThousandSectionsInOnePlace) {
+  ElfObject object;
+  for (int i = 0; i < 70000; ++i) object.section(".o", 16);
+  object.section_offset(".o", 64).extended_numbering().common("x_", 4);
+  const BoundedResult r = run_on(object.bytes());
+  EXPECT_EQ(r.program.exit_status, 255);
+  EXPECT_EQ(count_of(r.program.standard_error, "Raw data overlap between sections 1 and "), 1000u);
+  EXPECT_NE(r.program.standard_output.find(" x_\n"), std::string::npos);
+}
+
+// A 3 GiB sparse ELF file: its symbol table claims 2.5 GiB that the file can back but the
+// address-space limit cannot hold, so the table cannot be allocated and drelk says so.
+TEST_F(ResourceBounds, ElfSymbolTableLargerThanMemoryInASparseFile) {
+  if (drelk_is_instrumented()) GTEST_SKIP() << "needs the address-space limit of a plain drelk";
+  dir.write("input.o", ElfObject().common("x_", 4).section_size(".symtab", 5ull << 29).bytes());
+  std::filesystem::resize_file(dir.path() / "input.o", 3ull << 30);
+  Limits limits;
+  limits.address_space_bytes = kAddressSpaceLimit;
+  const BoundedResult r = run_bounded(drelk_binary(), {"input.o"}, dir.str(), limits);
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_LT(r.seconds, kTimeLimitSeconds);
+  EXPECT_LT(r.peak_rss_kib, kPeakMemoryLimitKib);
+  EXPECT_NE(r.program.standard_error.find(
+                "Drelk: \nError: Unable to allocate 2684354544 byte buffer to hold symbol table\n"),
+            std::string::npos)
+      << r.program.standard_error;
+  EXPECT_EQ(r.program.exit_status, 255);
+}
+
+// An ELF file read on its own is not held to COFF's signed 32-bit stream positions: its
+// section headers may lie beyond 2 GiB (here in a sparse file).
+TEST_F(ResourceBounds, ElfSectionHeadersBeyondTwoGibibytes) {
+  const uint64_t far = (uint64_t{1} << 31) + 4096;
+  const ElfObject object = ElfObject().common("x_", 4).section_headers_offset(far);
+  const ElfLayout layout = object.layout();
+  const std::vector<uint8_t> bytes = object.bytes();
+  {
+    std::ofstream out(dir.path() / "input.o", std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(layout.section_headers_offset));
+    out.seekp(static_cast<std::streamoff>(far));
+    out.write(reinterpret_cast<const char*>(bytes.data() + layout.section_headers_offset),
+              static_cast<std::streamsize>(bytes.size() - layout.section_headers_offset));
+  }
+  Limits limits;
+  if (!drelk_is_instrumented()) limits.address_space_bytes = kAddressSpaceLimit;
+  const BoundedResult r = run_bounded(drelk_binary(), {"input.o"}, dir.str(), limits);
+  EXPECT_EQ(r.program.standard_error, "");
+  EXPECT_NE(r.program.standard_output.find(" x_\n"), std::string::npos);
+  EXPECT_EQ(r.program.exit_status, 0);
 }
 
 }  // namespace
