@@ -51,15 +51,18 @@ replay() {
 replay drelk_fuzz_analyze "$root/tests/data/fuzz-regressions/analyze"
 replay drelk_fuzz_command_line "$root/tests/data/fuzz-regressions/command_line"
 
+# One dictionary for both formats: libFuzzer takes a single -dict.
+cat "$root/fuzz/coff.dict" "$root/fuzz/elf.dict" >"$build/analyze.dict"
+
 # -malloc_limit_mb: no input of max_len bytes needs a large block, whatever it claims.
 # -timeout: an input that takes seconds is a hang in a run over a build tree.
 echo "fuzz: drelk_fuzz_analyze for ${seconds} s"
 "$build/fuzz/drelk_fuzz_analyze" \
   -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=256 \
   -max_len=16384 -print_final_stats=1 \
-  -dict="$root/fuzz/coff.dict" -artifact_prefix="$build/findings/analyze-" \
+  -dict="$build/analyze.dict" -artifact_prefix="$build/findings/analyze-" \
   "$build/corpus-analyze" "$root/fuzz/corpus/analyze" "$root/examples" \
-  "$root/tests/data/archives" "$root/tests/data/fuzz-regressions/analyze" \
+  "$root/tests/data/archives" "$root/tests/data/elf" "$root/tests/data/fuzz-regressions/analyze" \
   2>"$build/fuzz-analyze.log" || {
     tail -n 60 "$build/fuzz-analyze.log"
     echo "fuzz: drelk_fuzz_analyze found a fault; the input is in $build/findings/"

@@ -1,8 +1,10 @@
 // Writes the builder-made seeds of the fuzz corpus: small objects and archives that reach
-// each part of the reader (long names, weak externals, optional headers, overlapping
-// sections, every archive style, import and extended headers) and a few damaged ones, plus
-// command lines for the command-line target. The sample objects from real compilers are
-// given to the fuzzer from examples/ and tests/data/ directly.
+// each part of the readers (COFF long names, weak externals, optional headers, overlapping
+// sections; ELF objects of both classes and byte orders, extended numbering, LTO symbol
+// tables; every archive style, thin and BSD ones included, import and extended headers)
+// and a few damaged ones, plus command lines for the command-line target. The sample
+// objects from real compilers are given to the fuzzer from examples/ and tests/data/
+// directly.
 //
 //   drelk_fuzz_seeds fuzz/corpus
 //
@@ -16,6 +18,7 @@
 
 #include "tests/support/archive_builder.h"
 #include "tests/support/coff_builder.h"
+#include "tests/support/elf_builder.h"
 
 namespace {
 
@@ -113,6 +116,60 @@ void write_objects(const fs::path& dir) {
   write(dir / "builder-pe-signature.bin", {'P', 'E', 0, 0, 0x4C, 0x01});
 }
 
+// An ELF object with a symbol of every kind the scan tells apart.
+ElfObject typical_elf(ElfObject object) {
+  return object.section(".text", 32)
+      .section(".data", 16)
+      .section(".bss", 64, elfv::SHT_NOBITS)
+      .function("helper", 1, elfv::STB_LOCAL)
+      .common("area_", 400, 32)
+      .common("grid_", 804)
+      .function("solve_", 1)
+      .data("grid_init_", 2, 16)
+      .data("literal_", 2, 8, elfv::STB_WEAK)
+      .undefined("ext_");
+}
+
+void write_elf_objects(const fs::path& dir) {
+  write(dir / "builder-elf64-lsb.bin", typical_elf(ElfObject()).bytes());
+  write(dir / "builder-elf32-lsb.bin", typical_elf(ElfObject().elf32()).bytes());
+  write(dir / "builder-elf64-msb.bin",
+        typical_elf(ElfObject().big_endian().machine(elfv::EM_S390)).bytes());
+  write(dir / "builder-elf32-msb.bin",
+        typical_elf(ElfObject().elf32().big_endian().machine(elfv::EM_PPC)).bytes());
+  ElfSymbol extended{"init_",          0, 8, elf_info(elfv::STB_GLOBAL, elfv::STT_OBJECT),
+                     elfv::SHN_XINDEX, 2, {}};
+  write(dir / "builder-elf-extended-numbering.bin",
+        ElfObject()
+            .section(".text", 16)
+            .section(".data", 8)
+            .symbol(extended)
+            .symbol(ElfSymbol{"field_",
+                              32,
+                              1600000,
+                              elf_info(elfv::STB_GLOBAL, elfv::STT_OBJECT),
+                              elfv::SHN_X86_64_LCOMMON,
+                              {},
+                              {}})
+            .extended_numbering()
+            .bytes());
+  write(dir / "builder-elf-lto.bin",
+        ElfObject()
+            .lto_symbols({{"smooth_", elfv::LDPK_DEF, elfv::LDST_FUNCTION, 0},
+                          {"mesh_", elfv::LDPK_COMMON, elfv::LDST_VARIABLE, 804},
+                          {"init_", elfv::LDPK_DEF, elfv::LDST_VARIABLE, 0},
+                          {"solve_", elfv::LDPK_UNDEF, elfv::LDST_FUNCTION, 0}},
+                         "b93b9ec4e0bff7d9")
+            .bytes());
+  write(dir / "builder-elf-executable.bin", typical_elf(ElfObject().type(elfv::ET_EXEC)).bytes());
+  write(dir / "builder-elf-bad-entry-size.bin",
+        typical_elf(ElfObject()).symbol_entry_size(20).bytes());
+  write(dir / "builder-elf-overlapping.bin",
+        typical_elf(ElfObject()).section_offset(".data", 64).bytes());
+  write(dir / "builder-elf-claims-many-sections.bin",
+        typical_elf(ElfObject()).section_count(0xFFFF).bytes());
+}
+
 void write_archives(const fs::path& dir) {
   const Bytes member_a =
       CoffObject().section(".text", 4).common("_area_", 400).function("_sub_", 1).bytes();
@@ -150,6 +207,21 @@ void write_archives(const fs::path& dir) {
   write(dir / "builder-archive-truncated.bin",
         two_members(ArchiveStyle::Microsoft)
             .truncated(two_members(ArchiveStyle::Microsoft).bytes().size() - 30));
+
+  // ELF members, a COFF member beside them, in the styles of Linux and BSD tools.
+  const Bytes elf_a = typical_elf(ElfObject()).bytes();
+  const Bytes elf_b = ElfObject().elf32().common("area_", 800).bytes();
+  const auto elf_members = [&](ArchiveStyle style) {
+    return Archive()
+        .style(style)
+        .member("a.o", elf_a)
+        .member("boundary_conditions.o", elf_b)
+        .member("c.obj", member_a)
+        .symbol("solve_", 0);
+  };
+  write(dir / "builder-archive-elf-gnu.bin", elf_members(ArchiveStyle::Gnu).bytes());
+  write(dir / "builder-archive-elf-bsd.bin", elf_members(ArchiveStyle::Bsd).bytes());
+  write(dir / "builder-archive-elf-thin.bin", elf_members(ArchiveStyle::Thin).bytes());
 }
 
 // Command lines: arguments separated by NUL bytes, as the command-line target splits them.
@@ -182,6 +254,7 @@ int main(int argc, char** argv) {
   fs::create_directories(corpus / "analyze");
   fs::create_directories(corpus / "command_line");
   write_objects(corpus / "analyze");
+  write_elf_objects(corpus / "analyze");
   write_archives(corpus / "analyze");
   write_command_lines(corpus / "command_line");
   return 0;
