@@ -68,6 +68,8 @@ generate deep10k --shape deep --objects 10000 --seed 1 --out "$CORPUS/deep10k"
 generate deep50k --shape deep --objects 50000 --seed 1 --out "$CORPUS/deep50k"
 generate wide10k --shape wide --objects 10000 --seed 1 --out "$CORPUS/wide10k"
 generate lib10k --shape deep --objects 10000 --seed 1 --library "$CORPUS/lib10k.lib"
+# ELF: the deep plan as x86-64 objects shaped like gfortran's, in ".o" files.
+generate elf50k --shape deep --format elf --objects 50000 --seed 1 --out "$CORPUS/elf50k"
 cd "$CORPUS"  # paths below are relative, as the reports compared are
 # The longest command line xargs can build here: the named-paths run through xargs must be
 # one run of drelk, or its report would hold only the last share of the objects.
@@ -121,22 +123,23 @@ measure() {
 # The commands of one corpus. An object tree is named by its directory, a library by its file.
 run_corpus() {
   local corpus=$1 slow=$2
-  local pattern=$corpus
-  [[ $corpus == *.lib ]] || pattern="-s '$corpus/*.obj'"
+  local pattern=$corpus extension=obj
+  [[ $corpus == elf* ]] && extension=o
+  [[ $corpus == *.lib ]] || pattern="-s '$corpus/*.$extension'"
   echo "== $corpus"
   measure "$corpus:floor" "$RUNS" "'$FLOOR' $corpus >/dev/null"
   measure "$corpus:drelk" "$RUNS" "'$DRELK' $pattern -o'$OUT/$corpus.report'"
   measure "$corpus:drelk-p" "$RUNS" "'$DRELK' -p $pattern -o'$OUT/$corpus.problems'"
   if [[ $corpus != *.lib ]]; then
     # Every path named, in the order find gives them: in a response file, and through xargs.
-    find "$corpus" -name '*.obj' >"$OUT/$corpus.named"
+    find "$corpus" -name "*.$extension" >"$OUT/$corpus.named"
     measure "$corpus:named" "$RUNS" "'$DRELK' @'$OUT/$corpus.named' -o'$OUT/$corpus.named-report'"
     measure "$corpus:named-p" "$RUNS" \
       "'$DRELK' -p @'$OUT/$corpus.named' -o'$OUT/$corpus.named-problems'"
     measure "$corpus:xargs" "$RUNS" \
       "xargs -s $XARGS_LIMIT '$DRELK' -o'$OUT/$corpus.xargs-report' <'$OUT/$corpus.named'"
   fi
-  local list="find $corpus -name '*.obj' -print0 | xargs -0"
+  local list="find $corpus -name '*.$extension' -print0 | xargs -0"
   [[ $corpus == *.lib ]] && list="echo $corpus | xargs"
   if [[ -n $LLVM_NM ]]; then
     measure "$corpus:llvm-nm" "$SLOW_RUNS" \
@@ -150,7 +153,7 @@ run_corpus() {
     # One link over every object, named in a response file: the warnings need them all.
     local files="--whole-archive $corpus"
     if [[ $corpus != *.lib ]]; then
-      find "$corpus" -name '*.obj' | sort >"$OUT/$corpus.files"
+      find "$corpus" -name "*.$extension" | sort >"$OUT/$corpus.files"
       files="@$OUT/$corpus.files"
     fi
     measure "$corpus:ld-r" "$SLOW_RUNS" \
@@ -164,6 +167,7 @@ run_corpus deep10k 1
 run_corpus deep50k "$slow_50k"
 run_corpus wide10k 1
 run_corpus lib10k.lib 1
+run_corpus elf50k 0
 
 # peak_memory NAME ARGS...: drelk's peak resident set in kB, or nothing.
 peak_memory() {
@@ -181,7 +185,7 @@ echo
 echo "== results (median wall time; ratio = time / I/O floor of the same corpus;"
 echo "   1 = timed once, being slower than $SINGLE_LIMIT s; > = stopped after $CAP s)"
 printf '%-12s %-9s %10s %8s\n' corpus command seconds ratio
-for corpus in deep10k deep50k wide10k lib10k.lib; do
+for corpus in deep10k deep50k wide10k lib10k.lib elf50k; do
   for tool in floor drelk drelk-p named named-p xargs llvm-nm gnu-nm ld-r; do
     key="$corpus:$tool"
     [[ -n ${TIME[$key]:-} ]] || continue
@@ -201,7 +205,7 @@ done
 echo
 echo "== drelk's reports (SHA-256; unchanged by any optimisation; the xargs run must give"
 echo "   the named-report's: one run of drelk over every path)"
-for corpus in deep10k deep50k wide10k lib10k.lib; do
+for corpus in deep10k deep50k wide10k lib10k.lib elf50k; do
   for kind in report problems named-report named-problems xargs-report; do
     case $kind in
       report) tool=drelk ;;
@@ -254,6 +258,13 @@ for memory in "wildcards:$peak_kb" "named:$peak_named_kb"; do
     echo "peak memory at 50,000 (${memory%%:*}): not measured (no /usr/bin/time, or stopped)"
   fi
 done
+# ---- ELF: the same plan as x86-64 ELF objects, against its own floor ----------------
+if [[ -n ${TIME[elf50k:drelk]:-} && -n ${TIME[deep50k:drelk]:-} ]]; then
+  elf_ratio=$(ratio elf50k:drelk elf50k:floor)
+  coff_ratio=$(ratio deep50k:drelk deep50k:floor)
+  goal "ELF 50,000 wildcards, full report / floor within 10% of COFF's ($(printf %.2f "$elf_ratio")x vs $(printf %.2f "$coff_ratio")x)" \
+    "$elf_ratio <= 1.1 * $coff_ratio"
+fi
 
 # ---- documents for programs (-fjson, -fsarif) ----------------------------------------
 # The JSON document and the SARIF log of the 50,000-object tree against the text report of

@@ -2,6 +2,10 @@
 // of a Fortran compiler, for benchmarks and for the output digest test. Each object has
 // .text, .data and .bss, a .file record, section symbols, defined procedures, COMMON block
 // declarations (external, section 0, Value = size) and undefined procedure references.
+// With --format elf the same plan is written as x86-64 ELF objects shaped like gfortran's
+// (.text with its relocations, .data, .bss, .comment, .note.GNU-stack, .eh_frame with its
+// relocations; SHN_COMMON symbols, global functions, undefined references) into ".o"
+// files, and the library is a GNU-style archive ("/" symbol index, "//" long names).
 // The objects go into nested directories (every directory holds objects, so that a
 // recursive search finds something everywhere), into one archive library with both linker
 // members, or both.
@@ -25,12 +29,14 @@
 
 #include "tests/support/archive_builder.h"
 #include "tests/support/coff_builder.h"
+#include "tests/support/elf_builder.h"
 
 namespace {
 
 using drelk::test::Archive;
 using drelk::test::AuxRecord;
 using drelk::test::CoffObject;
+using drelk::test::ElfObject;
 using drelk::test::Symbol;
 
 // The format's values the objects need beyond the builder's own.
@@ -57,6 +63,7 @@ struct Options {
   uint32_t per_directory = 100;
   uint32_t fanout = 10;
   uint64_t seed = 1;
+  bool elf = false;  // --format elf
   std::string out;
   std::string library;
 };
@@ -219,7 +226,49 @@ std::string object_file_name(uint32_t object) {
   return text;
 }
 
+// An external name as x86-64 ELF compilers write it: without the leading '_' of i386 COFF.
+std::string elf_name(const std::string& coff_name) {
+  return coff_name.substr(1);
+}
+
+// The plan as gfortran's x86-64 output would hold it.
+std::vector<uint8_t> elf_object_bytes(const Options& options, uint32_t object) {
+  namespace elfv = drelk::test::elfv;
+  constexpr uint32_t SHT_RELA = 4;
+  constexpr uint64_t kRelaSize = 24;  // Elf64_Rela
+  const ObjectPlan plan = plan_object(options, object);
+  const auto text_size = static_cast<uint64_t>(plan.procedures.size()) * kProcedureCodeSize;
+  ElfObject out;
+  out.section(".text", text_size)
+      .section(".rela.text", kRelaSize * (plan.calls.size() + plan.blocks.size()), SHT_RELA)
+      .section(".data", 4 * uint64_t{plan.initialized_blocks})
+      .section(".bss", 0, elfv::SHT_NOBITS)
+      .section(".comment", 40)
+      .section(".note.GNU-stack", 0)
+      .section(".eh_frame", 24 + 32 * plan.procedures.size())
+      .section(".rela.eh_frame", kRelaSize * plan.procedures.size(), SHT_RELA);
+  drelk::test::ElfSymbol file;
+  file.name = object_file_name(object) + ".f";
+  file.info = drelk::test::elf_info(elfv::STB_LOCAL, elfv::STT_FILE);
+  file.shndx = elfv::SHN_ABS;
+  out.symbol(file);
+  drelk::test::ElfSymbol text;
+  text.info = drelk::test::elf_info(elfv::STB_LOCAL, elfv::STT_SECTION);
+  text.shndx = 1;
+  out.symbol(text);
+  for (const std::string& procedure : plan.procedures) out.function(elf_name(procedure), 1);
+  for (uint32_t j = 0; j < plan.initialized_blocks; ++j) {
+    out.data(elf_name(block_name(options, plan.blocks[j])), 3, 4);
+  }
+  for (const uint32_t block : plan.blocks) {
+    out.common(elf_name(block_name(options, block)), declared_size(options, block, object));
+  }
+  for (const std::string& call : plan.calls) out.undefined(elf_name(call));
+  return out.bytes();
+}
+
 std::vector<uint8_t> object_bytes(const Options& options, uint32_t object) {
+  if (options.elf) return elf_object_bytes(options, object);
   const ObjectPlan plan = plan_object(options, object);
   const auto text_size = static_cast<uint32_t>(plan.procedures.size()) * kProcedureCodeSize;
   const uint32_t data_size = 4 * plan.initialized_blocks;
@@ -268,7 +317,14 @@ std::vector<std::string> indexed_names(const Options& options, uint32_t object) 
   const ObjectPlan plan = plan_object(options, object);
   std::vector<std::string> names = plan.procedures;
   for (const uint32_t block : plan.blocks) names.push_back(block_name(options, block));
+  if (options.elf) {
+    for (std::string& name : names) name = elf_name(name);
+  }
   return names;
+}
+
+const char* object_extension(const Options& options) {
+  return options.elf ? ".o" : ".obj";
 }
 
 // The directory of object `object`, relative to the corpus root: directories form a tree
@@ -315,7 +371,7 @@ bool write_tree(const Options& options) {
       }
       made = directory;
     }
-    if (!write_file(root / directory / (object_file_name(object) + ".obj"),
+    if (!write_file(root / directory / (object_file_name(object) + object_extension(options)),
                     object_bytes(options, object))) {
       return false;
     }
@@ -324,16 +380,17 @@ bool write_tree(const Options& options) {
 }
 
 // The library: both linker members (a name indexed once, for the first member that
-// defines it), the long-names member when a member name does not fit its header, then
-// the members.
+// defines it), or GNU ar's one symbol index for ELF members, the long-names member when a
+// member name does not fit its header, then the members.
 bool write_library(const Options& options) {
   Archive library;
+  if (options.elf) library.style(drelk::test::ArchiveStyle::Gnu);
   std::unordered_set<std::string> indexed;
   size_t size = 8;
   for (uint32_t object = 0; object < options.objects; ++object) {
     std::vector<uint8_t> bytes = object_bytes(options, object);
     size += 60 + bytes.size() + (bytes.size() & 1);
-    library.member(object_file_name(object) + ".obj", std::move(bytes));
+    library.member(object_file_name(object) + object_extension(options), std::move(bytes));
     for (std::string& name : indexed_names(options, object)) {
       if (indexed.insert(name).second) library.symbol(std::move(name), object);
     }
@@ -352,7 +409,8 @@ bool write_library(const Options& options) {
 
 void print_usage(std::FILE* stream) {
   std::fprintf(stream,
-               "usage: drelk_corpus [--shape deep|wide] [options] (--out DIR | --library FILE)\n"
+               "usage: drelk_corpus [--shape deep|wide] [--format coff|elf] [options]\n"
+               "                    (--out DIR | --library FILE)\n"
                "  --objects N        objects to write (1000)\n"
                "  --blocks B         distinct COMMON blocks (2000; wide: 50)\n"
                "  --per-object K     blocks each object declares (20; wide: 50)\n"
@@ -368,7 +426,9 @@ void print_usage(std::FILE* stream) {
                "  --fanout F         subdirectories of each directory (10)\n"
                "  --seed S           seed of every choice (1)\n"
                "  --out DIR          write the objects in nested directories below DIR\n"
-               "  --library FILE     pack the objects into one library with both linker members\n");
+               "  --library FILE     pack the objects into one library with both linker members\n"
+               "  --format F         coff: i386 COFF objects (.obj); elf: x86-64 ELF objects (.o),\n"
+               "                     packed GNU ar style\n");
 }
 
 bool parse_unsigned(const char* text, uint64_t limit, uint64_t& value) {
@@ -419,6 +479,9 @@ bool parse_arguments(int argc, char** argv, Options& options) {
       if (ok) field = static_cast<uint32_t>(number);
     };
     if (name == "--shape") {
+    } else if (name == "--format") {
+      ok = std::strcmp(value, "coff") == 0 || std::strcmp(value, "elf") == 0;
+      options.elf = std::strcmp(value, "elf") == 0;
     } else if (name == "--objects") {
       count(options.objects, 1);
     } else if (name == "--blocks") {

@@ -219,7 +219,9 @@ ElfObject& ElfObject::section_size(const std::string& name, uint64_t value) {
 ElfObject::Plan ElfObject::plan() const {
   const Offsets& o = is64_ ? kOffsets64 : kOffsets32;
   Plan p;
-  p.sections.push_back(Section{});
+  Section null;
+  null.type = 0;  // SHT_NULL
+  p.sections.push_back(null);
   for (const Section& s : sections_) p.sections.push_back(s);
 
   // The string table and the symbols' name offsets.
