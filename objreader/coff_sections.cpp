@@ -161,7 +161,7 @@ void check_stretch_overlaps(ObjectReader& reader, uint32_t i, const Stretch (&a)
       if (reader.overlaps_listed == kMaxOverlapsListed) {
         reader.overlaps_capped = true;
         report_error(reader.diagnostics,
-                     strprintf("Object Format Error: further section overlaps in %s not listed\n",
+                     strprintf(message::kFurtherOverlapsNotListed,
                                std::string(reader.object_path).c_str()));
         return;
       }

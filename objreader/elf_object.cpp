@@ -23,10 +23,6 @@ using elf::load_word;
 
 constexpr const char* kLabel = "analyze";
 
-// An object whose every section overlaps every other would give a line for each of the
-// n(n - 1) / 2 pairs: past this many for one object, the rest are not looked for.
-constexpr size_t kOverlapReportLimit = 1000;
-
 // a + b, or the largest value where the sum does not fit.
 uint64_t saturating_add(uint64_t a, uint64_t b) {
   return a > UINT64_MAX - b ? UINT64_MAX : a + b;
@@ -170,9 +166,55 @@ struct Stretch {
   uint64_t section;
 };
 
+// Stretches sorted by start, with a tree of the greatest end under each node: the
+// stretches that share a byte with a query are found in time that grows with their number.
+class StretchIndex {
+ public:
+  explicit StretchIndex(std::vector<Stretch> stretches) : items_(std::move(stretches)) {
+    std::sort(items_.begin(), items_.end(),
+              [](const Stretch& a, const Stretch& b) { return a.start < b.start; });
+    while (size_ < items_.size()) size_ *= 2;
+    max_end_.assign(2 * size_, 0);
+    for (size_t i = 0; i < items_.size(); ++i) max_end_[size_ + i] = items_[i].end;
+    for (size_t i = size_ - 1; i >= 1; --i) {
+      max_end_[i] = std::max(max_end_[2 * i], max_end_[2 * i + 1]);
+    }
+  }
+
+  // Calls visit for every stretch that shares a byte with [start, end).
+  template <typename Visit>
+  void find_meeting(uint64_t start, uint64_t end, Visit visit) const {
+    const size_t limit =
+        std::lower_bound(items_.begin(), items_.end(), end,
+                         [](const Stretch& item, uint64_t value) { return item.start < value; }) -
+        items_.begin();
+    descend(1, 0, size_, limit, start, visit);
+  }
+
+ private:
+  template <typename Visit>
+  void descend(size_t node, size_t low, size_t high, size_t limit, uint64_t start,
+               Visit& visit) const {
+    if (low >= limit || max_end_[node] <= start) return;
+    if (high - low == 1) {
+      visit(items_[low]);
+      return;
+    }
+    const size_t middle = (low + high) / 2;
+    descend(2 * node, low, middle, limit, start, visit);
+    descend(2 * node + 1, middle, high, limit, start, visit);
+  }
+
+  std::vector<Stretch> items_;
+  std::vector<uint64_t> max_end_;
+  size_t size_ = 1;
+};
+
 // No section's data may lie beyond the object, and no two sections' data may share a
-// byte. Sections without data in the file (SHT_NOBITS, or size 0) take no part.
-void check_section_layout(ObjectReader& reader, const ElfObject& object) {
+// byte. Sections without data in the file (SHT_NOBITS, or size 0) take no part. Overlaps
+// are reported pair by pair, i < j, in the order a walk over every pair would find them,
+// up to the number a hostile section table is allowed to cost.
+void check_section_layout(ObjectReader& reader, const ElfObject& object, std::string_view path) {
   std::vector<Stretch> stretches;
   const uint64_t headers_at = saturating_add(object.base, object.section_headers);
   for (uint64_t i = 1; i < object.section_count; ++i) {
@@ -186,22 +228,27 @@ void check_section_layout(ObjectReader& reader, const ElfObject& object) {
     }
     stretches.push_back(Stretch{section.offset, saturating_add(section.offset, section.size), i});
   }
-  std::sort(stretches.begin(), stretches.end(), [](const Stretch& a, const Stretch& b) {
-    return a.start != b.start ? a.start < b.start : a.section < b.section;
-  });
-  std::vector<std::pair<uint64_t, uint64_t>> overlaps;
-  for (size_t a = 0; a < stretches.size() && overlaps.size() < kOverlapReportLimit; ++a) {
-    for (size_t b = a + 1; b < stretches.size() && stretches[b].start < stretches[a].end &&
-                           overlaps.size() < kOverlapReportLimit;
-         ++b) {
-      overlaps.emplace_back(std::min(stretches[a].section, stretches[b].section),
-                            std::max(stretches[a].section, stretches[b].section));
+  if (stretches.size() < 2) return;
+  const StretchIndex index(stretches);
+  uint32_t listed = 0;
+  std::vector<uint64_t> partners;
+  for (const Stretch& mine : stretches) {
+    partners.clear();
+    index.find_meeting(mine.start, mine.end, [&](const Stretch& other) {
+      if (other.section > mine.section) partners.push_back(other.section);
+    });
+    std::sort(partners.begin(), partners.end());
+    for (const uint64_t j : partners) {
+      if (listed == kMaxOverlapsListed) {
+        report_error(reader.diagnostics,
+                     strprintf(message::kFurtherOverlapsNotListed, std::string(path).c_str()));
+        return;
+      }
+      ++listed;
+      report_error(reader.diagnostics,
+                   strprintf(message::kRawDataOverlap, static_cast<unsigned>(mine.section),
+                             static_cast<unsigned>(j)));
     }
-  }
-  std::sort(overlaps.begin(), overlaps.end());
-  for (const auto& [i, j] : overlaps) {
-    report_error(reader.diagnostics, strprintf(message::kRawDataOverlap, static_cast<unsigned>(i),
-                                               static_cast<unsigned>(j)));
   }
 }
 
@@ -396,7 +443,7 @@ int read_elf_object(ObjectReader& reader, InputStream& stream, std::string_view 
   object.machine = load_u16(header + object.layout->e_machine, big);
 
   if (!read_section_headers(reader, stream, path, header, object)) return kAnalysisFailed;
-  check_section_layout(reader, object);
+  check_section_layout(reader, object, path);
 
   SymbolTable table;
   if (!read_symbol_table(reader, stream, object, table)) return kAnalysisFailed;

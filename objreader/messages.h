@@ -17,5 +17,7 @@ inline constexpr char kNameOutsideStringTable[] =
 inline constexpr char kSectionNumberOutOfRange[] = "Error: Section number is out of range\n";
 inline constexpr char kRawDataOverlap[] =
     "Object Format Error: Raw data overlap between sections %x and %x\n";
+inline constexpr char kFurtherOverlapsNotListed[] =
+    "Object Format Error: further section overlaps in %s not listed\n";
 
 }  // namespace drelk::message
