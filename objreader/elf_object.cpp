@@ -365,6 +365,7 @@ bool is_out_of_range(uint16_t shndx, bool resolved, uint64_t index, uint64_t sec
 int scan_symbols(ObjectReader& reader, const ElfObject& object, const SymbolTable& table,
                  bool& slim) {
   int failed = kAnalysisOk;
+  bool out_of_memory = false;
   const std::vector<uint8_t>& strings = reader.elf.string_table;
   const uint64_t entry_size = object.layout->symbol_size;
   const uint64_t table_at = saturating_add(object.base, table.section.offset);
@@ -402,7 +403,12 @@ int scan_symbols(ObjectReader& reader, const ElfObject& object, const SymbolTabl
         declared =
             declare(reader, Declaration{Declaration::kInitializedData, true, name, symbol.size, 0});
       }
-      if (!declared) failed = kAnalysisFailed;
+      if (!declared) {
+        // A declaration that cannot be held fails the object, once said.
+        if (!out_of_memory) report_out_of_memory(reader.diagnostics, reader.object_path);
+        out_of_memory = true;
+        failed = kAnalysisFailed;
+      }
     }
     uint64_t index = 0;
     const bool resolved = section_index(reader, object, table, i, symbol, index);
@@ -420,6 +426,7 @@ int read_elf_object(ObjectReader& reader, InputStream& stream, std::string_view 
                     uint64_t extent) {
   reader.declarations.items.clear();
   reader.declarations.refused = false;
+  reader.object_path = path;
   ElfObject object;
   object.base = base;
   object.extent = extent;

@@ -142,6 +142,7 @@ int read_lto_symbols(ObjectReader& reader, InputStream& stream, const ElfObject&
     }
     if (!scan_lto_table(reader, table, tables.lto_kinds, declared_all)) sound = false;
   }
+  if (!declared_all) report_out_of_memory(reader.diagnostics, path);
   if (!found || !sound) return unreadable();
   return declared_all ? kAnalysisOk : kAnalysisFailed;
 }
