@@ -136,14 +136,9 @@ bool read_section_headers(ObjectReader& reader, InputStream& stream, std::string
     return false;
   }
   const auto read = [&](uint64_t headers) {
-    switch (read_elf_stretch(reader, stream, object, table,
-                             saturating_multiply(headers, entry_size),
-                             reader.elf.section_headers)) {
-      case TableRead::kOk:
-        return true;
-      case TableRead::kNoMemory:
-      case TableRead::kFailed:
-        break;
+    if (read_elf_table(reader, stream, object, table, saturating_multiply(headers, entry_size),
+                       reader.elf.section_headers)) {
+      return true;
     }
     report_error(reader.diagnostics, message::kSectionHeadersUnreadable);
     return false;
@@ -329,8 +324,8 @@ bool read_symbol_table(ObjectReader& reader, InputStream& stream, const ElfObjec
   for (uint64_t i = 1; i < object.section_count; ++i) {
     const ElfSection section = elf_section(reader, object, i);
     if (section.type != elf::SHT_SYMTAB_SHNDX || section.link != table.index) continue;
-    if (read_elf_stretch(reader, stream, object, section.offset, section.size,
-                         tables.symbol_shndx) != TableRead::kOk) {
+    if (!read_elf_table(reader, stream, object, section.offset, section.size,
+                        tables.symbol_shndx)) {
       report_error(reader.diagnostics, message::kSymbolTableUnreadable);
       return false;
     }
@@ -474,6 +469,20 @@ ElfSection elf_section(const ObjectReader& reader, const ElfObject& object, uint
   section.link = load_u32(header + layout.sh_link, big);
   section.entry_size = load_word(header + layout.sh_entsize, object.encoding);
   return section;
+}
+
+bool read_elf_table(ObjectReader& reader, InputStream& stream, const ElfObject& object,
+                    uint64_t offset, uint64_t size, std::vector<uint8_t>& buffer) {
+  switch (read_elf_stretch(reader, stream, object, offset, size, buffer)) {
+    case TableRead::kOk:
+      return true;
+    case TableRead::kNoMemory:
+      report_out_of_memory(reader.diagnostics, reader.object_path);
+      return false;
+    case TableRead::kFailed:
+      break;
+  }
+  return false;
 }
 
 TableRead read_elf_stretch(ObjectReader& reader, InputStream& stream, const ElfObject& object,

@@ -49,6 +49,11 @@ ElfSection elf_section(const ObjectReader& reader, const ElfObject& object, uint
 TableRead read_elf_stretch(ObjectReader& reader, InputStream& stream, const ElfObject& object,
                            uint64_t offset, uint64_t size, std::vector<uint8_t>& buffer);
 
+// The same read for a table whose failure the caller reports in its own words: true when
+// it was read; a table that cannot be held is reported as running out of memory.
+bool read_elf_table(ObjectReader& reader, InputStream& stream, const ElfObject& object,
+                    uint64_t offset, uint64_t size, std::vector<uint8_t>& buffer);
+
 // Adds the COMMON declarations, procedures and data definitions of a slim LTO object's
 // symbol tables to the reader's declarations, and reports what of them cannot be read.
 // Returns kAnalysisFailed or kAnalysisOk.

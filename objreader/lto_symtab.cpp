@@ -103,8 +103,7 @@ int read_lto_symbols(ObjectReader& reader, InputStream& stream, const ElfObject&
   }
   const ElfSection names = elf_section(reader, object, object.section_names_index);
   if (names.type != elf::SHT_STRTAB ||
-      read_elf_stretch(reader, stream, object, names.offset, names.size, tables.section_names) !=
-          TableRead::kOk) {
+      !read_elf_table(reader, stream, object, names.offset, names.size, tables.section_names)) {
     return unreadable();
   }
 
@@ -121,8 +120,7 @@ int read_lto_symbols(ObjectReader& reader, InputStream& stream, const ElfObject&
     // The declarations refer to the table's bytes until the object is registered.
     tables.lto_symbols.emplace_back();
     std::vector<uint8_t>& table = tables.lto_symbols.back();
-    if (read_elf_stretch(reader, stream, object, section.offset, section.size, table) !=
-        TableRead::kOk) {
+    if (!read_elf_table(reader, stream, object, section.offset, section.size, table)) {
       sound = false;
       continue;
     }
@@ -133,8 +131,8 @@ int read_lto_symbols(ObjectReader& reader, InputStream& stream, const ElfObject&
       std::string_view other;
       if (lto_table_suffix(section_name(reader, extension.name), elf::kLtoExtSymtabPrefix, other) &&
           other == suffix) {
-        if (read_elf_stretch(reader, stream, object, extension.offset, extension.size,
-                             tables.lto_kinds) != TableRead::kOk) {
+        if (!read_elf_table(reader, stream, object, extension.offset, extension.size,
+                            tables.lto_kinds)) {
           tables.lto_kinds.clear();
         }
         break;
