@@ -279,7 +279,15 @@ MemberStep next_in_file_order(ObjectReader& reader, InputStream& stream, Archive
         report_error_at(reader.diagnostics, kMemberHeaderUnreadable, position);
         return MemberStep::kFailed;
       }
-      std::string name(static_cast<size_t>(name_length), '\0');
+      // No more of the name is held than the file holds: its length may claim gigabytes.
+      const uint64_t held = stream.size > data ? stream.size - data : 0;
+      std::string name;
+      try {
+        name.resize(static_cast<size_t>(std::min(name_length, held)));
+      } catch (const std::bad_alloc&) {
+        report_out_of_memory(reader.diagnostics, {});
+        return MemberStep::kFailed;
+      }
       name.resize(peek_bytes(stream, data, name.data(), name.size()));
       name.resize(std::min(name.size(), name.find('\0')));
       if (is_bsd_symbol_index(name)) continue;
@@ -397,8 +405,7 @@ size_t peek_bytes(InputStream& stream, uint64_t offset, void* destination, size_
   const uint64_t start = stream.position;
   const bool end_of_file = stream.end_of_file;
   size_t got = 0;
-  if (stream_seek(stream, static_cast<int64_t>(offset)))
-    got = stream_read(stream, destination, count);
+  if (stream_seek(stream, static_cast<int64_t>(offset))) got = stream_read(stream, destination, count);
   stream_seek(stream, static_cast<int64_t>(start));
   stream.end_of_file = end_of_file;
   return got;

@@ -411,6 +411,23 @@ TEST_F(ResourceBounds, ElfTablesLargerThanMemoryInASparseFile) {
   }
 }
 
+// A BSD "#1/N" member name whose length claims almost ten gigabytes, within the size its
+// header claims: no more of it is held than the file holds.
+TEST_F(ResourceBounds, BsdMemberNameOfTenGigabytes) {
+  Archive archive =
+      Archive().style(ArchiveStyle::Bsd).member("a.o", ElfObject().common("x_", 4).bytes());
+  std::vector<uint8_t> bytes = archive.bytes();
+  const std::string field = "#1/9999999990   9999999999";
+  const size_t header = archive.member_header_offset(0);
+  std::copy(field.begin(), field.begin() + 16, bytes.begin() + static_cast<std::ptrdiff_t>(header));
+  std::copy(field.begin() + 16, field.end(),
+            bytes.begin() + static_cast<std::ptrdiff_t>(header + 48));
+  const BoundedResult r = run_on(bytes);
+  EXPECT_EQ(r.program.standard_error.find("Out of memory"), std::string::npos)
+      << r.program.standard_error;
+  EXPECT_EQ(r.program.exit_status, 255);
+}
+
 // An ELF file read on its own is not held to COFF's signed 32-bit stream positions: its
 // section headers may lie beyond 2 GiB (here in a sparse file).
 TEST_F(ResourceBounds, ElfSectionHeadersBeyondTwoGibibytes) {
