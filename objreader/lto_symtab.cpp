@@ -7,8 +7,12 @@
 // slot (u32). GCC writes the two numbers in the byte order of the machine it runs on, which
 // for every GCC that drelk's users run is little-endian. Kind 4 is a COMMON declaration
 // whose size is recorded; definitions carry no size.
+#include <algorithm>
+#include <map>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "objreader/elf.h"
 #include "objreader/elf_reader.h"
@@ -107,16 +111,31 @@ int read_lto_symbols(ObjectReader& reader, InputStream& stream, const ElfObject&
     return unreadable();
   }
 
-  bool found = false;
-  bool sound = true;
-  bool declared_all = true;
+  // The tables and their extensions, paired by suffix, in one pass over the sections.
+  std::vector<std::pair<std::string_view, uint64_t>> symbol_tables;
+  std::map<std::string_view, uint64_t> extensions;
   for (uint64_t i = 1; i < object.section_count; ++i) {
-    const ElfSection section = elf_section(reader, object, i);
+    const std::string_view name = section_name(reader, elf_section(reader, object, i).name);
     std::string_view suffix;
-    if (!lto_table_suffix(section_name(reader, section.name), elf::kLtoSymtabPrefix, suffix)) {
-      continue;
+    if (lto_table_suffix(name, elf::kLtoSymtabPrefix, suffix)) {
+      symbol_tables.emplace_back(suffix, i);
+    } else if (lto_table_suffix(name, elf::kLtoExtSymtabPrefix, suffix)) {
+      extensions.emplace(suffix, i);
     }
-    found = true;
+  }
+
+  bool sound = !symbol_tables.empty();
+  bool declared_all = true;
+  // Tables that do not share bytes fit in the object together: tables claiming more than
+  // that are damaged, and are not all held at once.
+  uint64_t held = 0;
+  for (const auto& [suffix, index] : symbol_tables) {
+    const ElfSection section = elf_section(reader, object, index);
+    if (section.size > object.extent - std::min(held, object.extent)) {
+      sound = false;
+      break;
+    }
+    held += section.size;
     // The declarations refer to the table's bytes until the object is registered.
     tables.lto_symbols.emplace_back();
     std::vector<uint8_t>& table = tables.lto_symbols.back();
@@ -124,24 +143,18 @@ int read_lto_symbols(ObjectReader& reader, InputStream& stream, const ElfObject&
       sound = false;
       continue;
     }
-    // Its extension is the ext_symtab section of the same suffix.
     tables.lto_kinds.clear();
-    for (uint64_t k = 1; k < object.section_count; ++k) {
-      const ElfSection extension = elf_section(reader, object, k);
-      std::string_view other;
-      if (lto_table_suffix(section_name(reader, extension.name), elf::kLtoExtSymtabPrefix, other) &&
-          other == suffix) {
-        if (!read_elf_table(reader, stream, object, extension.offset, extension.size,
-                            tables.lto_kinds)) {
-          tables.lto_kinds.clear();
-        }
-        break;
+    if (const auto found = extensions.find(suffix); found != extensions.end()) {
+      const ElfSection extension = elf_section(reader, object, found->second);
+      if (!read_elf_table(reader, stream, object, extension.offset, extension.size,
+                          tables.lto_kinds)) {
+        tables.lto_kinds.clear();
       }
     }
     if (!scan_lto_table(reader, table, tables.lto_kinds, declared_all)) sound = false;
   }
   if (!declared_all) report_out_of_memory(reader.diagnostics, path);
-  if (!found || !sound) return unreadable();
+  if (!sound) return unreadable();
   return declared_all ? kAnalysisOk : kAnalysisFailed;
 }
 

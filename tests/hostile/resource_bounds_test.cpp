@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/e2e/e2e.h"
@@ -346,27 +347,44 @@ TEST_F(ResourceBounds, MemberOffsetThatPointsBackAtTheLinkerMember) {
 TEST_F(ResourceBounds, ElfFieldsClaimingGigabytes) {
   const ElfObject sound = ElfObject().section(".text", 16).common("x_", 4);
   const uint64_t huge = uint64_t{1} << 62;
-  const std::vector<std::pair<const char*, ElfObject>> cases = {
-      {"e_shnum", ElfObject(sound).section_count(0xFFFF)},
+  const std::string short_read = "DRELK Internal: fread returned";
+  const std::vector<std::tuple<const char*, ElfObject, std::string>> cases = {
+      {"e_shnum", ElfObject(sound).section_count(0xFFFF), short_read},
       {"extended section count",
-       ElfObject(sound).extended_numbering().section_size("", ~uint64_t{0})},
-      {"e_shoff", ElfObject(sound).section_headers_offset(~uint64_t{0} >> 1)},
-      {"symbol table size", ElfObject(sound).section_size(".symtab", huge)},
-      {"symbol table offset", ElfObject(sound).section_offset(".symtab", huge)},
-      {"string table size", ElfObject(sound).section_size(".strtab", huge)},
+       ElfObject(sound).extended_numbering().section_size("", ~uint64_t{0}), short_read},
+      {"e_shoff", ElfObject(sound).section_headers_offset(~uint64_t{0} >> 1), short_read},
+      {"symbol table size", ElfObject(sound).section_size(".symtab", huge), short_read},
+      {"symbol table offset", ElfObject(sound).section_offset(".symtab", huge), short_read},
+      {"string table size", ElfObject(sound).section_size(".strtab", huge), short_read},
       {"LTO symbol table size",
        ElfObject(sound)
            .lto_symbols({{"blk_", elfv::LDPK_COMMON, elfv::LDST_VARIABLE, 8}})
-           .section_size(".gnu.lto_.symtab.1", huge)},
+           .section_size(".gnu.lto_.symtab.1", huge),
+       "Error - unreadable LTO symbol table in input.obj"},
       {"ELF32 section header table offset",
-       ElfObject(sound).elf32().section_headers_offset(0xFFFFFFF0)},
+       ElfObject(sound).elf32().section_headers_offset(0xFFFFFFF0), short_read},
   };
-  for (const auto& [what, object] : cases) {
+  for (const auto& [what, object, expected] : cases) {
     const BoundedResult r = run_on(object.bytes());
     EXPECT_EQ(r.program.exit_status, 255) << what;
-    EXPECT_NE(r.program.standard_error.find("DRELK Internal: fread returned"), std::string::npos)
+    EXPECT_NE(r.program.standard_error.find(expected), std::string::npos)
         << what << ": " << r.program.standard_error;
   }
+}
+
+// 20,000 LTO symbol tables that each claim the whole object: no more of them is held than
+// the object holds, and their extensions are found without comparing every pair.
+TEST_F(ResourceBounds, ElfTwentyThousandLtoSymbolTables) {
+  ElfObject object;
+  for (int i = 0; i < 20000; ++i)
+    object.section_bytes(".gnu.lto_.symtab", std::vector<uint8_t>(16));
+  object.common("__gnu_lto_slim", 1);
+  const size_t size = object.layout().size;
+  object.section_offset(".gnu.lto_.symtab", 64).section_size(".gnu.lto_.symtab", size - 64);
+  const BoundedResult r = run_on(object.bytes());
+  EXPECT_EQ(r.program.exit_status, 255);
+  EXPECT_NE(r.program.standard_error.find("Error - unreadable LTO symbol table in input.obj"),
+            std::string::npos);
 }
 
 // 70,000 sections (extended numbering) that all share the same bytes: the overlap lines
