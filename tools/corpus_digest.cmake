@@ -91,6 +91,33 @@ if(LLVM_NM)
   endif()
 endif()
 
+# The same plan written as ELF objects gives the same report from the ELF reader as the
+# COFF objects give from the COFF reader, once the names lose the leading '_' of i386
+# COFF and the files are ".o" ones: a tree, and a GNU-style library.
+execute_process(
+  COMMAND "${CORPUS}" --format elf --objects 240 --blocks 60 --per-object 12 --mismatch 0.25
+          --procedures 2 --calls 2 --long-names 0.4 --initialized 0.1 --clashes 4
+          --per-directory 20 --fanout 3 --seed 2024
+          --out "${WORK_DIR}/elf/tree" --library "${WORK_DIR}/elf/corpus.lib"
+  RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "drelk_corpus --format elf failed: ${status}")
+endif()
+run_drelk(elf_full "${WORK_DIR}/elf/tree" -s *.o)
+run_drelk(elf_library "${WORK_DIR}/elf" corpus.lib)
+foreach(name full library)
+  file(READ "${WORK_DIR}/${name}.txt" coff)
+  file(READ "${WORK_DIR}/elf_${name}.txt" elf)
+  string(REPLACE "\n _" "\n " coff "${coff}")
+  string(REPLACE "Common Block _" "Common Block " coff "${coff}")
+  string(REPLACE "procedure _" "procedure " coff "${coff}")
+  string(REPLACE ".obj" ".o" coff "${coff}")
+  if(NOT coff STREQUAL elf)
+    message(FATAL_ERROR "the ELF corpus's ${name} report differs from the COFF corpus's; "
+                        "see ${WORK_DIR}/elf_${name}.txt")
+  endif()
+endforeach()
+
 # Arguments that cannot make a corpus are refused.
 execute_process(COMMAND "${CORPUS}" --blocks 10 --per-object 11 --out "${WORK_DIR}/refused"
                 OUTPUT_QUIET ERROR_QUIET RESULT_VARIABLE status)
