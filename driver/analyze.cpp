@@ -113,12 +113,13 @@ int analyze_archive(Analysis& analysis, InputStream& stream, ObjectEntry& archiv
       report_entry_failure(reader.diagnostics, archive.path);
       return kAnalysisFailed;
     }
+    // A thin archive's member has no data in the archive: its place there, where its
+    // header ends, still tells it from the other members.
+    entry->member_offset = member.data_offset;
     int result = kAnalysisOk;
     if (member.external) {
-      // A thin archive's member begins its own file.
       result = analyze_external_member(analysis, archive, *entry, member);
     } else {
-      entry->member_offset = member.data_offset;
       const uint64_t held = stream.size > member.data_offset ? stream.size - member.data_offset : 0;
       const uint64_t extent = member.data_size ? std::min(*member.data_size, held) : held;
       result = analyze_object(analysis, stream, *entry, member.data_offset, extent,

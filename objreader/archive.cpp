@@ -129,15 +129,11 @@ bool bsd_name_length(const uint8_t* header, uint64_t& length) {
                        kArchiveMemberNameSize - kBsdLongNamePrefix.size(), length);
 }
 
-// A BSD short name has no terminating '/': the field up to a NUL, without its trailing
-// blanks.
-void bsd_short_name(const uint8_t* header, ArchiveMember& member) {
+// A name field without any '/': BSD ar's index when it names "__.SYMDEF...", blank-padded.
+bool is_bsd_symbol_index_field(const uint8_t* header) {
   const std::string_view field(reinterpret_cast<const char*>(header), kArchiveMemberNameSize);
-  std::string_view name = field.substr(0, field.find('\0'));
-  const size_t end = name.find_last_not_of(' ');
-  name = end == std::string_view::npos ? std::string_view() : name.substr(0, end + 1);
-  member.name.assign(name);
-  member.name_known = !name.empty();
+  const size_t end = field.find_last_not_of(' ');
+  return end != std::string_view::npos && is_bsd_symbol_index(field.substr(0, end + 1));
 }
 
 // Keeps the long-names member's data, as much of it as the file holds; the position is
@@ -296,11 +292,11 @@ MemberStep next_in_file_order(ObjectReader& reader, InputStream& stream, Archive
       member.data_offset = data + name_length;
       member.data_size = size - name_length;
       stream_seek(stream, static_cast<int64_t>(member.data_offset));
-    } else if (std::memchr(header, '/', kArchiveMemberNameSize) != nullptr) {
-      member_name(walk, header, kArchiveMemberNameSize, member);
     } else {
-      bsd_short_name(header, member);
-      if (is_bsd_symbol_index(member.name)) continue;
+      // Old BSD ar's short names end in no '/': such a name is not known, as in the other
+      // styles, but its "__.SYMDEF" index is still no member.
+      if (is_bsd_symbol_index_field(header)) continue;
+      member_name(walk, header, kArchiveMemberNameSize, member);
     }
     return MemberStep::kMember;
   }

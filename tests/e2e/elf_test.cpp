@@ -158,6 +158,10 @@ TEST_F(ElfObjects, ObjectsOfLinuxToolChains) {
   EXPECT_EQ(r.standard_output, golden("elf-objects.txt"));
   EXPECT_EQ(r.standard_error, "");
   EXPECT_EQ(r.exit_status, 0);
+  // The documents for programs name what each file was read as.
+  const std::string json = drelk({"-fjson", "x86_64/main.o", "librod-thin.a"}).standard_output;
+  EXPECT_NE(json.find("\"format\": \"elf\""), std::string::npos) << json;
+  EXPECT_NE(json.find("\"format\": \"thin-archive\""), std::string::npos) << json;
 }
 
 TEST_F(ElfObjects, EveryArchiverGivesTheSameReport) {

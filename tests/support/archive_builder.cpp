@@ -149,17 +149,12 @@ Archive::Plan Archive::plan() const {
   std::vector<std::vector<uint8_t>> bsd_names;  // the name bytes that lead a member's data
   for (const Member& m : members_) {
     if (bsd) {
+      // The name, NUL-padded to a multiple of four bytes, as LLVM's ar writes it.
       l.long_name_offsets.push_back(std::nullopt);
-      if (m.name.size() <= kMaxShortMemberName && m.name.find(' ') == std::string::npos) {
-        name_fields.push_back(blank_padded(m.name, kNameWidth));
-        bsd_names.emplace_back();
-      } else {
-        // The name, NUL-padded to a multiple of four bytes, as BSD and LLVM ar write it.
-        std::vector<uint8_t> name(m.name.begin(), m.name.end());
-        name.resize((name.size() + 4) & ~size_t{3}, 0);
-        name_fields.push_back(blank_padded("#1/" + std::to_string(name.size()), kNameWidth));
-        bsd_names.push_back(std::move(name));
-      }
+      std::vector<uint8_t> name(m.name.begin(), m.name.end());
+      name.resize((name.size() + 4) & ~size_t{3}, 0);
+      name_fields.push_back(blank_padded("#1/" + std::to_string(name.size()), kNameWidth));
+      bsd_names.push_back(std::move(name));
       continue;
     }
     bsd_names.emplace_back();

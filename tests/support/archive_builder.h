@@ -36,9 +36,9 @@ enum class ArchiveStyle {
   Gnu,
   // No linker member at all, long names as Gnu (what `ar` writes without a symbol index).
   NoLinkerMembers,
-  // BSD ar: a "__.SYMDEF" index member, short names without the '/' terminator, and names
-  // longer than 15 characters (or holding a blank) as "#1/<length>", the name in the
-  // first <length> bytes of the member's data.
+  // BSD ar as LLVM and today's Apple tools write it: a "__.SYMDEF" index member and every
+  // name as "#1/<length>", the name (NUL-padded) in the first <length> bytes of the
+  // member's data.
   Bsd,
   // GNU ar's thin archive: signature "!<thin>\n", the "/" symbol index and "//" with every
   // member's name; member headers carry the size of the member's file but no data.
