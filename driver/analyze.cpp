@@ -59,8 +59,7 @@ int analyze_object(Analysis& analysis, InputStream& stream, ObjectEntry& entry, 
                    : read_coff_object(reader, stream, entry.path, base, kind);
   // An executable or a shared object is no object file: read as nothing.
   if (reader.declarations.refused) entry.format = {};
-  if (!register_declarations(analysis.registry, reader.diagnostics, entry,
-                             reader.declarations)) {
+  if (!register_declarations(analysis.registry, reader.diagnostics, entry, reader.declarations)) {
     result = kAnalysisFailed;
   }
   return result;
@@ -150,9 +149,10 @@ int analyze_file(Analysis& analysis, InputStream& stream, ObjectEntry& entry) {
   return analyze_object(analysis, stream, entry, 0, stream.size, kind);
 }
 
-bool register_declarations(Registry& registry, Diagnostics& diagnostics,
-                           const ObjectEntry& object, const ObjectDeclarations& declarations) {
+bool register_declarations(Registry& registry, Diagnostics& diagnostics, const ObjectEntry& object,
+                           const ObjectDeclarations& declarations) {
   bool registered = true;
+  bool marks = false;  // some definition without its size marks the blocks it initialises
   for (const Declaration& declaration : declarations.items) {
     switch (declaration.kind) {
       case Declaration::kCommon:
@@ -166,9 +166,10 @@ bool register_declarations(Registry& registry, Diagnostics& diagnostics,
         break;
       case Declaration::kInitializedData:
         // A definition that records its size is a reference of its own, in its place.
-        if (declaration.has_size &&
-            add_common_reference(registry, object, declaration.name, declaration.size, true) ==
-                kRegistryOutOfMemory) {
+        if (!declaration.has_size) {
+          marks = true;
+        } else if (add_initialized_reference(registry, object, declaration.name,
+                                             declaration.size) == kRegistryOutOfMemory) {
           registered = false;
         }
         break;
@@ -179,6 +180,7 @@ bool register_declarations(Registry& registry, Diagnostics& diagnostics,
   // Otherwise a block counts as initialised by this object when the object also defines
   // data of the block's name; the mark goes to the first reference with this object's
   // path.
+  if (!marks) return registered;
   for (const Declaration& declaration : declarations.items) {
     if (declaration.kind != Declaration::kInitializedData || declaration.has_size) continue;
     if (CommonBlock* block = find_block(registry, declaration.name)) {

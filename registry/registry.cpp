@@ -229,7 +229,11 @@ void sort_by_path(const std::vector<Arrival>& arrivals, const std::vector<uint32
 // order, among those the block held when it was made, whose path is the mark's.
 void place_marks(ReferenceList& list, const ObjectNumbers& numbers,
                  const std::vector<uint32_t>& ranks) {
-  for (Arrival& arrival : list.arrivals) arrival.reference.initialized = arrival.defined;
+  if (list.has_definitions) {
+    for (Arrival& arrival : list.arrivals) arrival.reference.initialized = arrival.defined;
+  } else {
+    for (Arrival& arrival : list.arrivals) arrival.reference.initialized = 0;
+  }
   if (list.marks.empty()) return;
   // The marks by path rank, each rank's marks by the count of references they saw; a
   // reference met in list order satisfies every mark of its rank that saw it.
@@ -396,17 +400,13 @@ Registry::Registry() : index(std::make_unique<detail::RegistryIndex>()) {}
 Registry::~Registry() = default;
 
 int add_common_reference(Registry& registry, const ObjectEntry& object, std::string_view name,
-                         uint64_t declared_size, bool initialized) {
+                         uint64_t declared_size) {
   const uint64_t size = std::min(declared_size, kLargestHeldSize);
-  // Only a COMMON declaration of some size makes the name a block.
-  const bool declares = size != 0 && !initialized;
   try {
     detail::RegistryIndex& index = *registry.index;
     Arrival arrival;
     arrival.reference.object = &object;
     arrival.reference.size = size;
-    arrival.reference.initialized = initialized;
-    arrival.defined = initialized;
     arrival.object = object_number(index.objects, object);
     const uint64_t hash = detail::hash_name(name);
     CommonBlock* const found = index.blocks.find(name, hash);
@@ -416,7 +416,7 @@ int add_common_reference(Registry& registry, const ObjectEntry& object, std::str
       block.references->index = &index;
       block.references->arrivals.push_back(arrival);
       block.name = index.names.store(name);
-      block.declared = declares;
+      block.declared = size != 0;
       registry.blocks.push_back(std::move(block));
       CommonBlock& stored = registry.blocks.back();
       try {
@@ -439,11 +439,28 @@ int add_common_reference(Registry& registry, const ObjectEntry& object, std::str
       }
     }
     if (size != list.arrivals.front().reference.size) block.consistent = false;
-    if (declares) block.declared = true;
+    if (size != 0) block.declared = true;
     return kAddedToBlock;
   } catch (const std::bad_alloc&) {
     return kRegistryOutOfMemory;
   }
+}
+
+int add_initialized_reference(Registry& registry, const ObjectEntry& object, std::string_view name,
+                              uint64_t size) {
+  // Registered as a declaration is, then made a definition: the declarations' path, which
+  // every COMMON symbol of a run takes, stays as it is.
+  const CommonBlock* before = find_block(registry, name);
+  const bool declared = before != nullptr && before->declared;
+  const int result = add_common_reference(registry, object, name, size);
+  if (result == kRegistryOutOfMemory) return result;
+  CommonBlock& block = *find_block(registry, name);
+  ReferenceList& list = *block.references;
+  list.arrivals.back().reference.initialized = 1;
+  list.arrivals.back().defined = true;
+  list.has_definitions = true;
+  block.declared = declared;
+  return result;
 }
 
 bool mark_initialized(CommonBlock& block, const std::string& path) {

@@ -92,8 +92,8 @@ struct Registry {
   // Every entry, files and members, in the order they were made: a file, then its members.
   std::vector<const ObjectEntry*> entries;
 
-  std::deque<CommonBlock> blocks;                // in order of first declaration
-  std::vector<ProcedureEntry> procedures;        // in arrival order
+  std::deque<CommonBlock> blocks;          // in order of first declaration
+  std::vector<ProcedureEntry> procedures;  // in arrival order
   std::unique_ptr<detail::RegistryIndex> index;  // the registry's own
 };
 
@@ -103,12 +103,16 @@ inline constexpr int kRegistryOutOfMemory = 1;
 inline constexpr int kAddedToBlock = 2;
 
 // Registers one declaration of block `name` with `size` bytes by `object`. Returns
-// kNewBlock, kAddedToBlock, or kRegistryOutOfMemory (nothing linked). An `initialized`
-// reference is a definition that records its size (an ELF object's initialised data): it
-// joins the block by the same rules, marked initialised, but does not by itself make the
-// name a COMMON block (see CommonBlock::declared).
+// kNewBlock, kAddedToBlock, or kRegistryOutOfMemory (nothing linked).
 int add_common_reference(Registry& registry, const ObjectEntry& object, std::string_view name,
-                         uint64_t size, bool initialized = false);
+                         uint64_t size);
+
+// Registers a definition of `name` that records its size (an ELF object's initialised
+// data) as a reference of that size: it joins the block by the same rules, marked
+// initialised, but does not by itself make the name a COMMON block (see
+// CommonBlock::declared). Returns as add_common_reference does.
+int add_initialized_reference(Registry& registry, const ObjectEntry& object,
+                              std::string_view name, uint64_t size);
 
 // Registers one procedure defined by `object`. Returns 0, or 1 when memory ran out.
 int add_procedure(Registry& registry, const ObjectEntry& object, std::string_view name);

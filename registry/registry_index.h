@@ -56,6 +56,7 @@ struct RegistryIndex;
 struct ReferenceList {
   RegistryIndex* index = nullptr;
   std::vector<Arrival> arrivals;
+  bool has_definitions = false;  // some arrival is `defined`
   std::vector<Mark> marks;
   // The paths that declared the block, kept once marks have to ask whether a path did.
   std::unique_ptr<std::unordered_set<std::string_view>> paths;
