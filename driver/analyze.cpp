@@ -175,6 +175,20 @@ bool register_declarations(Registry& registry, Diagnostics& diagnostics, const O
         break;
     }
   }
+  // Each layout of the debug information goes to the object's reference of its block.
+  for (const CommonLayout& layout : declarations.layouts) {
+    if (!registered) break;
+    std::vector<LayoutMember> members;
+    members.reserve(layout.members.size());
+    for (const MemberLayout& member : layout.members) {
+      members.push_back(
+          LayoutMember{member.offset, member.size, member.name, member.type, member.dimensions});
+    }
+    if (add_reference_layout(registry, object, layout.symbol, layout.routine, layout.file,
+                             layout.line, members) == kRegistryOutOfMemory) {
+      registered = false;
+    }
+  }
   // Running out of memory loses declarations: that is said, never passed over.
   if (!registered) report_out_of_memory(diagnostics, object.path);
   // Otherwise a block counts as initialised by this object when the object also defines

@@ -40,6 +40,7 @@ struct Run {
   bool problems_only = false;
   ReportFormat format = ReportFormat::kText;
   bool errors_fail = false;  // -w: COMMON block errors make the exit status 1
+  bool layouts = false;      // -m: the members of each block, from debug information
   Diagnostics diagnostics;
   TextStream standard_output;  // where the usage text always goes
   TextStream standard_error;   // where a failed error stream is said

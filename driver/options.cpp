@@ -69,6 +69,9 @@ int parse_options(Run& run, int argc, const char* const* argv, std::vector<std::
       case 'f':
         if (!set_report_format(run, argument + 2)) return illegal_option(run, argument);
         break;
+      case 'm':
+        run.layouts = true;
+        break;
       case 'o':
         run.options |= OPT_OUTFILE;
         break;
@@ -112,6 +115,7 @@ void print_usage(Run& run, const char* program_name) {
              "usage:  drelk [switches] input-files\n"
              "    -e[file] Direct internal errors to a specified file (default: stderr)\n"
              "    -f<fmt>  Output format: text, json or sarif (default: text)\n"
+             "    -m       Show the members of inconsistent blocks from debug information (-g)\n"
              "    -o[file] Output to a specified file (default: stdout)\n"
              "    -p       Only display COMMON block problems (default: display all COMMON "
              "block information)\n"

@@ -161,6 +161,8 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
     run.output_stream = file_text_stream(file);
   }
 
+  // Debug sections are located and read only for -m.
+  run.analysis.reader.read_layouts = run.layouts;
   // The documents for programs carry the diagnostics as well.
   run.diagnostics.keep_records = run.format != ReportFormat::kText;
   // Left untouched, the reserve costs address space, not memory; without it the run goes on.
@@ -179,7 +181,8 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
   // A diagnostic makes the status -1 (finish), which wins over -w.
   int status = kExitSuccess;
   try {
-    const Findings findings = find_problems(run.registry, run.diagnostics.error_count);
+    const Findings findings =
+        find_problems(run.registry, run.diagnostics.error_count, run.layouts);
     if (run.errors_fail && findings.errors_seen) status = kExitCommonBlockErrors;
     render(run, findings, run.diagnostics.error_count > 0 ? kExitFailure : status, given_argc,
            given_argv);

@@ -173,6 +173,7 @@ int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view
   // object unless they grew large.
   reset_tables(reader.tables);
   reader.declarations.items.clear();
+  reader.declarations.layouts.clear();
   reader.declarations.refused = false;
   reader.object_path = path;
   reader.overlaps_listed = 0;
@@ -253,7 +254,10 @@ int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view
     tables.number_of_symbols = 0;
   }
 
-  return process_symbol_table(reader);
+  const int result = process_symbol_table(reader);
+  // The layouts of the debug information never change the result of the symbol scan.
+  if (reader.read_layouts) read_coff_layouts(reader, stream, base);
+  return result;
 }
 
 }  // namespace drelk

@@ -45,4 +45,8 @@ void check_all_section_overlaps(ObjectReader& reader);
 // kAnalysisFailed or kAnalysisOk.
 int process_symbol_table(ObjectReader& reader);
 
+// Locates and reads the debug sections of the COFF object at `base`, and reads the COMMON
+// block layouts they describe into the reader's declarations.
+void read_coff_layouts(ObjectReader& reader, InputStream& stream, uint32_t base);
+
 }  // namespace drelk

@@ -67,7 +67,12 @@ inline constexpr uint16_t SHN_XINDEX = 0xFFFF;
 // Section types.
 inline constexpr uint32_t SHT_SYMTAB = 2;
 inline constexpr uint32_t SHT_STRTAB = 3;
+inline constexpr uint32_t SHT_RELA = 4;
 inline constexpr uint32_t SHT_NOBITS = 8;
+inline constexpr uint32_t SHT_REL = 9;
+
+// Section flags.
+inline constexpr uint64_t SHF_COMPRESSED = 0x800;
 inline constexpr uint32_t SHT_SYMTAB_SHNDX = 18;
 
 // st_info: binding in the high four bits, type in the low four.
@@ -76,6 +81,7 @@ inline constexpr uint8_t STB_GLOBAL = 1;
 inline constexpr uint8_t STB_WEAK = 2;
 inline constexpr uint8_t STT_OBJECT = 1;
 inline constexpr uint8_t STT_FUNC = 2;
+inline constexpr uint8_t STT_SECTION = 3;
 inline constexpr uint8_t STT_TLS = 6;
 inline constexpr uint8_t STT_GNU_IFUNC = 10;
 inline constexpr uint8_t symbol_binding(uint8_t info) {
@@ -111,17 +117,29 @@ struct ClassLayout {
   size_t st_size;
   size_t st_info;
   size_t st_shndx;
+  // Elf32_Shdr / Elf64_Shdr, the fields read for the debug sections
+  size_t sh_flags;
+  size_t sh_info;
+  // Elf32_Rel(a) / Elf64_Rel(a)
+  size_t rel_size;
+  size_t rela_size;
+  size_t r_info;
+  size_t r_addend;
 };
 
 inline constexpr ClassLayout kElf32{
     52, 16, 18, 20, 32, 46, 48, 50,  // header: e_shstrndx is its last u16
     40, 0,  4,  16, 20, 24, 36,      // section header: sh_entsize is its last u32
     16, 0,  4,  8,  12, 14,          // symbol: st_shndx is its last u16
+    8,  28,                          // section header: sh_flags, sh_info
+    8,  12, 4,  8,                   // relocation: r_addend is Elf32_Rela's last u32
 };
 inline constexpr ClassLayout kElf64{
     64, 16, 18, 20, 40, 58, 60, 62,  // header: e_shstrndx is its last u16
     64, 0,  4,  24, 32, 40, 56,      // section header: sh_entsize is its last u64
     24, 0,  8,  16, 4,  6,           // symbol: st_size is its last u64
+    8,  44,                          // section header: sh_flags, sh_info
+    16, 24, 8,  16,                  // relocation: r_addend is Elf64_Rela's last u64
 };
 static_assert(kElf32.e_shstrndx + 2 == kElf32.header_size);
 static_assert(kElf64.e_shstrndx + 2 == kElf64.header_size);
@@ -129,6 +147,16 @@ static_assert(kElf32.sh_entsize + 4 == kElf32.section_header_size);
 static_assert(kElf64.sh_entsize + 8 == kElf64.section_header_size);
 static_assert(kElf32.st_shndx + 2 == kElf32.symbol_size);
 static_assert(kElf64.st_size + 8 == kElf64.symbol_size);
+static_assert(kElf32.r_addend + 4 == kElf32.rela_size && kElf32.r_info + 4 == kElf32.rel_size);
+static_assert(kElf64.r_addend + 8 == kElf64.rela_size && kElf64.r_info + 8 == kElf64.rel_size);
+
+// r_info: the symbol index above the relocation type (8 bits in ELF32, 32 in ELF64).
+inline uint64_t relocation_symbol(uint64_t info, bool is64) {
+  return is64 ? info >> 32 : info >> 8;
+}
+inline uint64_t relocation_type(uint64_t info, bool is64) {
+  return is64 ? info & 0xFFFFFFFF : info & 0xFF;
+}
 
 inline const ClassLayout& layout_of(const Encoding& encoding) {
   return encoding.is64 ? kElf64 : kElf32;

@@ -420,6 +420,7 @@ int scan_symbols(ObjectReader& reader, const ElfObject& object, const SymbolTabl
 int read_elf_object(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
                     uint64_t extent) {
   reader.declarations.items.clear();
+  reader.declarations.layouts.clear();
   reader.declarations.refused = false;
   reader.object_path = path;
   ElfObject object;
@@ -454,6 +455,8 @@ int read_elf_object(ObjectReader& reader, InputStream& stream, std::string_view 
   if (slim && read_lto_symbols(reader, stream, object, path) == kAnalysisFailed) {
     result = kAnalysisFailed;
   }
+  // The layouts of the debug information never change the result of the symbol scan.
+  if (reader.read_layouts && !slim) read_elf_layouts(reader, stream, object);
   return result;
 }
 
@@ -468,6 +471,8 @@ ElfSection elf_section(const ObjectReader& reader, const ElfObject& object, uint
   section.size = load_word(header + layout.sh_size, object.encoding);
   section.link = load_u32(header + layout.sh_link, big);
   section.entry_size = load_word(header + layout.sh_entsize, object.encoding);
+  section.flags = load_word(header + layout.sh_flags, object.encoding);
+  section.info = load_u32(header + layout.sh_info, big);
   return section;
 }
 

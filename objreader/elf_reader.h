@@ -39,6 +39,8 @@ struct ElfSection {
   uint64_t size = 0;
   uint32_t link = 0;
   uint64_t entry_size = 0;
+  uint64_t flags = 0;
+  uint32_t info = 0;
 };
 
 // Section `index` (below object.section_count) of the section headers the reader holds.
@@ -53,6 +55,17 @@ TableRead read_elf_stretch(ObjectReader& reader, InputStream& stream, const ElfO
 // it was read; a table that cannot be held is reported as running out of memory.
 bool read_elf_table(ObjectReader& reader, InputStream& stream, const ElfObject& object,
                     uint64_t offset, uint64_t size, std::vector<uint8_t>& buffer);
+
+// Reads the section-name table into the reader's ElfTables::section_names; false, after a
+// diagnostic, when it cannot be read. An object without one leaves it empty.
+bool read_elf_section_names(ObjectReader& reader, InputStream& stream, const ElfObject& object);
+
+// The name at `offset` of the section-name table, or nothing when it lies outside it.
+std::string_view elf_section_name(const ObjectReader& reader, uint32_t offset);
+
+// Locates and reads the debug sections of the object, with the relocations that apply to
+// them, and reads the COMMON block layouts they describe into the reader's declarations.
+void read_elf_layouts(ObjectReader& reader, InputStream& stream, const ElfObject& object);
 
 // Adds the COMMON declarations, procedures and data definitions of a slim LTO object's
 // symbol tables to the reader's declarations, and reports what of them cannot be read.

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -29,11 +30,61 @@ struct Declaration {
   uint64_t alignment = 0;  // of a COMMON declaration, where the format records one
 };
 
+// A member of a COMMON block as the object's debug information describes it.
+struct MemberLayout {
+  uint64_t offset = 0;     // from the start of the block
+  uint64_t size = 0;       // bytes; 0 where the type does not say
+  std::string name;        // local to the routine: never a difference on its own
+  std::string type;        // Fortran style: INTEGER*4, REAL*8, CHARACTER*8, TYPE(point)
+  std::string dimensions;  // array bounds, "(10)" or "(-2:2,3)"; empty for a scalar
+};
+
+// One routine's declaration of a COMMON block, from the object's debug information.
+struct CommonLayout {
+  std::string symbol;   // the block's symbol, as the symbol table names it
+  std::string routine;  // the routine (or module) that declares it
+  std::string file;     // the source file, as the compiler recorded it; or empty
+  uint32_t line = 0;    // the declaring line; 0 where not recorded
+  std::vector<MemberLayout> members;  // in offset order
+};
+
 // What one object declares. Whether its analysis failed (which ends an archive walk) is
 // the reader's result.
 struct ObjectDeclarations {
   std::vector<Declaration> items;  // in symbol-table order
   bool refused = false;            // the file is no object file (an executable)
+  // The COMMON block layouts of the object's debug information, read only when asked for
+  // (ObjectReader::read_layouts), in the order the debug information gives them.
+  std::vector<CommonLayout> layouts;
+};
+
+// The debug sections of the object being read, as the DWARF reader takes them: each
+// section's bytes and, in a relocatable ELF object with RELA relocations, the value that
+// each relocated field takes (its addend, plus the section symbol's value).
+enum DebugSection : uint8_t {
+  kDebugInfo,
+  kDebugAbbrev,
+  kDebugStr,
+  kDebugLineStr,
+  kDebugLine,
+  kDebugStrOffsets,
+  kDebugAddr,
+  kDebugSectionCount,
+};
+struct DebugRelocation {
+  uint64_t offset = 0;  // of the field in the section
+  uint64_t value = 0;   // what the field holds once relocated
+};
+struct DebugSectionData {
+  bool present = false;
+  std::vector<uint8_t> bytes;
+  std::vector<DebugRelocation> relocations;  // sorted by offset
+};
+struct DwarfTables {
+  DebugSectionData sections[kDebugSectionCount];
+  bool big_endian = false;
+  // What the symbol table puts before a block's linkage name (i386 COFF's '_').
+  std::string_view symbol_prefix;
 };
 
 // The COFF tables of the object being read, set up afresh for each object.
@@ -73,7 +124,11 @@ struct ObjectReader {
   std::string_view object_path;  // the object being read, as diagnostics name it
   CoffTables tables;
   ElfTables elf;
+  DwarfTables dwarf;
   ObjectDeclarations declarations;
+  // Whether the debug information's COMMON block layouts are read (-m): without it no
+  // debug section is even located.
+  bool read_layouts = false;
   // Section overlaps reported for the object being read: a few kilobytes of hostile
   // section table can claim billions of them.
   uint32_t overlaps_listed = 0;

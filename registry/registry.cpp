@@ -484,6 +484,104 @@ std::vector<const BlockReference*> block_references(const CommonBlock& block) {
   return references;
 }
 
+namespace {
+
+uint64_t hash_members(const std::vector<LayoutMember>& members) {
+  uint64_t hash = detail::hash_name({}) ^ members.size();
+  for (const LayoutMember& member : members) {
+    hash = (hash ^ member.offset) * 0x100000001B3ULL;
+    hash = (hash ^ member.size) * 0x100000001B3ULL;
+    hash ^= detail::hash_name(member.name) + 3 * detail::hash_name(member.type) +
+            5 * detail::hash_name(member.dimensions);
+    hash *= 0x100000001B3ULL;
+  }
+  return hash;
+}
+
+bool same_members(const std::vector<LayoutMember>& a, const std::vector<LayoutMember>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](const LayoutMember& x, const LayoutMember& y) {
+                      return x.offset == y.offset && x.size == y.size && x.name == y.name &&
+                             x.type == y.type && x.dimensions == y.dimensions;
+                    });
+}
+
+// The shape of these members, held once.
+const LayoutShape* intern_shape(detail::RegistryIndex& index,
+                                const std::vector<LayoutMember>& members) {
+  const uint64_t hash = hash_members(members);
+  const auto [begin, end] = index.shapes.by_hash.equal_range(hash);
+  for (auto at = begin; at != end; ++at) {
+    if (same_members(at->second->members, members)) return at->second;
+  }
+  LayoutShape shape;
+  shape.members.reserve(members.size());
+  for (const LayoutMember& member : members) {
+    shape.members.push_back(LayoutMember{member.offset, member.size,
+                                         index.names.store(member.name),
+                                         index.names.store(member.type),
+                                         index.names.store(member.dimensions)});
+  }
+  index.shapes.shapes.push_back(std::move(shape));
+  const LayoutShape* stored = &index.shapes.shapes.back();
+  try {
+    index.shapes.by_hash.emplace(hash, stored);
+  } catch (...) {
+    index.shapes.shapes.pop_back();
+    throw;
+  }
+  return stored;
+}
+
+}  // namespace
+
+int add_reference_layout(Registry& registry, const ObjectEntry& object, std::string_view name,
+                         std::string_view routine, std::string_view file, uint32_t line,
+                         const std::vector<LayoutMember>& members) {
+  CommonBlock* block = find_block(registry, name);
+  if (block == nullptr) return 0;
+  ReferenceList& list = *block->references;
+  if (list.arrivals.back().reference.object != &object) return 0;
+  try {
+    detail::RegistryIndex& index = *registry.index;
+    DeclaredLayout layout;
+    layout.shape = intern_shape(index, members);
+    layout.routine = index.names.store(routine);
+    layout.file = index.names.store(file);
+    layout.line = line;
+    list.layouts.push_back(layout);
+    try {
+      list.layout_arrivals.push_back(static_cast<uint32_t>(list.arrivals.size() - 1));
+    } catch (...) {
+      list.layouts.pop_back();
+      throw;
+    }
+    return 0;
+  } catch (const std::bad_alloc&) {
+    return kRegistryOutOfMemory;
+  }
+}
+
+bool has_layouts(const CommonBlock& block) {
+  return !block.references->layouts.empty();
+}
+
+std::vector<ReferenceLayouts> block_layouts(const CommonBlock& block) {
+  ReferenceList& list = *block.references;
+  order_references(list, block.consistent);
+  std::vector<ReferenceLayouts> references;
+  references.reserve(list.order.size());
+  for (const uint32_t node : list.order) {
+    const auto [first, last] =
+        std::equal_range(list.layout_arrivals.begin(), list.layout_arrivals.end(), node);
+    const auto at = static_cast<size_t>(first - list.layout_arrivals.begin());
+    references.push_back(ReferenceLayouts{&list.arrivals[node].reference,
+                                          list.layouts.data() + at,
+                                          static_cast<size_t>(last - first)});
+  }
+  return references;
+}
+
 int add_procedure(Registry& registry, const ObjectEntry& object, std::string_view name) {
   try {
     registry.procedures.push_back(ProcedureEntry{registry.index->names.store(name), &object});

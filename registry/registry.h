@@ -53,6 +53,38 @@ struct BlockReference {
 
 inline constexpr uint64_t kLargestHeldSize = (uint64_t{1} << 63) - 1;
 
+// A member of a block as a declaration's debug information describes it; the texts are
+// held by the registry.
+struct LayoutMember {
+  uint64_t offset = 0;
+  uint64_t size = 0;
+  std::string_view name;
+  std::string_view type;        // INTEGER*4, REAL*8, CHARACTER*8, TYPE(point)
+  std::string_view dimensions;  // "(10)", "(-2:2,3)"; empty for a scalar
+};
+
+// The members of a layout in offset order, held once for all the declarations whose
+// members are alike, names included: a code base declares each block from a few INCLUDE
+// files.
+struct LayoutShape {
+  std::vector<LayoutMember> members;
+};
+
+// One routine's declaration of a block, from its object's debug information.
+struct DeclaredLayout {
+  const LayoutShape* shape = nullptr;
+  std::string_view routine;
+  std::string_view file;  // the source file, or empty
+  uint32_t line = 0;      // 0 where not recorded
+};
+
+// The layouts of one reference: the routines of its object that declare the block.
+struct ReferenceLayouts {
+  const BlockReference* reference = nullptr;
+  const DeclaredLayout* layouts = nullptr;
+  size_t count = 0;
+};
+
 namespace detail {
 struct ReferenceList;
 struct RegistryIndex;
@@ -113,6 +145,22 @@ int add_common_reference(Registry& registry, const ObjectEntry& object, std::str
 // CommonBlock::declared). Returns as add_common_reference does.
 int add_initialized_reference(Registry& registry, const ObjectEntry& object,
                               std::string_view name, uint64_t size);
+
+// Gives the latest reference of block `name`, when `object` made it (the declaration just
+// registered), a layout: the routine that declares the block, where, and its members in
+// offset order. Returns 0, or kRegistryOutOfMemory (nothing kept); 0 with nothing kept
+// when the object has no such reference (a block it only defines, in COFF).
+int add_reference_layout(Registry& registry, const ObjectEntry& object, std::string_view name,
+                         std::string_view routine,
+                         std::string_view file, uint32_t line,
+                         const std::vector<LayoutMember>& members);
+
+// True when some reference of the block has a layout.
+bool has_layouts(const CommonBlock& block);
+
+// Every reference of the block in list order, each with its layouts (none for a
+// declaration without debug information).
+std::vector<ReferenceLayouts> block_layouts(const CommonBlock& block);
 
 // Registers one procedure defined by `object`. Returns 0, or 1 when memory ran out.
 int add_procedure(Registry& registry, const ObjectEntry& object, std::string_view name);

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -61,6 +62,9 @@ struct ReferenceList {
   // The paths that declared the block, kept once marks have to ask whether a path did.
   std::unique_ptr<std::unordered_set<std::string_view>> paths;
   std::vector<uint32_t> order;
+  // The layouts of the references, in arrival order, each beside the arrival it belongs to.
+  std::vector<uint32_t> layout_arrivals;
+  std::vector<DeclaredLayout> layouts;
   size_t ordered_arrivals = 0;  // arrivals and marks that `order` and the marks reflect
   size_t ordered_marks = 0;
 };
@@ -98,10 +102,17 @@ class BlockTable {
   size_t count_ = 0;
 };
 
+// The layout shapes, each held once, found by a hash of their members.
+struct ShapeStore {
+  std::deque<LayoutShape> shapes;
+  std::unordered_multimap<uint64_t, const LayoutShape*> by_hash;
+};
+
 struct RegistryIndex {
   BlockTable blocks;
   NameStore names;
   ObjectNumbers objects;
+  ShapeStore shapes;
 };
 
 }  // namespace drelk::detail

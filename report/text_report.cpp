@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/strprintf.h"
 #include "report/report.h"
 
 namespace drelk {
@@ -82,6 +83,69 @@ class ReportWriter {
   size_t used_ = 0;
 };
 
+unsigned long long llu(uint64_t value) {
+  return static_cast<unsigned long long>(value);
+}
+
+const char* plural(size_t count) {
+  return count == 1 ? "" : "s";
+}
+
+// Where a layout was declared: "routine at file:line (object)".
+std::string declared_where(const LayoutGroup& group) {
+  const DeclaredLayout& layout = *group.example;
+  std::string where(layout.routine);
+  if (!layout.file.empty()) {
+    if (!where.empty()) where += " at ";
+    where += layout.file;
+    if (layout.line != 0) where += strprintf(":%u", layout.line);
+  }
+  if (!where.empty()) where += " ";
+  return where + "(" + group.object->path + ")";
+}
+
+// The distinct layouts of a block, each once: a line saying how many declarations have
+// it and where one of them is, then its members one per line, with "->" at the first
+// offset where the layouts part; then the declarations without debug information.
+void write_layouts(ReportWriter& out, const LayoutFindings& layouts) {
+  const size_t total = layouts.groups.size();
+  for (size_t g = 0; g < total; ++g) {
+    const LayoutGroup& group = layouts.groups[g];
+    out.text(strprintf("  Layout %zu of %zu: %llu bytes in %zu declaration%s, as in %s\n", g + 1,
+                       total, llu(group.size), group.count, plural(group.count),
+                       declared_where(group).c_str()));
+    out.text(strprintf("     %10s %9s  %-14s %s\n", "offset", "size", "type", "member"));
+    const PartingMember parting = layouts.parted ? member_at(group, layouts.parting_offset)
+                                                 : PartingMember{};
+    bool marked = false;
+    const auto mark_gap = [&](uint64_t before) {
+      if (!layouts.parted || marked || parting.member != nullptr ||
+          layouts.parting_offset >= before) {
+        return;
+      }
+      out.text(strprintf("  -> %10llu %9s  %s\n", llu(layouts.parting_offset), "",
+                         parting.past_end ? "(end of block)" : "(no member)"));
+      marked = true;
+    };
+    for (const LayoutMember& member : group.example->shape->members) {
+      mark_gap(member.offset + 1);
+      const bool here = layouts.parted && &member == parting.member;
+      marked = marked || here;
+      out.text(strprintf("  %2s %10llu %9llu  %-14.*s %.*s%.*s\n", here ? "->" : "",
+                         llu(member.offset), llu(member.size), static_cast<int>(member.type.size()),
+                         member.type.data(), static_cast<int>(member.name.size()),
+                         member.name.data(), static_cast<int>(member.dimensions.size()),
+                         member.dimensions.data()));
+    }
+    mark_gap(UINT64_MAX);
+  }
+  if (layouts.without_debug > 0) {
+    out.text(strprintf("  Without debug information: %zu declaration%s, as in %s\n",
+                       layouts.without_debug, plural(layouts.without_debug),
+                       layouts.without_example->path.c_str()));
+  }
+}
+
 }  // namespace
 
 void render_text(const Findings& findings, bool problems_only, TextStream& output) {
@@ -122,6 +186,14 @@ void render_text(const Findings& findings, bool problems_only, TextStream& outpu
           out.declaration(reference->size, 15, " bytes in ", reference->object->path);
         }
       }
+      if (findings.layouts) write_layouts(out, found.layouts);
+      out.text("\n");
+    }
+    if (found.layout_mismatch) {
+      out.text("Drelk Error: Common Block ")
+          .text(block.name)
+          .text(" is declared with different layouts\n");
+      write_layouts(out, found.layouts);
       out.text("\n");
     }
     for (size_t i = found.first_clash; i < found.first_clash + found.clash_count; ++i) {

@@ -1,0 +1,72 @@
+// The debug sections of a COFF object, for the COMMON block layouts. mingw-w64 writes
+// DWARF into sections whose names are longer than the header's eight bytes: the header
+// holds "/4" and the name is at offset 4 of the string table. Relocations of debug
+// sections keep their addends in the fields, which are read as they stand.
+#include <cstring>
+#include <string_view>
+
+#include "objreader/coff.h"
+#include "objreader/coff_reader.h"
+#include "objreader/dwarf_reader.h"
+
+namespace drelk {
+namespace {
+
+// A section's name: the header's eight bytes, or the string table's name they point to.
+std::string_view coff_section_name(const CoffTables& tables, const uint8_t* header) {
+  const char* text = reinterpret_cast<const char*>(header);
+  const void* nul = std::memchr(text, 0, coff::kSymbolNameLength);
+  const std::string_view field(
+      text, nul ? static_cast<size_t>(static_cast<const char*>(nul) - text)
+                : coff::kSymbolNameLength);
+  if (field.size() < 2 || field[0] != '/') return field;
+  uint32_t offset = 0;
+  for (const char c : field.substr(1)) {
+    if (c < '0' || c > '9') return {};
+    offset = offset * 10 + static_cast<uint32_t>(c - '0');
+  }
+  // The string table's offsets count its size field, which the tables do not hold.
+  if (offset < coff::kStringTableSizeField) return {};
+  const uint32_t at = offset - coff::kStringTableSizeField;
+  if (at >= tables.string_text.size()) return {};
+  const std::string_view rest(reinterpret_cast<const char*>(tables.string_text.data()) + at,
+                              tables.string_text.size() - at);
+  return rest.substr(0, rest.find('\0'));
+}
+
+}  // namespace
+
+void read_coff_layouts(ObjectReader& reader, InputStream& stream, uint32_t base) {
+  const CoffTables& tables = reader.tables;
+  DwarfTables& dwarf = reader.dwarf;
+  reset_debug_sections(dwarf);
+  // i386 symbols carry a leading underscore that the linkage names do not.
+  if (tables.machine == coff::IMAGE_FILE_MACHINE_I386) dwarf.symbol_prefix = "_";
+  bool any = false;
+  for (uint32_t i = 1; i <= tables.number_of_sections; ++i) {
+    const uint8_t* header = tables.section_table.data() + size_t{i} * coff::kSectionHeaderSize;
+    const DebugSection found = debug_section_named(coff_section_name(tables, header));
+    if (found == kDebugSectionCount || dwarf.sections[found].present) continue;
+    const uint32_t size = coff::load_u32(header + coff::kSectionSizeOfRawData);
+    const uint32_t pointer = coff::load_u32(header + coff::kSectionPointerToRawData);
+    if (size == 0 || pointer == 0) continue;
+    if (!seek_to(stream, base + pointer)) {
+      report_short_read(reader.diagnostics, stream.error, 0, size, "analyze");
+      return;
+    }
+    switch (read_table(reader, stream, size, dwarf.sections[found].bytes, "analyze")) {
+      case TableRead::kOk:
+        break;
+      case TableRead::kNoMemory:
+        report_out_of_memory(reader.diagnostics, reader.object_path);
+        return;
+      case TableRead::kFailed:
+        return;
+    }
+    dwarf.sections[found].present = true;
+    any = true;
+  }
+  if (any) read_common_layouts(reader);
+}
+
+}  // namespace drelk

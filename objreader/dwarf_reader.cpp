@@ -1,0 +1,1184 @@
+// The DWARF reader: units of .debug_info (versions 2 to 5, 32-bit DWARF) with their
+// abbreviation tables, the strings of .debug_str, .debug_line_str and .debug_str_offsets,
+// the addresses of .debug_addr, and the file names of the line table header, as far as the
+// COMMON block layouts need them.
+//
+// Only what leads to a DW_TAG_common_block is walked: a subtree of no interest is skipped
+// by its DW_AT_sibling where it has a sound one. Every read is bounded by its section, and
+// every length, offset, form and count is checked before it is used: what fails stops the
+// reading of the object's debug information with one diagnostic.
+#include "objreader/dwarf_reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "objreader/dwarf.h"
+#include "platform/strprintf.h"
+
+namespace drelk {
+namespace {
+
+using namespace dwarf;
+
+// Limits that no compiler's output comes near, and that keep hostile input cheap.
+constexpr size_t kMaxDepth = 256;            // nesting of DIEs
+constexpr int kMaxTypeChain = 16;            // typedefs, qualifiers, arrays of arrays
+constexpr size_t kMaxDimensions = 31;        // Fortran allows 15
+constexpr int kMaxIndirections = 4;          // DW_FORM_indirect in a row
+constexpr size_t kMaxMembersPerObject = 1 << 18;
+
+constexpr const char* kSectionNames[kDebugSectionCount] = {
+    ".debug_info", ".debug_abbrev",      ".debug_str",  ".debug_line_str",
+    ".debug_line", ".debug_str_offsets", ".debug_addr",
+};
+
+// The reason a debug section cannot be read, carried up to the one diagnostic.
+struct Damage {
+  DebugSection section = kDebugInfo;
+  const char* reason = nullptr;
+};
+
+// A bounded reader over one section's bytes: a read past the end yields zeros and sets
+// `failed`, which the caller checks once per record.
+struct Cursor {
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+  size_t at = 0;
+  bool big_endian = false;
+  bool failed = false;
+
+  bool has(size_t n) const { return !failed && at <= size && n <= size - at; }
+  uint64_t fixed(size_t n) {
+    if (!has(n)) {
+      failed = true;
+      return 0;
+    }
+    uint64_t value = 0;
+    for (size_t i = 0; i < n; ++i) {
+      const uint64_t byte = data[at + i];
+      value |= big_endian ? byte << (8 * (n - 1 - i)) : byte << (8 * i);
+    }
+    at += n;
+    return value;
+  }
+  uint8_t u8() { return static_cast<uint8_t>(fixed(1)); }
+  uint64_t uleb() {
+    uint64_t value = 0;
+    for (unsigned shift = 0;; shift += 7) {
+      if (!has(1)) {
+        failed = true;
+        return 0;
+      }
+      const uint8_t byte = data[at++];
+      if (shift < 64) value |= uint64_t{byte & 0x7fu} << shift;
+      if ((byte & 0x80) == 0) return value;
+    }
+  }
+  int64_t sleb() {
+    uint64_t value = 0;
+    unsigned shift = 0;
+    uint8_t byte = 0;
+    do {
+      if (!has(1)) {
+        failed = true;
+        return 0;
+      }
+      byte = data[at++];
+      if (shift < 64) value |= uint64_t{byte & 0x7fu} << shift;
+      shift += 7;
+    } while (byte & 0x80);
+    if (shift < 64 && (byte & 0x40)) value |= ~uint64_t{0} << shift;
+    return static_cast<int64_t>(value);
+  }
+  void skip(uint64_t n) {
+    if (!has(n)) {
+      failed = true;
+      return;
+    }
+    at += n;
+  }
+  // A NUL-terminated string at the cursor; fails when the section ends first.
+  std::string_view string() {
+    if (failed || at >= size) {
+      failed = true;
+      return {};
+    }
+    const auto* text = reinterpret_cast<const char*>(data + at);
+    const auto* end = static_cast<const char*>(std::memchr(text, 0, size - at));
+    if (end == nullptr) {
+      failed = true;
+      return {};
+    }
+    at += static_cast<size_t>(end - text) + 1;
+    return std::string_view(text, static_cast<size_t>(end - text));
+  }
+};
+
+Cursor cursor_over(const DwarfTables& tables, DebugSection section) {
+  const std::vector<uint8_t>& bytes = tables.sections[section].bytes;
+  return Cursor{bytes.data(), bytes.size(), 0, tables.big_endian, false};
+}
+
+// The value of the field of `size` bytes at the cursor, with its relocation applied.
+uint64_t relocated(const DwarfTables& tables, DebugSection section, Cursor& cursor, size_t size) {
+  const size_t at = cursor.at;
+  const uint64_t stored = cursor.fixed(size);
+  const std::vector<DebugRelocation>& relocations = tables.sections[section].relocations;
+  if (relocations.empty() || cursor.failed) return stored;
+  const auto found = std::lower_bound(
+      relocations.begin(), relocations.end(), at,
+      [](const DebugRelocation& r, uint64_t offset) { return r.offset < offset; });
+  return found != relocations.end() && found->offset == at ? found->value : stored;
+}
+
+// A string at `offset` of a string section; false when it does not lie inside.
+bool string_at(const DwarfTables& tables, DebugSection section, uint64_t offset,
+               std::string_view& text) {
+  Cursor cursor = cursor_over(tables, section);
+  if (offset >= cursor.size) return false;
+  cursor.at = static_cast<size_t>(offset);
+  text = cursor.string();
+  return !cursor.failed;
+}
+
+// One abbreviation: its tag, whether DIEs of it have children, and its attribute specs.
+struct AttributeSpec {
+  uint64_t attribute = 0;
+  uint64_t form = 0;
+  int64_t implicit_const = 0;
+};
+struct Abbreviation {
+  uint64_t code = 0;
+  uint64_t tag = 0;
+  bool has_children = false;
+  uint32_t first_spec = 0;
+  uint32_t spec_count = 0;
+};
+struct AbbreviationTable {
+  std::vector<Abbreviation> entries;  // by code where codes run 1, 2, 3...; else sorted
+  std::vector<AttributeSpec> specs;
+  bool dense = true;
+  uint64_t offset = UINT64_MAX;  // where in .debug_abbrev the table was read from
+};
+
+bool read_abbreviations(const DwarfTables& tables, uint64_t offset, AbbreviationTable& table,
+                        Damage& damage) {
+  if (table.offset == offset) return true;
+  table.entries.clear();
+  table.specs.clear();
+  table.dense = true;
+  table.offset = UINT64_MAX;
+  Cursor cursor = cursor_over(tables, kDebugAbbrev);
+  damage.section = kDebugAbbrev;
+  if (offset >= cursor.size) {
+    damage.reason = "abbreviation table offset beyond the section";
+    return false;
+  }
+  cursor.at = static_cast<size_t>(offset);
+  while (true) {
+    Abbreviation entry;
+    entry.code = cursor.uleb();
+    if (cursor.failed) break;
+    if (entry.code == 0) {
+      if (!table.dense) {
+        std::sort(table.entries.begin(), table.entries.end(),
+                  [](const Abbreviation& a, const Abbreviation& b) { return a.code < b.code; });
+      }
+      table.offset = offset;
+      return true;
+    }
+    entry.tag = cursor.uleb();
+    entry.has_children = cursor.u8() != 0;
+    entry.first_spec = static_cast<uint32_t>(table.specs.size());
+    while (!cursor.failed) {
+      AttributeSpec spec;
+      spec.attribute = cursor.uleb();
+      spec.form = cursor.uleb();
+      if (spec.attribute == 0 && spec.form == 0) break;
+      if (spec.form == DW_FORM_implicit_const) spec.implicit_const = cursor.sleb();
+      table.specs.push_back(spec);
+    }
+    entry.spec_count = static_cast<uint32_t>(table.specs.size()) - entry.first_spec;
+    if (entry.code != table.entries.size() + 1) table.dense = false;
+    table.entries.push_back(entry);
+  }
+  damage.reason = "abbreviation table runs past the section";
+  return false;
+}
+
+const Abbreviation* find_abbreviation(const AbbreviationTable& table, uint64_t code) {
+  if (table.dense) return code - 1 < table.entries.size() ? &table.entries[code - 1] : nullptr;
+  const auto found = std::lower_bound(
+      table.entries.begin(), table.entries.end(), code,
+      [](const Abbreviation& a, uint64_t value) { return a.code < value; });
+  return found != table.entries.end() && found->code == code ? &*found : nullptr;
+}
+
+// An attribute's value as read: the form it was read in, the number it holds (a constant,
+// an offset, an index, or for strings and blocks the place of their bytes in .debug_info)
+// and, for blocks, their length.
+struct Value {
+  bool present = false;
+  uint64_t form = 0;
+  uint64_t number = 0;
+  size_t length = 0;
+};
+
+// The attributes the layouts need, of one DIE.
+struct Die {
+  size_t offset = 0;  // in .debug_info
+  uint64_t tag = 0;
+  bool has_children = false;
+  Value name, linkage_name, type, location, decl_file, decl_line, byte_size, encoding;
+  Value lower_bound, upper_bound, count, sibling, language, stmt_list, str_offsets_base;
+  Value addr_base;
+};
+
+Value* slot_for(Die& die, uint64_t attribute) {
+  switch (attribute) {
+    case DW_AT_name:
+      return &die.name;
+    case DW_AT_linkage_name:
+    case DW_AT_MIPS_linkage_name:
+      return &die.linkage_name;
+    case DW_AT_type:
+      return &die.type;
+    case DW_AT_location:
+      return &die.location;
+    case DW_AT_decl_file:
+      return &die.decl_file;
+    case DW_AT_decl_line:
+      return &die.decl_line;
+    case DW_AT_byte_size:
+      return &die.byte_size;
+    case DW_AT_encoding:
+      return &die.encoding;
+    case DW_AT_lower_bound:
+      return &die.lower_bound;
+    case DW_AT_upper_bound:
+      return &die.upper_bound;
+    case DW_AT_count:
+      return &die.count;
+    case DW_AT_sibling:
+      return &die.sibling;
+    case DW_AT_language:
+      return &die.language;
+    case DW_AT_stmt_list:
+      return &die.stmt_list;
+    case DW_AT_str_offsets_base:
+      return &die.str_offsets_base;
+    case DW_AT_addr_base:
+      return &die.addr_base;
+    default:
+      return nullptr;
+  }
+}
+
+// A file of the line table: its name and the index of its directory.
+struct LineFile {
+  std::string_view name;
+  uint64_t directory = 0;
+};
+
+// One unit of .debug_info as the walk reads it.
+struct Unit {
+  size_t start = 0;  // of its header
+  size_t end = 0;    // one past its last byte
+  uint16_t version = 0;
+  uint8_t address_size = 0;
+  bool lower_bound_zero = false;  // a C-family language: arrays start at 0
+  uint64_t str_offsets_base = 0;
+  uint64_t addr_base = 0;
+  bool has_line_table = false;
+  uint64_t stmt_list = 0;
+  bool files_read = false;
+  std::vector<std::string_view> directories;
+  std::vector<LineFile> files;
+  bool files_one_based = false;  // DWARF 2 to 4 count file names from 1
+};
+
+// The state of the reading of one object's debug information.
+struct Walk {
+  const DwarfTables& tables;
+  ObjectReader& reader;
+  AbbreviationTable abbreviations;
+  Unit unit;
+  Damage damage;
+  size_t members = 0;
+};
+
+bool fail(Walk& walk, DebugSection section, const char* reason) {
+  walk.damage.section = section;
+  walk.damage.reason = reason;
+  return false;
+}
+
+// Reads one attribute value of `form` at the cursor (in .debug_info).
+bool read_value(Walk& walk, Cursor& cursor, uint64_t form, int64_t implicit_const,
+                Value& value) {
+  const DwarfTables& tables = walk.tables;
+  const Unit& unit = walk.unit;
+  for (int indirections = 0; form == DW_FORM_indirect; ++indirections) {
+    if (indirections == kMaxIndirections) return fail(walk, kDebugInfo, "indirect forms loop");
+    form = cursor.uleb();
+  }
+  value.present = true;
+  value.form = form;
+  value.length = 0;
+  const size_t offset_size = 4;  // 32-bit DWARF
+  switch (form) {
+    case DW_FORM_addr:
+      value.number = relocated(tables, kDebugInfo, cursor, unit.address_size);
+      break;
+    case DW_FORM_data1:
+    case DW_FORM_ref1:
+    case DW_FORM_flag:
+    case DW_FORM_strx1:
+    case DW_FORM_addrx1:
+      value.number = cursor.fixed(1);
+      break;
+    case DW_FORM_data2:
+    case DW_FORM_ref2:
+    case DW_FORM_strx2:
+    case DW_FORM_addrx2:
+      value.number = cursor.fixed(2);
+      break;
+    case DW_FORM_strx3:
+    case DW_FORM_addrx3:
+      value.number = cursor.fixed(3);
+      break;
+    case DW_FORM_data4:
+    case DW_FORM_ref4:
+    case DW_FORM_strx4:
+    case DW_FORM_addrx4:
+    case DW_FORM_ref_sup4:
+      value.number = cursor.fixed(4);
+      break;
+    case DW_FORM_data8:
+    case DW_FORM_ref8:
+    case DW_FORM_ref_sig8:
+    case DW_FORM_ref_sup8:
+      value.number = cursor.fixed(8);
+      break;
+    case DW_FORM_data16:
+      cursor.skip(16);
+      break;
+    case DW_FORM_sdata:
+      value.number = static_cast<uint64_t>(cursor.sleb());
+      break;
+    case DW_FORM_udata:
+    case DW_FORM_ref_udata:
+    case DW_FORM_strx:
+    case DW_FORM_addrx:
+    case DW_FORM_loclistx:
+    case DW_FORM_rnglistx:
+      value.number = cursor.uleb();
+      break;
+    case DW_FORM_strp:
+    case DW_FORM_line_strp:
+    case DW_FORM_sec_offset:
+    case DW_FORM_strp_sup:
+      value.number = relocated(tables, kDebugInfo, cursor, offset_size);
+      break;
+    case DW_FORM_ref_addr:
+      value.number =
+          relocated(tables, kDebugInfo, cursor, unit.version <= 2 ? unit.address_size : offset_size);
+      break;
+    case DW_FORM_string:
+      value.number = cursor.at;
+      cursor.string();
+      break;
+    case DW_FORM_flag_present:
+      value.number = 1;
+      break;
+    case DW_FORM_implicit_const:
+      value.number = static_cast<uint64_t>(implicit_const);
+      break;
+    case DW_FORM_block1:
+    case DW_FORM_block2:
+    case DW_FORM_block4:
+    case DW_FORM_block:
+    case DW_FORM_exprloc: {
+      const uint64_t length = form == DW_FORM_block1   ? cursor.fixed(1)
+                              : form == DW_FORM_block2 ? cursor.fixed(2)
+                              : form == DW_FORM_block4 ? cursor.fixed(4)
+                                                       : cursor.uleb();
+      value.number = cursor.at;
+      cursor.skip(length);
+      value.length = static_cast<size_t>(length);
+      break;
+    }
+    default:
+      return fail(walk, kDebugInfo, "unknown attribute form");
+  }
+  if (cursor.failed) return fail(walk, kDebugInfo, "attribute runs past its unit");
+  return true;
+}
+
+// Reads the DIE at the cursor. `die.tag` is 0 for the null entry that ends a list of
+// children.
+bool read_die(Walk& walk, Cursor& cursor, Die& die) {
+  die = Die();
+  die.offset = cursor.at;
+  const uint64_t code = cursor.uleb();
+  if (cursor.failed) return fail(walk, kDebugInfo, "entry runs past its unit");
+  if (code == 0) return true;
+  const Abbreviation* abbreviation = find_abbreviation(walk.abbreviations, code);
+  if (abbreviation == nullptr) return fail(walk, kDebugInfo, "entry of an unknown abbreviation");
+  die.tag = abbreviation->tag;
+  die.has_children = abbreviation->has_children;
+  Value scratch;
+  for (uint32_t i = 0; i < abbreviation->spec_count; ++i) {
+    const AttributeSpec& spec = walk.abbreviations.specs[abbreviation->first_spec + i];
+    Value* slot = slot_for(die, spec.attribute);
+    if (!read_value(walk, cursor, spec.form, spec.implicit_const, slot ? *slot : scratch)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The unsigned constant a value holds, where it holds one.
+bool constant(const Value& value, uint64_t& number) {
+  switch (value.form) {
+    case DW_FORM_data1:
+    case DW_FORM_data2:
+    case DW_FORM_data4:
+    case DW_FORM_data8:
+    case DW_FORM_udata:
+    case DW_FORM_sdata:
+    case DW_FORM_implicit_const:
+      number = value.number;
+      return value.present;
+    default:
+      return false;
+  }
+}
+
+// A bound of an array: constants of either sign.
+bool signed_constant(const Value& value, int64_t& number) {
+  uint64_t raw = 0;
+  if (!constant(value, raw)) return false;
+  switch (value.form) {
+    case DW_FORM_data1:
+      number = static_cast<int8_t>(raw);
+      break;
+    case DW_FORM_data2:
+      number = static_cast<int16_t>(raw);
+      break;
+    case DW_FORM_data4:
+      number = static_cast<int32_t>(raw);
+      break;
+    default:
+      number = static_cast<int64_t>(raw);
+      break;
+  }
+  return true;
+}
+
+// The text of a string attribute.
+bool string_value(Walk& walk, const Value& value, std::string_view& text) {
+  const DwarfTables& tables = walk.tables;
+  switch (value.form) {
+    case DW_FORM_string:
+      if (string_at(tables, kDebugInfo, value.number, text)) return true;
+      return fail(walk, kDebugInfo, "string runs past the section");
+    case DW_FORM_strp:
+      if (string_at(tables, kDebugStr, value.number, text)) return true;
+      return fail(walk, kDebugStr, "string offset beyond the section");
+    case DW_FORM_line_strp:
+      if (string_at(tables, kDebugLineStr, value.number, text)) return true;
+      return fail(walk, kDebugLineStr, "string offset beyond the section");
+    case DW_FORM_strx:
+    case DW_FORM_strx1:
+    case DW_FORM_strx2:
+    case DW_FORM_strx3:
+    case DW_FORM_strx4: {
+      Cursor cursor = cursor_over(tables, kDebugStrOffsets);
+      const uint64_t base = walk.unit.str_offsets_base;
+      if (value.number > (UINT64_MAX - base) / 4 || base + value.number * 4 > cursor.size) {
+        return fail(walk, kDebugStrOffsets, "string index beyond the section");
+      }
+      cursor.at = static_cast<size_t>(base + value.number * 4);
+      const uint64_t offset = relocated(tables, kDebugStrOffsets, cursor, 4);
+      if (!cursor.failed && string_at(tables, kDebugStr, offset, text)) return true;
+      return fail(walk, kDebugStr, "string offset beyond the section");
+    }
+    default:
+      text = {};
+      return true;  // a form that holds no string: the attribute says nothing
+  }
+}
+
+// Reads the line table header of the unit for its directories and file names.
+bool read_line_files(Walk& walk, Unit& unit) {
+  unit.files_read = true;
+  if (!unit.has_line_table) return true;
+  const DwarfTables& tables = walk.tables;
+  Cursor cursor = cursor_over(tables, kDebugLine);
+  if (unit.stmt_list >= cursor.size) {
+    return fail(walk, kDebugLine, "line table offset beyond the section");
+  }
+  cursor.at = static_cast<size_t>(unit.stmt_list);
+  const uint64_t length = cursor.fixed(kUnitLengthSize);
+  if (cursor.failed || length >= kReservedLengths || length > cursor.size - cursor.at) {
+    return fail(walk, kDebugLine, "line table length beyond the section");
+  }
+  cursor.size = cursor.at + static_cast<size_t>(length);
+  const uint16_t version = static_cast<uint16_t>(cursor.fixed(2));
+  if (version < kFirstVersion || version > kLastVersion) return true;  // unknown: no names
+  if (version >= 5) cursor.skip(2);  // address size, segment selector size
+  const uint64_t header_length = cursor.fixed(4);
+  if (cursor.failed || header_length > cursor.size - cursor.at) {
+    return fail(walk, kDebugLine, "line table header beyond its table");
+  }
+  cursor.size = cursor.at + static_cast<size_t>(header_length);
+  cursor.skip(version >= 4 ? 5 : 4);  // instruction lengths, is_stmt, line base and range
+  const uint8_t opcode_base = cursor.u8();
+  cursor.skip(opcode_base > 0 ? opcode_base - 1u : 0u);
+  if (cursor.failed) return fail(walk, kDebugLine, "line table header runs past its end");
+
+  if (version < 5) {
+    unit.files_one_based = true;
+    unit.directories.push_back({});  // directory 0: the compilation directory
+    while (true) {
+      const std::string_view directory = cursor.string();
+      if (cursor.failed) return fail(walk, kDebugLine, "line table header runs past its end");
+      if (directory.empty()) break;
+      unit.directories.push_back(directory);
+    }
+    while (true) {
+      LineFile file;
+      file.name = cursor.string();
+      if (cursor.failed) return fail(walk, kDebugLine, "line table header runs past its end");
+      if (file.name.empty()) break;
+      file.directory = cursor.uleb();
+      cursor.uleb();  // modification time
+      cursor.uleb();  // length
+      if (cursor.failed) return fail(walk, kDebugLine, "line table header runs past its end");
+      unit.files.push_back(file);
+    }
+    return true;
+  }
+
+  // DWARF 5: directories and file names as entries of described formats.
+  const auto read_entries = [&](bool files) {
+    const uint8_t format_count = cursor.u8();
+    std::vector<std::pair<uint64_t, uint64_t>> formats;
+    for (uint8_t i = 0; i < format_count && !cursor.failed; ++i) {
+      const uint64_t content = cursor.uleb();
+      const uint64_t form = cursor.uleb();
+      formats.emplace_back(content, form);
+    }
+    const uint64_t count = cursor.uleb();
+    if (cursor.failed) return fail(walk, kDebugLine, "line table header runs past its end");
+    // Every entry takes a byte at least: a count beyond the bytes left is damage.
+    if (count > 0 && (formats.empty() || count > cursor.size - cursor.at)) {
+      return fail(walk, kDebugLine, "line table entry count beyond its header");
+    }
+    for (uint64_t i = 0; i < count; ++i) {
+      LineFile entry;
+      for (const auto& [content, form] : formats) {
+        uint64_t number = 0;
+        bool is_string_index = false;
+        switch (form) {
+          case DW_FORM_string: {
+            const std::string_view text = cursor.string();
+            if (content == DW_LNCT_path) entry.name = text;
+            continue;
+          }
+          case DW_FORM_line_strp:
+          case DW_FORM_strp:
+            number = relocated(tables, kDebugLine, cursor, 4);
+            if (content == DW_LNCT_path && !cursor.failed &&
+                !string_at(tables, form == DW_FORM_strp ? kDebugStr : kDebugLineStr, number,
+                           entry.name)) {
+              return fail(walk, kDebugLine, "file name offset beyond its section");
+            }
+            continue;
+          case DW_FORM_udata:
+            number = cursor.uleb();
+            break;
+          case DW_FORM_strx:
+            number = cursor.uleb();
+            is_string_index = true;
+            break;
+          case DW_FORM_data1:
+          case DW_FORM_data2:
+          case DW_FORM_data4:
+          case DW_FORM_data8:
+            number = cursor.fixed(form == DW_FORM_data1   ? 1
+                                  : form == DW_FORM_data2 ? 2
+                                  : form == DW_FORM_data4 ? 4
+                                                          : 8);
+            break;
+          case DW_FORM_strx1:
+          case DW_FORM_strx2:
+          case DW_FORM_strx3:
+          case DW_FORM_strx4:
+            number = cursor.fixed(form - DW_FORM_strx1 + 1);
+            is_string_index = true;
+            break;
+          case DW_FORM_data16:
+            cursor.skip(16);
+            break;
+          case DW_FORM_block:
+            cursor.skip(cursor.uleb());
+            break;
+          default:
+            return fail(walk, kDebugLine, "unknown form in the line table header");
+        }
+        if (cursor.failed) break;
+        if (content == DW_LNCT_directory_index) entry.directory = number;
+        if (content == DW_LNCT_path && is_string_index) {
+          Value value;
+          value.present = true;
+          value.form = form;
+          value.number = number;
+          if (!string_value(walk, value, entry.name)) return false;
+        }
+      }
+      if (cursor.failed) return fail(walk, kDebugLine, "line table header runs past its end");
+      if (files) {
+        unit.files.push_back(entry);
+      } else {
+        unit.directories.push_back(entry.name);
+      }
+    }
+    return true;
+  };
+  return read_entries(false) && read_entries(true);
+}
+
+// The source file of a decl_file index, as the compiler recorded it: the name, behind its
+// directory unless that is the compilation directory (or the name is absolute).
+bool source_file(Walk& walk, const Value& decl_file, std::string& path) {
+  path.clear();
+  uint64_t index = 0;
+  if (!constant(decl_file, index)) return true;
+  Unit& unit = walk.unit;
+  if (!unit.files_read && !read_line_files(walk, unit)) return false;
+  if (unit.files_one_based) {
+    if (index == 0) return true;
+    --index;
+  }
+  if (index >= unit.files.size()) return true;
+  const LineFile& file = unit.files[index];
+  const bool absolute = !file.name.empty() && (file.name[0] == '/' || file.name[0] == '\\' ||
+                                               (file.name.size() > 1 && file.name[1] == ':'));
+  if (!absolute && file.directory != 0 && file.directory < unit.directories.size() &&
+      !unit.directories[file.directory].empty()) {
+    path.assign(unit.directories[file.directory]);
+    if (path.back() != '/' && path.back() != '\\') path.push_back('/');
+  }
+  path.append(file.name);
+  return true;
+}
+
+// A member's type as the layouts show it, and its size.
+struct TypeText {
+  std::string type;
+  std::string dimensions;
+  uint64_t size = 0;
+};
+
+std::string sized(const char* kind, uint64_t size) {
+  return strprintf("%s*%llu", kind, static_cast<unsigned long long>(size));
+}
+
+uint64_t saturating_multiply(uint64_t a, uint64_t b) {
+  return b != 0 && a > UINT64_MAX / b ? UINT64_MAX : a * b;
+}
+
+bool describe_type(Walk& walk, uint64_t reference, int depth, TypeText& text);
+
+// The type an attribute refers to; an absent or unusable reference gives "?".
+bool describe_referenced(Walk& walk, const Value& type, int depth, TypeText& text) {
+  uint64_t offset = 0;
+  switch (type.form) {
+    case DW_FORM_ref1:
+    case DW_FORM_ref2:
+    case DW_FORM_ref4:
+    case DW_FORM_ref8:
+    case DW_FORM_ref_udata:
+      offset = walk.unit.start + type.number;
+      if (type.number >= walk.unit.end - walk.unit.start) {
+        return fail(walk, kDebugInfo, "type reference beyond its unit");
+      }
+      break;
+    case DW_FORM_ref_addr:
+      // Another unit's entries are read with that unit's abbreviations: only this unit's
+      // are described.
+      offset = type.number;
+      if (offset < walk.unit.start || offset >= walk.unit.end) {
+        text.type = "?";
+        return true;
+      }
+      break;
+    default:
+      text.type = "?";
+      return true;
+  }
+  if (!type.present) {
+    text.type = "?";
+    return true;
+  }
+  return describe_type(walk, offset, depth + 1, text);
+}
+
+// The dimensions of an array type from its DW_TAG_subrange_type children at the cursor,
+// and the number of elements; false after damage. `known` is false where a bound is not
+// a constant.
+bool read_dimensions(Walk& walk, Cursor& cursor, std::string& dimensions, uint64_t& elements,
+                     bool& known) {
+  elements = 1;
+  known = true;
+  size_t rank = 0;
+  size_t depth = 0;  // children of the subranges, which the layouts do not need
+  Die die;
+  while (true) {
+    if (!read_die(walk, cursor, die)) return false;
+    if (die.tag == 0) {
+      if (depth == 0) break;
+      --depth;
+      continue;
+    }
+    if (die.has_children) {
+      if (++depth > kMaxDepth) return fail(walk, kDebugInfo, "entries nested too deeply");
+    }
+    if (depth != 0 || die.tag != DW_TAG_subrange_type) continue;
+    if (++rank > kMaxDimensions) return fail(walk, kDebugInfo, "array of too many dimensions");
+    int64_t lower = walk.unit.lower_bound_zero ? 0 : 1;
+    int64_t upper = 0;
+    uint64_t count = 0;
+    std::string bound;
+    if (die.lower_bound.present && !signed_constant(die.lower_bound, lower)) known = false;
+    const bool has_lower = die.lower_bound.present;
+    if (die.count.present && constant(die.count, count)) {
+      upper = lower + static_cast<int64_t>(count) - 1;
+    } else if (die.upper_bound.present && signed_constant(die.upper_bound, upper)) {
+      count = upper >= lower ? static_cast<uint64_t>(upper - lower) + 1 : 0;
+    } else {
+      known = false;
+    }
+    const int64_t natural = walk.unit.lower_bound_zero ? 0 : 1;
+    if (!known) {
+      bound = "*";
+    } else if (has_lower && lower != natural) {
+      bound = strprintf("%lld:%lld", static_cast<long long>(lower), static_cast<long long>(upper));
+    } else {
+      bound = strprintf("%lld", static_cast<long long>(upper - natural + 1));
+    }
+    dimensions += rank == 1 ? "(" : ",";
+    dimensions += bound;
+    elements = saturating_multiply(elements, count);
+  }
+  if (rank > 0) dimensions += ")";
+  return true;
+}
+
+bool describe_type(Walk& walk, uint64_t reference, int depth, TypeText& text) {
+  if (depth > kMaxTypeChain) {
+    text.type = "?";
+    return true;
+  }
+  Cursor cursor = cursor_over(walk.tables, kDebugInfo);
+  cursor.at = static_cast<size_t>(reference);
+  cursor.size = walk.unit.end;
+  Die die;
+  if (!read_die(walk, cursor, die)) return false;
+  uint64_t byte_size = 0;
+  const bool sized_type = constant(die.byte_size, byte_size);
+  std::string_view name;
+  switch (die.tag) {
+    case DW_TAG_base_type: {
+      uint64_t encoding = 0;
+      constant(die.encoding, encoding);
+      text.size = byte_size;
+      switch (encoding) {
+        case DW_ATE_signed:
+        case DW_ATE_unsigned:
+          text.type = sized("INTEGER", byte_size);
+          return true;
+        case DW_ATE_float:
+          text.type = sized("REAL", byte_size);
+          return true;
+        case DW_ATE_complex_float:
+          text.type = sized("COMPLEX", byte_size);
+          return true;
+        case DW_ATE_boolean:
+          text.type = sized("LOGICAL", byte_size);
+          return true;
+        case DW_ATE_signed_char:
+        case DW_ATE_unsigned_char:
+        case DW_ATE_UTF:
+          text.type = sized("CHARACTER", byte_size);
+          return true;
+        default:
+          break;
+      }
+      if (!string_value(walk, die.name, name)) return false;
+      text.type = name.empty() ? "?" : std::string(name);
+      return true;
+    }
+    case DW_TAG_string_type:
+      text.size = byte_size;
+      text.type = sized_type ? sized("CHARACTER", byte_size) : "CHARACTER*(*)";
+      return true;
+    case DW_TAG_structure_type:
+      if (!string_value(walk, die.name, name)) return false;
+      text.size = byte_size;
+      text.type = "TYPE(" + std::string(name) + ")";
+      return true;
+    case DW_TAG_typedef:
+    case DW_TAG_const_type:
+    case DW_TAG_volatile_type:
+      return describe_referenced(walk, die.type, depth, text);
+    case DW_TAG_pointer_type:
+      text.size = sized_type ? byte_size : walk.unit.address_size;
+      text.type = "POINTER";
+      return true;
+    case DW_TAG_array_type: {
+      TypeText element;
+      if (!describe_referenced(walk, die.type, depth, element)) return false;
+      text.type = element.type;
+      uint64_t elements = 0;
+      bool known = false;
+      if (die.has_children &&
+          !read_dimensions(walk, cursor, text.dimensions, elements, known)) {
+        return false;
+      }
+      text.dimensions += element.dimensions;
+      text.size = sized_type ? byte_size : known ? saturating_multiply(elements, element.size) : 0;
+      return true;
+    }
+    default:
+      if (!string_value(walk, die.name, name)) return false;
+      text.size = byte_size;
+      text.type = name.empty() ? "?" : std::string(name);
+      return true;
+  }
+}
+
+// The offset of a member in its block: the operand of DW_OP_addr (or the address that
+// DW_OP_addrx names), plus a DW_OP_plus_uconst that follows. False when the location is
+// no such expression.
+bool member_offset(Walk& walk, const Value& location, uint64_t& offset) {
+  if (!location.present || location.length == 0) return false;
+  switch (location.form) {
+    case DW_FORM_exprloc:
+    case DW_FORM_block1:
+    case DW_FORM_block2:
+    case DW_FORM_block4:
+    case DW_FORM_block:
+      break;
+    default:
+      return false;  // a location list: no static place
+  }
+  const DwarfTables& tables = walk.tables;
+  Cursor cursor = cursor_over(tables, kDebugInfo);
+  cursor.at = static_cast<size_t>(location.number);
+  cursor.size = cursor.at + location.length;
+  const uint8_t op = cursor.u8();
+  if (op == DW_OP_addr) {
+    offset = relocated(tables, kDebugInfo, cursor, walk.unit.address_size);
+  } else if (op == DW_OP_addrx || op == DW_OP_GNU_addr_index) {
+    const uint64_t index = cursor.uleb();
+    Cursor addresses = cursor_over(tables, kDebugAddr);
+    const uint64_t size = walk.unit.address_size;
+    const uint64_t base = walk.unit.addr_base;
+    if (cursor.failed || index > (UINT64_MAX - base) / size ||
+        base + index * size > addresses.size) {
+      return false;
+    }
+    addresses.at = static_cast<size_t>(base + index * size);
+    offset = relocated(tables, kDebugAddr, addresses, walk.unit.address_size);
+    if (addresses.failed) return false;
+  } else {
+    return false;
+  }
+  if (cursor.has(1) && cursor.data[cursor.at] == DW_OP_plus_uconst) {
+    cursor.u8();
+    offset += cursor.uleb();
+  }
+  return !cursor.failed;
+}
+
+// What the walk keeps of each level of nesting: the tag, and the name of the routine or
+// module that the level is (empty for other levels).
+struct Level {
+  uint64_t tag = 0;
+  std::string_view scope;
+  uint64_t scope_line = 0;  // where the routine or module begins
+  bool in_block = false;  // the level is a common block: its variables are members
+};
+
+bool is_scope(uint64_t tag) {
+  return tag == DW_TAG_subprogram || tag == DW_TAG_entry_point || tag == DW_TAG_module;
+}
+
+// Tags whose children may hold a common block, directly or further down.
+bool may_hold_blocks(uint64_t tag) {
+  switch (tag) {
+    case DW_TAG_compile_unit:
+    case DW_TAG_partial_unit:
+    case DW_TAG_subprogram:
+    case DW_TAG_module:
+    case DW_TAG_namespace:
+    case DW_TAG_lexical_block:
+    case DW_TAG_common_block:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The unit's own attributes: language, line table, string and address bases.
+void take_unit_attributes(Unit& unit, const Die& die) {
+  uint64_t language = 0;
+  if (constant(die.language, language)) {
+    switch (language) {
+      case DW_LANG_C89:
+      case DW_LANG_C:
+      case DW_LANG_C_plus_plus:
+      case DW_LANG_C99:
+      case DW_LANG_C_plus_plus_11:
+      case DW_LANG_C11:
+      case DW_LANG_C_plus_plus_14:
+        unit.lower_bound_zero = true;
+        break;
+      default:
+        break;
+    }
+  }
+  if (die.stmt_list.present) {
+    unit.has_line_table = true;
+    unit.stmt_list = die.stmt_list.number;
+  }
+  if (die.str_offsets_base.present) unit.str_offsets_base = die.str_offsets_base.number;
+  if (die.addr_base.present) unit.addr_base = die.addr_base.number;
+}
+
+// Starts the layout of a common block DIE.
+bool begin_layout(Walk& walk, const Die& die, std::string_view scope, CommonLayout& layout) {
+  std::string_view name;
+  std::string_view linkage;
+  if (!string_value(walk, die.name, name) || !string_value(walk, die.linkage_name, linkage)) {
+    return false;
+  }
+  layout = CommonLayout();
+  layout.symbol.assign(walk.tables.symbol_prefix);
+  layout.symbol.append(linkage.empty() ? name : linkage);
+  layout.routine.assign(scope);
+  if (!source_file(walk, die.decl_file, layout.file)) return false;
+  uint64_t line = 0;
+  if (constant(die.decl_line, line)) layout.line = static_cast<uint32_t>(std::min<uint64_t>(line, UINT32_MAX));
+  return true;
+}
+
+// Adds a DW_TAG_variable of a common block to its layout.
+bool add_member(Walk& walk, const Die& die, CommonLayout& layout,
+                std::unordered_map<uint64_t, TypeText>& types, uint64_t& first_line) {
+  MemberLayout member;
+  uint64_t line = 0;
+  if (constant(die.decl_line, line) && line != 0 && (first_line == 0 || line < first_line)) {
+    first_line = line;
+  }
+  if (!member_offset(walk, die.location, member.offset)) {
+    if (walk.damage.reason != nullptr) return false;
+    return true;  // no static place in the block: not a member the layouts can show
+  }
+  if (++walk.members > kMaxMembersPerObject) {
+    return fail(walk, kDebugInfo, "more members than an object can hold");
+  }
+  std::string_view name;
+  if (!string_value(walk, die.name, name)) return false;
+  member.name.assign(name);
+  const uint64_t key = (uint64_t{die.type.form} << 56) ^ die.type.number;
+  const auto cached = types.find(key);
+  if (cached != types.end()) {
+    member.type = cached->second.type;
+    member.dimensions = cached->second.dimensions;
+    member.size = cached->second.size;
+  } else {
+    TypeText text;
+    if (!describe_referenced(walk, die.type, 0, text)) return false;
+    member.type = text.type;
+    member.dimensions = text.dimensions;
+    member.size = text.size;
+    types.emplace(key, std::move(text));
+  }
+  layout.members.push_back(std::move(member));
+  return true;
+}
+
+// gfortran gives every routine's block of a file the line of the block's first
+// declaration in the file; a line before the routine's own start is then replaced by the
+// first line that declares one of the routine's members there.
+void finish_layout(ObjectReader& reader, CommonLayout& layout, uint64_t scope_line,
+                   uint64_t first_member_line) {
+  if (layout.line < scope_line && first_member_line != 0) {
+    layout.line = static_cast<uint32_t>(std::min<uint64_t>(first_member_line, UINT32_MAX));
+  }
+  std::stable_sort(layout.members.begin(), layout.members.end(),
+                   [](const MemberLayout& a, const MemberLayout& b) { return a.offset < b.offset; });
+  reader.declarations.layouts.push_back(std::move(layout));
+}
+
+// Walks the DIEs of the unit from the cursor to the unit's end.
+bool walk_unit(Walk& walk, Cursor& cursor) {
+  std::vector<Level> levels;
+  std::unordered_map<uint64_t, TypeText> types;
+  CommonLayout layout;
+  uint64_t first_member_line = 0;
+  Die die;
+  while (cursor.at < walk.unit.end) {
+    if (!read_die(walk, cursor, die)) return false;
+    if (die.tag == 0) {
+      if (!levels.empty()) {
+        if (levels.back().in_block) {
+          finish_layout(walk.reader, layout, levels.back().scope_line, first_member_line);
+        }
+        levels.pop_back();
+      }
+      continue;
+    }
+    const bool in_block = !levels.empty() && levels.back().in_block;
+    std::string_view scope = levels.empty() ? std::string_view() : levels.back().scope;
+    uint64_t scope_line = levels.empty() ? 0 : levels.back().scope_line;
+    if (die.tag == DW_TAG_compile_unit || die.tag == DW_TAG_partial_unit) {
+      take_unit_attributes(walk.unit, die);
+    } else if (is_scope(die.tag)) {
+      if (!string_value(walk, die.name, scope)) return false;
+      scope_line = 0;
+      constant(die.decl_line, scope_line);
+    } else if (in_block && die.tag == DW_TAG_variable) {
+      if (!add_member(walk, die, layout, types, first_member_line)) return false;
+    }
+    if (!die.has_children) continue;
+    if (!may_hold_blocks(die.tag) || in_block) {
+      // Skip the subtree by its sibling where that lies ahead inside the unit.
+      uint64_t sibling = 0;
+      const bool local = die.sibling.form == DW_FORM_ref1 || die.sibling.form == DW_FORM_ref2 ||
+                         die.sibling.form == DW_FORM_ref4 || die.sibling.form == DW_FORM_ref8 ||
+                         die.sibling.form == DW_FORM_ref_udata;
+      if (die.sibling.present && local && die.sibling.number < walk.unit.end - walk.unit.start) {
+        sibling = walk.unit.start + die.sibling.number;
+      }
+      if (sibling > cursor.at) {
+        cursor.at = static_cast<size_t>(sibling);
+        continue;
+      }
+    }
+    if (levels.size() == kMaxDepth) return fail(walk, kDebugInfo, "entries nested too deeply");
+    Level level;
+    level.tag = die.tag;
+    level.scope = scope;
+    level.scope_line = scope_line;
+    if (die.tag == DW_TAG_common_block && !in_block) {
+      if (!begin_layout(walk, die, scope, layout)) return false;
+      first_member_line = 0;
+      level.in_block = true;
+    }
+    levels.push_back(level);
+  }
+  // A unit whose last lists are not closed ends them.
+  if (!levels.empty() && levels.back().in_block) {
+    finish_layout(walk.reader, layout, levels.back().scope_line, first_member_line);
+  }
+  return true;
+}
+
+// Reads every unit of .debug_info.
+bool read_units(Walk& walk) {
+  const DwarfTables& tables = walk.tables;
+  Cursor cursor = cursor_over(tables, kDebugInfo);
+  while (cursor.at < cursor.size) {
+    Unit& unit = walk.unit;
+    unit = Unit();
+    unit.start = cursor.at;
+    const uint64_t length = cursor.fixed(kUnitLengthSize);
+    if (cursor.failed) return fail(walk, kDebugInfo, "unit header runs past the section");
+    if (length == kDwarf64Escape) return fail(walk, kDebugInfo, "64-bit DWARF is not read");
+    if (length >= kReservedLengths || length > cursor.size - cursor.at) {
+      return fail(walk, kDebugInfo, "unit length beyond the section");
+    }
+    unit.end = cursor.at + static_cast<size_t>(length);
+    Cursor header = cursor;
+    header.size = unit.end;
+    cursor.at = unit.end;
+    unit.version = static_cast<uint16_t>(header.fixed(2));
+    if (header.failed) return fail(walk, kDebugInfo, "unit header runs past its unit");
+    if (unit.version < kFirstVersion || unit.version > kLastVersion) continue;
+    uint64_t abbreviations = 0;
+    if (unit.version >= 5) {
+      const uint8_t type = header.u8();
+      unit.address_size = header.u8();
+      abbreviations = relocated(tables, kDebugInfo, header, 4);
+      if (type != DW_UT_compile && type != DW_UT_partial) continue;  // no blocks there
+    } else {
+      abbreviations = relocated(tables, kDebugInfo, header, 4);
+      unit.address_size = header.u8();
+    }
+    if (header.failed) return fail(walk, kDebugInfo, "unit header runs past its unit");
+    if (unit.address_size != 2 && unit.address_size != 4 && unit.address_size != 8) {
+      return fail(walk, kDebugInfo, "unit of an unknown address size");
+    }
+    if (!read_abbreviations(tables, abbreviations, walk.abbreviations, walk.damage)) return false;
+    if (!walk_unit(walk, header)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+DebugSection debug_section_named(std::string_view name) {
+  // Mach-O writes "__debug_info" where ELF and COFF write ".debug_info".
+  if (name.substr(0, 2) == "__") name.remove_prefix(1);
+  if (name.empty() || name[0] != '.') return kDebugSectionCount;
+  for (size_t i = 0; i < kDebugSectionCount; ++i) {
+    if (name == kSectionNames[i]) return static_cast<DebugSection>(i);
+  }
+  return kDebugSectionCount;
+}
+
+void reset_debug_sections(DwarfTables& tables) {
+  for (DebugSectionData& section : tables.sections) {
+    section.present = false;
+    section.bytes.clear();
+    section.relocations.clear();
+  }
+  tables.big_endian = false;
+  tables.symbol_prefix = {};
+}
+
+void read_common_layouts(ObjectReader& reader) {
+  const DwarfTables& tables = reader.dwarf;
+  if (!tables.sections[kDebugInfo].present || tables.sections[kDebugInfo].bytes.empty()) return;
+  Walk walk{tables, reader, {}, {}, {}, 0};
+  bool read = false;
+  try {
+    read = read_units(walk);
+  } catch (const std::bad_alloc&) {
+    report_out_of_memory(reader.diagnostics, reader.object_path);
+    return;
+  }
+  // The routines in the order of their files and lines: gfortran describes a file's
+  // routines last first.
+  std::stable_sort(reader.declarations.layouts.begin(), reader.declarations.layouts.end(),
+                   [](const CommonLayout& a, const CommonLayout& b) {
+                     return a.file != b.file ? a.file < b.file : a.line < b.line;
+                   });
+  if (read) return;
+  report_error(reader.diagnostics,
+               strprintf("Debug Information Error: %s in %s cannot be read (%s); "
+                         "COMMON block layouts after that are not shown\n",
+                         kSectionNames[walk.damage.section],
+                         std::string(reader.object_path).c_str(), walk.damage.reason));
+}
+
+}  // namespace drelk
