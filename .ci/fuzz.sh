@@ -62,7 +62,8 @@ echo "fuzz: drelk_fuzz_analyze for ${seconds} s"
   -max_len=16384 -print_final_stats=1 \
   -dict="$build/analyze.dict" -artifact_prefix="$build/findings/analyze-" \
   "$build/corpus-analyze" "$root/fuzz/corpus/analyze" "$root/examples" \
-  "$root/tests/data/archives" "$root/tests/data/elf" "$root/tests/data/fuzz-regressions/analyze" \
+  "$root/tests/data/archives" "$root/tests/data/elf" "$root/tests/data/dwarf" \
+  "$root/tests/data/fuzz-regressions/analyze" \
   2>"$build/fuzz-analyze.log" || {
     tail -n 60 "$build/fuzz-analyze.log"
     echo "fuzz: drelk_fuzz_analyze found a fault; the input is in $build/findings/"

@@ -1,12 +1,15 @@
 // The pipeline that the analysis fuzz target runs on every input, shared with the
 // regression test that replays the committed findings: one input file analysed as a run
 // analyses a file it opened, from memory, then reported in both text forms (full and -p)
-// and as the JSON and SARIF documents, whose names and paths are the input's bytes.
+// and as the JSON and SARIF documents, whose names and paths are the input's bytes. An
+// input that names a debug section is analysed once more as under -m (layouts read from
+// its debug information and compared), and reported again in every form.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "driver/analyze.h"
 #include "platform/diagnostics.h"
@@ -22,33 +25,49 @@ struct AnalyzedInput {
   std::string report;  // the full report, then the -p report
   std::string documents;  // the JSON document, then the SARIF log
   int error_count = 0;
+  // Under -m, for an input that names a debug section: diagnostics, the reports, the
+  // documents.
+  std::string layouts;
 };
 
-inline AnalyzedInput analyze_input(const uint8_t* data, size_t size) {
-  AnalyzedInput result;
+inline void analyze_once(const uint8_t* data, size_t size, bool layouts, AnalyzedInput& result,
+                         std::string& errors, std::string& report, std::string& documents) {
   Registry registry;
   Diagnostics diagnostics;
-  diagnostics.error_stream = memory_text_stream(result.errors);
+  diagnostics.error_stream = memory_text_stream(errors);
   diagnostics.keep_records = true;
   if (ObjectEntry* entry = record_object(registry, "fuzz.obj", "fuzz.obj")) {
     InputStream stream = memory_input_stream(data, size);
     Analysis analysis(diagnostics, registry);
+    analysis.reader.read_layouts = layouts;
     // A thin archive's members name files: none is opened, whatever the input names.
     analysis.open_file = [](const std::string&, InputStream&) { return false; };
     analyze_file(analysis, stream, *entry);
     close_input_stream(stream);
   }
-  TextStream output = memory_text_stream(result.report);
-  report_common_blocks(registry, diagnostics.error_count, false, output);
-  report_common_blocks(registry, diagnostics.error_count, true, output);
-  const Findings findings = find_problems(registry, diagnostics.error_count);
+  const Findings findings = find_problems(registry, diagnostics.error_count, layouts);
+  TextStream output = memory_text_stream(report);
+  render_text(findings, false, output);
+  render_text(findings, true, output);
   DocumentContext context;
   context.diagnostics = &diagnostics.records;
-  TextStream documents = memory_text_stream(result.documents);
-  render_json(findings, context, documents);
-  render_sarif(findings, context, documents);
+  TextStream document_stream = memory_text_stream(documents);
+  render_json(findings, context, document_stream);
+  render_sarif(findings, context, document_stream);
   free_lists(registry);
-  result.error_count = diagnostics.error_count;
+  if (!layouts) result.error_count = diagnostics.error_count;
+}
+
+inline AnalyzedInput analyze_input(const uint8_t* data, size_t size) {
+  AnalyzedInput result;
+  analyze_once(data, size, false, result, result.errors, result.report, result.documents);
+  // Debug sections are found by name (".debug_info", "__debug_info"): without those bytes
+  // the second pass would read nothing more.
+  constexpr std::string_view kDebugInfo = "debug_info";
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  if (bytes.find(kDebugInfo) != std::string_view::npos) {
+    analyze_once(data, size, true, result, result.layouts, result.layouts, result.layouts);
+  }
   return result;
 }
 

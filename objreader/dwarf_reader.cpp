@@ -29,7 +29,7 @@ constexpr size_t kMaxDepth = 256;            // nesting of DIEs
 constexpr int kMaxTypeChain = 16;            // typedefs, qualifiers, arrays of arrays
 constexpr size_t kMaxDimensions = 31;        // Fortran allows 15
 constexpr int kMaxIndirections = 4;          // DW_FORM_indirect in a row
-constexpr size_t kMaxMembersPerObject = 1 << 18;
+constexpr size_t kMaxMembersPerObject = 1 << 16;  // a few MB of layouts
 
 constexpr const char* kSectionNames[kDebugSectionCount] = {
     ".debug_info", ".debug_abbrev",      ".debug_str",  ".debug_line_str",

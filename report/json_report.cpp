@@ -38,6 +38,43 @@ void write_objects(JsonWriter& out, const Findings& findings) {
   out.close_items(first, "  ").raw(",\n");
 }
 
+// `"file": ..., "line": ...` of a layout: null where the debug information does not say.
+void write_source(JsonWriter& out, const DeclaredLayout& layout) {
+  if (layout.file.empty()) {
+    out.raw("\"file\": null");
+  } else {
+    out.string_field("file", layout.file);
+  }
+  out.raw(", \"line\": ");
+  if (layout.line == 0) {
+    out.raw("null");
+  } else {
+    out.number(layout.line);
+  }
+}
+
+// A reference's layouts (-m): one for each routine of its object that declares the block.
+void write_reference_layouts(JsonWriter& out, const ReferenceLayouts& reference) {
+  out.raw(", \"layouts\": [");
+  for (size_t i = 0; i < reference.count; ++i) {
+    const DeclaredLayout& layout = reference.layouts[i];
+    if (i > 0) out.raw(", ");
+    out.raw("{").string_field("routine", layout.routine).raw(", ");
+    write_source(out, layout);
+    out.raw(", \"members\": [");
+    bool first = true;
+    for (const LayoutMember& member : layout.shape->members) {
+      if (!first) out.raw(", ");
+      first = false;
+      out.raw("{\"offset\": ").number(member.offset).raw(", \"size\": ").number(member.size);
+      out.raw(", ").string_field("type", member.type).raw(", ").string_field("name", member.name);
+      out.raw(", ").string_field("dimensions", member.dimensions).raw("}");
+    }
+    out.raw("]}");
+  }
+  out.raw("]");
+}
+
 void write_blocks(JsonWriter& out, const Findings& findings, bool problems_only) {
   out.raw("  \"blocks\": [");
   bool first = true;
@@ -46,15 +83,26 @@ void write_blocks(JsonWriter& out, const Findings& findings, bool problems_only)
     out.item(first).raw("    {").string_field("name", found.block->name);
     out.raw(", \"references\": [");
     bool first_reference = true;
-    for (const BlockReference* reference : block_references(*found.block)) {
+    const auto write_reference = [&](const BlockReference* reference) {
       out.item(first_reference)
           .raw("      {\"object\": ")
           .number(reference->object->ordinal)
           .raw(", \"size\": ")
           .number(reference->size)
           .raw(", \"initialized\": ")
-          .boolean(reference->initialized)
-          .raw("}");
+          .boolean(reference->initialized);
+    };
+    if (findings.layouts) {
+      for (const ReferenceLayouts& reference : block_layouts(*found.block)) {
+        write_reference(reference.reference);
+        write_reference_layouts(out, reference);
+        out.raw("}");
+      }
+    } else {
+      for (const BlockReference* reference : block_references(*found.block)) {
+        write_reference(reference);
+        out.raw("}");
+      }
     }
     out.close_items(first_reference, "    ").raw("}");
   }
@@ -64,6 +112,29 @@ void write_blocks(JsonWriter& out, const Findings& findings, bool problems_only)
 // {"object": <index>, "path": <path> — the caller adds what else it says and the brace.
 void write_object_reference(JsonWriter& out, const ObjectEntry& object) {
   out.raw("      {\"object\": ").number(object.ordinal).raw(", ").string_field("path", object.path);
+}
+
+// The distinct layouts of an inconsistent block (-m), as the text report lists them.
+void write_layout_findings(JsonWriter& out, const LayoutFindings& layouts) {
+  out.raw(",\n     \"parting_offset\": ");
+  if (layouts.parted) {
+    out.number(layouts.parting_offset);
+  } else {
+    out.raw("null");
+  }
+  out.raw(", \"without_debug\": ").number(layouts.without_debug);
+  out.raw(", \"layouts\": [");
+  bool first = true;
+  for (const LayoutGroup& group : layouts.groups) {
+    out.item(first);
+    write_object_reference(out, *group.object);
+    out.raw(", \"size\": ").number(group.size);
+    out.raw(", \"declarations\": ").number(group.count).raw(", ");
+    out.string_field("routine", group.example->routine).raw(", ");
+    write_source(out, *group.example);
+    out.raw("}");
+  }
+  out.close_items(first, "    ");
 }
 
 void write_findings(JsonWriter& out, const Findings& findings) {
@@ -80,7 +151,22 @@ void write_findings(JsonWriter& out, const Findings& findings) {
         write_object_reference(out, *reference->object);
         out.raw(", \"size\": ").number(reference->size).raw("}");
       }
-      out.close_items(first_declaration, "    ").raw("}");
+      out.close_items(first_declaration, "    ");
+      if (findings.layouts) write_layout_findings(out, found.layouts);
+      out.raw("}");
+    }
+    if (found.layout_mismatch) {
+      out.item(first).raw("    {\"kind\": \"layout-mismatch\", ");
+      out.string_field("block", block.name).raw(", \"declarations\": [");
+      bool first_declaration = true;
+      for (const BlockReference* reference : block_references(block)) {
+        out.item(first_declaration);
+        write_object_reference(out, *reference->object);
+        out.raw(", \"size\": ").number(reference->size).raw("}");
+      }
+      out.close_items(first_declaration, "    ");
+      write_layout_findings(out, found.layouts);
+      out.raw("}");
     }
     if (found.clash_count > 0) {
       out.item(first).raw("    {\"kind\": \"procedure-clash\", ");
@@ -132,7 +218,10 @@ void render_json(const Findings& findings, const DocumentContext& context, TextS
   out.raw(",\n  \"tool\": {").string_field("name", context.tool_name).raw(", ");
   out.string_field("version", context.tool_version).raw("}");
   out.raw(",\n  \"complete\": ").boolean(!findings.incomplete);
-  out.raw(",\n  \"problems_only\": ").boolean(context.problems_only).raw(",\n");
+  out.raw(",\n  \"problems_only\": ").boolean(context.problems_only);
+  // -m: the references carry their layouts, and layouts are compared.
+  if (findings.layouts) out.raw(",\n  \"layouts\": true");
+  out.raw(",\n");
   write_objects(out, findings);
   write_blocks(out, findings, context.problems_only);
   write_findings(out, findings);

@@ -4,7 +4,8 @@
 // in the invocation.
 //
 // A result's locations are the objects concerned, because objects are what drelk reads;
-// source lines, once debug information gives them, are to come first.
+// under -m, where debug information gives the declaring source lines, those come first
+// and the objects are related locations.
 #include <map>
 #include <unordered_map>
 #include <utility>
@@ -34,6 +35,7 @@ struct Rule {
 
 constexpr size_t kSizeMismatchRule = 0;
 constexpr size_t kProcedureClashRule = 1;
+constexpr size_t kLayoutMismatchRule = 2;  // listed under -m only
 constexpr Rule kRules[] = {
     {"DRK1001", "CommonBlockSizeMismatch",
      "COMMON block declared with different sizes.",
@@ -50,6 +52,15 @@ constexpr Rule kRules[] = {
      "a call jumps into the data.",
      "Rename the COMMON block or the procedure. The result's locations are the objects "
      "that define the procedure; the related locations declare the block."},
+    {"DRK1003", "CommonBlockLayoutMismatch",
+     "COMMON block declared with the same size but different members.",
+     "Program units declare the same COMMON block with the same size, but their members "
+     "differ in type or extent at some offset, as the objects' debug information shows. "
+     "Storage association then reinterprets the bytes: an INTEGER is read as part of a "
+     "REAL*8.",
+     "Declare the block identically in every program unit, best from one INCLUDE file. "
+     "The result's locations are the source lines that declare each distinct layout; the "
+     "related locations are the objects."},
 };
 
 // A kind of finding and the block it concerns, hashed (64-bit FNV-1a over the rule id,
@@ -235,10 +246,11 @@ void write_location(JsonWriter& out, const Artifacts& artifacts, const ObjectEnt
   out.raw("}}");
 }
 
-void write_rules(JsonWriter& out) {
+void write_rules(JsonWriter& out, bool layouts) {
   out.raw("          \"rules\": [");
   bool first = true;
   for (const Rule& rule : kRules) {
+    if (&rule == &kRules[kLayoutMismatchRule] && !layouts) break;
     out.item(first).raw("            {\"id\": ").string(rule.id);
     out.raw(", \"name\": ").string(rule.name);
     out.raw(",\n             \"shortDescription\": {\"text\": ").string(rule.short_description);
@@ -267,8 +279,81 @@ void write_result_head(JsonWriter& out, bool& first, size_t rule, std::string_vi
       .raw("}");
 }
 
+// Under -m, the locations of a result are the source lines that declare each distinct
+// layout, and every declaration's object is a related location. False, with nothing
+// written, when no declaration has a source line.
+bool write_source_locations(JsonWriter& out, const Artifacts& artifacts,
+                            const CommonBlock& block, const LayoutFindings& layouts) {
+  bool any = false;
+  for (const LayoutGroup& group : layouts.groups) any = any || !group.example->file.empty();
+  if (!any) return false;
+  out.raw(",\n         \"locations\": [");
+  bool first_location = true;
+  for (size_t g = 0; g < layouts.groups.size() && g < kMaxLocations; ++g) {
+    const LayoutGroup& group = layouts.groups[g];
+    const DeclaredLayout& layout = *group.example;
+    if (layout.file.empty()) continue;
+    out.item(first_location).raw("           {\"physicalLocation\": {\"artifactLocation\": {\"uri\": ");
+    out.string(path_uri(layout.file)).raw("}");
+    if (layout.line != 0) out.raw(", \"region\": {\"startLine\": ").number(layout.line).raw("}");
+    out.raw("}, \"message\": {\"text\": ");
+    out.string(strprintf("%.*s declares the block with %llu bytes here (layout %zu of %zu, in %s).",
+                         static_cast<int>(layout.routine.size()), layout.routine.data(),
+                         llu(group.size), g + 1, layouts.groups.size(),
+                         group.object->path.c_str()));
+    out.raw("}}");
+  }
+  out.close_items(first_location, "         ");
+  out.raw(",\n         \"relatedLocations\": [");
+  bool first_related = true;
+  size_t id = 1;
+  for (const BlockReference* reference : block_references(block)) {
+    if (id > kMaxLocations) break;
+    out.item(first_related).raw("           ");
+    write_location(out, artifacts, *reference->object,
+                   strprintf("declares %llu bytes.", llu(reference->size)), &id);
+  }
+  out.close_items(first_related, "         ");
+  return true;
+}
+
+void write_layout_mismatch(JsonWriter& out, bool& first, const Artifacts& artifacts,
+                           const BlockFindings& found) {
+  const CommonBlock& block = *found.block;
+  const LayoutFindings& layouts = found.layouts;
+  std::string message = "Common Block " + std::string(block.name) +
+                        " is declared with different layouts";
+  if (layouts.parted) {
+    message += strprintf(", which part at offset %llu", llu(layouts.parting_offset));
+  }
+  message += ": ";
+  for (size_t i = 0; i < layouts.groups.size() && i < kMaxNamedInMessage; ++i) {
+    const LayoutGroup& group = layouts.groups[i];
+    if (i > 0) message += ", ";
+    message += std::string(group.example->routine) + " in " + group.object->path;
+    if (group.count > 1) message += strprintf(" and %zu more", group.count - 1);
+  }
+  if (layouts.groups.size() > kMaxNamedInMessage) {
+    message += strprintf(", and %zu other layouts", layouts.groups.size() - kMaxNamedInMessage);
+  }
+  message += ".";
+  write_result_head(out, first, kLayoutMismatchRule, block.name, message);
+  if (!write_source_locations(out, artifacts, block, layouts)) {
+    out.raw(",\n         \"locations\": [");
+    bool first_location = true;
+    for (size_t g = 0; g < layouts.groups.size() && g < kMaxLocations; ++g) {
+      out.item(first_location).raw("           ");
+      write_location(out, artifacts, *layouts.groups[g].object, "declares one of the layouts.",
+                     nullptr);
+    }
+    out.close_items(first_location, "         ");
+  }
+  out.raw("}");
+}
+
 void write_size_mismatch(JsonWriter& out, bool& first, const Artifacts& artifacts,
-                         const CommonBlock& block) {
+                         const BlockFindings& found, bool layouts) {
+  const CommonBlock& block = *found.block;
   const std::vector<const BlockReference*> references = block_references(block);
   // The first declaration of each size, in list order, and how many declare that size.
   struct Size {
@@ -301,6 +386,10 @@ void write_size_mismatch(JsonWriter& out, bool& first, const Artifacts& artifact
   }
   message += ".";
   write_result_head(out, first, kSizeMismatchRule, block.name, message);
+  if (layouts && write_source_locations(out, artifacts, block, found.layouts)) {
+    out.raw("}");
+    return;
+  }
 
   out.raw(",\n         \"locations\": [");
   bool first_location = true;
@@ -367,7 +456,8 @@ void write_results(JsonWriter& out, const Findings& findings, const Artifacts& a
   out.raw("      \"results\": [");
   bool first = true;
   for (const BlockFindings& found : findings.blocks) {
-    if (found.size_mismatch) write_size_mismatch(out, first, artifacts, *found.block);
+    if (found.size_mismatch) write_size_mismatch(out, first, artifacts, found, findings.layouts);
+    if (found.layout_mismatch) write_layout_mismatch(out, first, artifacts, found);
     if (found.clash_count > 0) write_procedure_clash(out, first, artifacts, findings, found);
   }
   out.close_items(first, "      ").raw("\n");
@@ -425,7 +515,7 @@ void render_sarif(const Findings& findings, const DocumentContext& context, Text
   out.raw("          \"fullName\": ").string(context.tool_title).raw(",\n");
   out.raw("          \"version\": ").string(context.tool_version).raw(",\n");
   out.raw("          \"semanticVersion\": ").string(context.tool_version).raw(",\n");
-  write_rules(out);
+  write_rules(out, findings.layouts);
   out.raw("        }\n      },\n");
   write_invocation(out, findings, context, artifacts);
   write_artifacts(out, artifacts);

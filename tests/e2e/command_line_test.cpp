@@ -17,6 +17,7 @@ const std::string kUsage =
     "usage:  drelk [switches] input-files\n"
     "    -e[file] Direct internal errors to a specified file (default: stderr)\n"
     "    -f<fmt>  Output format: text, json or sarif (default: text)\n"
+    "    -m       Show the members of inconsistent blocks from debug information (-g)\n"
     "    -o[file] Output to a specified file (default: stdout)\n"
     "    -p       Only display COMMON block problems (default: display all COMMON block "
     "information)\n"

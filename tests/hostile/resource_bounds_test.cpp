@@ -14,6 +14,7 @@
 #include "tests/hostile/bounded_run.h"
 #include "tests/support/archive_builder.h"
 #include "tests/support/coff_builder.h"
+#include "tests/support/dwarf_builder.h"
 #include "tests/support/elf_builder.h"
 
 namespace drelk::test {
@@ -467,6 +468,113 @@ TEST_F(ResourceBounds, ElfSectionHeadersBeyondTwoGibibytes) {
   EXPECT_EQ(r.program.standard_error, "");
   EXPECT_NE(r.program.standard_output.find(" x_\n"), std::string::npos);
   EXPECT_EQ(r.program.exit_status, 0);
+}
+
+
+namespace debug {
+
+using namespace drelk::dwarf;
+
+// An ELF object declaring blk_ whose debug sections are these.
+std::vector<uint8_t> object_with(const DwarfBuilder& dwarf) {
+  return ElfObject()
+      .common("blk_", 16)
+      .section_bytes(".debug_info", dwarf.info)
+      .section_bytes(".debug_abbrev", dwarf.abbrev)
+      .bytes();
+}
+
+// A unit of the common block abbreviations whose body is `body` (after the unit DIE).
+DwarfBuilder unit_with(const std::vector<uint8_t>& body) {
+  DwarfBuilder dwarf = common_block_abbreviations();
+  dwarf.begin_unit().code(kUnitCode).string("a.f");
+  dwarf.info.insert(dwarf.info.end(), body.begin(), body.end());
+  return dwarf.end_unit();
+}
+
+}  // namespace debug
+
+// Hostile debug sections under -m: lengths claiming gigabytes, an abbreviation table that
+// never ends, a million nested entries, a million members of one block, types that refer
+// to themselves, a line table counting 2^60 file names. Each is one diagnostic at most, the
+// symbols are reported as they are, and the run stays fast and small.
+TEST_F(ResourceBounds, HostileDebugSections) {
+  using namespace debug;
+  using namespace drelk::dwarf;
+  const std::string kDamaged = "Drelk: Debug Information Error: ";
+  std::vector<std::tuple<const char*, std::vector<uint8_t>, std::string>> cases;
+
+  DwarfBuilder huge_unit = common_block_abbreviations();
+  huge_unit.begin_unit().code(kUnitCode).string("a.f");
+  huge_unit.info[0] = 0xEF;  // 0xffffffef: just below the reserved lengths
+  huge_unit.info[1] = huge_unit.info[2] = huge_unit.info[3] = 0xFF;
+  cases.emplace_back("unit length", object_with(huge_unit), "unit length beyond the section");
+
+  // Abbreviations that run to the end of their section, a megabyte of them.
+  DwarfBuilder endless;
+  for (uint64_t code = 1; endless.abbrev.size() < (1u << 20); ++code) {
+    endless.abbreviation(code, DW_TAG_variable, false, {{DW_AT_name, DW_FORM_string}});
+  }
+  endless.begin_unit().code(1).string("x").end_unit();
+  cases.emplace_back("endless abbreviations", object_with(endless),
+                     "abbreviation table runs past the section");
+
+  // A million routines, each inside the one before.
+  std::vector<uint8_t> nested;
+  for (int i = 0; i < 1000000; ++i) {
+    nested.push_back(kRoutineCode);
+    nested.push_back(0);  // an empty name
+  }
+  cases.emplace_back("deep nesting", object_with(unit_with(nested)), "nested too deeply");
+
+  // 100,000 members of one block: more than an object's layouts may hold.
+  DwarfBuilder many = common_block_abbreviations();
+  many.begin_unit().code(kUnitCode).string("a.f").code(kRoutineCode).string("s");
+  many.code(kBlockCode).string("blk").string("blk_");
+  const uint32_t type_at = many.here() + 100000 * 17 + 2;
+  for (uint32_t i = 0; i < 100000; ++i) many.code(kMemberCode).string("m").u32(type_at).address_location(i);
+  many.end_children().end_children().code(kBaseTypeCode).u8(1).u8(DW_ATE_signed);
+  many.end_children().end_unit();
+  cases.emplace_back("100,000 members", object_with(many), "more members than an object can hold");
+
+  for (const auto& [what, bytes, reason] : cases) {
+    const BoundedResult r = run_on(bytes, {"-m"});
+    EXPECT_EQ(r.program.exit_status, 255) << what;
+    EXPECT_NE(r.program.standard_error.find(kDamaged), std::string::npos)
+        << what << ": " << r.program.standard_error;
+    EXPECT_NE(r.program.standard_error.find(reason), std::string::npos)
+        << what << ": " << r.program.standard_error;
+    // The symbol scan is untouched: the block is reported.
+    EXPECT_NE(r.program.standard_output.find(" blk_\n           16"), std::string::npos)
+        << what << ": " << r.program.standard_output;
+  }
+}
+
+// Types that refer to themselves and indirect forms in a row end without a hang.
+TEST_F(ResourceBounds, DebugTypesThatReferToThemselves) {
+  using namespace debug;
+  using namespace drelk::dwarf;
+  DwarfBuilder dwarf;
+  dwarf.abbreviation(1, DW_TAG_compile_unit, true, {})
+      .abbreviation(2, DW_TAG_common_block, true, {{DW_AT_linkage_name, DW_FORM_string}})
+      .abbreviation(3, DW_TAG_variable, false,
+                    {{DW_AT_type, DW_FORM_ref4}, {DW_AT_location, DW_FORM_exprloc}})
+      .abbreviation(4, DW_TAG_typedef, false, {{DW_AT_type, DW_FORM_ref4}})
+      .abbreviation(5, DW_TAG_array_type, true, {{DW_AT_type, DW_FORM_ref4}})
+      .end_abbreviations();
+  dwarf.begin_unit().code(1).code(2).string("blk_");
+  const uint32_t member = dwarf.here();
+  const uint32_t typedef_at = member + 15 * 2 + 1;
+  dwarf.code(3).u32(typedef_at).address_location(0);
+  dwarf.code(3).u32(typedef_at + 5).address_location(8);
+  dwarf.end_children();
+  dwarf.code(4).u32(typedef_at);                    // a typedef of itself
+  dwarf.code(5).u32(typedef_at + 5).end_children();  // an array of itself
+  dwarf.end_children().end_unit();
+  const BoundedResult r = run_on(object_with(dwarf), {"-m", "-fjson"});
+  EXPECT_EQ(r.program.standard_error, "");
+  EXPECT_NE(r.program.standard_output.find("\"type\": \"?\""), std::string::npos)
+      << r.program.standard_output;
 }
 
 }  // namespace
