@@ -10,6 +10,7 @@
 #include "objreader/dwarf_reader.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -686,8 +687,18 @@ struct TypeText {
   uint64_t size = 0;
 };
 
+// Appends a decimal number: a layout's types and bounds are composed for every array.
+void append_number(std::string& text, int64_t value) {
+  char digits[24];
+  const auto [end, error] = std::to_chars(digits, digits + sizeof digits, value);
+  text.append(digits, end);
+}
+
 std::string sized(const char* kind, uint64_t size) {
-  return strprintf("%s*%llu", kind, static_cast<unsigned long long>(size));
+  std::string text(kind);
+  text += '*';
+  append_number(text, static_cast<int64_t>(std::min<uint64_t>(size, INT64_MAX)));
+  return text;
 }
 
 uint64_t saturating_multiply(uint64_t a, uint64_t b) {
@@ -755,7 +766,7 @@ bool read_dimensions(Walk& walk, Cursor& cursor, std::string& dimensions, uint64
     int64_t lower = walk.unit.lower_bound_zero ? 0 : 1;
     int64_t upper = 0;
     uint64_t count = 0;
-    std::string bound;
+    dimensions += rank == 1 ? "(" : ",";
     if (die.lower_bound.present && !signed_constant(die.lower_bound, lower)) known = false;
     const bool has_lower = die.lower_bound.present;
     if (die.count.present && constant(die.count, count)) {
@@ -767,14 +778,14 @@ bool read_dimensions(Walk& walk, Cursor& cursor, std::string& dimensions, uint64
     }
     const int64_t natural = walk.unit.lower_bound_zero ? 0 : 1;
     if (!known) {
-      bound = "*";
+      dimensions += '*';
     } else if (has_lower && lower != natural) {
-      bound = strprintf("%lld:%lld", static_cast<long long>(lower), static_cast<long long>(upper));
+      append_number(dimensions, lower);
+      dimensions += ':';
+      append_number(dimensions, upper);
     } else {
-      bound = strprintf("%lld", static_cast<long long>(upper - natural + 1));
+      append_number(dimensions, upper - natural + 1);
     }
-    dimensions += rank == 1 ? "(" : ",";
-    dimensions += bound;
     elements = saturating_multiply(elements, count);
   }
   if (rank > 0) dimensions += ")";
@@ -1024,8 +1035,12 @@ void finish_layout(ObjectReader& reader, CommonLayout& layout, uint64_t scope_li
   if (layout.line < scope_line && first_member_line != 0) {
     layout.line = static_cast<uint32_t>(std::min<uint64_t>(first_member_line, UINT32_MAX));
   }
-  std::stable_sort(layout.members.begin(), layout.members.end(),
-                   [](const MemberLayout& a, const MemberLayout& b) { return a.offset < b.offset; });
+  const auto by_offset = [](const MemberLayout& a, const MemberLayout& b) {
+    return a.offset < b.offset;
+  };
+  if (!std::is_sorted(layout.members.begin(), layout.members.end(), by_offset)) {
+    std::stable_sort(layout.members.begin(), layout.members.end(), by_offset);
+  }
   reader.declarations.layouts.push_back(std::move(layout));
 }
 
