@@ -284,6 +284,23 @@ for format in json sarif; do
 done
 # ---- end of documents for programs ---------------------------------------------------
 
+# ---- layouts from debug information (-m) ---------------------------------------------
+# 2,000 objects of gfortran -g with varied block layouts (bench/fortran_tree.py, compiled
+# once and kept in $CORPUS/fortran2k), checked with and without -m: -m reads every
+# object's debug information and may cost at most 2x the run without it.
+if command -v gfortran >/dev/null && command -v python3 >/dev/null; then
+  echo
+  echo "== layouts (-m), 2,000 objects of gfortran -g (median wall time; ratio = -m / without)"
+  python3 "$ROOT/bench/fortran_tree.py" --objects 2000 --out "$CORPUS/fortran2k"
+  measure "fortran2k:plain" "$RUNS" "'$DRELK' 'fortran2k/*.o' -o'$OUT/fortran2k.text'"
+  measure "fortran2k:m" "$RUNS" "'$DRELK' -m 'fortran2k/*.o' -o'$OUT/fortran2k-m.text'"
+  goal "gfortran -g 2,000, -m <= 2x without it ($(printf %.2f "$(ratio fortran2k:m fortran2k:plain)")x)" \
+    "${TIME[fortran2k:m]} <= 2 * ${TIME[fortran2k:plain]}"
+else
+  echo "layouts (-m): not measured (no gfortran or python3)"
+fi
+# ---- end of layouts from debug information --------------------------------------------
+
 REGISTRY_BENCH=${REGISTRY_BENCH:-$BUILD/bench/drelk_registry_bench}
 if [[ -x $REGISTRY_BENCH ]]; then
   echo

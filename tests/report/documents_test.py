@@ -278,9 +278,33 @@ def main():
     check(any(o.get("member", "") is None for o in documents["damaged"]["objects"]),
           "a member whose name the archive does not give")
 
+    # -m: the documents of objects built with -g carry layouts; SARIF results stand at the
+    # declaring source lines, the objects being related locations.
+    current_case[0] = "layouts"
+    dwarf = os.path.join(source, "tests", "data", "dwarf", "x86_64")
+    _, layout_json, _ = run(drelk, dwarf, ["-m", "-fjson", "*.o"])
+    _, layout_sarif, _ = run(drelk, dwarf, ["-m", "-fsarif", "*.o"])
+    if options.keep:
+        with open(os.path.join(options.keep, "layouts.sarif"), "wb") as file:
+            file.write(layout_sarif)
+    layout_document = json.loads(layout_json.decode("utf-8"))
+    errors = sorted(validator.iter_errors(layout_document), key=lambda e: list(e.path))
+    check(not errors, "layouts json: " + "; ".join(e.message for e in errors[:3]))
+    kinds = [f["kind"] for f in layout_document["findings"]]
+    check("layout-mismatch" in kinds and "size-mismatch" in kinds, "layouts: both mismatches")
+    results = json.loads(layout_sarif.decode("utf-8"))["runs"][0]["results"]
+    check([r["ruleId"] for r in results] == [{"size-mismatch": "DRK1001",
+                                              "layout-mismatch": "DRK1003"}[k] for k in kinds],
+          "layouts: one result a finding")
+    for result in results:
+        first = result["locations"][0]["physicalLocation"]
+        check(first["artifactLocation"]["uri"].startswith("src/")
+              and first["region"]["startLine"] > 0, "layouts: located at a source line")
+        check(len(result["relatedLocations"]) > 0, "layouts: the objects are related locations")
+
     for failure in failures[:40]:
         print("FAILED:", failure)
-    print("%d passed, %d failed" % (len(cases) + 1 - len(failed_cases), len(failed_cases)))
+    print("%d passed, %d failed" % (len(cases) + 2 - len(failed_cases), len(failed_cases)))
     return 1 if failures else 0
 
 
