@@ -1,6 +1,7 @@
 #include "driver/analyze.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "platform/strprintf.h"
 
@@ -23,6 +24,10 @@ std::string_view format_name(FileKind kind) {
       return "thin-archive";
     case FileKind::kElfObject:
       return "elf";
+    case FileKind::kMachObject:
+      return "macho";
+    case FileKind::kUniversal:
+      return "universal";
     case FileKind::kExecutable:
     case FileKind::kPeImage:
       break;
@@ -54,9 +59,18 @@ int analyze_object(Analysis& analysis, InputStream& stream, ObjectEntry& entry, 
   ObjectReader& reader = analysis.reader;
   const DiagnosticSubject subject(reader.diagnostics, entry);
   entry.format = format_name(kind);
-  int result = kind == FileKind::kElfObject
-                   ? read_elf_object(reader, stream, entry.path, base, extent)
-                   : read_coff_object(reader, stream, entry.path, base, kind);
+  int result = kAnalysisOk;
+  switch (kind) {
+    case FileKind::kElfObject:
+      result = read_elf_object(reader, stream, entry.path, base, extent);
+      break;
+    case FileKind::kMachObject:
+      result = read_macho_object(reader, stream, entry.path, base, extent);
+      break;
+    default:
+      result = read_coff_object(reader, stream, entry.path, base, kind);
+      break;
+  }
   // An executable or a shared object is no object file: read as nothing.
   if (reader.declarations.refused) entry.format = {};
   if (!register_declarations(analysis.registry, reader.diagnostics, entry, reader.declarations)) {
@@ -72,6 +86,27 @@ FileKind identify_at_position(InputStream& stream) {
   return identify_member(bytes, got);
 }
 
+// COFF's signed 32-bit stream positions bind COFF objects and archives; ELF and Mach-O
+// files read on their own reach every position their 64-bit offsets can name.
+bool has_coff_positions(FileKind kind) {
+  return kind != FileKind::kElfObject && kind != FileKind::kMachObject &&
+         kind != FileKind::kUniversal;
+}
+
+int analyze_universal(Analysis& analysis, InputStream& stream, ObjectEntry& universal,
+                      uint64_t base, uint64_t extent, bool slices_may_be_archives);
+
+// An object of `kind` that an archive or a universal file holds, or a file of its own:
+// a universal file is analysed slice by slice (whose slices are objects only), anything
+// else as one object.
+int analyze_contained(Analysis& analysis, InputStream& stream, ObjectEntry& entry, uint64_t base,
+                      uint64_t extent, FileKind kind) {
+  if (kind == FileKind::kUniversal) {
+    return analyze_universal(analysis, stream, entry, base, extent, false);
+  }
+  return analyze_object(analysis, stream, entry, base, extent, kind);
+}
+
 // A thin archive's member: the file its name gives, beside the archive, read as a member
 // of its own. One that cannot be opened is reported and passed over.
 int analyze_external_member(Analysis& analysis, const ObjectEntry& archive, ObjectEntry& entry,
@@ -84,18 +119,23 @@ int analyze_external_member(Analysis& analysis, const ObjectEntry& archive, Obje
     return kAnalysisOk;
   }
   const FileKind kind = identify_at_position(stream);
-  if (kind != FileKind::kElfObject) use_coff_positions(stream);
-  const int result = analyze_object(analysis, stream, entry, 0, stream.size, kind);
+  if (has_coff_positions(kind)) use_coff_positions(stream);
+  const int result = analyze_contained(analysis, stream, entry, 0, stream.size, kind);
   close_input_stream(stream);
   return result;
 }
 
 // The members of an archive, each analysed as an object of its own, until the first
-// member whose analysis fails.
-int analyze_archive(Analysis& analysis, InputStream& stream, ObjectEntry& archive, bool thin) {
+// member whose analysis fails. The archive may be the `architecture` slice of a universal
+// file, from `base` to `end` in the stream.
+int analyze_archive(Analysis& analysis, InputStream& stream, ObjectEntry& archive, bool thin,
+                    std::string_view architecture = {}, uint64_t base = 0,
+                    uint64_t end = UINT64_MAX) {
   ObjectReader& reader = analysis.reader;
   ArchiveWalk walk;
-  if (begin_archive_walk(reader, stream, walk, thin) == kAnalysisFailed) return kAnalysisFailed;
+  if (begin_archive_walk(reader, stream, walk, thin, base, end) == kAnalysisFailed) {
+    return kAnalysisFailed;
+  }
   ArchiveMember member;
   while (true) {
     switch (next_archive_member(reader, stream, walk, member)) {
@@ -106,8 +146,8 @@ int analyze_archive(Analysis& analysis, InputStream& stream, ObjectEntry& archiv
       case MemberStep::kMember:
         break;
     }
-    ObjectEntry* entry =
-        make_member_entry(analysis.registry, archive, member.name, member.name_known);
+    ObjectEntry* entry = make_member_entry(analysis.registry, archive, member.name,
+                                           member.name_known, architecture);
     if (entry == nullptr) {
       report_entry_failure(reader.diagnostics, archive.path);
       return kAnalysisFailed;
@@ -119,13 +159,67 @@ int analyze_archive(Analysis& analysis, InputStream& stream, ObjectEntry& archiv
     if (member.external) {
       result = analyze_external_member(analysis, archive, *entry, member);
     } else {
-      const uint64_t held = stream.size > member.data_offset ? stream.size - member.data_offset : 0;
+      const uint64_t archive_end = std::min(stream.size, end);
+      const uint64_t held =
+          archive_end > member.data_offset ? archive_end - member.data_offset : 0;
       const uint64_t extent = member.data_size ? std::min(*member.data_size, held) : held;
-      result = analyze_object(analysis, stream, *entry, member.data_offset, extent,
-                              identify_at_position(stream));
+      result = analyze_contained(analysis, stream, *entry, member.data_offset, extent,
+                                 identify_at_position(stream));
     }
     if (result == kAnalysisFailed) return kAnalysisFailed;
   }
+}
+
+void report_unsupported_slice(Diagnostics& diagnostics, const ObjectEntry& slice) {
+  report_error(diagnostics,
+               strprintf("Error - unsupported universal file slice %s\n", slice.path.c_str()));
+}
+
+// A universal file, from `base` to `base + extent` in the stream: each architecture's
+// slice is analysed as an object of its own, shown with its architecture. A slice may be
+// an archive (lipo's universal static libraries) only in a universal file read on its
+// own. Every slice is analysed whatever became of the others; the result is a failure
+// when any failed.
+int analyze_universal(Analysis& analysis, InputStream& stream, ObjectEntry& universal,
+                      uint64_t base, uint64_t extent, bool slices_may_be_archives) {
+  ObjectReader& reader = analysis.reader;
+  const DiagnosticSubject subject(reader.diagnostics, universal);
+  universal.format = format_name(FileKind::kUniversal);
+  std::vector<UniversalSlice> slices;
+  int result = read_universal_header(reader, stream, universal.path, base, extent, slices);
+  for (const UniversalSlice& slice : slices) {
+    const std::string architecture = architecture_name(slice.cpu_type, slice.cpu_subtype);
+    uint8_t bytes[kIdentifyBytes] = {};
+    const FileKind kind =
+        identify_format(bytes, peek_bytes(stream, slice.offset, bytes, sizeof bytes));
+    const bool archive = kind == FileKind::kArchive || kind == FileKind::kThinArchive;
+    if (archive && slices_may_be_archives) {
+      stream_seek(stream, static_cast<int64_t>(slice.offset + kIdentifyBytes));
+      if (analyze_archive(analysis, stream, universal, kind == FileKind::kThinArchive,
+                          architecture, slice.offset, slice.offset + slice.size) ==
+          kAnalysisFailed) {
+        result = kAnalysisFailed;
+      }
+      continue;
+    }
+    ObjectEntry* entry =
+        make_slice_entry(analysis.registry, universal, architecture, slice.offset);
+    if (entry == nullptr) {
+      report_entry_failure(reader.diagnostics, universal.path);
+      return kAnalysisFailed;
+    }
+    if (kind != FileKind::kMachObject) {
+      const DiagnosticSubject slice_subject(reader.diagnostics, *entry);
+      report_unsupported_slice(reader.diagnostics, *entry);
+      result = kAnalysisFailed;
+      continue;
+    }
+    if (analyze_object(analysis, stream, *entry, slice.offset, slice.size, kind) ==
+        kAnalysisFailed) {
+      result = kAnalysisFailed;
+    }
+  }
+  return result;
 }
 
 }  // namespace
@@ -143,9 +237,10 @@ int analyze_file(Analysis& analysis, InputStream& stream, ObjectEntry& entry) {
     entry.format = format_name(kind);
     return analyze_archive(analysis, stream, entry, kind == FileKind::kThinArchive);
   }
-  // COFF's signed 32-bit stream positions bind COFF objects and archives; an ELF file
-  // read on its own reaches every position its 64-bit offsets can name.
-  if (kind == FileKind::kElfObject) stream.position_limit = kNoPositionLimit;
+  if (!has_coff_positions(kind)) stream.position_limit = kNoPositionLimit;
+  if (kind == FileKind::kUniversal) {
+    return analyze_universal(analysis, stream, entry, 0, stream.size, true);
+  }
   return analyze_object(analysis, stream, entry, 0, stream.size, kind);
 }
 

@@ -231,11 +231,11 @@ MemberStep next_by_member_offsets(ObjectReader& reader, InputStream& stream, Arc
   } while (!first_visit(reader, walk, offset));
   // Neither the seek nor the header read decides anything: the member is read where the
   // stream then stands, and named by what the header read returned.
-  stream_seek(stream, offset);
+  stream_seek(stream, static_cast<int64_t>(walk.base + offset));
   uint8_t header[kArchiveMemberHeaderSize] = {};
   const size_t got = read_counted(reader, stream, sizeof header, header, kLabel);
   member_name(walk, header, got, member);
-  member.data_offset = static_cast<uint32_t>(offset + kArchiveMemberHeaderSize);
+  member.data_offset = walk.base + static_cast<uint32_t>(offset + kArchiveMemberHeaderSize);
   uint64_t size = 0;
   member.data_size.reset();
   if (got == sizeof header && parse_member_size(header, size)) member.data_size = size;
@@ -251,7 +251,7 @@ MemberStep next_in_file_order(ObjectReader& reader, InputStream& stream, Archive
       report_error(reader.diagnostics, kMemberHeaderUnreadable);
       return MemberStep::kFailed;
     }
-    if (stream_remaining(stream) == 0) return MemberStep::kEnd;
+    if (stream_remaining(stream) == 0 || position >= walk.end) return MemberStep::kEnd;
     uint8_t header[kArchiveMemberHeaderSize] = {};
     uint64_t size = 0;
     if (read_checked(reader, stream, sizeof header, header, kLabel) == 0 ||
@@ -304,9 +304,12 @@ MemberStep next_in_file_order(ObjectReader& reader, InputStream& stream, Archive
 
 }  // namespace
 
-int begin_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk, bool thin) {
+int begin_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk, bool thin,
+                       uint64_t base, uint64_t end) {
   walk = ArchiveWalk();
   walk.thin = thin;
+  walk.base = base;
+  walk.end = end;
   // An archive written without a symbol index starts with its first object.
   if (!at_linker_member(stream)) {
     walk.next_header = stream.position;

@@ -42,16 +42,21 @@ struct ArchiveWalk {
   std::vector<bool> walked;
   bool repeat_reported = false;
   uint64_t next_header = 0;  // in file order: where the next member header stands
+  // Where the archive lies in the stream: a universal file's slice may be one. The second
+  // linker member's offsets count from `base`; the walk in file order ends at `end`.
+  uint64_t base = 0;
+  uint64_t end = UINT64_MAX;
   // The long-names member "//": the names that do not fit a header, which refers to them
   // as "/<offset>".
   std::string long_names;
 };
 
 // Reads the linker members of the archive whose signature the stream has just passed, and
-// sets up the walk; `thin` for a thin archive's signature. Returns kAnalysisFailed after a
-// diagnostic when they cannot be read.
+// sets up the walk; `thin` for a thin archive's signature; the archive starts at `base` in
+// the stream and ends at `end`. Returns kAnalysisFailed after a diagnostic when they cannot
+// be read.
 int begin_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk,
-                       bool thin = false);
+                       bool thin = false, uint64_t base = 0, uint64_t end = UINT64_MAX);
 
 enum class MemberStep { kMember, kEnd, kFailed };
 

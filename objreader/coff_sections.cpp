@@ -25,11 +25,9 @@ struct Stretch {
 
 // The nine tests in their order, indexed by [kind of section i][kind of section j].
 constexpr std::array<std::array<const char*, 3>, 3> kOverlapMessages = {{
-    {message::kRawDataOverlap,
-     "Object Format Error: Section %x raw data overlaps section %x relocations\n",
+    {message::kRawDataOverlap, message::kRawDataOverlapsRelocations,
      "Object Format Error: Section %x raw data overlaps section %x line numbers\n"},
-    {"Object Format Error: Section %x relocations overlap section %x raw data\n",
-     "Object Format Error: Relocations overlap for sections %x and %x\n",
+    {message::kRelocationsOverlapRawData, message::kRelocationsOverlap,
      "Object Format Error: Section %x relocations overlap section %x line numbers\n"},
     {"Object Format Error: Section %x line numbers overlap section %x raw data\n",
      "Object Format Error: Section %x line numbers overlap section %x relocations\n",

@@ -12,6 +12,7 @@
 #include "objreader/elf_reader.h"
 #include "objreader/identify.h"
 #include "objreader/messages.h"
+#include "objreader/stretch_index.h"
 #include "platform/strprintf.h"
 
 namespace drelk {
@@ -155,81 +156,30 @@ bool read_section_headers(ObjectReader& reader, InputStream& stream, std::string
   return true;
 }
 
-struct Stretch {
-  uint64_t start;
-  uint64_t end;  // one past the last byte
-  uint64_t section;
-};
-
-// Stretches sorted by start, with a tree of the greatest end under each node: the
-// stretches that share a byte with a query are found in time that grows with their number.
-class StretchIndex {
- public:
-  explicit StretchIndex(std::vector<Stretch> stretches) : items_(std::move(stretches)) {
-    std::sort(items_.begin(), items_.end(),
-              [](const Stretch& a, const Stretch& b) { return a.start < b.start; });
-    while (size_ < items_.size()) size_ *= 2;
-    max_end_.assign(2 * size_, 0);
-    for (size_t i = 0; i < items_.size(); ++i) max_end_[size_ + i] = items_[i].end;
-    for (size_t i = size_ - 1; i >= 1; --i) {
-      max_end_[i] = std::max(max_end_[2 * i], max_end_[2 * i + 1]);
-    }
-  }
-
-  // Calls visit for every stretch that shares a byte with [start, end).
-  template <typename Visit>
-  void find_meeting(uint64_t start, uint64_t end, Visit visit) const {
-    const size_t limit =
-        std::lower_bound(items_.begin(), items_.end(), end,
-                         [](const Stretch& item, uint64_t value) { return item.start < value; }) -
-        items_.begin();
-    descend(1, 0, size_, limit, start, visit);
-  }
-
- private:
-  template <typename Visit>
-  void descend(size_t node, size_t low, size_t high, size_t limit, uint64_t start,
-               Visit& visit) const {
-    if (low >= limit || max_end_[node] <= start) return;
-    if (high - low == 1) {
-      visit(items_[low]);
-      return;
-    }
-    const size_t middle = (low + high) / 2;
-    descend(2 * node, low, middle, limit, start, visit);
-    descend(2 * node + 1, middle, high, limit, start, visit);
-  }
-
-  std::vector<Stretch> items_;
-  std::vector<uint64_t> max_end_;
-  size_t size_ = 1;
-};
-
 // No section's data may lie beyond the object, and no two sections' data may share a
 // byte. Sections without data in the file (SHT_NOBITS, or size 0) take no part. Overlaps
 // are reported pair by pair, i < j, in the order a walk over every pair would find them,
 // up to the number a hostile section table is allowed to cost.
 void check_section_layout(ObjectReader& reader, const ElfObject& object, std::string_view path) {
-  std::vector<Stretch> stretches;
+  std::vector<FileStretch> stretches;
   const uint64_t headers_at = saturating_add(object.base, object.section_headers);
   for (uint64_t i = 1; i < object.section_count; ++i) {
     const ElfSection section = elf_section(reader, object, i);
     if (section.type == elf::SHT_NOBITS || section.size == 0) continue;
     if (section.offset > object.extent || section.size > object.extent - section.offset) {
       report_error_at(reader.diagnostics,
-                      strprintf("Object Format Error: Section %x data lies outside the object\n",
-                                static_cast<unsigned>(i)),
+                      strprintf(message::kSectionDataOutsideObject, static_cast<unsigned>(i)),
                       saturating_add(headers_at, i * object.layout->section_header_size));
     }
-    stretches.push_back(Stretch{section.offset, saturating_add(section.offset, section.size), i});
+    stretches.push_back(FileStretch{section.offset, saturating_add(section.offset, section.size), i});
   }
   if (stretches.size() < 2) return;
   const StretchIndex index(stretches);
   uint32_t listed = 0;
   std::vector<uint64_t> partners;
-  for (const Stretch& mine : stretches) {
+  for (const FileStretch& mine : stretches) {
     partners.clear();
-    index.find_meeting(mine.start, mine.end, [&](const Stretch& other) {
+    index.find_meeting(mine.start, mine.end, [&](const FileStretch& other) {
       if (other.section > mine.section) partners.push_back(other.section);
     });
     std::sort(partners.begin(), partners.end());

@@ -5,6 +5,7 @@
 
 #include "objreader/coff.h"
 #include "objreader/elf.h"
+#include "objreader/macho.h"
 #include "objreader/messages.h"
 #include "platform/strprintf.h"
 
@@ -20,6 +21,23 @@ static_assert(sizeof kThinArchiveMagic - 1 == coff::kArchiveMagicSize);
 
 bool is_elf(const uint8_t* bytes, size_t count) {
   return count >= elf::SELFMAG && std::memcmp(bytes, elf::ELFMAG, elf::SELFMAG) == 0;
+}
+
+bool is_macho(const uint8_t* bytes, size_t count) {
+  if (count < macho::kMagicSize) return false;
+  const uint32_t magic = macho::load_u32(bytes, true);
+  return magic == macho::MH_MAGIC || magic == macho::MH_MAGIC_64 || magic == macho::MH_CIGAM ||
+         magic == macho::MH_CIGAM_64;
+}
+
+// A universal file's header, not a Java class file's, which starts with the same magic but
+// whose second word, its version, is far above any count of slices.
+bool is_universal(const uint8_t* bytes, size_t count) {
+  if (count < macho::kFatHeaderSize) return false;
+  const uint32_t magic = macho::load_u32(bytes, true);
+  return (magic == macho::FAT_MAGIC || magic == macho::FAT_MAGIC_64) &&
+         macho::load_u32(bytes + macho::kFatHeaderNumberOfArchitectures, true) <
+             macho::kFirstClassFileVersion;
 }
 
 bool is_executable_signature(uint32_t word) {
@@ -62,6 +80,8 @@ FileKind identify_format(const uint8_t* bytes, size_t count) {
 
 FileKind identify_member(const uint8_t* bytes, size_t count) {
   if (is_elf(bytes, count)) return FileKind::kElfObject;
+  if (is_macho(bytes, count)) return FileKind::kMachObject;
+  if (is_universal(bytes, count)) return FileKind::kUniversal;
   return identify_coff(bytes, count);
 }
 

@@ -15,6 +15,8 @@ enum class FileKind {
   kArchive,        // "!<arch>\n"
   kThinArchive,    // "!<thin>\n": members name files beside the archive
   kElfObject,      // "\x7fELF": an ELF file, read by the ELF reader whatever its type
+  kMachObject,     // a Mach-O magic of either class and byte order, whatever its file type
+  kUniversal,      // a universal ("fat") Mach-O file: one slice an architecture
   kExecutable,     // MZ, NE or LE signature at offset 0
   kPeImage,        // "PE\0\0" at offset 0
 };

@@ -17,6 +17,14 @@ inline constexpr char kNameOutsideStringTable[] =
 inline constexpr char kSectionNumberOutOfRange[] = "Error: Section number is out of range\n";
 inline constexpr char kRawDataOverlap[] =
     "Object Format Error: Raw data overlap between sections %x and %x\n";
+inline constexpr char kRawDataOverlapsRelocations[] =
+    "Object Format Error: Section %x raw data overlaps section %x relocations\n";
+inline constexpr char kRelocationsOverlapRawData[] =
+    "Object Format Error: Section %x relocations overlap section %x raw data\n";
+inline constexpr char kRelocationsOverlap[] =
+    "Object Format Error: Relocations overlap for sections %x and %x\n";
+inline constexpr char kSectionDataOutsideObject[] =
+    "Object Format Error: Section %x data lies outside the object\n";
 inline constexpr char kFurtherOverlapsNotListed[] =
     "Object Format Error: further section overlaps in %s not listed\n";
 

@@ -5,4 +5,5 @@
 #include "objreader/coff_reader.h"
 #include "objreader/elf_reader.h"
 #include "objreader/identify.h"
+#include "objreader/macho_reader.h"
 #include "objreader/reader.h"

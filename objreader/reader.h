@@ -115,6 +115,25 @@ struct ElfTables {
   std::vector<uint8_t> lto_kinds;                 // the extension of the one being read
 };
 
+// A Mach-O section as the layout checks and the symbol scan need it.
+struct MachOSection {
+  uint64_t offset = 0;  // its data in the object
+  uint64_t size = 0;
+  uint64_t relocations_offset = 0;
+  uint64_t relocations_size = 0;  // nreloc entries of 8 bytes
+  uint32_t flags = 0;             // type and attributes
+  uint64_t record_offset = 0;     // where its section record stands in the stream
+};
+
+// The Mach-O tables of the object being read, their buffers kept from one object to the
+// next as ELF's are.
+struct MachOTables {
+  std::vector<uint8_t> load_commands;
+  std::vector<MachOSection> sections;  // numbered from 1 as n_sect numbers them
+  std::vector<uint8_t> symbols;
+  std::vector<uint8_t> string_table;
+};
+
 // The state of the readers across one run: the diagnostic channel, the tables of the
 // object being read, and what it declares. One per run, so that tests and the fuzz target
 // can run many independent analyses in one process.
@@ -125,6 +144,7 @@ struct ObjectReader {
   CoffTables tables;
   ElfTables elf;
   DwarfTables dwarf;
+  MachOTables macho;
   ObjectDeclarations declarations;
   // Whether the debug information's COMMON block layouts are read (-m): without it no
   // debug section is even located.

@@ -30,7 +30,12 @@ struct ObjectEntry {
   std::string member;
   bool in_archive = false;
   bool member_known = false;  // false for a member whose name the archive does not give
-  uint64_t member_offset = 0;  // where a member's data begins in its archive
+  // Where the object's data begins in the file read: a member's in its archive, a slice's
+  // in its universal file.
+  uint64_t member_offset = 0;
+  // A slice of a universal file (or a member of a universal archive's slice): its
+  // architecture as shown ("arm64"). `archive` is then the file read too.
+  std::string architecture;
   // What the object's first bytes make it ("coff", "archive", ...), set when the driver
   // identifies it; empty for a file that was refused or could not be identified.
   std::string_view format;
@@ -38,9 +43,9 @@ struct ObjectEntry {
   uint32_t ordinal = 0;
 };
 
-// The file an object was read from: its own path, or its archive's.
+// The file an object was read from: its own path, or its archive's or universal file's.
 inline const std::string& object_file(const ObjectEntry& object) {
-  return object.in_archive ? object.archive : object.path;
+  return object.in_archive || !object.architecture.empty() ? object.archive : object.path;
 }
 
 // One declaration of a block. Millions are normal input, so a reference is 16 bytes: a
@@ -190,9 +195,18 @@ ObjectEntry* record_object(Registry& registry, std::string path, std::string nam
 
 // Makes the entry of a member of the archive `archive`, named `member` (or, when
 // `member_known` is false, by nothing the archive gives); it lives until free_lists. The
-// one place where a member's path as the report shows it is composed.
+// one place where a member's path as the report shows it is composed. A member of the
+// `architecture` slice of a universal archive is shown with it after its name, as a slice
+// is: "lib.a (x.o) (arm64)".
 ObjectEntry* make_member_entry(Registry& registry, const ObjectEntry& archive,
-                               std::string_view member, bool member_known);
+                               std::string_view member, bool member_known,
+                               std::string_view architecture = {});
+
+// Makes the entry of the `architecture` slice of the universal file that `object` is (a
+// file, or an archive member), shown as the object with the architecture after it:
+// "x.o (arm64)", "lib.a (x.o) (arm64)". The slice begins at `offset` in the file read.
+ObjectEntry* make_slice_entry(Registry& registry, const ObjectEntry& object,
+                              std::string_view architecture, uint64_t offset);
 
 // Releases everything the registry holds and leaves it empty.
 void free_lists(Registry& registry);

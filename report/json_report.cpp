@@ -25,7 +25,12 @@ void write_objects(JsonWriter& out, const Findings& findings) {
       } else {
         out.raw("\"member\": null");
       }
+    }
+    if (object->in_archive || !object->architecture.empty()) {
       out.raw(", \"offset\": ").number(object->member_offset);
+    }
+    if (!object->architecture.empty()) {
+      out.raw(", ").string_field("architecture", object->architecture);
     }
     out.raw(", \"format\": ");
     if (object->format.empty()) {

@@ -155,7 +155,7 @@ std::string_view trimmed(std::string_view text) {
 // Findings::objects, its artifact and the artifact of the file it was read from.
 struct Artifacts {
   std::vector<const ObjectEntry*> first_object;  // the object each artifact was made for
-  std::vector<std::string> uris;                 // empty for a member without a name
+  std::vector<std::string> uris;                 // empty for a nameless member, a slice
   std::vector<uint32_t> parents;                 // kNoParent for a file
   std::vector<uint32_t> of_object;               // by ordinal
   std::vector<uint32_t> file_of_object;          // by ordinal
@@ -180,12 +180,13 @@ Artifacts make_artifacts(const Findings& findings) {
   uint32_t file = 0;
   for (const ObjectEntry* object : findings.objects) {
     uint32_t artifact = 0;
-    if (object->in_archive) {
-      // A member follows its archive in the order of reading.
+    if (object->in_archive || !object->architecture.empty()) {
+      // A member follows its archive, and a universal file's slice (an artifact without a
+      // URI of its own) its file, in the order of reading.
       const auto [at, added] = members.emplace(std::make_pair(file, object->member_offset), 0);
       if (added) {
-        at->second = add_artifact(artifacts, *object,
-                                  object->member_known ? member_uri(object->member) : "", file);
+        const bool named = object->in_archive && object->member_known;
+        at->second = add_artifact(artifacts, *object, named ? member_uri(object->member) : "", file);
       }
       artifact = at->second;
     } else {

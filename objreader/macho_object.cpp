@@ -1,0 +1,593 @@
+// The Mach-O reader: the header, the load commands (segments and their sections, the
+// symbol table command), the layout of the sections in the file, the symbol and string
+// tables and the scan of the symbols; and the slice table of universal files.
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "objreader/identify.h"
+#include "objreader/macho.h"
+#include "objreader/macho_reader.h"
+#include "objreader/messages.h"
+#include "objreader/stretch_index.h"
+#include "platform/strprintf.h"
+
+namespace drelk {
+namespace {
+
+using macho::load_u16;
+using macho::load_u32;
+using macho::load_u64;
+
+constexpr const char* kLabel = "analyze";
+
+constexpr char kLoadCommandOutside[] = "Error - load command %u lies outside the load commands\n";
+constexpr char kLoadCommandBadSize[] = "Error - load command %u has a bad size of %u bytes\n";
+constexpr char kSegmentTooSmall[] = "Error - load command %u is too small for its %u sections\n";
+constexpr char kRelocationsOutsideObject[] =
+    "Object Format Error: Section %x relocations lie outside the object\n";
+
+uint64_t saturating_add(uint64_t a, uint64_t b) {
+  return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
+
+// How the object at hand is read: its class and byte order, where it lies in the stream.
+struct MachObject {
+  bool is64 = false;
+  bool big_endian = false;
+  uint64_t base = 0;
+  uint64_t extent = 0;
+  size_t header_size = macho::kHeaderSize32;
+  const macho::SectionLayout* section = &macho::kSection32;
+  size_t nlist_size = macho::kNlistSize32;
+  uint32_t segment_command = macho::LC_SEGMENT;
+  size_t segment_size = macho::kSegmentSize32;
+  size_t segment_number_of_sections = macho::kSegmentNumberOfSections32;
+};
+
+// The symbol table command's fields.
+struct SymbolTable {
+  bool present = false;
+  uint32_t symbol_offset = 0;
+  uint32_t count = 0;
+  uint32_t string_offset = 0;
+  uint32_t string_size = 0;
+};
+
+// Sets the object's class and byte order from its magic. False for no Mach-O magic.
+bool decode_magic(const uint8_t* bytes, MachObject& object) {
+  switch (load_u32(bytes, true)) {
+    case macho::MH_MAGIC:
+      object.big_endian = true;
+      break;
+    case macho::MH_MAGIC_64:
+      object.big_endian = object.is64 = true;
+      break;
+    case macho::MH_CIGAM:
+      break;
+    case macho::MH_CIGAM_64:
+      object.is64 = true;
+      break;
+    default:
+      return false;
+  }
+  if (object.is64) {
+    object.header_size = macho::kHeaderSize64;
+    object.section = &macho::kSection64;
+    object.nlist_size = macho::kNlistSize64;
+    object.segment_command = macho::LC_SEGMENT_64;
+    object.segment_size = macho::kSegmentSize64;
+    object.segment_number_of_sections = macho::kSegmentNumberOfSections64;
+  }
+  return true;
+}
+
+void report_unsupported_header(ObjectReader& reader, std::string_view path) {
+  report_error(reader.diagnostics,
+               strprintf("Error - unsupported Mach-O header in %s\n", std::string(path).c_str()));
+}
+
+// Reads `size` bytes at `offset` of the object into `buffer`, never allocating more than
+// the stream holds; a stretch the stream cannot reach is reported as a short read.
+TableRead read_stretch(ObjectReader& reader, InputStream& stream, const MachObject& object,
+                       uint64_t offset, uint64_t size, std::vector<uint8_t>& buffer) {
+  const uint64_t position = saturating_add(object.base, offset);
+  if (position > uint64_t{INT64_MAX} || !stream_seek(stream, static_cast<int64_t>(position))) {
+    buffer.clear();
+    report_short_read(reader.diagnostics, stream.error, 0, size, kLabel);
+    return TableRead::kFailed;
+  }
+  return read_table(reader, stream, size, buffer, kLabel);
+}
+
+bool is_zero_fill(uint32_t flags) {
+  const uint32_t type = flags & macho::SECTION_TYPE;
+  return type == macho::S_ZEROFILL || type == macho::S_GB_ZEROFILL ||
+         type == macho::S_THREAD_LOCAL_ZEROFILL;
+}
+
+// A section of code: what a procedure is defined in.
+bool holds_instructions(uint32_t flags) {
+  return (flags & (macho::S_ATTR_PURE_INSTRUCTIONS | macho::S_ATTR_SOME_INSTRUCTIONS)) != 0;
+}
+
+// Adds the `count` section records at `at` in the load commands to the reader's sections.
+// False when they cannot be held.
+bool add_sections(ObjectReader& reader, const MachObject& object, size_t at, uint64_t count) {
+  const std::vector<uint8_t>& commands = reader.macho.load_commands;
+  const macho::SectionLayout& layout = *object.section;
+  const bool big = object.big_endian;
+  try {
+    for (uint64_t i = 0; i < count; ++i, at += layout.record_size) {
+      const uint8_t* record = commands.data() + at;
+      MachOSection section;
+      section.size = object.is64 ? load_u64(record + layout.size, big)
+                                 : load_u32(record + layout.size, big);
+      section.offset = load_u32(record + layout.offset, big);
+      section.relocations_offset = load_u32(record + layout.reloff, big);
+      section.relocations_size =
+          uint64_t{load_u32(record + layout.nreloc, big)} * macho::kRelocationEntrySize;
+      section.flags = load_u32(record + layout.flags, big);
+      section.record_offset = object.base + object.header_size + at;
+      reader.macho.sections.push_back(section);
+    }
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+// Walks the `count` load commands, taking the sections of the segment commands of the
+// object's class (numbered from 1 in this order, as n_sect numbers them) and the first
+// symbol table command. A command whose size does not fit ends the walk, since the next
+// one cannot be found; what came before it is kept. Returns kAnalysisFailed after a
+// diagnostic for any damage found.
+int walk_load_commands(ObjectReader& reader, const MachObject& object, uint32_t count,
+                       SymbolTable& table) {
+  const std::vector<uint8_t>& commands = reader.macho.load_commands;
+  const bool big = object.big_endian;
+  int result = kAnalysisOk;
+  size_t at = 0;
+  for (uint32_t k = 0; k < count; ++k) {
+    if (commands.size() - at < macho::kCommandHeaderSize) {
+      report_error(reader.diagnostics, strprintf(kLoadCommandOutside, k));
+      return kAnalysisFailed;
+    }
+    const uint8_t* command = commands.data() + at;
+    const uint32_t kind = load_u32(command + macho::kCommandCmd, big);
+    const uint32_t size = load_u32(command + macho::kCommandSize, big);
+    if (size < macho::kCommandHeaderSize) {
+      report_error(reader.diagnostics, strprintf(kLoadCommandBadSize, k, size));
+      return kAnalysisFailed;
+    }
+    if (size > commands.size() - at) {
+      report_error(reader.diagnostics, strprintf(kLoadCommandOutside, k));
+      return kAnalysisFailed;
+    }
+    if (kind == object.segment_command) {
+      if (size < object.segment_size) {
+        report_error(reader.diagnostics, strprintf(kLoadCommandBadSize, k, size));
+        result = kAnalysisFailed;
+      } else {
+        const uint32_t sections = load_u32(command + object.segment_number_of_sections, big);
+        const uint64_t room = (size - object.segment_size) / object.section->record_size;
+        if (sections > room) {
+          // The records that fit are still sections: the ones after them keep their numbers.
+          report_error(reader.diagnostics, strprintf(kSegmentTooSmall, k, sections));
+          result = kAnalysisFailed;
+        }
+        if (!add_sections(reader, object, at + object.segment_size, std::min<uint64_t>(sections, room))) {
+          report_out_of_memory(reader.diagnostics, reader.object_path);
+          return kAnalysisFailed;
+        }
+      }
+    } else if (kind == macho::LC_SYMTAB) {
+      if (size < macho::kSymtabCommandSize) {
+        report_error(reader.diagnostics, strprintf(kLoadCommandBadSize, k, size));
+        result = kAnalysisFailed;
+      } else if (!table.present) {
+        table.present = true;
+        table.symbol_offset = load_u32(command + macho::kSymtabSymbolOffset, big);
+        table.count = load_u32(command + macho::kSymtabNumberOfSymbols, big);
+        table.string_offset = load_u32(command + macho::kSymtabStringOffset, big);
+        table.string_size = load_u32(command + macho::kSymtabStringSize, big);
+      }
+    }
+    at += size;
+  }
+  return result;
+}
+
+// The stretches of the file that a section owns: its data (none for zero-fill sections)
+// and its relocation entries.
+enum StretchKind { kData = 0, kRelocations = 1 };
+
+struct SectionStretches {
+  uint64_t start[2] = {0, 0};
+  uint64_t end[2] = {0, 0};
+  bool present[2] = {false, false};
+};
+
+SectionStretches stretches_of(const MachOSection& section) {
+  SectionStretches s;
+  s.present[kData] = !is_zero_fill(section.flags) && section.size != 0;
+  s.start[kData] = section.offset;
+  s.end[kData] = saturating_add(section.offset, section.size);
+  s.present[kRelocations] = section.relocations_size != 0;
+  s.start[kRelocations] = section.relocations_offset;
+  s.end[kRelocations] = saturating_add(section.relocations_offset, section.relocations_size);
+  return s;
+}
+
+// COFF's overlap tests without line numbers, in COFF's order, indexed [kind in section i]
+// [kind in section j].
+constexpr const char* kOverlapMessages[2][2] = {
+    {message::kRawDataOverlap, message::kRawDataOverlapsRelocations},
+    {message::kRelocationsOverlapRawData, message::kRelocationsOverlap},
+};
+
+// No section's data or relocations may lie beyond the object, and no two sections'
+// stretches may share a byte. Overlaps are reported pair by pair, sections i < j numbered
+// from 1, in the order a walk over every pair would find them, up to the number a hostile
+// section table is allowed to cost.
+void check_section_layout(ObjectReader& reader, const MachObject& object, std::string_view path) {
+  const std::vector<MachOSection>& sections = reader.macho.sections;
+  std::vector<FileStretch> stretches;
+  for (size_t i = 0; i < sections.size(); ++i) {
+    const SectionStretches s = stretches_of(sections[i]);
+    const uint64_t number = i + 1;
+    for (const int kind : {kData, kRelocations}) {
+      if (!s.present[kind]) continue;
+      if (s.start[kind] > object.extent || s.end[kind] > object.extent) {
+        report_error_at(reader.diagnostics,
+                        strprintf(kind == kData ? message::kSectionDataOutsideObject
+                                                : kRelocationsOutsideObject,
+                                  static_cast<unsigned>(number)),
+                        sections[i].record_offset);
+      }
+      stretches.push_back(FileStretch{s.start[kind], s.end[kind], number});
+    }
+  }
+  if (stretches.size() < 2) return;
+  const StretchIndex index(stretches);
+  uint32_t listed = 0;
+  std::vector<uint64_t> partners;
+  for (size_t at = 0; at < stretches.size();) {
+    const uint64_t i = stretches[at].section;
+    partners.clear();
+    for (; at < stretches.size() && stretches[at].section == i; ++at) {
+      index.find_meeting(stretches[at].start, stretches[at].end, [&](const FileStretch& other) {
+        if (other.section > i) partners.push_back(other.section);
+      });
+    }
+    std::sort(partners.begin(), partners.end());
+    partners.erase(std::unique(partners.begin(), partners.end()), partners.end());
+    const SectionStretches mine = stretches_of(sections[i - 1]);
+    for (const uint64_t j : partners) {
+      const SectionStretches theirs = stretches_of(sections[j - 1]);
+      for (const int a : {kData, kRelocations}) {
+        for (const int b : {kData, kRelocations}) {
+          if (!mine.present[a] || !theirs.present[b] ||
+              !stretches_meet(mine.start[a], mine.end[a], theirs.start[b], theirs.end[b])) {
+            continue;
+          }
+          if (listed == kMaxOverlapsListed) {
+            report_error(reader.diagnostics,
+                         strprintf(message::kFurtherOverlapsNotListed, std::string(path).c_str()));
+            return;
+          }
+          ++listed;
+          report_error(reader.diagnostics,
+                       strprintf(kOverlapMessages[a][b], static_cast<unsigned>(i),
+                                 static_cast<unsigned>(j)));
+        }
+      }
+    }
+  }
+}
+
+// Reads the symbol table and its string table. Returns false after a diagnostic when the
+// symbols cannot be read; without its string table the object is still scanned, and every
+// named symbol is then reported as outside it.
+bool read_symbol_table(ObjectReader& reader, InputStream& stream, const MachObject& object,
+                       const SymbolTable& table) {
+  MachOTables& tables = reader.macho;
+  const uint64_t bytes = uint64_t{table.count} * object.nlist_size;
+  switch (read_stretch(reader, stream, object, table.symbol_offset, bytes, tables.symbols)) {
+    case TableRead::kOk:
+      break;
+    case TableRead::kNoMemory:
+      report_error(reader.diagnostics, strprintf(message::kSymbolTableNoMemory,
+                                                 static_cast<unsigned long long>(bytes)));
+      return false;
+    case TableRead::kFailed:
+      report_error(reader.diagnostics, message::kSymbolTableUnreadable);
+      return false;
+  }
+  switch (read_stretch(reader, stream, object, table.string_offset, table.string_size,
+                       tables.string_table)) {
+    case TableRead::kOk:
+      break;
+    case TableRead::kNoMemory:
+      report_error(reader.diagnostics, message::kStringTableNoMemory);
+      tables.string_table.clear();
+      break;
+    case TableRead::kFailed:
+      report_error(reader.diagnostics, message::kStringTableUnreadable);
+      tables.string_table.clear();
+      break;
+  }
+  return true;
+}
+
+// A symbol of the table, decoded.
+struct MachSymbol {
+  uint32_t name = 0;  // n_strx
+  uint8_t type = 0;   // n_type
+  uint8_t section = 0;
+  uint16_t description = 0;
+  uint64_t value = 0;
+};
+
+MachSymbol decode_symbol(const uint8_t* record, const MachObject& object) {
+  const bool big = object.big_endian;
+  MachSymbol symbol;
+  symbol.name = load_u32(record + macho::kNlistStringIndex, big);
+  symbol.type = record[macho::kNlistType];
+  symbol.section = record[macho::kNlistSection];
+  symbol.description = load_u16(record + macho::kNlistDescription, big);
+  symbol.value = object.is64 ? load_u64(record + macho::kNlistValue, big)
+                             : load_u32(record + macho::kNlistValue, big);
+  return symbol;
+}
+
+bool is_debugging_entry(const MachSymbol& symbol) {
+  return (symbol.type & macho::N_STAB) != 0;
+}
+
+bool is_external(const MachSymbol& symbol) {
+  return (symbol.type & macho::N_EXT) != 0;
+}
+
+// A COMMON declaration: an undefined external whose n_value, the block's size, is not 0.
+// With n_value 0 it is a plain reference.
+bool is_common_declaration(const MachSymbol& symbol) {
+  return (symbol.type & macho::N_TYPE) == macho::N_UNDF && is_external(symbol) &&
+         symbol.value != 0;
+}
+
+bool is_defined_in_section(const MachSymbol& symbol) {
+  return (symbol.type & macho::N_TYPE) == macho::N_SECT;
+}
+
+// Scans the symbols into the reader's declarations: COMMON declarations, procedures
+// (defined in a section of code, external or not) and initialised data (external and
+// defined in any other section; Mach-O records no sizes). Debugging entries are passed
+// over.
+int scan_symbols(ObjectReader& reader, const MachObject& object, const SymbolTable& table) {
+  int failed = kAnalysisOk;
+  bool out_of_memory = false;
+  const std::vector<uint8_t>& strings = reader.macho.string_table;
+  const std::vector<MachOSection>& sections = reader.macho.sections;
+  const uint64_t table_at = saturating_add(object.base, table.symbol_offset);
+  for (uint64_t i = 0; i < table.count; ++i) {
+    const MachSymbol symbol =
+        decode_symbol(reader.macho.symbols.data() + i * object.nlist_size, object);
+    if (is_debugging_entry(symbol)) continue;
+    const uint64_t record_offset = table_at + i * object.nlist_size;
+    std::string_view name;
+    bool named = true;
+    if (symbol.name != 0) {
+      if (symbol.name >= strings.size()) {
+        report_error_at(reader.diagnostics,
+                        strprintf(message::kNameOutsideStringTable, symbol.name), record_offset);
+        failed = kAnalysisFailed;
+        named = false;
+      } else {
+        const char* text = reinterpret_cast<const char*>(strings.data()) + symbol.name;
+        const size_t room = strings.size() - symbol.name;
+        const void* nul = std::memchr(text, 0, room);
+        name = std::string_view(text, nul ? static_cast<const char*>(nul) - text : room);
+      }
+    }
+    const bool in_range =
+        !is_defined_in_section(symbol) || (symbol.section != 0 && symbol.section <= sections.size());
+    if (named) {
+      bool declared = true;
+      if (is_common_declaration(symbol)) {
+        declared = declare(reader, Declaration{Declaration::kCommon, false, name, symbol.value,
+                                               macho::common_alignment(symbol.description)});
+      } else if (is_defined_in_section(symbol)) {
+        // A symbol whose section is not one of the object's cannot be told a procedure.
+        if (in_range && holds_instructions(sections[symbol.section - 1].flags)) {
+          declared = declare(reader, Declaration{Declaration::kProcedure, false, name, 0, 0});
+        } else if (is_external(symbol)) {
+          declared =
+              declare(reader, Declaration{Declaration::kInitializedData, false, name, 0, 0});
+        }
+      }
+      if (!declared) {
+        // A declaration that cannot be held fails the object, once said.
+        if (!out_of_memory) report_out_of_memory(reader.diagnostics, reader.object_path);
+        out_of_memory = true;
+        failed = kAnalysisFailed;
+      }
+    }
+    if (!in_range) {
+      report_error_at(reader.diagnostics, message::kSectionNumberOutOfRange, record_offset);
+      failed = kAnalysisFailed;
+    }
+  }
+  return failed;
+}
+
+struct ArchitectureName {
+  uint32_t cpu_type;
+  uint32_t cpu_subtype;
+  const char* name;
+};
+
+// The names of lipo and the linker for the architectures they know; the subtype 0xFFFFFFFF
+// stands for any other subtype of that CPU type.
+constexpr uint32_t kAnySubtype = 0xFFFFFFFF;
+constexpr ArchitectureName kArchitectureNames[] = {
+    {macho::CPU_TYPE_X86_64, 8, "x86_64h"},
+    {macho::CPU_TYPE_X86_64, kAnySubtype, "x86_64"},
+    {macho::CPU_TYPE_X86, kAnySubtype, "i386"},
+    {macho::CPU_TYPE_ARM64, 2, "arm64e"},
+    {macho::CPU_TYPE_ARM64, kAnySubtype, "arm64"},
+    {macho::CPU_TYPE_ARM64_32, kAnySubtype, "arm64_32"},
+    {macho::CPU_TYPE_ARM, 5, "armv4t"},
+    {macho::CPU_TYPE_ARM, 6, "armv6"},
+    {macho::CPU_TYPE_ARM, 7, "armv5"},
+    {macho::CPU_TYPE_ARM, 8, "xscale"},
+    {macho::CPU_TYPE_ARM, 9, "armv7"},
+    {macho::CPU_TYPE_ARM, 10, "armv7f"},
+    {macho::CPU_TYPE_ARM, 11, "armv7s"},
+    {macho::CPU_TYPE_ARM, 12, "armv7k"},
+    {macho::CPU_TYPE_ARM, 14, "armv6m"},
+    {macho::CPU_TYPE_ARM, 15, "armv7m"},
+    {macho::CPU_TYPE_ARM, 16, "armv7em"},
+    {macho::CPU_TYPE_ARM, kAnySubtype, "arm"},
+    {macho::CPU_TYPE_POWERPC, 9, "ppc750"},
+    {macho::CPU_TYPE_POWERPC, 10, "ppc7400"},
+    {macho::CPU_TYPE_POWERPC, 11, "ppc7450"},
+    {macho::CPU_TYPE_POWERPC, 100, "ppc970"},
+    {macho::CPU_TYPE_POWERPC, kAnySubtype, "ppc"},
+    {macho::CPU_TYPE_POWERPC64, kAnySubtype, "ppc64"},
+    {macho::CPU_TYPE_MC680x0, kAnySubtype, "m68k"},
+    {macho::CPU_TYPE_HPPA, kAnySubtype, "hppa"},
+    {macho::CPU_TYPE_MC88000, kAnySubtype, "m88k"},
+    {macho::CPU_TYPE_SPARC, kAnySubtype, "sparc"},
+    {macho::CPU_TYPE_I860, kAnySubtype, "i860"},
+};
+
+}  // namespace
+
+int read_macho_object(ObjectReader& reader, InputStream& stream, std::string_view path,
+                      uint64_t base, uint64_t extent) {
+  reader.declarations.items.clear();
+  reader.declarations.refused = false;
+  reader.object_path = path;
+  reader.macho.sections.clear();
+  reader.macho.symbols.clear();
+  reader.macho.string_table.clear();
+  MachObject object;
+  object.base = base;
+  object.extent = extent;
+
+  // The object is read from its start, wherever an earlier reader left the stream.
+  uint8_t header[macho::kHeaderSize64] = {};
+  if (!stream_seek(stream, static_cast<int64_t>(base))) {
+    report_short_read(reader.diagnostics, stream.error, 0, macho::kMagicSize, kLabel);
+    report_error(reader.diagnostics, message::kFileHeaderUnreadable);
+    return kAnalysisFailed;
+  }
+  if (read_checked(reader, stream, macho::kMagicSize, header, kLabel) == 0) {
+    report_error(reader.diagnostics, message::kFileHeaderUnreadable);
+    return kAnalysisFailed;
+  }
+  if (!decode_magic(header, object)) {
+    report_unsupported_header(reader, path);
+    return kAnalysisFailed;
+  }
+  if (read_checked(reader, stream, object.header_size - macho::kMagicSize,
+                   header + macho::kMagicSize, kLabel) == 0) {
+    report_error(reader.diagnostics, message::kFileHeaderUnreadable);
+    return kAnalysisFailed;
+  }
+  const bool big = object.big_endian;
+  const uint32_t file_type = load_u32(header + macho::kHeaderFileType, big);
+  if (file_type != macho::MH_OBJECT) {
+    if (file_type < macho::MH_EXECUTE || file_type > macho::MH_FILESET) {
+      report_unsupported_header(reader, path);
+      return kAnalysisFailed;
+    }
+    report_not_an_object(reader, std::string(path).c_str());
+    reader.declarations.refused = true;
+    return kAnalysisOk;
+  }
+
+  const uint32_t command_count = load_u32(header + macho::kHeaderNumberOfCommands, big);
+  const uint32_t commands_size = load_u32(header + macho::kHeaderSizeOfCommands, big);
+  switch (read_stretch(reader, stream, object, object.header_size, commands_size,
+                       reader.macho.load_commands)) {
+    case TableRead::kOk:
+      break;
+    case TableRead::kNoMemory:
+      report_out_of_memory(reader.diagnostics, reader.object_path);
+      [[fallthrough]];
+    case TableRead::kFailed:
+      report_error(reader.diagnostics, message::kSectionHeadersUnreadable);
+      return kAnalysisFailed;
+  }
+  SymbolTable table;
+  int result = walk_load_commands(reader, object, command_count, table);
+  check_section_layout(reader, object, path);
+  if (!table.present) return result;
+  if (!read_symbol_table(reader, stream, object, table)) return kAnalysisFailed;
+  if (scan_symbols(reader, object, table) == kAnalysisFailed) result = kAnalysisFailed;
+  return result;
+}
+
+int read_universal_header(ObjectReader& reader, InputStream& stream, std::string_view path,
+                          uint64_t base, uint64_t extent, std::vector<UniversalSlice>& slices) {
+  slices.clear();
+  uint8_t header[macho::kFatHeaderSize] = {};
+  if (!stream_seek(stream, static_cast<int64_t>(base)) ||
+      read_checked(reader, stream, sizeof header, header, kLabel) == 0) {
+    report_error(reader.diagnostics, message::kFileHeaderUnreadable);
+    return kAnalysisFailed;
+  }
+  const bool is64 = load_u32(header, true) == macho::FAT_MAGIC_64;
+  const uint32_t count = load_u32(header + macho::kFatHeaderNumberOfArchitectures, true);
+  const size_t record_size = is64 ? macho::kFatArchSize64 : macho::kFatArchSize32;
+  std::vector<uint8_t> records;
+  switch (read_table(reader, stream, uint64_t{count} * record_size, records, kLabel)) {
+    case TableRead::kOk:
+      break;
+    case TableRead::kNoMemory:
+      report_out_of_memory(reader.diagnostics, path);
+      [[fallthrough]];
+    case TableRead::kFailed:
+      report_error(reader.diagnostics, message::kFileHeaderUnreadable);
+      return kAnalysisFailed;
+  }
+  int result = kAnalysisOk;
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint8_t* record = records.data() + size_t{i} * record_size;
+    UniversalSlice slice;
+    slice.cpu_type = load_u32(record + macho::kFatArchCpuType, true);
+    slice.cpu_subtype = load_u32(record + macho::kFatArchCpuSubtype, true);
+    const uint8_t* place = record + macho::kFatArchOffset;
+    const uint64_t offset = is64 ? load_u64(place, true) : load_u32(place, true);
+    slice.size = is64 ? load_u64(place + 8, true) : load_u32(place + 4, true);
+    if (offset > extent || slice.size > extent - offset) {
+      report_error(reader.diagnostics,
+                   strprintf("Object Format Error: The %s slice lies outside universal file %s\n",
+                             architecture_name(slice.cpu_type, slice.cpu_subtype).c_str(),
+                             std::string(path).c_str()));
+      result = kAnalysisFailed;
+      continue;
+    }
+    slice.offset = base + offset;
+    slices.push_back(slice);
+  }
+  return result;
+}
+
+std::string architecture_name(uint32_t cpu_type, uint32_t cpu_subtype) {
+  const uint32_t subtype = cpu_subtype & ~macho::CPU_SUBTYPE_MASK;
+  for (const ArchitectureName& known : kArchitectureNames) {
+    if (known.cpu_type == cpu_type &&
+        (known.cpu_subtype == subtype || known.cpu_subtype == kAnySubtype)) {
+      return known.name;
+    }
+  }
+  return strprintf("cputype %u", cpu_type);
+}
+
+}  // namespace drelk

@@ -1,0 +1,42 @@
+// The Mach-O reader: one relocatable object's header, load commands (segments with their
+// sections, the symbol table command), the layout of its sections in the file and the scan
+// of its symbols, in either class and byte order; and the slice table of universal files.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "objreader/reader.h"
+
+namespace drelk {
+
+// Reads the Mach-O file that starts at the stream's position, `base` in the stream, and
+// is `extent` bytes long (the file, the archive member or the universal file's slice);
+// `path` names it in diagnostics. Relocatable objects are read into the reader's
+// declarations; executables, libraries, bundles and the other linked types are refused as
+// no object files. Returns kAnalysisFailed or kAnalysisOk.
+int read_macho_object(ObjectReader& reader, InputStream& stream, std::string_view path,
+                      uint64_t base, uint64_t extent);
+
+// One architecture's slice of a universal file: where it lies in the stream.
+struct UniversalSlice {
+  uint32_t cpu_type = 0;
+  uint32_t cpu_subtype = 0;
+  uint64_t offset = 0;  // in the stream
+  uint64_t size = 0;
+};
+
+// Reads the header and slice table of the universal file at `base` in the stream, `extent`
+// bytes long, into `slices`: only those that lie inside the file, each other one reported.
+// Returns kAnalysisFailed after a diagnostic when the table cannot be read, or some slice
+// lies outside the file.
+int read_universal_header(ObjectReader& reader, InputStream& stream, std::string_view path,
+                          uint64_t base, uint64_t extent, std::vector<UniversalSlice>& slices);
+
+// The architecture's usual name ("x86_64", "arm64", "armv7"), or "cputype N" for a CPU
+// type drelk does not know.
+std::string architecture_name(uint32_t cpu_type, uint32_t cpu_subtype);
+
+}  // namespace drelk
