@@ -1,6 +1,8 @@
 #include "tests/e2e/e2e.h"
 
 #include <cstdlib>
+#include <filesystem>
+#include <sstream>
 
 #include "tests/support/coff_builder.h"
 
@@ -36,6 +38,47 @@ std::string report_of(const std::string& block, uint32_t size,
     text += std::string(13 - number.size(), ' ') + number + std::string(18, ' ') + path + "\n";
   }
   return text + "\nEnd of Analysis:  No problems encountered.\n";
+}
+
+std::multiset<ReportEntry> report_entries(const std::string& report) {
+  std::multiset<ReportEntry> entries;
+  std::istringstream lines(report);
+  std::string line, block;
+  while (std::getline(lines, line)) {
+    if (line.size() > 1 && line[0] == ' ' && line[1] != ' ') {
+      block = line.substr(1);
+    } else if (line.size() > 31 && line.compare(13, 3, "   ") == 0 && !block.empty()) {
+      entries.emplace(block, std::stoull(line.substr(0, 13)), line[16], line.substr(31));
+    } else if (line.empty() || line.rfind("Drelk Error", 0) == 0) {
+      continue;
+    } else {
+      block.clear();
+    }
+  }
+  return entries;
+}
+
+std::string find_tool(const std::string& tool) {
+  namespace fs = std::filesystem;
+  const char* path = std::getenv("PATH");
+  std::istringstream directories(path != nullptr ? path : "");
+  std::string directory;
+  while (std::getline(directories, directory, ':')) {
+    const fs::path candidate = fs::path(directory) / tool;
+    if (fs::exists(candidate)) return candidate.string();
+  }
+  return {};
+}
+
+void copy_test_data(const std::string& name, const TempDir& dir) {
+  namespace fs = std::filesystem;
+  const fs::path data = fs::path(source_directory()) / "tests" / "data" / name;
+  for (const auto& entry : fs::recursive_directory_iterator(data)) {
+    const fs::path relative = fs::relative(entry.path(), data);
+    if (!entry.is_regular_file() || *relative.begin() == "src") continue;
+    const std::string bytes = read_file(entry.path());
+    dir.write(relative.generic_string(), std::vector<uint8_t>(bytes.begin(), bytes.end()));
+  }
 }
 
 std::string from_text_mode(const std::string& text, const std::string& what) {

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/run_program.h"
@@ -34,6 +37,18 @@ std::vector<uint8_t> object_declaring(const std::string& block, uint32_t size);
 // The full report of one block declared with one size by each of `paths`, in order.
 std::string report_of(const std::string& block, uint32_t size,
                       const std::vector<std::string>& paths);
+
+// One line of a report's listing: block, size, 'I' or ' ', object path.
+using ReportEntry = std::tuple<std::string, uint64_t, char, std::string>;
+
+// The entries of a full report, for comparisons with what another reader shows.
+std::multiset<ReportEntry> report_entries(const std::string& report);
+
+// The path of `tool` on PATH, or empty.
+std::string find_tool(const std::string& tool);
+
+// Copies the files of tests/data/<name> (its sources under src/ left out) into `dir`.
+void copy_test_data(const std::string& name, const TempDir& dir);
 
 class RunDirectory : public TempDir {
  public:

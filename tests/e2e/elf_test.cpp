@@ -30,33 +30,11 @@ std::string replace_all(std::string text, const std::string& from, const std::st
   return text;
 }
 
-// One line of the listing: block, size, 'I' or ' ', object path.
-using Entry = std::tuple<std::string, uint64_t, char, std::string>;
-
-// The entries of a full report.
-std::multiset<Entry> report_entries(const std::string& report) {
-  std::multiset<Entry> entries;
-  std::istringstream lines(report);
-  std::string line, block;
-  while (std::getline(lines, line)) {
-    if (line.size() > 1 && line[0] == ' ' && line[1] != ' ') {
-      block = line.substr(1);
-    } else if (line.size() > 31 && line.compare(13, 3, "   ") == 0 && !block.empty()) {
-      entries.emplace(block, std::stoull(line.substr(0, 13)), line[16], line.substr(31));
-    } else if (line.empty() || line.rfind("Drelk Error", 0) == 0) {
-      continue;
-    } else {
-      block.clear();
-    }
-  }
-  return entries;
-}
-
 // What `readelf -sW` shows, as the report would list it: every COMMON symbol (COM, and
 // x86-64's LARGE_COM) and every global data object defined in a section, of the names
 // that some object declares as COMMON with a non-zero size.
-std::multiset<Entry> readelf_entries(const std::string& listing) {
-  std::multiset<Entry> all;
+std::multiset<ReportEntry> readelf_entries(const std::string& listing) {
+  std::multiset<ReportEntry> all;
   std::set<std::string> declared;
   std::istringstream lines(listing);
   std::string line, file;
@@ -85,36 +63,16 @@ std::multiset<Entry> readelf_entries(const std::string& listing) {
       all.emplace(name, bytes, 'I', file);
     }
   }
-  std::multiset<Entry> entries;
-  for (const Entry& e : all) {
+  std::multiset<ReportEntry> entries;
+  for (const ReportEntry& e : all) {
     if (declared.count(std::get<0>(e)) != 0) entries.insert(e);
   }
   return entries;
 }
 
-// The path of `tool` on PATH, or empty.
-std::string find_tool(const std::string& tool) {
-  const char* path = std::getenv("PATH");
-  std::istringstream directories(path != nullptr ? path : "");
-  std::string directory;
-  while (std::getline(directories, directory, ':')) {
-    const fs::path candidate = fs::path(directory) / tool;
-    if (fs::exists(candidate)) return candidate.string();
-  }
-  return {};
-}
-
 class ElfObjects : public DrelkRun {
  protected:
-  void SetUp() override {
-    const fs::path data = fs::path(source_directory()) / "tests" / "data" / "elf";
-    for (const auto& entry : fs::recursive_directory_iterator(data)) {
-      const fs::path relative = fs::relative(entry.path(), data);
-      if (!entry.is_regular_file() || *relative.begin() == "src") continue;
-      const std::string bytes = read_file(entry.path());
-      dir.write(relative.generic_string(), std::vector<uint8_t>(bytes.begin(), bytes.end()));
-    }
-  }
+  void SetUp() override { copy_test_data("elf", dir); }
 };
 
 TEST_F(ElfObjects, ReportListsWhatReadelfShows) {
@@ -145,7 +103,7 @@ TEST_F(ElfObjects, ReportListsWhatReadelfShows) {
   const ProgramResult r = drelk(inputs);
   EXPECT_EQ(r.standard_error, "");
   EXPECT_EQ(r.exit_status, 0);
-  const std::multiset<Entry> expected = readelf_entries(listing.standard_output);
+  const std::multiset<ReportEntry> expected = readelf_entries(listing.standard_output);
   EXPECT_EQ(expected.size(), 52u);  // the comparison is not vacuous
   EXPECT_EQ(report_entries(r.standard_output), expected);
 }
