@@ -189,9 +189,10 @@ int analyze_universal(Analysis& analysis, InputStream& stream, ObjectEntry& univ
   int result = read_universal_header(reader, stream, universal.path, base, extent, slices);
   for (const UniversalSlice& slice : slices) {
     const std::string architecture = architecture_name(slice.cpu_type, slice.cpu_subtype);
+    // What the slice is, from its own first bytes.
     uint8_t bytes[kIdentifyBytes] = {};
-    const FileKind kind =
-        identify_format(bytes, peek_bytes(stream, slice.offset, bytes, sizeof bytes));
+    const size_t held = static_cast<size_t>(std::min<uint64_t>(slice.size, sizeof bytes));
+    const FileKind kind = identify_format(bytes, peek_bytes(stream, slice.offset, bytes, held));
     const bool archive = kind == FileKind::kArchive || kind == FileKind::kThinArchive;
     if (archive && slices_may_be_archives) {
       stream_seek(stream, static_cast<int64_t>(slice.offset + kIdentifyBytes));

@@ -22,6 +22,26 @@ int InMemoryRun::analyze(const std::vector<uint8_t>& bytes, const std::string& p
   return analyze_file(analysis, stream, *entry);
 }
 
+std::vector<std::string> InMemoryRun::blocks() {
+  std::vector<std::string> lines;
+  for (const CommonBlock* block : sorted_blocks(registry_)) {
+    std::string line(block->name);
+    for (const BlockReference* r : block_references(*block)) {
+      line += " " + std::to_string(r->size) + (r->initialized ? "I" : "") + "@" + r->object->path;
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::vector<std::string> InMemoryRun::procedures() {
+  std::vector<std::string> names;
+  for (const ProcedureEntry& p : sorted_procedures(registry_)) {
+    names.emplace_back(std::string(p.name) + "@" + p.definer->path);
+  }
+  return names;
+}
+
 std::string InMemoryRun::report(bool problems_only) const {
   std::string text;
   TextStream out = memory_text_stream(text);

@@ -27,6 +27,11 @@ class InMemoryRun {
   const std::string& diagnostics() const { return diagnostic_text_; }
   int error_count() const { return diagnostics_.error_count; }
 
+  // Every registered name with its references in list order ("name size[I]@path ..."),
+  // and the procedures in name order ("name@path").
+  std::vector<std::string> blocks();
+  std::vector<std::string> procedures();
+
   // The report as it would be printed now.
   std::string report(bool problems_only = false) const;
 
