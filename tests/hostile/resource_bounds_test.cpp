@@ -16,6 +16,7 @@
 #include "tests/support/coff_builder.h"
 #include "tests/support/dwarf_builder.h"
 #include "tests/support/elf_builder.h"
+#include "tests/support/macho_builder.h"
 
 namespace drelk::test {
 namespace {
@@ -575,6 +576,76 @@ TEST_F(ResourceBounds, DebugTypesThatReferToThemselves) {
   EXPECT_EQ(r.program.standard_error, "");
   EXPECT_NE(r.program.standard_output.find("\"type\": \"?\""), std::string::npos)
       << r.program.standard_output;
+}
+
+// Mach-O load commands and tables that claim the largest counts and sizes their fields can
+// express: the walk of the load commands is bounded by their size, every table read by
+// what the file holds, and each is reported.
+TEST_F(ResourceBounds, MachOFieldsClaimingGigabytes) {
+  const MachOObject sound =
+      MachOObject().section("__TEXT", "__text", 16, machov::kCode, 1).common("_x_", 4);
+  const std::string short_read = "DRELK Internal: fread returned";
+  const std::vector<std::tuple<const char*, MachOObject, std::string>> cases = {
+      {"ncmds 2^32 - 1", MachOObject(sound).command_count(0xFFFFFFFF),
+       "Error - load command 2 lies outside the load commands"},
+      {"cmdsize 0", MachOObject(sound).command_size(0, 0),
+       "Error - load command 0 has a bad size of 0 bytes"},
+      {"cmdsize 2^32 - 1", MachOObject(sound).command_size(0, 0xFFFFFFFF),
+       "Error - load command 0 lies outside the load commands"},
+      {"sizeofcmds 2^32 - 1", MachOObject(sound).commands_size(0xFFFFFFFF), short_read},
+      {"nsects 2^32 - 1", MachOObject(sound).section_count(0xFFFFFFFF),
+       "Error - load command 0 is too small for its 4294967295 sections"},
+      {"a symbol table past the end", MachOObject(sound).symbol_offset(0xFFFFFFFF), short_read},
+      {"nsyms 2^32 - 1", MachOObject(sound).symbol_count(0xFFFFFFFF), short_read},
+      {"strsize 2^32 - 1", MachOObject(sound).string_size(0xFFFFFFFF), short_read},
+      {"relocations 2^32 - 1 entries", MachOObject(sound).relocations_offset(1, 0xFFFFFFFF),
+       "Section 1 relocations lie outside the object"},
+  };
+  for (const auto& [what, object, expected] : cases) {
+    const BoundedResult r = run_on(object.bytes());
+    EXPECT_EQ(r.program.exit_status, 255) << what;
+    EXPECT_NE(r.program.standard_error.find(expected), std::string::npos)
+        << what << ": " << r.program.standard_error;
+  }
+}
+
+// Universal headers claiming 2^32 - 1 slices (no universal file: a Java class file's
+// version could say so; it is read as what it then is), 44 slices that the file does not
+// hold, and slices at the far end of 64-bit offsets.
+TEST_F(ResourceBounds, UniversalHeadersClaimingTooMuch) {
+  const std::vector<uint8_t> object = MachOObject().common("_x_", 4).bytes();
+  const UniversalFile one = UniversalFile().slice(machov::CPU_TYPE_X86_64, 3, object, 0);
+  const std::vector<std::pair<UniversalFile, std::string>> cases = {
+      {UniversalFile(one).slice_count(0xFFFFFFFF), "Drelk: Error - bad file header machine value"},
+      {UniversalFile(one).slice_count(44), "Drelk: Error reading file header"},
+      {UniversalFile(one).fat64().slice_offset(0, ~uint64_t{0} - 8),
+       "Drelk: Object Format Error: The x86_64 slice lies outside universal file input.obj"},
+      {UniversalFile(one).fat64().slice_size(0, ~uint64_t{0}),
+       "Drelk: Object Format Error: The x86_64 slice lies outside universal file input.obj"},
+  };
+  for (const auto& [file, expected] : cases) {
+    const BoundedResult r = run_on(file.bytes());
+    EXPECT_EQ(r.program.exit_status, 255) << expected;
+    EXPECT_NE(r.program.standard_error.find(expected), std::string::npos)
+        << expected << ": " << r.program.standard_error;
+  }
+}
+
+// 70,000 Mach-O sections that all share the same bytes: the overlap lines stop at ten
+// thousand, as for COFF and ELF.
+TEST_F(ResourceBounds, MachOSeventyThousandSectionsInOnePlace) {
+  MachOObject object;
+  for (size_t i = 1; i <= 70000; ++i) {
+    object.section("__DATA", "__data", 16).section_offset(i, 4096);
+  }
+  object.common("_x_", 4);
+  const BoundedResult r = run_on(object.bytes());
+  EXPECT_EQ(r.program.exit_status, 255);
+  EXPECT_EQ(count_of(r.program.standard_error, "Raw data overlap between sections 1 and "), 10000u);
+  const std::string last =
+      "Drelk: Object Format Error: further section overlaps in input.obj not listed\n\n";
+  EXPECT_EQ(r.program.standard_error.substr(r.program.standard_error.size() - last.size()), last);
+  EXPECT_NE(r.program.standard_output.find(" _x_\n"), std::string::npos);
 }
 
 }  // namespace
