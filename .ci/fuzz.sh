@@ -51,8 +51,8 @@ replay() {
 replay drelk_fuzz_analyze "$root/tests/data/fuzz-regressions/analyze"
 replay drelk_fuzz_command_line "$root/tests/data/fuzz-regressions/command_line"
 
-# One dictionary for both formats: libFuzzer takes a single -dict.
-cat "$root/fuzz/coff.dict" "$root/fuzz/elf.dict" >"$build/analyze.dict"
+# One dictionary for every format: libFuzzer takes a single -dict.
+cat "$root/fuzz/coff.dict" "$root/fuzz/elf.dict" "$root/fuzz/macho.dict" >"$build/analyze.dict"
 
 # -malloc_limit_mb: no input of max_len bytes needs a large block, whatever it claims.
 # -timeout: an input that takes seconds is a hang in a run over a build tree.
@@ -63,6 +63,7 @@ echo "fuzz: drelk_fuzz_analyze for ${seconds} s"
   -dict="$build/analyze.dict" -artifact_prefix="$build/findings/analyze-" \
   "$build/corpus-analyze" "$root/fuzz/corpus/analyze" "$root/examples" \
   "$root/tests/data/archives" "$root/tests/data/elf" "$root/tests/data/dwarf" \
+  "$root/tests/data/macho" \
   "$root/tests/data/fuzz-regressions/analyze" \
   2>"$build/fuzz-analyze.log" || {
     tail -n 60 "$build/fuzz-analyze.log"

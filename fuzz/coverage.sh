@@ -21,6 +21,7 @@ cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" -j2 --target drelk_fuzz_analyze >/dev/null
 
 corpora=("$root/fuzz/corpus/analyze" "$root/examples" "$root/tests/data/archives" "$root/tests/data/elf"
+         "$root/tests/data/macho"
          "$root/tests/data/fuzz-regressions/analyze")
 if [ -d "$root/build/fuzz/corpus-analyze" ]; then corpora+=("$root/build/fuzz/corpus-analyze"); fi
 empty="$build/empty-corpus"

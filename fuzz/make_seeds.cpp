@@ -1,7 +1,9 @@
 // Writes the builder-made seeds of the fuzz corpus: small objects and archives that reach
 // each part of the readers (COFF long names, weak externals, optional headers, overlapping
 // sections; ELF objects of both classes and byte orders, extended numbering, LTO symbol
-// tables; every archive style, thin and BSD ones included, import and extended headers)
+// tables; Mach-O objects of both classes and byte orders, universal files of objects and
+// of archives; every archive style, thin and BSD ones included, import and extended
+// headers)
 // and a few damaged ones, plus command lines for the command-line target. The sample
 // objects from real compilers are given to the fuzzer from examples/ and tests/data/
 // directly.
@@ -19,6 +21,7 @@
 #include "tests/support/archive_builder.h"
 #include "tests/support/coff_builder.h"
 #include "tests/support/elf_builder.h"
+#include "tests/support/macho_builder.h"
 
 namespace {
 
@@ -224,6 +227,82 @@ void write_archives(const fs::path& dir) {
   write(dir / "builder-archive-elf-thin.bin", elf_members(ArchiveStyle::Thin).bytes());
 }
 
+// A Mach-O object with a symbol of every kind: commons, procedures, initialised data,
+// references, a debugging entry.
+MachOObject typical_macho(MachOObject object) {
+  return object.section("__TEXT", "__text", 16, machov::kCode, 2)
+      .section("__DATA", "__data", 8, 0, 1)
+      .section("__DATA", "__bss", 32, machov::S_ZEROFILL)
+      .common("_mesh_", 804, 2)
+      .common("_scruz_", 2000, 3)
+      .defined("_solve_", 1)
+      .defined("_helper", 1, false)
+      .defined("_mesh_", 2)
+      .defined("_uninit_", 3)
+      .undefined("_ext_")
+      .symbol(MachSymbol{"_solve_", machov::N_FUN, 1, 0, 0, {}});
+}
+
+void write_macho_objects(const fs::path& dir) {
+  const Bytes x86_64 = typical_macho(MachOObject()).bytes();
+  const Bytes arm64 = typical_macho(MachOObject().cpu(machov::CPU_TYPE_ARM64)).bytes();
+  write(dir / "builder-macho64-lsb.bin", x86_64);
+  write(dir / "builder-macho32-lsb.bin", typical_macho(MachOObject().bits32()).bytes());
+  write(dir / "builder-macho64-msb.bin",
+        typical_macho(MachOObject().big_endian().cpu(0x01000012)).bytes());
+  write(dir / "builder-macho32-msb.bin",
+        typical_macho(MachOObject().bits32().big_endian().cpu(machov::CPU_TYPE_POWERPC))
+            .bytes());
+  write(dir / "builder-macho-overlaps.bin",
+        typical_macho(MachOObject())
+            .section_offset(2, static_cast<uint32_t>(typical_macho(MachOObject()).layout()
+                                                         .section_offsets[0] + 8))
+            .bytes());
+  write(dir / "builder-macho-many-commands.bin",
+        typical_macho(MachOObject()).command_count(0xFFFFFFFF).bytes());
+  write(dir / "builder-macho-many-sections.bin",
+        typical_macho(MachOObject()).section_count(0xFFFFFFFF).bytes());
+  write(dir / "builder-macho-dylib.bin",
+        typical_macho(MachOObject()).file_type(machov::MH_DYLIB).bytes());
+
+  const UniversalFile two = UniversalFile()
+                                .slice(machov::CPU_TYPE_X86_64, 3, x86_64)
+                                .slice(machov::CPU_TYPE_ARM64, 0, arm64, 14);
+  write(dir / "builder-universal.bin", UniversalFile()
+                                           .slice(machov::CPU_TYPE_X86_64, 3, x86_64, 3)
+                                           .slice(machov::CPU_TYPE_ARM64, 0, arm64, 3)
+                                           .bytes());
+  write(dir / "builder-universal-fat64.bin", UniversalFile()
+                                                 .fat64()
+                                                 .slice(machov::CPU_TYPE_X86_64, 3, x86_64, 3)
+                                                 .slice(machov::CPU_TYPE_ARM, 9, arm64, 3)
+                                                 .bytes());
+  const auto library = [](const Bytes& object) {
+    return Archive()
+        .style(ArchiveStyle::Bsd)
+        .member("__.SYMDEF SORTED", Bytes(8, 0))
+        .member("boundary_conditions.o", object)
+        .member("solve.o", object)
+        .bytes();
+  };
+  write(dir / "builder-archive-macho-bsd.bin", library(x86_64));
+  write(dir / "builder-universal-archives.bin", UniversalFile()
+                                                    .slice(machov::CPU_TYPE_X86_64, 3,
+                                                           library(x86_64), 3)
+                                                    .slice(machov::CPU_TYPE_ARM64, 0,
+                                                           library(arm64), 3)
+                                                    .bytes());
+  write(dir / "builder-archive-universal-member.bin",
+        Archive()
+            .style(ArchiveStyle::Bsd)
+            .member("x.o", UniversalFile()
+                               .slice(machov::CPU_TYPE_X86_64, 3, x86_64, 3)
+                               .slice(machov::CPU_TYPE_ARM64, 0, arm64, 3)
+                               .bytes())
+            .bytes());
+  write(dir / "builder-universal-slice-outside.bin", UniversalFile(two).slice_offset(1, 0xFFFFFF00).bytes());
+}
+
 // Command lines: arguments separated by NUL bytes, as the command-line target splits them.
 void write_command_lines(const fs::path& dir) {
   const std::vector<std::pair<std::string, std::string>> lines = {
@@ -255,6 +334,7 @@ int main(int argc, char** argv) {
   fs::create_directories(corpus / "command_line");
   write_objects(corpus / "analyze");
   write_elf_objects(corpus / "analyze");
+  write_macho_objects(corpus / "analyze");
   write_archives(corpus / "analyze");
   write_command_lines(corpus / "command_line");
   return 0;

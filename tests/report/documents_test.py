@@ -120,13 +120,14 @@ def check_sarif(name, sarif, document, status):
     # One artifact a file or member (import libraries have many members of one name),
     # however often named.
     shown = [artifact["description"]["text"] for artifact in artifacts]
-    members = {item["path"] for item in document["objects"] if "member" in item}
+    members = {item["path"] for item in document["objects"]
+               if "member" in item or "architecture" in item}
     check(len(shown) <= len(document["objects"])
           and set(shown) == {o["path"] for o in document["objects"]},
           name + ": an artifact for every object")
     for artifact in artifacts:
         check(("parentIndex" in artifact) == (artifact["description"]["text"] in members),
-              name + ": members are nested in their archives")
+              name + ": members and slices are nested in their files")
 
     def located(locations):
         """The location messages; each names its object, whose artifact it must point at
@@ -255,6 +256,7 @@ def main():
     cases = [
         ("examples", os.path.join(source, "examples"), ["*.obj", "lib/physics.lib"]),
         ("archives", os.path.join(source, "tests", "data", "archives"), ["*.lib", "*.a"]),
+        ("macho", os.path.join(source, "tests", "data", "macho"), ["-s", "*.o", "*.a"]),
         ("damaged", os.path.join(source, "fuzz", "corpus", "analyze"), ["*.bin", "missing"]),
         ("corpus", os.path.join(work, "tree"), ["-s", "*.obj"]),
         ("corpus-library", work, ["corpus.lib"]),
@@ -277,6 +279,9 @@ def main():
           "a diagnostic with an offset")
     check(any(o.get("member", "") is None for o in documents["damaged"]["objects"]),
           "a member whose name the archive does not give")
+    check(any("architecture" in o and "member" not in o for o in documents["macho"]["objects"])
+          and any("architecture" in o and "member" in o for o in documents["macho"]["objects"]),
+          "slices of a universal file and of a universal archive")
 
     # -m: the documents of objects built with -g carry layouts; SARIF results stand at the
     # declaring source lines, the objects being related locations.
