@@ -146,8 +146,8 @@ int analyze_archive(Analysis& analysis, InputStream& stream, ObjectEntry& archiv
       case MemberStep::kMember:
         break;
     }
-    ObjectEntry* entry = make_member_entry(analysis.registry, archive, member.name,
-                                           member.name_known, architecture);
+    ObjectEntry* entry =
+        make_member_entry(analysis.registry, archive, member.name, member.name_known, architecture);
     if (entry == nullptr) {
       report_entry_failure(reader.diagnostics, archive.path);
       return kAnalysisFailed;
@@ -160,8 +160,7 @@ int analyze_archive(Analysis& analysis, InputStream& stream, ObjectEntry& archiv
       result = analyze_external_member(analysis, archive, *entry, member);
     } else {
       const uint64_t archive_end = std::min(stream.size, end);
-      const uint64_t held =
-          archive_end > member.data_offset ? archive_end - member.data_offset : 0;
+      const uint64_t held = archive_end > member.data_offset ? archive_end - member.data_offset : 0;
       const uint64_t extent = member.data_size ? std::min(*member.data_size, held) : held;
       result = analyze_contained(analysis, stream, *entry, member.data_offset, extent,
                                  identify_at_position(stream));
@@ -195,16 +194,14 @@ int analyze_universal(Analysis& analysis, InputStream& stream, ObjectEntry& univ
     const FileKind kind = identify_format(bytes, peek_bytes(stream, slice.offset, bytes, held));
     const bool archive = kind == FileKind::kArchive || kind == FileKind::kThinArchive;
     if (archive && slices_may_be_archives) {
-      stream_seek(stream, static_cast<int64_t>(slice.offset + kIdentifyBytes));
-      if (analyze_archive(analysis, stream, universal, kind == FileKind::kThinArchive,
-                          architecture, slice.offset, slice.offset + slice.size) ==
-          kAnalysisFailed) {
+      stream_seek(stream, static_cast<int64_t>(slice.offset + coff::kArchiveMagicSize));
+      if (analyze_archive(analysis, stream, universal, kind == FileKind::kThinArchive, architecture,
+                          slice.offset, slice.offset + slice.size) == kAnalysisFailed) {
         result = kAnalysisFailed;
       }
       continue;
     }
-    ObjectEntry* entry =
-        make_slice_entry(analysis.registry, universal, architecture, slice.offset);
+    ObjectEntry* entry = make_slice_entry(analysis.registry, universal, architecture, slice.offset);
     if (entry == nullptr) {
       report_entry_failure(reader.diagnostics, universal.path);
       return kAnalysisFailed;

@@ -251,12 +251,11 @@ void write_macho_objects(const fs::path& dir) {
   write(dir / "builder-macho64-msb.bin",
         typical_macho(MachOObject().big_endian().cpu(0x01000012)).bytes());
   write(dir / "builder-macho32-msb.bin",
-        typical_macho(MachOObject().bits32().big_endian().cpu(machov::CPU_TYPE_POWERPC))
-            .bytes());
+        typical_macho(MachOObject().bits32().big_endian().cpu(machov::CPU_TYPE_POWERPC)).bytes());
   write(dir / "builder-macho-overlaps.bin",
         typical_macho(MachOObject())
-            .section_offset(2, static_cast<uint32_t>(typical_macho(MachOObject()).layout()
-                                                         .section_offsets[0] + 8))
+            .section_offset(2, static_cast<uint32_t>(
+                                   typical_macho(MachOObject()).layout().section_offsets[0] + 8))
             .bytes());
   write(dir / "builder-macho-many-commands.bin",
         typical_macho(MachOObject()).command_count(0xFFFFFFFF).bytes());
@@ -286,12 +285,11 @@ void write_macho_objects(const fs::path& dir) {
         .bytes();
   };
   write(dir / "builder-archive-macho-bsd.bin", library(x86_64));
-  write(dir / "builder-universal-archives.bin", UniversalFile()
-                                                    .slice(machov::CPU_TYPE_X86_64, 3,
-                                                           library(x86_64), 3)
-                                                    .slice(machov::CPU_TYPE_ARM64, 0,
-                                                           library(arm64), 3)
-                                                    .bytes());
+  write(dir / "builder-universal-archives.bin",
+        UniversalFile()
+            .slice(machov::CPU_TYPE_X86_64, 3, library(x86_64), 3)
+            .slice(machov::CPU_TYPE_ARM64, 0, library(arm64), 3)
+            .bytes());
   write(dir / "builder-archive-universal-member.bin",
         Archive()
             .style(ArchiveStyle::Bsd)
@@ -300,7 +298,8 @@ void write_macho_objects(const fs::path& dir) {
                                .slice(machov::CPU_TYPE_ARM64, 0, arm64, 3)
                                .bytes())
             .bytes());
-  write(dir / "builder-universal-slice-outside.bin", UniversalFile(two).slice_offset(1, 0xFFFFFF00).bytes());
+  write(dir / "builder-universal-slice-outside.bin",
+        UniversalFile(two).slice_offset(1, 0xFFFFFF00).bytes());
 }
 
 // Command lines: arguments separated by NUL bytes, as the command-line target splits them.

@@ -171,7 +171,8 @@ void check_section_layout(ObjectReader& reader, const ElfObject& object, std::st
                       strprintf(message::kSectionDataOutsideObject, static_cast<unsigned>(i)),
                       saturating_add(headers_at, i * object.layout->section_header_size));
     }
-    stretches.push_back(FileStretch{section.offset, saturating_add(section.offset, section.size), i});
+    stretches.push_back(
+        FileStretch{section.offset, saturating_add(section.offset, section.size), i});
   }
   if (stretches.size() < 2) return;
   const StretchIndex index(stretches);

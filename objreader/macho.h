@@ -84,10 +84,10 @@ inline constexpr uint32_t S_ATTR_PURE_INSTRUCTIONS = 0x80000000;
 inline constexpr uint32_t S_ATTR_SOME_INSTRUCTIONS = 0x00000400;
 
 // symtab_command
-inline constexpr size_t kSymtabSymbolOffset = 8;   // symoff
+inline constexpr size_t kSymtabSymbolOffset = 8;      // symoff
 inline constexpr size_t kSymtabNumberOfSymbols = 12;  // nsyms
-inline constexpr size_t kSymtabStringOffset = 16;  // stroff
-inline constexpr size_t kSymtabStringSize = 20;    // strsize
+inline constexpr size_t kSymtabStringOffset = 16;     // stroff
+inline constexpr size_t kSymtabStringSize = 20;       // strsize
 inline constexpr size_t kSymtabCommandSize = 24;
 static_assert(kSymtabStringSize + 4 == kSymtabCommandSize);
 
@@ -124,7 +124,7 @@ static_assert(kFatHeaderNumberOfArchitectures + 4 == kFatHeaderSize);
 
 inline constexpr size_t kFatArchCpuType = 0;
 inline constexpr size_t kFatArchCpuSubtype = 4;
-inline constexpr size_t kFatArchOffset = 8;  // u32, or u64 in fat_arch_64
+inline constexpr size_t kFatArchOffset = 8;   // u32, or u64 in fat_arch_64
 inline constexpr size_t kFatArchSize32 = 20;  // offset, size, align: u32 each
 inline constexpr size_t kFatArchSize64 = 32;  // offset, size: u64; align, reserved: u32
 static_assert(kFatArchOffset + 3 * 4 == kFatArchSize32);

@@ -124,8 +124,8 @@ bool add_sections(ObjectReader& reader, const MachObject& object, size_t at, uin
     for (uint64_t i = 0; i < count; ++i, at += layout.record_size) {
       const uint8_t* record = commands.data() + at;
       MachOSection section;
-      section.size = object.is64 ? load_u64(record + layout.size, big)
-                                 : load_u32(record + layout.size, big);
+      section.size =
+          object.is64 ? load_u64(record + layout.size, big) : load_u32(record + layout.size, big);
       section.offset = load_u32(record + layout.offset, big);
       section.relocations_offset = load_u32(record + layout.reloff, big);
       section.relocations_size =
@@ -179,7 +179,8 @@ int walk_load_commands(ObjectReader& reader, const MachObject& object, uint32_t 
           report_error(reader.diagnostics, strprintf(kSegmentTooSmall, k, sections));
           result = kAnalysisFailed;
         }
-        if (!add_sections(reader, object, at + object.segment_size, std::min<uint64_t>(sections, room))) {
+        if (!add_sections(reader, object, at + object.segment_size,
+                          std::min<uint64_t>(sections, room))) {
           report_out_of_memory(reader.diagnostics, reader.object_path);
           return kAnalysisFailed;
         }
@@ -355,8 +356,7 @@ bool is_external(const MachSymbol& symbol) {
 // A COMMON declaration: an undefined external whose n_value, the block's size, is not 0.
 // With n_value 0 it is a plain reference.
 bool is_common_declaration(const MachSymbol& symbol) {
-  return (symbol.type & macho::N_TYPE) == macho::N_UNDF && is_external(symbol) &&
-         symbol.value != 0;
+  return (symbol.type & macho::N_TYPE) == macho::N_UNDF && is_external(symbol) && symbol.value != 0;
 }
 
 bool is_defined_in_section(const MachSymbol& symbol) {
@@ -393,8 +393,8 @@ int scan_symbols(ObjectReader& reader, const MachObject& object, const SymbolTab
         name = std::string_view(text, nul ? static_cast<const char*>(nul) - text : room);
       }
     }
-    const bool in_range =
-        !is_defined_in_section(symbol) || (symbol.section != 0 && symbol.section <= sections.size());
+    const bool in_range = !is_defined_in_section(symbol) ||
+                          (symbol.section != 0 && symbol.section <= sections.size());
     if (named) {
       bool declared = true;
       if (is_common_declaration(symbol)) {
@@ -405,8 +405,7 @@ int scan_symbols(ObjectReader& reader, const MachObject& object, const SymbolTab
         if (in_range && holds_instructions(sections[symbol.section - 1].flags)) {
           declared = declare(reader, Declaration{Declaration::kProcedure, false, name, 0, 0});
         } else if (is_external(symbol)) {
-          declared =
-              declare(reader, Declaration{Declaration::kInitializedData, false, name, 0, 0});
+          declared = declare(reader, Declaration{Declaration::kInitializedData, false, name, 0, 0});
         }
       }
       if (!declared) {
@@ -574,7 +573,12 @@ int read_universal_header(ObjectReader& reader, InputStream& stream, std::string
       continue;
     }
     slice.offset = base + offset;
-    slices.push_back(slice);
+    try {
+      slices.push_back(slice);
+    } catch (const std::bad_alloc&) {
+      report_out_of_memory(reader.diagnostics, path);
+      return kAnalysisFailed;
+    }
   }
   return result;
 }

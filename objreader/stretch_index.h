@@ -40,10 +40,11 @@ class StretchIndex {
   // Calls visit for every stretch that shares a byte with [start, end).
   template <typename Visit>
   void find_meeting(uint64_t start, uint64_t end, Visit visit) const {
-    const size_t limit =
-        std::lower_bound(items_.begin(), items_.end(), end,
-                         [](const FileStretch& item, uint64_t value) { return item.start < value; }) -
-        items_.begin();
+    const size_t limit = std::lower_bound(items_.begin(), items_.end(), end,
+                                          [](const FileStretch& item, uint64_t value) {
+                                            return item.start < value;
+                                          }) -
+                         items_.begin();
     descend(1, 0, size_, limit, start, visit);
   }
 

@@ -186,7 +186,8 @@ Artifacts make_artifacts(const Findings& findings) {
       const auto [at, added] = members.emplace(std::make_pair(file, object->member_offset), 0);
       if (added) {
         const bool named = object->in_archive && object->member_known;
-        at->second = add_artifact(artifacts, *object, named ? member_uri(object->member) : "", file);
+        at->second =
+            add_artifact(artifacts, *object, named ? member_uri(object->member) : "", file);
       }
       artifact = at->second;
     } else {

@@ -81,7 +81,8 @@ MachOObject sound() {
 TEST(MachOChecks, DamagedObjectsGetTheirDiagnostics) {
   const MachOLayout layout = sound().layout();
   const std::string not_an_object = "Drelk: The file x.o is not an object file.\n";
-  const std::string name_outside = "Drelk: DRELK Internal: name offset        1 is outside string table\n";
+  const std::string name_outside =
+      "Drelk: DRELK Internal: name offset        1 is outside string table\n";
   struct Case {
     const char* what;
     std::vector<uint8_t> bytes;
@@ -129,8 +130,9 @@ TEST(MachOChecks, DamagedObjectsGetTheirDiagnostics) {
        "Drelk: DRELK Internal: fread returned 0 bytes (7 expected). [analyze]\n"
        "Drelk: Read of string table failed\n\n" +
            name_outside},
-      {"sections sharing data", MachOObject(sound()).section_offset(2, layout.section_offsets[0] + 8).bytes(),
-       kAnalysisOk, "Drelk: Object Format Error: Raw data overlap between sections 1 and 2\n\n"},
+      {"sections sharing data",
+       MachOObject(sound()).section_offset(2, layout.section_offsets[0] + 8).bytes(), kAnalysisOk,
+       "Drelk: Object Format Error: Raw data overlap between sections 1 and 2\n\n"},
       {"data over relocations",
        MachOObject(sound()).section_offset(1, layout.section_offsets[1] + 24).bytes(), kAnalysisOk,
        "Drelk: Object Format Error: Section 1 raw data overlaps section 2 relocations\n\n"},
@@ -142,9 +144,8 @@ TEST(MachOChecks, DamagedObjectsGetTheirDiagnostics) {
        kAnalysisOk, "Drelk: Object Format Error: Relocations overlap for sections 1 and 2\n\n"},
       {"data beyond the object", MachOObject(sound()).section_offset(2, 0xFFFFFFFF).bytes(),
        kAnalysisOk, "Drelk: Object Format Error: Section 2 data lies outside the object\n\n"},
-      {"relocations beyond the object",
-       MachOObject(sound()).relocations_offset(1, 0x10000).bytes(), kAnalysisOk,
-       "Drelk: Object Format Error: Section 1 relocations lie outside the object\n\n"},
+      {"relocations beyond the object", MachOObject(sound()).relocations_offset(1, 0x10000).bytes(),
+       kAnalysisOk, "Drelk: Object Format Error: Section 1 relocations lie outside the object\n\n"},
   };
   for (const Case& c : cases) {
     InMemoryRun run;
@@ -189,9 +190,12 @@ TEST(MachOChecks, SymbolsOutsideTheirTablesAreReportedAndTheScanGoesOn) {
 // marks of one slice never land on another's declarations.
 TEST(UniversalFiles, EachSliceIsAnObjectOfItsOwn) {
   const std::vector<uint8_t> x86_64 = MachOObject().common("_blk_", 96).bytes();
-  const std::vector<uint8_t> arm64 =
-      MachOObject().cpu(machov::CPU_TYPE_ARM64).section("__DATA", "__data", 8).defined("_blk_", 1)
-          .common("_scr_", 88).bytes();
+  const std::vector<uint8_t> arm64 = MachOObject()
+                                         .cpu(machov::CPU_TYPE_ARM64)
+                                         .section("__DATA", "__data", 8)
+                                         .defined("_blk_", 1)
+                                         .common("_scr_", 88)
+                                         .bytes();
   for (const bool fat64 : {false, true}) {
     UniversalFile file = UniversalFile()
                              .slice(machov::CPU_TYPE_X86_64, 3, x86_64)
@@ -233,7 +237,8 @@ TEST(UniversalFiles, ArchitecturesAreShownByTheirUsualNames) {
 // slices): the architecture comes last, after the member.
 TEST(UniversalFiles, ArchivesHoldUniversalFilesAndUniversalFilesHoldArchives) {
   const std::vector<uint8_t> x86_64 = MachOObject().common("_blk_", 96).bytes();
-  const std::vector<uint8_t> arm64 = MachOObject().cpu(machov::CPU_TYPE_ARM64).common("_blk_", 88).bytes();
+  const std::vector<uint8_t> arm64 =
+      MachOObject().cpu(machov::CPU_TYPE_ARM64).common("_blk_", 88).bytes();
   const std::vector<uint8_t> universal = UniversalFile()
                                              .slice(machov::CPU_TYPE_X86_64, 3, x86_64)
                                              .slice(machov::CPU_TYPE_ARM64, 0, arm64, 14)
@@ -253,21 +258,20 @@ TEST(UniversalFiles, ArchivesHoldUniversalFilesAndUniversalFilesHoldArchives) {
                      .bytes(),
                  "lib.a");
   EXPECT_EQ(slices.diagnostics(), "");
-  EXPECT_EQ(slices.blocks(),
-            (Lines{"_blk_ 96@lib.a (x.o) (x86_64) 96@lib.a (y.o) (x86_64) "
-                   "88@lib.a (x.o) (arm64) 88@lib.a (y.o) (arm64)"}));
+  EXPECT_EQ(slices.blocks(), (Lines{"_blk_ 96@lib.a (x.o) (x86_64) 96@lib.a (y.o) (x86_64) "
+                                    "88@lib.a (x.o) (arm64) 88@lib.a (y.o) (arm64)"}));
 
   // Inside an archive a universal file's slices are objects only.
   InMemoryRun nested;
-  EXPECT_EQ(nested.analyze(Archive()
-                               .style(ArchiveStyle::Bsd)
-                               .member("lib.a", UniversalFile()
-                                                    .slice(machov::CPU_TYPE_X86_64, 3,
-                                                           library(x86_64), 3)
-                                                    .bytes())
-                               .bytes(),
-                           "outer.a"),
-            kAnalysisFailed);
+  EXPECT_EQ(
+      nested.analyze(
+          Archive()
+              .style(ArchiveStyle::Bsd)
+              .member("lib.a",
+                      UniversalFile().slice(machov::CPU_TYPE_X86_64, 3, library(x86_64), 3).bytes())
+              .bytes(),
+          "outer.a"),
+      kAnalysisFailed);
   EXPECT_EQ(nested.diagnostics(),
             "Drelk: Error - unsupported universal file slice outer.a (lib.a) (x86_64)\n\n");
 }
@@ -284,10 +288,12 @@ TEST(UniversalFiles, DamagedUniversalFiles) {
     Lines blocks;
   };
   const std::vector<Case> cases = {
-      {"a slice beyond the file", UniversalFile(two).slice_offset(0, 0xFFFFFF00).bytes(),
+      {"a slice beyond the file",
+       UniversalFile(two).slice_offset(0, 0xFFFFFF00).bytes(),
        "Drelk: Object Format Error: The x86_64 slice lies outside universal file x.o\n\n",
        {"_blk_ 8@x.o (arm64)"}},
-      {"a slice larger than the file", UniversalFile(two).slice_size(1, 0xFFFFFFFF).bytes(),
+      {"a slice larger than the file",
+       UniversalFile(two).slice_size(1, 0xFFFFFFFF).bytes(),
        "Drelk: Object Format Error: The arm64 slice lies outside universal file x.o\n\n",
        {"_blk_ 8@x.o (x86_64)"}},
       {"more slices than the file holds",
@@ -295,14 +301,18 @@ TEST(UniversalFiles, DamagedUniversalFiles) {
        "Drelk: DRELK Internal: fread returned " + std::to_string(object.size() + 20) +
            " bytes (880 expected). [analyze]\nDrelk: Error reading file header\n\n",
        {}},
-      {"an empty slice", UniversalFile(two).slice_size(0, 0).bytes(),
+      {"an empty slice",
+       UniversalFile(two).slice_size(0, 0).bytes(),
        "Drelk: Error - unsupported universal file slice x.o (x86_64)\n\n",
        {"_blk_ 8@x.o (arm64)"}},
       {"a slice that is an ELF object",
-       UniversalFile().slice(machov::CPU_TYPE_X86_64, 3, ElfObject().common("blk_", 8).bytes()).bytes(),
+       UniversalFile()
+           .slice(machov::CPU_TYPE_X86_64, 3, ElfObject().common("blk_", 8).bytes())
+           .bytes(),
        "Drelk: Error - unsupported universal file slice x.o (x86_64)\n\n",
        {}},
-      {"a slice that is the universal file itself", UniversalFile(two).slice_offset(0, 0).bytes(),
+      {"a slice that is the universal file itself",
+       UniversalFile(two).slice_offset(0, 0).bytes(),
        "Drelk: Error - unsupported universal file slice x.o (x86_64)\n\n",
        {"_blk_ 8@x.o (arm64)"}},
   };
@@ -318,7 +328,8 @@ TEST(UniversalFiles, DamagedUniversalFiles) {
 TEST(UniversalFiles, JavaClassFilesAreNotUniversalFiles) {
   for (const uint32_t version : {45u, 52u, 0x0003002Du, 0xFFFF0041u}) {
     std::vector<uint8_t> bytes = {0xCA, 0xFE, 0xBA, 0xBE};
-    for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<uint8_t>(version >> shift));
+    for (int shift = 24; shift >= 0; shift -= 8)
+      bytes.push_back(static_cast<uint8_t>(version >> shift));
     bytes.resize(64, 0);
     InMemoryRun run;
     run.analyze(bytes, "Main.class");

@@ -41,7 +41,8 @@ class Writer {
     }
   }
   void name(size_t at, const std::string& text) {
-    for (size_t i = 0; i < text.size() && i < 16; ++i) out_.at(at + i) = static_cast<uint8_t>(text[i]);
+    for (size_t i = 0; i < text.size() && i < 16; ++i)
+      out_.at(at + i) = static_cast<uint8_t>(text[i]);
   }
 
  private:

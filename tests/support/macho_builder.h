@@ -105,16 +105,16 @@ class MachOObject {
   MachOObject& symbol(MachSymbol s);
 
   // Overrides of single fields, for damaged inputs.
-  MachOObject& magic(uint32_t value);  // written in the file's byte order, as every field
-  MachOObject& command_count(uint32_t value);   // ncmds
-  MachOObject& commands_size(uint32_t value);   // sizeofcmds
-  MachOObject& command_size(size_t index, uint32_t value);  // cmdsize of load command index
-  MachOObject& section_count(uint32_t value);   // the segment's nsects
-  MachOObject& symbol_offset(uint32_t value);   // symoff
-  MachOObject& symbol_count(uint32_t value);    // nsyms
-  MachOObject& string_offset(uint32_t value);   // stroff
-  MachOObject& string_size(uint32_t value);     // strsize
-  MachOObject& section_offset(size_t number, uint32_t value);  // its data's offset
+  MachOObject& magic(uint32_t value);          // written in the file's byte order, as every field
+  MachOObject& command_count(uint32_t value);  // ncmds
+  MachOObject& commands_size(uint32_t value);  // sizeofcmds
+  MachOObject& command_size(size_t index, uint32_t value);         // cmdsize of load command index
+  MachOObject& section_count(uint32_t value);                      // the segment's nsects
+  MachOObject& symbol_offset(uint32_t value);                      // symoff
+  MachOObject& symbol_count(uint32_t value);                       // nsyms
+  MachOObject& string_offset(uint32_t value);                      // stroff
+  MachOObject& string_size(uint32_t value);                        // strsize
+  MachOObject& section_offset(size_t number, uint32_t value);      // its data's offset
   MachOObject& relocations_offset(size_t number, uint32_t value);  // reloff
 
   std::vector<uint8_t> bytes() const;
@@ -163,7 +163,7 @@ class UniversalFile {
   UniversalFile& fat64();
 
   // Overrides of single fields, for damaged inputs.
-  UniversalFile& slice_count(uint32_t value);                // nfat_arch
+  UniversalFile& slice_count(uint32_t value);                 // nfat_arch
   UniversalFile& slice_offset(size_t index, uint64_t value);  // the record's offset
   UniversalFile& slice_size(size_t index, uint64_t value);    // the record's size
 
