@@ -175,7 +175,7 @@ int walk_load_commands(ObjectReader& reader, const MachObject& object, uint32_t 
         const uint32_t sections = load_u32(command + object.segment_number_of_sections, big);
         const uint64_t room = (size - object.segment_size) / object.section->record_size;
         if (sections > room) {
-          // The records that fit are still sections: the ones after them keep their numbers.
+          // The records that fit are still read as sections.
           report_error(reader.diagnostics, strprintf(kSegmentTooSmall, k, sections));
           result = kAnalysisFailed;
         }
