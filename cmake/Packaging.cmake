@@ -47,13 +47,15 @@ set(CPACK_PACKAGE_NAME drelk)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "drelk developers")
 set(CPACK_PACKAGE_CONTACT "${DRELK_PACKAGE_CONTACT}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "check Fortran COMMON blocks in COFF objects and libraries")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "check Fortran COMMON blocks in object files and libraries")
 # Lines of at most 80 columns, as the Debian control file wants them.
 string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
-  "${DRELK_TITLE}. drelk reads COFF object files and COFF archive"
-  "libraries, as Fortran compilers for Windows write them, and reports every"
-  "COMMON block declared with different sizes and every COMMON block whose name"
-  "is also a procedure's.")
+  "${DRELK_TITLE}. drelk reads object files and archive libraries"
+  "in the COFF (Windows), ELF (Linux and other Unix systems, GCC's LTO objects"
+  "included) and Mach-O (macOS, universal files too) formats, and reports"
+  "every COMMON block declared with different sizes and every COMMON block"
+  "whose name is also a procedure's. With debug information it lists the"
+  "members of each inconsistent block. Its report is text, JSON or SARIF.")
 # Only the program and its manual page: whatever else a subdirectory installs stays out.
 set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};${PROJECT_NAME};Runtime;/")
 set(CPACK_STRIP_FILES ON)
