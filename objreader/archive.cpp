@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "objreader/coff.h"
+#include "objreader/messages.h"
 #include "platform/strprintf.h"
 
 namespace drelk {
@@ -207,9 +208,9 @@ int read_member_offsets(ObjectReader& reader, InputStream& stream, ArchiveWalk& 
 // Marks the member at `offset` walked. False when it was walked before; the first repeat
 // in a library is reported.
 bool first_visit(ObjectReader& reader, ArchiveWalk& walk, uint32_t offset) {
-  const auto at = std::lower_bound(walk.distinct_offsets.begin(), walk.distinct_offsets.end(),
-                                   offset) -
-                  walk.distinct_offsets.begin();
+  const auto at =
+      std::lower_bound(walk.distinct_offsets.begin(), walk.distinct_offsets.end(), offset) -
+      walk.distinct_offsets.begin();
   if (!walk.walked[static_cast<size_t>(at)]) {
     walk.walked[static_cast<size_t>(at)] = true;
     return true;
@@ -399,12 +400,39 @@ TableRead read_table(ObjectReader& reader, InputStream& stream, uint64_t count,
   return TableRead::kOk;
 }
 
+bool name_in_string_table(ObjectReader& reader, const std::vector<uint8_t>& strings,
+                          uint32_t offset, uint64_t record_offset, std::string_view& name) {
+  if (offset >= strings.size()) {
+    report_error_at(reader.diagnostics, strprintf(message::kNameOutsideStringTable, offset),
+                    record_offset);
+    return false;
+  }
+  const char* text = reinterpret_cast<const char*>(strings.data()) + offset;
+  const size_t room = strings.size() - offset;
+  const void* nul = std::memchr(text, 0, room);
+  name = std::string_view(text, nul ? static_cast<const char*>(nul) - text : room);
+  return true;
+}
+
+bool may_list_overlap(ObjectReader& reader) {
+  if (reader.overlaps_capped) return false;
+  if (reader.overlaps_listed == kMaxOverlapsListed) {
+    reader.overlaps_capped = true;
+    report_error(reader.diagnostics, strprintf(message::kFurtherOverlapsNotListed,
+                                               std::string(reader.object_path).c_str()));
+    return false;
+  }
+  ++reader.overlaps_listed;
+  return true;
+}
+
 size_t peek_bytes(InputStream& stream, uint64_t offset, void* destination, size_t count) {
   if (stream.error) return 0;
   const uint64_t start = stream.position;
   const bool end_of_file = stream.end_of_file;
   size_t got = 0;
-  if (stream_seek(stream, static_cast<int64_t>(offset))) got = stream_read(stream, destination, count);
+  if (stream_seek(stream, static_cast<int64_t>(offset)))
+    got = stream_read(stream, destination, count);
   stream_seek(stream, static_cast<int64_t>(start));
   stream.end_of_file = end_of_file;
   return got;

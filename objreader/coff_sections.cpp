@@ -152,18 +152,10 @@ void check_stretch_overlaps(ObjectReader& reader, uint32_t i, const Stretch (&a)
                             const Stretch (&b)[3]) {
   for (int kind_i = 0; kind_i < 3; ++kind_i) {
     for (int kind_j = 0; kind_j < 3; ++kind_j) {
-      if (!ranges_overlap(a[kind_i].start, a[kind_i].length, b[kind_j].start, b[kind_j].length) ||
-          reader.overlaps_capped) {
+      if (!ranges_overlap(a[kind_i].start, a[kind_i].length, b[kind_j].start, b[kind_j].length)) {
         continue;
       }
-      if (reader.overlaps_listed == kMaxOverlapsListed) {
-        reader.overlaps_capped = true;
-        report_error(reader.diagnostics,
-                     strprintf(message::kFurtherOverlapsNotListed,
-                               std::string(reader.object_path).c_str()));
-        return;
-      }
-      ++reader.overlaps_listed;
+      if (!may_list_overlap(reader)) return;
       report_error(reader.diagnostics, strprintf(kOverlapMessages[kind_i][kind_j], i, j));
     }
   }

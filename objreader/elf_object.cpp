@@ -160,7 +160,7 @@ bool read_section_headers(ObjectReader& reader, InputStream& stream, std::string
 // byte. Sections without data in the file (SHT_NOBITS, or size 0) take no part. Overlaps
 // are reported pair by pair, i < j, in the order a walk over every pair would find them,
 // up to the number a hostile section table is allowed to cost.
-void check_section_layout(ObjectReader& reader, const ElfObject& object, std::string_view path) {
+void check_section_layout(ObjectReader& reader, const ElfObject& object) {
   std::vector<FileStretch> stretches;
   const uint64_t headers_at = saturating_add(object.base, object.section_headers);
   for (uint64_t i = 1; i < object.section_count; ++i) {
@@ -174,28 +174,12 @@ void check_section_layout(ObjectReader& reader, const ElfObject& object, std::st
     stretches.push_back(
         FileStretch{section.offset, saturating_add(section.offset, section.size), i});
   }
-  if (stretches.size() < 2) return;
-  const StretchIndex index(stretches);
-  uint32_t listed = 0;
-  std::vector<uint64_t> partners;
-  for (const FileStretch& mine : stretches) {
-    partners.clear();
-    index.find_meeting(mine.start, mine.end, [&](const FileStretch& other) {
-      if (other.section > mine.section) partners.push_back(other.section);
-    });
-    std::sort(partners.begin(), partners.end());
-    for (const uint64_t j : partners) {
-      if (listed == kMaxOverlapsListed) {
-        report_error(reader.diagnostics,
-                     strprintf(message::kFurtherOverlapsNotListed, std::string(path).c_str()));
-        return;
-      }
-      ++listed;
-      report_error(reader.diagnostics,
-                   strprintf(message::kRawDataOverlap, static_cast<unsigned>(mine.section),
-                             static_cast<unsigned>(j)));
-    }
-  }
+  for_each_overlapping_pair(stretches, [&](uint64_t i, uint64_t j) {
+    if (!may_list_overlap(reader)) return false;
+    report_error(reader.diagnostics, strprintf(message::kRawDataOverlap, static_cast<unsigned>(i),
+                                               static_cast<unsigned>(j)));
+    return true;
+  });
 }
 
 // The symbol table: the first SHT_SYMTAB section (a relocatable object has one at most).
@@ -320,18 +304,10 @@ int scan_symbols(ObjectReader& reader, const ElfObject& object, const SymbolTabl
     const uint64_t record_offset = table_at + i * entry_size;
     std::string_view name;
     bool named = true;
-    if (symbol.name != 0) {
-      if (symbol.name >= strings.size()) {
-        report_error_at(reader.diagnostics,
-                        strprintf(message::kNameOutsideStringTable, symbol.name), record_offset);
-        failed = kAnalysisFailed;
-        named = false;
-      } else {
-        const char* text = reinterpret_cast<const char*>(strings.data()) + symbol.name;
-        const size_t room = strings.size() - symbol.name;
-        const void* nul = std::memchr(text, 0, room);
-        name = std::string_view(text, nul ? static_cast<const char*>(nul) - text : room);
-      }
+    if (symbol.name != 0 &&
+        !name_in_string_table(reader, strings, symbol.name, record_offset, name)) {
+      failed = kAnalysisFailed;
+      named = false;
     }
     if (named) {
       bool declared = true;
@@ -374,6 +350,8 @@ int read_elf_object(ObjectReader& reader, InputStream& stream, std::string_view 
   reader.declarations.layouts.clear();
   reader.declarations.refused = false;
   reader.object_path = path;
+  reader.overlaps_listed = 0;
+  reader.overlaps_capped = false;
   ElfObject object;
   object.base = base;
   object.extent = extent;
@@ -397,7 +375,7 @@ int read_elf_object(ObjectReader& reader, InputStream& stream, std::string_view 
   object.machine = load_u16(header + object.layout->e_machine, big);
 
   if (!read_section_headers(reader, stream, path, header, object)) return kAnalysisFailed;
-  check_section_layout(reader, object, path);
+  check_section_layout(reader, object);
 
   SymbolTable table;
   if (!read_symbol_table(reader, stream, object, table)) return kAnalysisFailed;

@@ -234,7 +234,7 @@ constexpr const char* kOverlapMessages[2][2] = {
 // stretches may share a byte. Overlaps are reported pair by pair, sections i < j numbered
 // from 1, in the order a walk over every pair would find them, up to the number a hostile
 // section table is allowed to cost.
-void check_section_layout(ObjectReader& reader, const MachObject& object, std::string_view path) {
+void check_section_layout(ObjectReader& reader, const MachObject& object) {
   const std::vector<MachOSection>& sections = reader.macho.sections;
   std::vector<FileStretch> stretches;
   for (size_t i = 0; i < sections.size(); ++i) {
@@ -252,42 +252,22 @@ void check_section_layout(ObjectReader& reader, const MachObject& object, std::s
       stretches.push_back(FileStretch{s.start[kind], s.end[kind], number});
     }
   }
-  if (stretches.size() < 2) return;
-  const StretchIndex index(stretches);
-  uint32_t listed = 0;
-  std::vector<uint64_t> partners;
-  for (size_t at = 0; at < stretches.size();) {
-    const uint64_t i = stretches[at].section;
-    partners.clear();
-    for (; at < stretches.size() && stretches[at].section == i; ++at) {
-      index.find_meeting(stretches[at].start, stretches[at].end, [&](const FileStretch& other) {
-        if (other.section > i) partners.push_back(other.section);
-      });
-    }
-    std::sort(partners.begin(), partners.end());
-    partners.erase(std::unique(partners.begin(), partners.end()), partners.end());
+  for_each_overlapping_pair(stretches, [&](uint64_t i, uint64_t j) {
     const SectionStretches mine = stretches_of(sections[i - 1]);
-    for (const uint64_t j : partners) {
-      const SectionStretches theirs = stretches_of(sections[j - 1]);
-      for (const int a : {kData, kRelocations}) {
-        for (const int b : {kData, kRelocations}) {
-          if (!mine.present[a] || !theirs.present[b] ||
-              !stretches_meet(mine.start[a], mine.end[a], theirs.start[b], theirs.end[b])) {
-            continue;
-          }
-          if (listed == kMaxOverlapsListed) {
-            report_error(reader.diagnostics,
-                         strprintf(message::kFurtherOverlapsNotListed, std::string(path).c_str()));
-            return;
-          }
-          ++listed;
-          report_error(reader.diagnostics,
-                       strprintf(kOverlapMessages[a][b], static_cast<unsigned>(i),
-                                 static_cast<unsigned>(j)));
+    const SectionStretches theirs = stretches_of(sections[j - 1]);
+    for (const int a : {kData, kRelocations}) {
+      for (const int b : {kData, kRelocations}) {
+        if (!mine.present[a] || !theirs.present[b] ||
+            !stretches_meet(mine.start[a], mine.end[a], theirs.start[b], theirs.end[b])) {
+          continue;
         }
+        if (!may_list_overlap(reader)) return false;
+        report_error(reader.diagnostics, strprintf(kOverlapMessages[a][b], static_cast<unsigned>(i),
+                                                   static_cast<unsigned>(j)));
       }
     }
-  }
+    return true;
+  });
 }
 
 // Reads the symbol table and its string table. Returns false after a diagnostic when the
@@ -380,18 +360,10 @@ int scan_symbols(ObjectReader& reader, const MachObject& object, const SymbolTab
     const uint64_t record_offset = table_at + i * object.nlist_size;
     std::string_view name;
     bool named = true;
-    if (symbol.name != 0) {
-      if (symbol.name >= strings.size()) {
-        report_error_at(reader.diagnostics,
-                        strprintf(message::kNameOutsideStringTable, symbol.name), record_offset);
-        failed = kAnalysisFailed;
-        named = false;
-      } else {
-        const char* text = reinterpret_cast<const char*>(strings.data()) + symbol.name;
-        const size_t room = strings.size() - symbol.name;
-        const void* nul = std::memchr(text, 0, room);
-        name = std::string_view(text, nul ? static_cast<const char*>(nul) - text : room);
-      }
+    if (symbol.name != 0 &&
+        !name_in_string_table(reader, strings, symbol.name, record_offset, name)) {
+      failed = kAnalysisFailed;
+      named = false;
     }
     const bool in_range = !is_defined_in_section(symbol) ||
                           (symbol.section != 0 && symbol.section <= sections.size());
@@ -471,6 +443,8 @@ int read_macho_object(ObjectReader& reader, InputStream& stream, std::string_vie
   reader.declarations.items.clear();
   reader.declarations.refused = false;
   reader.object_path = path;
+  reader.overlaps_listed = 0;
+  reader.overlaps_capped = false;
   reader.macho.sections.clear();
   reader.macho.symbols.clear();
   reader.macho.string_table.clear();
@@ -525,7 +499,7 @@ int read_macho_object(ObjectReader& reader, InputStream& stream, std::string_vie
   }
   SymbolTable table;
   int result = walk_load_commands(reader, object, command_count, table);
-  check_section_layout(reader, object, path);
+  check_section_layout(reader, object);
   if (!table.present) return result;
   if (!read_symbol_table(reader, stream, object, table)) return kAnalysisFailed;
   if (scan_symbols(reader, object, table) == kAnalysisFailed) result = kAnalysisFailed;

@@ -182,6 +182,17 @@ TableRead read_table(ObjectReader& reader, InputStream& stream, uint64_t count,
 // what identification looks at. Returns the bytes read.
 size_t peek_bytes(InputStream& stream, uint64_t offset, void* destination, size_t count);
 
+// The name at `offset` of a symbol string table (ELF, Mach-O): up to its NUL, or to the
+// table's end when none ends it. False, after the diagnostic of a name outside the string
+// table at the symbol record's position, when the offset lies outside the table.
+bool name_in_string_table(ObjectReader& reader, const std::vector<uint8_t>& strings,
+                          uint32_t offset, uint64_t record_offset, std::string_view& name);
+
+// Counts one more section overlap of the object being read. False once the object has
+// listed as many as a hostile section table may cost: the first refusal says that further
+// overlaps of the object are not listed, and its layout checks stop there.
+bool may_list_overlap(ObjectReader& reader);
+
 // Appends a declaration to what the object declares. False when it cannot be held.
 inline bool declare(ObjectReader& reader, const Declaration& declaration) {
   try {

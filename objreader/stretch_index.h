@@ -67,4 +67,29 @@ class StretchIndex {
   size_t size_ = 1;
 };
 
+// Calls visit(i, j) once for every pair of sections i < j that have stretches sharing a
+// byte, in the order a walk over every pair would find them: by i, then by j. `stretches`
+// holds each section's stretches together, sections in increasing order. The walk stops
+// when visit returns false.
+template <typename Visit>
+void for_each_overlapping_pair(const std::vector<FileStretch>& stretches, Visit visit) {
+  if (stretches.size() < 2) return;
+  const StretchIndex index(stretches);
+  std::vector<uint64_t> partners;
+  for (size_t at = 0; at < stretches.size();) {
+    const uint64_t i = stretches[at].section;
+    partners.clear();
+    for (; at < stretches.size() && stretches[at].section == i; ++at) {
+      index.find_meeting(stretches[at].start, stretches[at].end, [&](const FileStretch& other) {
+        if (other.section > i) partners.push_back(other.section);
+      });
+    }
+    std::sort(partners.begin(), partners.end());
+    partners.erase(std::unique(partners.begin(), partners.end()), partners.end());
+    for (const uint64_t j : partners) {
+      if (!visit(i, j)) return;
+    }
+  }
+}
+
 }  // namespace drelk

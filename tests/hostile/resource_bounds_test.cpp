@@ -204,8 +204,9 @@ TEST_F(ResourceBounds, SixtyFiveThousandFiveHundredThirtyFiveOverlappingSections
   const BoundedResult r = run_on(object.bytes());
   EXPECT_EQ(count_of(r.program.standard_error, "Drelk: Object Format Error: "), 10001u);
   EXPECT_EQ(count_of(r.program.standard_error, "Raw data overlap between sections 1 and 2\n"), 1u);
-  const std::string last = "Drelk: Object Format Error: further section overlaps in input.obj "
-                           "not listed\n\n";
+  const std::string last =
+      "Drelk: Object Format Error: further section overlaps in input.obj "
+      "not listed\n\n";
   EXPECT_EQ(r.program.standard_error.substr(r.program.standard_error.size() - last.size()), last);
   EXPECT_EQ(r.program.exit_status, 255);
 }
@@ -287,7 +288,8 @@ std::vector<uint8_t> same_member_listed(uint32_t count) {
 // listed 100,000 times would otherwise be read 100,000 times).
 TEST_F(ResourceBounds, MemberOffsetsThatAllNameTheSameMember) {
   const BoundedResult r = run_on(same_member_listed(100000));  // in time, for a plain drelk
-  EXPECT_EQ(r.program.standard_error, "Drelk: Error - library member at offset 61b1a listed again\n\n");
+  EXPECT_EQ(r.program.standard_error,
+            "Drelk: Error - library member at offset 61b1a listed again\n\n");
   EXPECT_EQ(r.program.exit_status, 255);
   EXPECT_EQ(count_of(r.program.standard_output, "input.obj (a.obj)\n"), 1u);
 }
@@ -471,7 +473,6 @@ TEST_F(ResourceBounds, ElfSectionHeadersBeyondTwoGibibytes) {
   EXPECT_EQ(r.program.exit_status, 0);
 }
 
-
 namespace debug {
 
 using namespace drelk::dwarf;
@@ -533,7 +534,8 @@ TEST_F(ResourceBounds, HostileDebugSections) {
   many.begin_unit().code(kUnitCode).string("a.f").code(kRoutineCode).string("s");
   many.code(kBlockCode).string("blk").string("blk_");
   const uint32_t type_at = many.here() + 100000 * 17 + 2;
-  for (uint32_t i = 0; i < 100000; ++i) many.code(kMemberCode).string("m").u32(type_at).address_location(i);
+  for (uint32_t i = 0; i < 100000; ++i)
+    many.code(kMemberCode).string("m").u32(type_at).address_location(i);
   many.end_children().end_children().code(kBaseTypeCode).u8(1).u8(DW_ATE_signed);
   many.end_children().end_unit();
   cases.emplace_back("100,000 members", object_with(many), "more members than an object can hold");
@@ -569,7 +571,7 @@ TEST_F(ResourceBounds, DebugTypesThatReferToThemselves) {
   dwarf.code(3).u32(typedef_at).address_location(0);
   dwarf.code(3).u32(typedef_at + 5).address_location(8);
   dwarf.end_children();
-  dwarf.code(4).u32(typedef_at);                    // a typedef of itself
+  dwarf.code(4).u32(typedef_at);                     // a typedef of itself
   dwarf.code(5).u32(typedef_at + 5).end_children();  // an array of itself
   dwarf.end_children().end_unit();
   const BoundedResult r = run_on(object_with(dwarf), {"-m", "-fjson"});
@@ -646,6 +648,23 @@ TEST_F(ResourceBounds, MachOSeventyThousandSectionsInOnePlace) {
       "Drelk: Object Format Error: further section overlaps in input.obj not listed\n\n";
   EXPECT_EQ(r.program.standard_error.substr(r.program.standard_error.size() - last.size()), last);
   EXPECT_NE(r.program.standard_output.find(" _x_\n"), std::string::npos);
+
+  // Each object of a library lists its own overlaps up to the cap: 200 sections in one
+  // place are 19,900 pairs.
+  MachOObject small;
+  for (size_t i = 1; i <= 200; ++i) small.section("__DATA", "__data", 16).section_offset(i, 4096);
+  const std::vector<uint8_t> bytes = small.common("_x_", 4).bytes();
+  const BoundedResult two = run_on(Archive()
+                                       .style(ArchiveStyle::NoLinkerMembers)
+                                       .member("a.o", bytes)
+                                       .member("b.o", bytes)
+                                       .bytes());
+  EXPECT_EQ(count_of(two.program.standard_error, "Object Format Error: Raw data overlap"), 20000u);
+  for (const char* member : {"a.o", "b.o"}) {
+    const std::string not_listed =
+        std::string("further section overlaps in input.obj (") + member + ") not listed\n";
+    EXPECT_EQ(count_of(two.program.standard_error, not_listed), 1u) << not_listed;
+  }
 }
 
 }  // namespace
