@@ -142,36 +142,34 @@ void write_layout_findings(JsonWriter& out, const LayoutFindings& layouts) {
   out.close_items(first, "    ");
 }
 
+// A finding about how a block is declared: its kind, every declaration with its size and,
+// when the layouts were read, the layouts.
+void write_declarations_finding(JsonWriter& out, bool& first, const char* kind,
+                                const CommonBlock& block, const BlockFindings& found,
+                                bool layouts) {
+  out.item(first).raw("    {\"kind\": ").string(kind).raw(", ");
+  out.string_field("block", block.name).raw(", \"declarations\": [");
+  bool first_declaration = true;
+  for (const BlockReference* reference : block_references(block)) {
+    out.item(first_declaration);
+    write_object_reference(out, *reference->object);
+    out.raw(", \"size\": ").number(reference->size).raw("}");
+  }
+  out.close_items(first_declaration, "    ");
+  if (layouts) write_layout_findings(out, found.layouts);
+  out.raw("}");
+}
+
 void write_findings(JsonWriter& out, const Findings& findings) {
   out.raw("  \"findings\": [");
   bool first = true;
   for (const BlockFindings& found : findings.blocks) {
     const CommonBlock& block = *found.block;
     if (found.size_mismatch) {
-      out.item(first).raw("    {\"kind\": \"size-mismatch\", ");
-      out.string_field("block", block.name).raw(", \"declarations\": [");
-      bool first_declaration = true;
-      for (const BlockReference* reference : block_references(block)) {
-        out.item(first_declaration);
-        write_object_reference(out, *reference->object);
-        out.raw(", \"size\": ").number(reference->size).raw("}");
-      }
-      out.close_items(first_declaration, "    ");
-      if (findings.layouts) write_layout_findings(out, found.layouts);
-      out.raw("}");
+      write_declarations_finding(out, first, "size-mismatch", block, found, findings.layouts);
     }
     if (found.layout_mismatch) {
-      out.item(first).raw("    {\"kind\": \"layout-mismatch\", ");
-      out.string_field("block", block.name).raw(", \"declarations\": [");
-      bool first_declaration = true;
-      for (const BlockReference* reference : block_references(block)) {
-        out.item(first_declaration);
-        write_object_reference(out, *reference->object);
-        out.raw(", \"size\": ").number(reference->size).raw("}");
-      }
-      out.close_items(first_declaration, "    ");
-      write_layout_findings(out, found.layouts);
-      out.raw("}");
+      write_declarations_finding(out, first, "layout-mismatch", block, found, true);
     }
     if (found.clash_count > 0) {
       out.item(first).raw("    {\"kind\": \"procedure-clash\", ");
