@@ -269,11 +269,12 @@ bool register_declarations(Registry& registry, Diagnostics& diagnostics, const O
     }
   }
   // Each layout of the debug information goes to the object's reference of its block.
+  std::vector<LayoutMember> members;
   for (const CommonLayout& layout : declarations.layouts) {
     if (!registered) break;
-    std::vector<LayoutMember> members;
-    members.reserve(layout.members.size());
-    for (const MemberLayout& member : layout.members) {
+    members.clear();
+    for (uint32_t i = 0; i < layout.member_count; ++i) {
+      const MemberLayout& member = declarations.members[layout.first_member + i];
       members.push_back(
           LayoutMember{member.offset, member.size, member.name, member.type, member.dimensions});
     }

@@ -174,6 +174,7 @@ int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view
   reset_tables(reader.tables);
   reader.declarations.items.clear();
   reader.declarations.layouts.clear();
+  reader.declarations.members.clear();
   reader.declarations.refused = false;
   reader.object_path = path;
   reader.overlaps_listed = 0;

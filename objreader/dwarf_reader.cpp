@@ -124,18 +124,6 @@ Cursor cursor_over(const DwarfTables& tables, DebugSection section) {
   return Cursor{bytes.data(), bytes.size(), 0, tables.big_endian, false};
 }
 
-// The value of the field of `size` bytes at the cursor, with its relocation applied.
-uint64_t relocated(const DwarfTables& tables, DebugSection section, Cursor& cursor, size_t size) {
-  const size_t at = cursor.at;
-  const uint64_t stored = cursor.fixed(size);
-  const std::vector<DebugRelocation>& relocations = tables.sections[section].relocations;
-  if (relocations.empty() || cursor.failed) return stored;
-  const auto found = std::lower_bound(
-      relocations.begin(), relocations.end(), at,
-      [](const DebugRelocation& r, uint64_t offset) { return r.offset < offset; });
-  return found != relocations.end() && found->offset == at ? found->value : stored;
-}
-
 // A string at `offset` of a string section; false when it does not lie inside.
 bool string_at(const DwarfTables& tables, DebugSection section, uint64_t offset,
                std::string_view& text) {
@@ -146,29 +134,170 @@ bool string_at(const DwarfTables& tables, DebugSection section, uint64_t offset,
   return !cursor.failed;
 }
 
-// One abbreviation: its tag, whether DIEs of it have children, and its attribute specs.
+// The attributes the layouts need, each with its place in a Die.
+enum Slot : uint8_t {
+  kName,
+  kLinkageName,
+  kType,
+  kLocation,
+  kDeclFile,
+  kDeclLine,
+  kByteSize,
+  kEncoding,
+  kLowerBound,
+  kUpperBound,
+  kCount,
+  kSibling,
+  kLanguage,
+  kStmtList,
+  kStrOffsetsBase,
+  kAddrBase,
+  kSlotCount,
+  kNoSlot = kSlotCount,  // an attribute the layouts pass over
+};
+static_assert(kSlotCount <= 32, "a Die marks its attributes in 32 bits");
+
+Slot slot_for(uint64_t attribute) {
+  switch (attribute) {
+    case DW_AT_name:
+      return kName;
+    case DW_AT_linkage_name:
+    case DW_AT_MIPS_linkage_name:
+      return kLinkageName;
+    case DW_AT_type:
+      return kType;
+    case DW_AT_location:
+      return kLocation;
+    case DW_AT_decl_file:
+      return kDeclFile;
+    case DW_AT_decl_line:
+      return kDeclLine;
+    case DW_AT_byte_size:
+      return kByteSize;
+    case DW_AT_encoding:
+      return kEncoding;
+    case DW_AT_lower_bound:
+      return kLowerBound;
+    case DW_AT_upper_bound:
+      return kUpperBound;
+    case DW_AT_count:
+      return kCount;
+    case DW_AT_sibling:
+      return kSibling;
+    case DW_AT_language:
+      return kLanguage;
+    case DW_AT_stmt_list:
+      return kStmtList;
+    case DW_AT_str_offsets_base:
+      return kStrOffsetsBase;
+    case DW_AT_addr_base:
+      return kAddrBase;
+    default:
+      return kNoSlot;
+  }
+}
+
+// The bytes a value of `form` takes in a unit of that address size and version, or
+// kVariableSize where the value says its own length (LEB128 numbers, strings, blocks,
+// indirect forms) or the form is unknown.
+constexpr uint8_t kVariableSize = 0xff;
+uint8_t form_size(uint64_t form, uint8_t address_size, uint16_t version) {
+  switch (form) {
+    case DW_FORM_flag_present:
+    case DW_FORM_implicit_const:
+      return 0;
+    case DW_FORM_data1:
+    case DW_FORM_ref1:
+    case DW_FORM_flag:
+    case DW_FORM_strx1:
+    case DW_FORM_addrx1:
+      return 1;
+    case DW_FORM_data2:
+    case DW_FORM_ref2:
+    case DW_FORM_strx2:
+    case DW_FORM_addrx2:
+      return 2;
+    case DW_FORM_strx3:
+    case DW_FORM_addrx3:
+      return 3;
+    case DW_FORM_data4:
+    case DW_FORM_ref4:
+    case DW_FORM_strx4:
+    case DW_FORM_addrx4:
+    case DW_FORM_ref_sup4:
+    case DW_FORM_strp:
+    case DW_FORM_line_strp:
+    case DW_FORM_sec_offset:
+    case DW_FORM_strp_sup:
+      return 4;  // 32-bit DWARF
+    case DW_FORM_data8:
+    case DW_FORM_ref8:
+    case DW_FORM_ref_sig8:
+    case DW_FORM_ref_sup8:
+      return 8;
+    case DW_FORM_data16:
+      return 16;
+    case DW_FORM_addr:
+      return address_size;
+    case DW_FORM_ref_addr:
+      return version <= 2 ? address_size : 4;
+    default:
+      return kVariableSize;
+  }
+}
+
+// One abbreviation: its tag, whether DIEs of it have children, and its attribute specs,
+// each with the slot it fills and the size of its form in the units that use the table.
 struct AttributeSpec {
-  uint64_t attribute = 0;
   uint64_t form = 0;
   int64_t implicit_const = 0;
+  Slot slot = kNoSlot;
+  uint8_t size = kVariableSize;
 };
+constexpr uint64_t kVariableSizes = UINT64_MAX;
 struct Abbreviation {
   uint64_t code = 0;
   uint64_t tag = 0;
   bool has_children = false;
   uint32_t first_spec = 0;
   uint32_t spec_count = 0;
+  // The bytes of all the attributes where every form has a fixed size, else
+  // kVariableSizes: a DIE of no interest is then passed over in one step.
+  uint64_t fixed_size = kVariableSizes;
 };
 struct AbbreviationTable {
   std::vector<Abbreviation> entries;  // by code where codes run 1, 2, 3...; else sorted
   std::vector<AttributeSpec> specs;
   bool dense = true;
   uint64_t offset = UINT64_MAX;  // where in .debug_abbrev the table was read from
+  uint8_t address_size = 0;      // of the unit that the form sizes are for
+  uint16_t version = 0;
 };
 
-bool read_abbreviations(const DwarfTables& tables, uint64_t offset, AbbreviationTable& table,
-                        Damage& damage) {
-  if (table.offset == offset) return true;
+// Gives the specs of the table the sizes of their forms in a unit of that address size
+// and version.
+void size_forms(AbbreviationTable& table, uint8_t address_size, uint16_t version) {
+  table.address_size = address_size;
+  table.version = version;
+  for (AttributeSpec& spec : table.specs) spec.size = form_size(spec.form, address_size, version);
+  for (Abbreviation& entry : table.entries) {
+    uint64_t total = 0;
+    for (uint32_t i = 0; i < entry.spec_count && total != kVariableSizes; ++i) {
+      const uint8_t size = table.specs[entry.first_spec + i].size;
+      total = size == kVariableSize ? kVariableSizes : total + size;
+    }
+    entry.fixed_size = total;
+  }
+}
+
+bool read_abbreviations(const DwarfTables& tables, uint64_t offset, uint8_t address_size,
+                        uint16_t version, AbbreviationTable& table, Damage& damage) {
+  if (table.offset == offset) {
+    if (table.address_size != address_size || table.version != version) {
+      size_forms(table, address_size, version);
+    }
+    return true;
+  }
   table.entries.clear();
   table.specs.clear();
   table.dense = true;
@@ -190,6 +319,7 @@ bool read_abbreviations(const DwarfTables& tables, uint64_t offset, Abbreviation
                   [](const Abbreviation& a, const Abbreviation& b) { return a.code < b.code; });
       }
       table.offset = offset;
+      size_forms(table, address_size, version);
       return true;
     }
     entry.tag = cursor.uleb();
@@ -197,9 +327,10 @@ bool read_abbreviations(const DwarfTables& tables, uint64_t offset, Abbreviation
     entry.first_spec = static_cast<uint32_t>(table.specs.size());
     while (!cursor.failed) {
       AttributeSpec spec;
-      spec.attribute = cursor.uleb();
+      const uint64_t attribute = cursor.uleb();
       spec.form = cursor.uleb();
-      if (spec.attribute == 0 && spec.form == 0) break;
+      if (attribute == 0 && spec.form == 0) break;
+      spec.slot = slot_for(attribute);
       if (spec.form == DW_FORM_implicit_const) spec.implicit_const = cursor.sleb();
       table.specs.push_back(spec);
     }
@@ -221,68 +352,34 @@ const Abbreviation* find_abbreviation(const AbbreviationTable& table, uint64_t c
 
 // An attribute's value as read: the form it was read in, the number it holds (a constant,
 // an offset, an index, or for strings and blocks the place of their bytes in .debug_info)
-// and, for blocks, their length.
+// and, for blocks, their length. Left uninitialised in a Die until read: a Die marks which
+// of its values were.
 struct Value {
-  bool present = false;
-  uint64_t form = 0;
-  uint64_t number = 0;
-  size_t length = 0;
+  bool present;
+  uint64_t form;
+  uint64_t number;
+  size_t length;
 };
+constexpr Value kAbsent{};
 
 // The attributes the layouts need, of one DIE.
 struct Die {
   size_t offset = 0;  // in .debug_info
   uint64_t tag = 0;
   bool has_children = false;
-  Value name, linkage_name, type, location, decl_file, decl_line, byte_size, encoding;
-  Value lower_bound, upper_bound, count, sibling, language, stmt_list, str_offsets_base;
-  Value addr_base;
+  uint32_t read = 0;  // a bit for each slot whose value was read
+  Value values[kSlotCount];
+
+  const Value& operator[](Slot slot) const { return (read >> slot) & 1 ? values[slot] : kAbsent; }
 };
 
-Value* slot_for(Die& die, uint64_t attribute) {
-  switch (attribute) {
-    case DW_AT_name:
-      return &die.name;
-    case DW_AT_linkage_name:
-    case DW_AT_MIPS_linkage_name:
-      return &die.linkage_name;
-    case DW_AT_type:
-      return &die.type;
-    case DW_AT_location:
-      return &die.location;
-    case DW_AT_decl_file:
-      return &die.decl_file;
-    case DW_AT_decl_line:
-      return &die.decl_line;
-    case DW_AT_byte_size:
-      return &die.byte_size;
-    case DW_AT_encoding:
-      return &die.encoding;
-    case DW_AT_lower_bound:
-      return &die.lower_bound;
-    case DW_AT_upper_bound:
-      return &die.upper_bound;
-    case DW_AT_count:
-      return &die.count;
-    case DW_AT_sibling:
-      return &die.sibling;
-    case DW_AT_language:
-      return &die.language;
-    case DW_AT_stmt_list:
-      return &die.stmt_list;
-    case DW_AT_str_offsets_base:
-      return &die.str_offsets_base;
-    case DW_AT_addr_base:
-      return &die.addr_base;
-    default:
-      return nullptr;
-  }
-}
-
-// A file of the line table: its name and the index of its directory.
+// A file of the line table: its name and the index of its directory, and its path once
+// composed.
 struct LineFile {
   std::string_view name;
   uint64_t directory = 0;
+  bool composed = false;
+  std::string_view path;
 };
 
 // One unit of .debug_info as the walk reads it.
@@ -302,14 +399,38 @@ struct Unit {
   bool files_one_based = false;  // DWARF 2 to 4 count file names from 1
 };
 
+// A member's type as the layouts show it, and its size, described once for each type DIE
+// of a unit.
+struct MemberType {
+  std::string_view type;
+  std::string_view dimensions;
+  uint64_t size = 0;
+};
+
+// What the walk keeps of each level of nesting: the tag, and the name of the routine or
+// module that the level is (empty for other levels).
+struct Level {
+  uint64_t tag = 0;
+  std::string_view scope;
+  uint64_t scope_line = 0;  // where the routine or module begins
+  bool in_block = false;  // the level is a common block: its variables are members
+};
+
 // The state of the reading of one object's debug information.
 struct Walk {
+  Walk(const DwarfTables& sections, std::deque<std::string>& kept, ObjectReader& object_reader)
+      : tables(sections), texts(kept), reader(object_reader) {}
   const DwarfTables& tables;
+  std::deque<std::string>& texts;  // composed texts that the layouts point into
   ObjectReader& reader;
   AbbreviationTable abbreviations;
   Unit unit;
   Damage damage;
   size_t members = 0;
+  // Where each section's last relocation search ended (see relocated).
+  size_t next_relocation[kDebugSectionCount] = {};
+  std::vector<Level> levels;
+  std::unordered_map<uint64_t, MemberType> types;  // of the unit, by the offset of the DIE
 };
 
 bool fail(Walk& walk, DebugSection section, const char* reason) {
@@ -318,10 +439,45 @@ bool fail(Walk& walk, DebugSection section, const char* reason) {
   return false;
 }
 
+// Holds a composed text until the next object; an empty text needs no place.
+std::string_view keep(Walk& walk, std::string text) {
+  if (text.empty()) return {};
+  walk.texts.push_back(std::move(text));
+  return walk.texts.back();
+}
+
+// The value of the field of `size` bytes at the cursor, with its relocation applied. The
+// walk reads a section mostly forward, so the search for the field's relocation starts
+// where the section's last search ended, and most often ends at the next relocation.
+uint64_t relocated(Walk& walk, DebugSection section, Cursor& cursor, size_t size) {
+  const size_t at = cursor.at;
+  const uint64_t stored = cursor.fixed(size);
+  const std::vector<DebugRelocation>& relocations = walk.tables.sections[section].relocations;
+  if (relocations.empty() || cursor.failed) return stored;
+  // The first relocation at or after `at` lies between `first` and `last`.
+  const size_t count = relocations.size();
+  size_t& next = walk.next_relocation[section];
+  size_t first = 0;
+  size_t last = next;
+  if (next < count && relocations[next].offset < at) {
+    first = next + 1;
+    last = first < count && relocations[first].offset >= at ? first : count;
+  } else if (next == 0 || relocations[next - 1].offset < at) {
+    first = next;
+  } else {
+    last = next - 1;
+  }
+  next = static_cast<size_t>(
+      std::lower_bound(relocations.begin() + static_cast<std::ptrdiff_t>(first),
+                       relocations.begin() + static_cast<std::ptrdiff_t>(last), at,
+                       [](const DebugRelocation& r, uint64_t offset) { return r.offset < offset; }) -
+      relocations.begin());
+  return next < count && relocations[next].offset == at ? relocations[next].value : stored;
+}
+
 // Reads one attribute value of `form` at the cursor (in .debug_info).
 bool read_value(Walk& walk, Cursor& cursor, uint64_t form, int64_t implicit_const,
                 Value& value) {
-  const DwarfTables& tables = walk.tables;
   const Unit& unit = walk.unit;
   for (int indirections = 0; form == DW_FORM_indirect; ++indirections) {
     if (indirections == kMaxIndirections) return fail(walk, kDebugInfo, "indirect forms loop");
@@ -329,11 +485,12 @@ bool read_value(Walk& walk, Cursor& cursor, uint64_t form, int64_t implicit_cons
   }
   value.present = true;
   value.form = form;
+  value.number = 0;
   value.length = 0;
   const size_t offset_size = 4;  // 32-bit DWARF
   switch (form) {
     case DW_FORM_addr:
-      value.number = relocated(tables, kDebugInfo, cursor, unit.address_size);
+      value.number = relocated(walk, kDebugInfo, cursor, unit.address_size);
       break;
     case DW_FORM_data1:
     case DW_FORM_ref1:
@@ -383,11 +540,11 @@ bool read_value(Walk& walk, Cursor& cursor, uint64_t form, int64_t implicit_cons
     case DW_FORM_line_strp:
     case DW_FORM_sec_offset:
     case DW_FORM_strp_sup:
-      value.number = relocated(tables, kDebugInfo, cursor, offset_size);
+      value.number = relocated(walk, kDebugInfo, cursor, offset_size);
       break;
     case DW_FORM_ref_addr:
       value.number =
-          relocated(tables, kDebugInfo, cursor, unit.version <= 2 ? unit.address_size : offset_size);
+          relocated(walk, kDebugInfo, cursor, unit.version <= 2 ? unit.address_size : offset_size);
       break;
     case DW_FORM_string:
       value.number = cursor.at;
@@ -420,27 +577,59 @@ bool read_value(Walk& walk, Cursor& cursor, uint64_t form, int64_t implicit_cons
   return true;
 }
 
+// Reads the abbreviation code of the DIE at the cursor: `abbreviation` is null for the
+// entry that ends a list of children.
+bool read_code(Walk& walk, Cursor& cursor, const Abbreviation*& abbreviation) {
+  const uint64_t code = cursor.uleb();
+  if (cursor.failed) return fail(walk, kDebugInfo, "entry runs past its unit");
+  abbreviation = nullptr;
+  if (code == 0) return true;
+  abbreviation = find_abbreviation(walk.abbreviations, code);
+  if (abbreviation == nullptr) return fail(walk, kDebugInfo, "entry of an unknown abbreviation");
+  return true;
+}
+
+// Passes over the attributes of a DIE whose forms all have fixed sizes.
+bool skip_fixed_attributes(Walk& walk, Cursor& cursor, const Abbreviation& abbreviation) {
+  cursor.skip(abbreviation.fixed_size);
+  if (cursor.failed) return fail(walk, kDebugInfo, "attribute runs past its unit");
+  return true;
+}
+
+// Reads the attributes of a DIE of `abbreviation` into `die`: the values of the slots the
+// layouts need; the others are passed over, by their size where their form fixes it.
+bool read_attributes(Walk& walk, Cursor& cursor, const Abbreviation& abbreviation, Die& die) {
+  die.tag = abbreviation.tag;
+  die.has_children = abbreviation.has_children;
+  Value scratch;
+  const AttributeSpec* specs = walk.abbreviations.specs.data() + abbreviation.first_spec;
+  for (uint32_t i = 0; i < abbreviation.spec_count; ++i) {
+    const AttributeSpec& spec = specs[i];
+    if (spec.slot == kNoSlot && spec.size != kVariableSize) {
+      cursor.skip(spec.size);
+      if (cursor.failed) return fail(walk, kDebugInfo, "attribute runs past its unit");
+      continue;
+    }
+    Value* value = &scratch;
+    if (spec.slot != kNoSlot) {
+      value = &die.values[spec.slot];
+      die.read |= uint32_t{1} << spec.slot;
+    }
+    if (!read_value(walk, cursor, spec.form, spec.implicit_const, *value)) return false;
+  }
+  return true;
+}
+
 // Reads the DIE at the cursor. `die.tag` is 0 for the null entry that ends a list of
 // children.
 bool read_die(Walk& walk, Cursor& cursor, Die& die) {
-  die = Die();
   die.offset = cursor.at;
-  const uint64_t code = cursor.uleb();
-  if (cursor.failed) return fail(walk, kDebugInfo, "entry runs past its unit");
-  if (code == 0) return true;
-  const Abbreviation* abbreviation = find_abbreviation(walk.abbreviations, code);
-  if (abbreviation == nullptr) return fail(walk, kDebugInfo, "entry of an unknown abbreviation");
-  die.tag = abbreviation->tag;
-  die.has_children = abbreviation->has_children;
-  Value scratch;
-  for (uint32_t i = 0; i < abbreviation->spec_count; ++i) {
-    const AttributeSpec& spec = walk.abbreviations.specs[abbreviation->first_spec + i];
-    Value* slot = slot_for(die, spec.attribute);
-    if (!read_value(walk, cursor, spec.form, spec.implicit_const, slot ? *slot : scratch)) {
-      return false;
-    }
-  }
-  return true;
+  die.tag = 0;
+  die.has_children = false;
+  die.read = 0;
+  const Abbreviation* abbreviation = nullptr;
+  if (!read_code(walk, cursor, abbreviation)) return false;
+  return abbreviation == nullptr || read_attributes(walk, cursor, *abbreviation, die);
 }
 
 // The unsigned constant a value holds, where it holds one.
@@ -505,7 +694,7 @@ bool string_value(Walk& walk, const Value& value, std::string_view& text) {
         return fail(walk, kDebugStrOffsets, "string index beyond the section");
       }
       cursor.at = static_cast<size_t>(base + value.number * 4);
-      const uint64_t offset = relocated(tables, kDebugStrOffsets, cursor, 4);
+      const uint64_t offset = relocated(walk, kDebugStrOffsets, cursor, 4);
       if (!cursor.failed && string_at(tables, kDebugStr, offset, text)) return true;
       return fail(walk, kDebugStr, "string offset beyond the section");
     }
@@ -594,7 +783,7 @@ bool read_line_files(Walk& walk, Unit& unit) {
           }
           case DW_FORM_line_strp:
           case DW_FORM_strp:
-            number = relocated(tables, kDebugLine, cursor, 4);
+            number = relocated(walk, kDebugLine, cursor, 4);
             if (content == DW_LNCT_path && !cursor.failed &&
                 !string_at(tables, form == DW_FORM_strp ? kDebugStr : kDebugLineStr, number,
                            entry.name)) {
@@ -656,9 +845,10 @@ bool read_line_files(Walk& walk, Unit& unit) {
 }
 
 // The source file of a decl_file index, as the compiler recorded it: the name, behind its
-// directory unless that is the compilation directory (or the name is absolute).
-bool source_file(Walk& walk, const Value& decl_file, std::string& path) {
-  path.clear();
+// directory unless that is the compilation directory (or the name is absolute). Composed
+// once for each file of the unit.
+bool source_file(Walk& walk, const Value& decl_file, std::string_view& path) {
+  path = {};
   uint64_t index = 0;
   if (!constant(decl_file, index)) return true;
   Unit& unit = walk.unit;
@@ -668,15 +858,22 @@ bool source_file(Walk& walk, const Value& decl_file, std::string& path) {
     --index;
   }
   if (index >= unit.files.size()) return true;
-  const LineFile& file = unit.files[index];
-  const bool absolute = !file.name.empty() && (file.name[0] == '/' || file.name[0] == '\\' ||
-                                               (file.name.size() > 1 && file.name[1] == ':'));
-  if (!absolute && file.directory != 0 && file.directory < unit.directories.size() &&
-      !unit.directories[file.directory].empty()) {
-    path.assign(unit.directories[file.directory]);
-    if (path.back() != '/' && path.back() != '\\') path.push_back('/');
+  LineFile& file = unit.files[index];
+  if (!file.composed) {
+    const bool absolute = !file.name.empty() && (file.name[0] == '/' || file.name[0] == '\\' ||
+                                                 (file.name.size() > 1 && file.name[1] == ':'));
+    if (!absolute && file.directory != 0 && file.directory < unit.directories.size() &&
+        !unit.directories[file.directory].empty()) {
+      std::string text(unit.directories[file.directory]);
+      if (text.back() != '/' && text.back() != '\\') text.push_back('/');
+      text.append(file.name);
+      file.path = keep(walk, std::move(text));
+    } else {
+      file.path = file.name;
+    }
+    file.composed = true;
   }
-  path.append(file.name);
+  path = file.path;
   return true;
 }
 
@@ -707,9 +904,10 @@ uint64_t saturating_multiply(uint64_t a, uint64_t b) {
 
 bool describe_type(Walk& walk, uint64_t reference, int depth, TypeText& text);
 
-// The type an attribute refers to; an absent or unusable reference gives "?".
-bool describe_referenced(Walk& walk, const Value& type, int depth, TypeText& text) {
-  uint64_t offset = 0;
+// The offset of the type DIE that an attribute refers to; `described` is false for an
+// absent or unusable reference, whose type is shown as "?". False after damage.
+bool type_offset(Walk& walk, const Value& type, uint64_t& offset, bool& described) {
+  described = false;
   switch (type.form) {
     case DW_FORM_ref1:
     case DW_FORM_ref2:
@@ -725,16 +923,21 @@ bool describe_referenced(Walk& walk, const Value& type, int depth, TypeText& tex
       // Another unit's entries are read with that unit's abbreviations: only this unit's
       // are described.
       offset = type.number;
-      if (offset < walk.unit.start || offset >= walk.unit.end) {
-        text.type = "?";
-        return true;
-      }
+      if (offset < walk.unit.start || offset >= walk.unit.end) return true;
       break;
     default:
-      text.type = "?";
       return true;
   }
-  if (!type.present) {
+  described = type.present;
+  return true;
+}
+
+// The type an attribute refers to; an absent or unusable reference gives "?".
+bool describe_referenced(Walk& walk, const Value& type, int depth, TypeText& text) {
+  uint64_t offset = 0;
+  bool described = false;
+  if (!type_offset(walk, type, offset, described)) return false;
+  if (!described) {
     text.type = "?";
     return true;
   }
@@ -767,11 +970,11 @@ bool read_dimensions(Walk& walk, Cursor& cursor, std::string& dimensions, uint64
     int64_t upper = 0;
     uint64_t count = 0;
     dimensions += rank == 1 ? "(" : ",";
-    if (die.lower_bound.present && !signed_constant(die.lower_bound, lower)) known = false;
-    const bool has_lower = die.lower_bound.present;
-    if (die.count.present && constant(die.count, count)) {
+    if (die[kLowerBound].present && !signed_constant(die[kLowerBound], lower)) known = false;
+    const bool has_lower = die[kLowerBound].present;
+    if (die[kCount].present && constant(die[kCount], count)) {
       upper = lower + static_cast<int64_t>(count) - 1;
-    } else if (die.upper_bound.present && signed_constant(die.upper_bound, upper)) {
+    } else if (die[kUpperBound].present && signed_constant(die[kUpperBound], upper)) {
       count = upper >= lower ? static_cast<uint64_t>(upper - lower) + 1 : 0;
     } else {
       known = false;
@@ -803,12 +1006,12 @@ bool describe_type(Walk& walk, uint64_t reference, int depth, TypeText& text) {
   Die die;
   if (!read_die(walk, cursor, die)) return false;
   uint64_t byte_size = 0;
-  const bool sized_type = constant(die.byte_size, byte_size);
+  const bool sized_type = constant(die[kByteSize], byte_size);
   std::string_view name;
   switch (die.tag) {
     case DW_TAG_base_type: {
       uint64_t encoding = 0;
-      constant(die.encoding, encoding);
+      constant(die[kEncoding], encoding);
       text.size = byte_size;
       switch (encoding) {
         case DW_ATE_signed:
@@ -832,7 +1035,7 @@ bool describe_type(Walk& walk, uint64_t reference, int depth, TypeText& text) {
         default:
           break;
       }
-      if (!string_value(walk, die.name, name)) return false;
+      if (!string_value(walk, die[kName], name)) return false;
       text.type = name.empty() ? "?" : std::string(name);
       return true;
     }
@@ -841,21 +1044,21 @@ bool describe_type(Walk& walk, uint64_t reference, int depth, TypeText& text) {
       text.type = sized_type ? sized("CHARACTER", byte_size) : "CHARACTER*(*)";
       return true;
     case DW_TAG_structure_type:
-      if (!string_value(walk, die.name, name)) return false;
+      if (!string_value(walk, die[kName], name)) return false;
       text.size = byte_size;
       text.type = "TYPE(" + std::string(name) + ")";
       return true;
     case DW_TAG_typedef:
     case DW_TAG_const_type:
     case DW_TAG_volatile_type:
-      return describe_referenced(walk, die.type, depth, text);
+      return describe_referenced(walk, die[kType], depth, text);
     case DW_TAG_pointer_type:
       text.size = sized_type ? byte_size : walk.unit.address_size;
       text.type = "POINTER";
       return true;
     case DW_TAG_array_type: {
       TypeText element;
-      if (!describe_referenced(walk, die.type, depth, element)) return false;
+      if (!describe_referenced(walk, die[kType], depth, element)) return false;
       text.type = element.type;
       uint64_t elements = 0;
       bool known = false;
@@ -868,7 +1071,7 @@ bool describe_type(Walk& walk, uint64_t reference, int depth, TypeText& text) {
       return true;
     }
     default:
-      if (!string_value(walk, die.name, name)) return false;
+      if (!string_value(walk, die[kName], name)) return false;
       text.size = byte_size;
       text.type = name.empty() ? "?" : std::string(name);
       return true;
@@ -896,7 +1099,7 @@ bool member_offset(Walk& walk, const Value& location, uint64_t& offset) {
   cursor.size = cursor.at + location.length;
   const uint8_t op = cursor.u8();
   if (op == DW_OP_addr) {
-    offset = relocated(tables, kDebugInfo, cursor, walk.unit.address_size);
+    offset = relocated(walk, kDebugInfo, cursor, walk.unit.address_size);
   } else if (op == DW_OP_addrx || op == DW_OP_GNU_addr_index) {
     const uint64_t index = cursor.uleb();
     Cursor addresses = cursor_over(tables, kDebugAddr);
@@ -907,7 +1110,7 @@ bool member_offset(Walk& walk, const Value& location, uint64_t& offset) {
       return false;
     }
     addresses.at = static_cast<size_t>(base + index * size);
-    offset = relocated(tables, kDebugAddr, addresses, walk.unit.address_size);
+    offset = relocated(walk, kDebugAddr, addresses, walk.unit.address_size);
     if (addresses.failed) return false;
   } else {
     return false;
@@ -918,15 +1121,6 @@ bool member_offset(Walk& walk, const Value& location, uint64_t& offset) {
   }
   return !cursor.failed;
 }
-
-// What the walk keeps of each level of nesting: the tag, and the name of the routine or
-// module that the level is (empty for other levels).
-struct Level {
-  uint64_t tag = 0;
-  std::string_view scope;
-  uint64_t scope_line = 0;  // where the routine or module begins
-  bool in_block = false;  // the level is a common block: its variables are members
-};
 
 bool is_scope(uint64_t tag) {
   return tag == DW_TAG_subprogram || tag == DW_TAG_entry_point || tag == DW_TAG_module;
@@ -951,7 +1145,7 @@ bool may_hold_blocks(uint64_t tag) {
 // The unit's own attributes: language, line table, string and address bases.
 void take_unit_attributes(Unit& unit, const Die& die) {
   uint64_t language = 0;
-  if (constant(die.language, language)) {
+  if (constant(die[kLanguage], language)) {
     switch (language) {
       case DW_LANG_C89:
       case DW_LANG_C:
@@ -966,64 +1160,78 @@ void take_unit_attributes(Unit& unit, const Die& die) {
         break;
     }
   }
-  if (die.stmt_list.present) {
+  if (die[kStmtList].present) {
     unit.has_line_table = true;
-    unit.stmt_list = die.stmt_list.number;
+    unit.stmt_list = die[kStmtList].number;
   }
-  if (die.str_offsets_base.present) unit.str_offsets_base = die.str_offsets_base.number;
-  if (die.addr_base.present) unit.addr_base = die.addr_base.number;
+  if (die[kStrOffsetsBase].present) unit.str_offsets_base = die[kStrOffsetsBase].number;
+  if (die[kAddrBase].present) unit.addr_base = die[kAddrBase].number;
 }
 
 // Starts the layout of a common block DIE.
 bool begin_layout(Walk& walk, const Die& die, std::string_view scope, CommonLayout& layout) {
   std::string_view name;
   std::string_view linkage;
-  if (!string_value(walk, die.name, name) || !string_value(walk, die.linkage_name, linkage)) {
+  if (!string_value(walk, die[kName], name) || !string_value(walk, die[kLinkageName], linkage)) {
     return false;
   }
   layout = CommonLayout();
-  layout.symbol.assign(walk.tables.symbol_prefix);
-  layout.symbol.append(linkage.empty() ? name : linkage);
-  layout.routine.assign(scope);
-  if (!source_file(walk, die.decl_file, layout.file)) return false;
+  const std::string_view symbol = linkage.empty() ? name : linkage;
+  const std::string_view prefix = walk.tables.symbol_prefix;
+  layout.symbol = prefix.empty() ? symbol : keep(walk, std::string(prefix).append(symbol));
+  layout.routine = scope;
+  if (!source_file(walk, die[kDeclFile], layout.file)) return false;
   uint64_t line = 0;
-  if (constant(die.decl_line, line)) layout.line = static_cast<uint32_t>(std::min<uint64_t>(line, UINT32_MAX));
+  if (constant(die[kDeclLine], line)) layout.line = static_cast<uint32_t>(std::min<uint64_t>(line, UINT32_MAX));
+  layout.first_member = static_cast<uint32_t>(walk.reader.declarations.members.size());
   return true;
 }
 
-// Adds a DW_TAG_variable of a common block to its layout.
-bool add_member(Walk& walk, const Die& die, CommonLayout& layout,
-                std::unordered_map<uint64_t, TypeText>& types, uint64_t& first_line) {
+// The type of a member as the layouts show it: described once for each type DIE of the
+// unit.
+bool member_type(Walk& walk, const Value& type, MemberType& shown) {
+  uint64_t offset = 0;
+  bool described = false;
+  if (!type_offset(walk, type, offset, described)) return false;
+  if (!described) {
+    shown = MemberType{"?", {}, 0};
+    return true;
+  }
+  const auto cached = walk.types.find(offset);
+  if (cached != walk.types.end()) {
+    shown = cached->second;
+    return true;
+  }
+  TypeText text;
+  if (!describe_type(walk, offset, 1, text)) return false;
+  shown.size = text.size;
+  shown.type = keep(walk, std::move(text.type));
+  shown.dimensions = keep(walk, std::move(text.dimensions));
+  walk.types.emplace(offset, shown);
+  return true;
+}
+
+// Adds a DW_TAG_variable of a common block to the object's members.
+bool add_member(Walk& walk, const Die& die, uint64_t& first_line) {
   MemberLayout member;
   uint64_t line = 0;
-  if (constant(die.decl_line, line) && line != 0 && (first_line == 0 || line < first_line)) {
+  if (constant(die[kDeclLine], line) && line != 0 && (first_line == 0 || line < first_line)) {
     first_line = line;
   }
-  if (!member_offset(walk, die.location, member.offset)) {
+  if (!member_offset(walk, die[kLocation], member.offset)) {
     if (walk.damage.reason != nullptr) return false;
     return true;  // no static place in the block: not a member the layouts can show
   }
   if (++walk.members > kMaxMembersPerObject) {
     return fail(walk, kDebugInfo, "more members than an object can hold");
   }
-  std::string_view name;
-  if (!string_value(walk, die.name, name)) return false;
-  member.name.assign(name);
-  const uint64_t key = (uint64_t{die.type.form} << 56) ^ die.type.number;
-  const auto cached = types.find(key);
-  if (cached != types.end()) {
-    member.type = cached->second.type;
-    member.dimensions = cached->second.dimensions;
-    member.size = cached->second.size;
-  } else {
-    TypeText text;
-    if (!describe_referenced(walk, die.type, 0, text)) return false;
-    member.type = text.type;
-    member.dimensions = text.dimensions;
-    member.size = text.size;
-    types.emplace(key, std::move(text));
-  }
-  layout.members.push_back(std::move(member));
+  if (!string_value(walk, die[kName], member.name)) return false;
+  MemberType type;
+  if (!member_type(walk, die[kType], type)) return false;
+  member.type = type.type;
+  member.dimensions = type.dimensions;
+  member.size = type.size;
+  walk.reader.declarations.members.push_back(member);
   return true;
 }
 
@@ -1035,25 +1243,39 @@ void finish_layout(ObjectReader& reader, CommonLayout& layout, uint64_t scope_li
   if (layout.line < scope_line && first_member_line != 0) {
     layout.line = static_cast<uint32_t>(std::min<uint64_t>(first_member_line, UINT32_MAX));
   }
+  std::vector<MemberLayout>& members = reader.declarations.members;
+  layout.member_count = static_cast<uint32_t>(members.size() - layout.first_member);
+  const auto first = members.begin() + layout.first_member;
   const auto by_offset = [](const MemberLayout& a, const MemberLayout& b) {
     return a.offset < b.offset;
   };
-  if (!std::is_sorted(layout.members.begin(), layout.members.end(), by_offset)) {
-    std::stable_sort(layout.members.begin(), layout.members.end(), by_offset);
+  if (!std::is_sorted(first, members.end(), by_offset)) {
+    std::stable_sort(first, members.end(), by_offset);
   }
-  reader.declarations.layouts.push_back(std::move(layout));
+  reader.declarations.layouts.push_back(layout);
+}
+
+// Whether the walk uses the attributes of a DIE without children: those of the unit, of a
+// routine, and of a member of the block being read.
+bool walk_reads(uint64_t tag, bool in_block) {
+  return tag == DW_TAG_compile_unit || tag == DW_TAG_partial_unit || is_scope(tag) ||
+         (in_block && tag == DW_TAG_variable);
 }
 
 // Walks the DIEs of the unit from the cursor to the unit's end.
 bool walk_unit(Walk& walk, Cursor& cursor) {
-  std::vector<Level> levels;
-  std::unordered_map<uint64_t, TypeText> types;
+  std::vector<Level>& levels = walk.levels;
+  levels.clear();
+  walk.types.clear();
   CommonLayout layout;
   uint64_t first_member_line = 0;
   Die die;
   while (cursor.at < walk.unit.end) {
-    if (!read_die(walk, cursor, die)) return false;
-    if (die.tag == 0) {
+    die.offset = cursor.at;
+    die.read = 0;
+    const Abbreviation* abbreviation = nullptr;
+    if (!read_code(walk, cursor, abbreviation)) return false;
+    if (abbreviation == nullptr) {
       if (!levels.empty()) {
         if (levels.back().in_block) {
           finish_layout(walk.reader, layout, levels.back().scope_line, first_member_line);
@@ -1063,26 +1285,34 @@ bool walk_unit(Walk& walk, Cursor& cursor) {
       continue;
     }
     const bool in_block = !levels.empty() && levels.back().in_block;
+    // A DIE of no interest whose attributes have fixed sizes is passed over in one step.
+    if (!abbreviation->has_children && abbreviation->fixed_size != kVariableSizes &&
+        !walk_reads(abbreviation->tag, in_block)) {
+      if (!skip_fixed_attributes(walk, cursor, *abbreviation)) return false;
+      continue;
+    }
+    if (!read_attributes(walk, cursor, *abbreviation, die)) return false;
     std::string_view scope = levels.empty() ? std::string_view() : levels.back().scope;
     uint64_t scope_line = levels.empty() ? 0 : levels.back().scope_line;
     if (die.tag == DW_TAG_compile_unit || die.tag == DW_TAG_partial_unit) {
       take_unit_attributes(walk.unit, die);
     } else if (is_scope(die.tag)) {
-      if (!string_value(walk, die.name, scope)) return false;
+      if (!string_value(walk, die[kName], scope)) return false;
       scope_line = 0;
-      constant(die.decl_line, scope_line);
+      constant(die[kDeclLine], scope_line);
     } else if (in_block && die.tag == DW_TAG_variable) {
-      if (!add_member(walk, die, layout, types, first_member_line)) return false;
+      if (!add_member(walk, die, first_member_line)) return false;
     }
     if (!die.has_children) continue;
     if (!may_hold_blocks(die.tag) || in_block) {
       // Skip the subtree by its sibling where that lies ahead inside the unit.
+      const Value& next = die[kSibling];
       uint64_t sibling = 0;
-      const bool local = die.sibling.form == DW_FORM_ref1 || die.sibling.form == DW_FORM_ref2 ||
-                         die.sibling.form == DW_FORM_ref4 || die.sibling.form == DW_FORM_ref8 ||
-                         die.sibling.form == DW_FORM_ref_udata;
-      if (die.sibling.present && local && die.sibling.number < walk.unit.end - walk.unit.start) {
-        sibling = walk.unit.start + die.sibling.number;
+      const bool local = next.form == DW_FORM_ref1 || next.form == DW_FORM_ref2 ||
+                         next.form == DW_FORM_ref4 || next.form == DW_FORM_ref8 ||
+                         next.form == DW_FORM_ref_udata;
+      if (next.present && local && next.number < walk.unit.end - walk.unit.start) {
+        sibling = walk.unit.start + next.number;
       }
       if (sibling > cursor.at) {
         cursor.at = static_cast<size_t>(sibling);
@@ -1133,17 +1363,20 @@ bool read_units(Walk& walk) {
     if (unit.version >= 5) {
       const uint8_t type = header.u8();
       unit.address_size = header.u8();
-      abbreviations = relocated(tables, kDebugInfo, header, 4);
+      abbreviations = relocated(walk, kDebugInfo, header, 4);
       if (type != DW_UT_compile && type != DW_UT_partial) continue;  // no blocks there
     } else {
-      abbreviations = relocated(tables, kDebugInfo, header, 4);
+      abbreviations = relocated(walk, kDebugInfo, header, 4);
       unit.address_size = header.u8();
     }
     if (header.failed) return fail(walk, kDebugInfo, "unit header runs past its unit");
     if (unit.address_size != 2 && unit.address_size != 4 && unit.address_size != 8) {
       return fail(walk, kDebugInfo, "unit of an unknown address size");
     }
-    if (!read_abbreviations(tables, abbreviations, walk.abbreviations, walk.damage)) return false;
+    if (!read_abbreviations(tables, abbreviations, unit.address_size, unit.version,
+                            walk.abbreviations, walk.damage)) {
+      return false;
+    }
     if (!walk_unit(walk, header)) return false;
   }
   return true;
@@ -1169,12 +1402,13 @@ void reset_debug_sections(DwarfTables& tables) {
   }
   tables.big_endian = false;
   tables.symbol_prefix = {};
+  tables.texts.clear();
 }
 
 void read_common_layouts(ObjectReader& reader) {
-  const DwarfTables& tables = reader.dwarf;
+  DwarfTables& tables = reader.dwarf;
   if (!tables.sections[kDebugInfo].present || tables.sections[kDebugInfo].bytes.empty()) return;
-  Walk walk{tables, reader, {}, {}, {}, 0};
+  Walk walk(tables, tables.texts, reader);
   bool read = false;
   try {
     read = read_units(walk);

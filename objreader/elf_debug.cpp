@@ -40,8 +40,13 @@ bool read_relocations(ObjectReader& reader, InputStream& stream, const ElfObject
     }
     relocations.push_back(DebugRelocation{load_word(record, object.encoding), addend});
   }
-  std::sort(relocations.begin(), relocations.end(),
-            [](const DebugRelocation& a, const DebugRelocation& b) { return a.offset < b.offset; });
+  // Assemblers write them in offset order already.
+  const auto by_offset = [](const DebugRelocation& a, const DebugRelocation& b) {
+    return a.offset < b.offset;
+  };
+  if (!std::is_sorted(relocations.begin(), relocations.end(), by_offset)) {
+    std::sort(relocations.begin(), relocations.end(), by_offset);
+  }
   return true;
 }
 

@@ -348,6 +348,7 @@ int read_elf_object(ObjectReader& reader, InputStream& stream, std::string_view 
                     uint64_t extent) {
   reader.declarations.items.clear();
   reader.declarations.layouts.clear();
+  reader.declarations.members.clear();
   reader.declarations.refused = false;
   reader.object_path = path;
   reader.overlaps_listed = 0;

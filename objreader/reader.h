@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <new>
 #include <string>
 #include <string_view>
@@ -30,22 +31,25 @@ struct Declaration {
   uint64_t alignment = 0;  // of a COMMON declaration, where the format records one
 };
 
-// A member of a COMMON block as the object's debug information describes it.
+// A member of a COMMON block as the object's debug information describes it. The texts
+// are valid until the reader reads its next object.
 struct MemberLayout {
-  uint64_t offset = 0;     // from the start of the block
-  uint64_t size = 0;       // bytes; 0 where the type does not say
-  std::string name;        // local to the routine: never a difference on its own
-  std::string type;        // Fortran style: INTEGER*4, REAL*8, CHARACTER*8, TYPE(point)
-  std::string dimensions;  // array bounds, "(10)" or "(-2:2,3)"; empty for a scalar
+  uint64_t offset = 0;          // from the start of the block
+  uint64_t size = 0;            // bytes; 0 where the type does not say
+  std::string_view name;        // local to the routine: never a difference on its own
+  std::string_view type;        // Fortran style: INTEGER*4, REAL*8, CHARACTER*8, TYPE(point)
+  std::string_view dimensions;  // array bounds, "(10)" or "(-2:2,3)"; empty for a scalar
 };
 
-// One routine's declaration of a COMMON block, from the object's debug information.
+// One routine's declaration of a COMMON block, from the object's debug information; its
+// members are ObjectDeclarations::members[first_member, first_member + member_count).
 struct CommonLayout {
-  std::string symbol;   // the block's symbol, as the symbol table names it
-  std::string routine;  // the routine (or module) that declares it
-  std::string file;     // the source file, as the compiler recorded it; or empty
-  uint32_t line = 0;    // the declaring line; 0 where not recorded
-  std::vector<MemberLayout> members;  // in offset order
+  std::string_view symbol;   // the block's symbol, as the symbol table names it
+  std::string_view routine;  // the routine (or module) that declares it
+  std::string_view file;     // the source file, as the compiler recorded it; or empty
+  uint32_t line = 0;         // the declaring line; 0 where not recorded
+  uint32_t first_member = 0;
+  uint32_t member_count = 0;
 };
 
 // What one object declares. Whether its analysis failed (which ends an archive walk) is
@@ -54,8 +58,10 @@ struct ObjectDeclarations {
   std::vector<Declaration> items;  // in symbol-table order
   bool refused = false;            // the file is no object file (an executable)
   // The COMMON block layouts of the object's debug information, read only when asked for
-  // (ObjectReader::read_layouts), in the order the debug information gives them.
+  // (ObjectReader::read_layouts), in the order of their source files and lines, and the
+  // members of them all, each layout's in offset order.
   std::vector<CommonLayout> layouts;
+  std::vector<MemberLayout> members;
 };
 
 // The debug sections of the object being read, as the DWARF reader takes them: each
@@ -85,6 +91,9 @@ struct DwarfTables {
   bool big_endian = false;
   // What the symbol table puts before a block's linkage name (i386 COFF's '_').
   std::string_view symbol_prefix;
+  // The texts that the layouts show but the sections do not hold as such (types, bounds,
+  // paths, prefixed symbols), kept in place until the next object.
+  std::deque<std::string> texts;
 };
 
 // The COFF tables of the object being read, set up afresh for each object.
