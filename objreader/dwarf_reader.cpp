@@ -13,7 +13,6 @@
 #include <charconv>
 #include <cstring>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -43,6 +42,22 @@ struct Damage {
   const char* reason = nullptr;
 };
 
+// Loads of 2, 4 and 8 bytes in the byte order of the object.
+uint64_t load_u16(const uint8_t* p, bool big_endian) {
+  return big_endian ? (uint64_t{p[0]} << 8) | p[1] : p[0] | (uint64_t{p[1]} << 8);
+}
+uint64_t load_u32(const uint8_t* p, bool big_endian) {
+  if (big_endian) {
+    return (uint64_t{p[0]} << 24) | (uint64_t{p[1]} << 16) | (uint64_t{p[2]} << 8) | p[3];
+  }
+  return p[0] | (uint64_t{p[1]} << 8) | (uint64_t{p[2]} << 16) | (uint64_t{p[3]} << 24);
+}
+uint64_t load_u64(const uint8_t* p, bool big_endian) {
+  const uint64_t first = load_u32(p, big_endian);
+  const uint64_t second = load_u32(p + 4, big_endian);
+  return big_endian ? (first << 32) | second : (second << 32) | first;
+}
+
 // A bounded reader over one section's bytes: a read past the end yields zeros and sets
 // `failed`, which the caller checks once per record.
 struct Cursor {
@@ -58,16 +73,32 @@ struct Cursor {
       failed = true;
       return 0;
     }
+    const uint8_t* p = data + at;
+    at += n;
+    // The sizes that forms and headers use, each loaded in one step.
+    switch (n) {
+      case 1:
+        return p[0];
+      case 2:
+        return load_u16(p, big_endian);
+      case 4:
+        return load_u32(p, big_endian);
+      case 8:
+        return load_u64(p, big_endian);
+      default:
+        break;
+    }
     uint64_t value = 0;
     for (size_t i = 0; i < n; ++i) {
-      const uint64_t byte = data[at + i];
+      const uint64_t byte = p[i];
       value |= big_endian ? byte << (8 * (n - 1 - i)) : byte << (8 * i);
     }
-    at += n;
     return value;
   }
   uint8_t u8() { return static_cast<uint8_t>(fixed(1)); }
   uint64_t uleb() {
+    // Codes, attributes, forms and most numbers take one byte.
+    if (at < size && !failed && (data[at] & 0x80) == 0) return data[at++];
     uint64_t value = 0;
     for (unsigned shift = 0;; shift += 7) {
       if (!has(1)) {
@@ -194,6 +225,38 @@ Slot slot_for(uint64_t attribute) {
       return kAddrBase;
     default:
       return kNoSlot;
+  }
+}
+
+// The slots that the layouts use of a DIE of `tag`: a name, a size and a sibling of any
+// (a type reference may lead anywhere), and what each kind of entry is read for. The
+// attributes of other slots are passed over as those of no interest.
+uint32_t slots_used(uint64_t tag) {
+  constexpr auto bit = [](Slot slot) { return uint32_t{1} << slot; };
+  const uint32_t any = bit(kName) | bit(kByteSize) | bit(kSibling);
+  switch (tag) {
+    case DW_TAG_compile_unit:
+    case DW_TAG_partial_unit:
+      return any | bit(kLanguage) | bit(kStmtList) | bit(kStrOffsetsBase) | bit(kAddrBase);
+    case DW_TAG_subprogram:
+    case DW_TAG_entry_point:
+    case DW_TAG_module:
+      return any | bit(kDeclLine);
+    case DW_TAG_common_block:
+      return any | bit(kLinkageName) | bit(kDeclFile) | bit(kDeclLine);
+    case DW_TAG_variable:
+      return any | bit(kType) | bit(kLocation) | bit(kDeclLine);
+    case DW_TAG_base_type:
+      return any | bit(kEncoding);
+    case DW_TAG_subrange_type:
+      return any | bit(kLowerBound) | bit(kUpperBound) | bit(kCount);
+    case DW_TAG_typedef:
+    case DW_TAG_const_type:
+    case DW_TAG_volatile_type:
+    case DW_TAG_array_type:
+      return any | bit(kType);
+    default:
+      return any;
   }
 }
 
@@ -325,12 +388,14 @@ bool read_abbreviations(const DwarfTables& tables, uint64_t offset, uint8_t addr
     entry.tag = cursor.uleb();
     entry.has_children = cursor.u8() != 0;
     entry.first_spec = static_cast<uint32_t>(table.specs.size());
+    const uint32_t used = slots_used(entry.tag);
     while (!cursor.failed) {
       AttributeSpec spec;
       const uint64_t attribute = cursor.uleb();
       spec.form = cursor.uleb();
       if (attribute == 0 && spec.form == 0) break;
       spec.slot = slot_for(attribute);
+      if (spec.slot != kNoSlot && ((used >> spec.slot) & 1) == 0) spec.slot = kNoSlot;
       if (spec.form == DW_FORM_implicit_const) spec.implicit_const = cursor.sleb();
       table.specs.push_back(spec);
     }
@@ -407,6 +472,56 @@ struct MemberType {
   uint64_t size = 0;
 };
 
+// The types of a unit described so far, by the offset of their DIE: open addressing in a
+// power of two of slots, at most half full. A new unit starts a new generation, and slots
+// of an older one count as empty.
+struct TypeCache {
+  struct Slot {
+    uint64_t offset = 0;
+    uint32_t generation = 0;
+    MemberType type;
+  };
+  std::vector<Slot> slots;
+  size_t used = 0;
+  uint32_t generation = 1;
+
+  void clear() {
+    used = 0;
+    if (++generation == 0) {  // wrapped: the old marks could match again
+      slots.assign(slots.size(), Slot());
+      generation = 1;
+    }
+  }
+  size_t home(uint64_t offset) const {
+    return static_cast<size_t>((offset * 0x9e3779b97f4a7c15u) >> 32) & (slots.size() - 1);
+  }
+  const MemberType* find(uint64_t offset) const {
+    if (slots.empty()) return nullptr;
+    for (size_t i = home(offset);; i = (i + 1) & (slots.size() - 1)) {
+      const Slot& slot = slots[i];
+      if (slot.generation != generation) return nullptr;
+      if (slot.offset == offset) return &slot.type;
+    }
+  }
+  void insert(uint64_t offset, const MemberType& type) {
+    if (2 * (used + 1) > slots.size()) grow();
+    size_t i = home(offset);
+    while (slots[i].generation == generation) i = (i + 1) & (slots.size() - 1);
+    slots[i] = Slot{offset, generation, type};
+    ++used;
+  }
+  void grow() {
+    std::vector<Slot> old(std::max<size_t>(64, 2 * slots.size()));
+    old.swap(slots);
+    const uint32_t previous = generation;
+    generation = 1;
+    used = 0;
+    for (const Slot& slot : old) {
+      if (slot.generation == previous) insert(slot.offset, slot.type);
+    }
+  }
+};
+
 // What the walk keeps of each level of nesting: the tag, and the name of the routine or
 // module that the level is (empty for other levels).
 struct Level {
@@ -417,20 +532,44 @@ struct Level {
 };
 
 // The state of the reading of one object's debug information.
+}  // namespace
+
+struct DwarfStorage {
+  AbbreviationTable abbreviations;
+  std::vector<uint8_t> abbreviation_bytes;  // the .debug_abbrev the table was read from
+  Unit unit;
+  std::vector<Level> levels;
+  TypeCache types;
+};
+
+void DwarfStorageDelete::operator()(DwarfStorage* storage) const {
+  delete storage;
+}
+
+namespace {
+
 struct Walk {
-  Walk(const DwarfTables& sections, std::deque<std::string>& kept, ObjectReader& object_reader)
-      : tables(sections), texts(kept), reader(object_reader) {}
+  Walk(const DwarfTables& sections, std::deque<std::string>& kept, ObjectReader& object_reader,
+       DwarfStorage& storage)
+      : tables(sections),
+        texts(kept),
+        reader(object_reader),
+        abbreviations(storage.abbreviations),
+        unit(storage.unit),
+        levels(storage.levels),
+        types(storage.types) {}
   const DwarfTables& tables;
   std::deque<std::string>& texts;  // composed texts that the layouts point into
   ObjectReader& reader;
-  AbbreviationTable abbreviations;
-  Unit unit;
+  AbbreviationTable& abbreviations;
+  Unit& unit;
+  std::vector<Level>& levels;
+  TypeCache& types;
   Damage damage;
   size_t members = 0;
   // Where each section's last relocation search ended (see relocated).
   size_t next_relocation[kDebugSectionCount] = {};
-  std::vector<Level> levels;
-  std::unordered_map<uint64_t, MemberType> types;  // of the unit, by the offset of the DIE
+  bool depth_reached = false;  // a description met kMaxTypeChain: it is not cached
 };
 
 bool fail(Walk& walk, DebugSection section, const char* reason) {
@@ -447,32 +586,28 @@ std::string_view keep(Walk& walk, std::string text) {
 }
 
 // The value of the field of `size` bytes at the cursor, with its relocation applied. The
-// walk reads a section mostly forward, so the search for the field's relocation starts
-// where the section's last search ended, and most often ends at the next relocation.
+// walk reads a section mostly forward: `next` is the first relocation past the field read
+// last, and most often it is the field's own or lies beyond it; otherwise it is searched
+// for on the side where it must lie.
 uint64_t relocated(Walk& walk, DebugSection section, Cursor& cursor, size_t size) {
   const size_t at = cursor.at;
   const uint64_t stored = cursor.fixed(size);
   const std::vector<DebugRelocation>& relocations = walk.tables.sections[section].relocations;
-  if (relocations.empty() || cursor.failed) return stored;
-  // The first relocation at or after `at` lies between `first` and `last`.
   const size_t count = relocations.size();
+  if (count == 0 || cursor.failed) return stored;
   size_t& next = walk.next_relocation[section];
-  size_t first = 0;
-  size_t last = next;
-  if (next < count && relocations[next].offset < at) {
-    first = next + 1;
-    last = first < count && relocations[first].offset >= at ? first : count;
-  } else if (next == 0 || relocations[next - 1].offset < at) {
-    first = next;
-  } else {
-    last = next - 1;
-  }
-  next = static_cast<size_t>(
-      std::lower_bound(relocations.begin() + static_cast<std::ptrdiff_t>(first),
-                       relocations.begin() + static_cast<std::ptrdiff_t>(last), at,
-                       [](const DebugRelocation& r, uint64_t offset) { return r.offset < offset; }) -
-      relocations.begin());
-  return next < count && relocations[next].offset == at ? relocations[next].value : stored;
+  if (next < count && relocations[next].offset == at) return relocations[next++].value;
+  const bool after_previous = next == 0 || relocations[next - 1].offset < at;
+  if (after_previous && (next == count || relocations[next].offset > at)) return stored;
+  const auto by_offset = [](const DebugRelocation& r, uint64_t offset) { return r.offset < offset; };
+  const auto begin = relocations.begin();
+  const auto found = after_previous
+                         ? std::lower_bound(begin + static_cast<std::ptrdiff_t>(next) + 1,
+                                            relocations.end(), at, by_offset)
+                         : std::lower_bound(begin, begin + static_cast<std::ptrdiff_t>(next) - 1,
+                                            at, by_offset);
+  next = static_cast<size_t>(found - begin);
+  return next < count && relocations[next].offset == at ? relocations[next++].value : stored;
 }
 
 // Reads one attribute value of `form` at the cursor (in .debug_info).
@@ -877,13 +1012,6 @@ bool source_file(Walk& walk, const Value& decl_file, std::string_view& path) {
   return true;
 }
 
-// A member's type as the layouts show it, and its size.
-struct TypeText {
-  std::string type;
-  std::string dimensions;
-  uint64_t size = 0;
-};
-
 // Appends a decimal number: a layout's types and bounds are composed for every array.
 void append_number(std::string& text, int64_t value) {
   char digits[24];
@@ -902,7 +1030,7 @@ uint64_t saturating_multiply(uint64_t a, uint64_t b) {
   return b != 0 && a > UINT64_MAX / b ? UINT64_MAX : a * b;
 }
 
-bool describe_type(Walk& walk, uint64_t reference, int depth, TypeText& text);
+bool describe_type(Walk& walk, uint64_t reference, int depth, MemberType& shown);
 
 // The offset of the type DIE that an attribute refers to; `described` is false for an
 // absent or unusable reference, whose type is shown as "?". False after damage.
@@ -932,16 +1060,27 @@ bool type_offset(Walk& walk, const Value& type, uint64_t& offset, bool& describe
   return true;
 }
 
-// The type an attribute refers to; an absent or unusable reference gives "?".
-bool describe_referenced(Walk& walk, const Value& type, int depth, TypeText& text) {
+// The type an attribute refers to, met at `depth` of a chain of types; an absent or
+// unusable reference gives "?". Each type DIE of the unit is described once.
+bool referenced_type(Walk& walk, const Value& type, int depth, MemberType& shown) {
   uint64_t offset = 0;
   bool described = false;
   if (!type_offset(walk, type, offset, described)) return false;
   if (!described) {
-    text.type = "?";
+    shown = MemberType{"?", {}, 0};
     return true;
   }
-  return describe_type(walk, offset, depth + 1, text);
+  if (const MemberType* cached = walk.types.find(offset)) {
+    shown = *cached;
+    return true;
+  }
+  // A description cut short by the length of its chain holds only for that depth.
+  const bool reached = walk.depth_reached;
+  walk.depth_reached = false;
+  if (!describe_type(walk, offset, depth, shown)) return false;
+  if (!walk.depth_reached) walk.types.insert(offset, shown);
+  walk.depth_reached = walk.depth_reached || reached;
+  return true;
 }
 
 // The dimensions of an array type from its DW_TAG_subrange_type children at the cursor,
@@ -995,9 +1134,10 @@ bool read_dimensions(Walk& walk, Cursor& cursor, std::string& dimensions, uint64
   return true;
 }
 
-bool describe_type(Walk& walk, uint64_t reference, int depth, TypeText& text) {
+bool describe_type(Walk& walk, uint64_t reference, int depth, MemberType& shown) {
+  shown = MemberType{"?", {}, 0};
   if (depth > kMaxTypeChain) {
-    text.type = "?";
+    walk.depth_reached = true;
     return true;
   }
   Cursor cursor = cursor_over(walk.tables, kDebugInfo);
@@ -1012,68 +1152,76 @@ bool describe_type(Walk& walk, uint64_t reference, int depth, TypeText& text) {
     case DW_TAG_base_type: {
       uint64_t encoding = 0;
       constant(die[kEncoding], encoding);
-      text.size = byte_size;
+      shown.size = byte_size;
+      const char* kind = nullptr;
       switch (encoding) {
         case DW_ATE_signed:
         case DW_ATE_unsigned:
-          text.type = sized("INTEGER", byte_size);
-          return true;
+          kind = "INTEGER";
+          break;
         case DW_ATE_float:
-          text.type = sized("REAL", byte_size);
-          return true;
+          kind = "REAL";
+          break;
         case DW_ATE_complex_float:
-          text.type = sized("COMPLEX", byte_size);
-          return true;
+          kind = "COMPLEX";
+          break;
         case DW_ATE_boolean:
-          text.type = sized("LOGICAL", byte_size);
-          return true;
+          kind = "LOGICAL";
+          break;
         case DW_ATE_signed_char:
         case DW_ATE_unsigned_char:
         case DW_ATE_UTF:
-          text.type = sized("CHARACTER", byte_size);
-          return true;
+          kind = "CHARACTER";
+          break;
         default:
           break;
       }
+      if (kind != nullptr) {
+        shown.type = keep(walk, sized(kind, byte_size));
+        return true;
+      }
       if (!string_value(walk, die[kName], name)) return false;
-      text.type = name.empty() ? "?" : std::string(name);
+      if (!name.empty()) shown.type = name;
       return true;
     }
     case DW_TAG_string_type:
-      text.size = byte_size;
-      text.type = sized_type ? sized("CHARACTER", byte_size) : "CHARACTER*(*)";
+      shown.size = byte_size;
+      shown.type =
+          sized_type ? keep(walk, sized("CHARACTER", byte_size)) : std::string_view("CHARACTER*(*)");
       return true;
     case DW_TAG_structure_type:
       if (!string_value(walk, die[kName], name)) return false;
-      text.size = byte_size;
-      text.type = "TYPE(" + std::string(name) + ")";
+      shown.size = byte_size;
+      shown.type = keep(walk, "TYPE(" + std::string(name) + ")");
       return true;
     case DW_TAG_typedef:
     case DW_TAG_const_type:
     case DW_TAG_volatile_type:
-      return describe_referenced(walk, die[kType], depth, text);
+      return referenced_type(walk, die[kType], depth + 1, shown);
     case DW_TAG_pointer_type:
-      text.size = sized_type ? byte_size : walk.unit.address_size;
-      text.type = "POINTER";
+      shown.size = sized_type ? byte_size : walk.unit.address_size;
+      shown.type = "POINTER";
       return true;
     case DW_TAG_array_type: {
-      TypeText element;
-      if (!describe_referenced(walk, die[kType], depth, element)) return false;
-      text.type = element.type;
+      MemberType element;
+      if (!referenced_type(walk, die[kType], depth + 1, element)) return false;
+      std::string dimensions;
       uint64_t elements = 0;
       bool known = false;
-      if (die.has_children &&
-          !read_dimensions(walk, cursor, text.dimensions, elements, known)) {
+      if (die.has_children && !read_dimensions(walk, cursor, dimensions, elements, known)) {
         return false;
       }
-      text.dimensions += element.dimensions;
-      text.size = sized_type ? byte_size : known ? saturating_multiply(elements, element.size) : 0;
+      dimensions += element.dimensions;
+      shown.type = element.type;
+      shown.dimensions = keep(walk, std::move(dimensions));
+      shown.size =
+          sized_type ? byte_size : known ? saturating_multiply(elements, element.size) : 0;
       return true;
     }
     default:
       if (!string_value(walk, die[kName], name)) return false;
-      text.size = byte_size;
-      text.type = name.empty() ? "?" : std::string(name);
+      shown.size = byte_size;
+      if (!name.empty()) shown.type = name;
       return true;
   }
 }
@@ -1187,30 +1335,6 @@ bool begin_layout(Walk& walk, const Die& die, std::string_view scope, CommonLayo
   return true;
 }
 
-// The type of a member as the layouts show it: described once for each type DIE of the
-// unit.
-bool member_type(Walk& walk, const Value& type, MemberType& shown) {
-  uint64_t offset = 0;
-  bool described = false;
-  if (!type_offset(walk, type, offset, described)) return false;
-  if (!described) {
-    shown = MemberType{"?", {}, 0};
-    return true;
-  }
-  const auto cached = walk.types.find(offset);
-  if (cached != walk.types.end()) {
-    shown = cached->second;
-    return true;
-  }
-  TypeText text;
-  if (!describe_type(walk, offset, 1, text)) return false;
-  shown.size = text.size;
-  shown.type = keep(walk, std::move(text.type));
-  shown.dimensions = keep(walk, std::move(text.dimensions));
-  walk.types.emplace(offset, shown);
-  return true;
-}
-
 // Adds a DW_TAG_variable of a common block to the object's members.
 bool add_member(Walk& walk, const Die& die, uint64_t& first_line) {
   MemberLayout member;
@@ -1227,7 +1351,7 @@ bool add_member(Walk& walk, const Die& die, uint64_t& first_line) {
   }
   if (!string_value(walk, die[kName], member.name)) return false;
   MemberType type;
-  if (!member_type(walk, die[kType], type)) return false;
+  if (!referenced_type(walk, die[kType], 1, type)) return false;
   member.type = type.type;
   member.dimensions = type.dimensions;
   member.size = type.size;
@@ -1338,13 +1462,24 @@ bool walk_unit(Walk& walk, Cursor& cursor) {
   return true;
 }
 
+// Makes `unit` a new one, keeping the storage of its lists.
+void start_unit(Unit& unit) {
+  std::vector<std::string_view> directories = std::move(unit.directories);
+  std::vector<LineFile> files = std::move(unit.files);
+  directories.clear();
+  files.clear();
+  unit = Unit();
+  unit.directories = std::move(directories);
+  unit.files = std::move(files);
+}
+
 // Reads every unit of .debug_info.
 bool read_units(Walk& walk) {
   const DwarfTables& tables = walk.tables;
   Cursor cursor = cursor_over(tables, kDebugInfo);
   while (cursor.at < cursor.size) {
     Unit& unit = walk.unit;
-    unit = Unit();
+    start_unit(unit);
     unit.start = cursor.at;
     const uint64_t length = cursor.fixed(kUnitLengthSize);
     if (cursor.failed) return fail(walk, kDebugInfo, "unit header runs past the section");
@@ -1408,10 +1543,21 @@ void reset_debug_sections(DwarfTables& tables) {
 void read_common_layouts(ObjectReader& reader) {
   DwarfTables& tables = reader.dwarf;
   if (!tables.sections[kDebugInfo].present || tables.sections[kDebugInfo].bytes.empty()) return;
-  Walk walk(tables, tables.texts, reader);
   bool read = false;
+  Damage damage;
   try {
+    if (!tables.storage) tables.storage.reset(new DwarfStorage());
+    DwarfStorage& storage = *tables.storage;
+    // An abbreviation table read from the same bytes is the same table: objects of one
+    // compiler share a few.
+    const std::vector<uint8_t>& abbreviations = tables.sections[kDebugAbbrev].bytes;
+    if (abbreviations != storage.abbreviation_bytes) {
+      storage.abbreviations.offset = UINT64_MAX;
+      storage.abbreviation_bytes = abbreviations;
+    }
+    Walk walk(tables, tables.texts, reader, storage);
     read = read_units(walk);
+    damage = walk.damage;
   } catch (const std::bad_alloc&) {
     report_out_of_memory(reader.diagnostics, reader.object_path);
     return;
@@ -1426,8 +1572,8 @@ void read_common_layouts(ObjectReader& reader) {
   report_error(reader.diagnostics,
                strprintf("Debug Information Error: %s in %s cannot be read (%s); "
                          "COMMON block layouts after that are not shown\n",
-                         kSectionNames[walk.damage.section],
-                         std::string(reader.object_path).c_str(), walk.damage.reason));
+                         kSectionNames[damage.section],
+                         std::string(reader.object_path).c_str(), damage.reason));
 }
 
 }  // namespace drelk

@@ -11,34 +11,57 @@
 namespace drelk {
 namespace {
 
-using elf::load_word;
 
-// The values that the RELA relocations of section `target` give its fields: the addend,
-// plus the symbol's value where the symbol is a section (a COMMON symbol's value is its
-// alignment, and a member's place in its block is the addend alone).
+// The values that the RELA relocations in `records` give their fields: the addend, plus
+// the symbol's value where the symbol is a section (a COMMON symbol's value is its
+// alignment, and a member's place in its block is the addend alone). Compiled for each
+// class and byte order: a -g object has a relocation for every string of its debug
+// information.
+template <bool kIs64, bool kBigEndian>
+void take_relocations(const ElfObject& object, const std::vector<uint8_t>& records,
+                      const std::vector<uint8_t>& symbols,
+                      std::vector<DebugRelocation>& relocations) {
+  const elf::ClassLayout& layout = *object.layout;
+  const auto word = [](const uint8_t* p) -> uint64_t {
+    return kIs64 ? elf::load_u64(p, kBigEndian) : elf::load_u32(p, kBigEndian);
+  };
+  const size_t count = records.size() / layout.rela_size;
+  const uint64_t symbol_count = symbols.size() / layout.symbol_size;
+  relocations.reserve(relocations.size() + count);
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t* record = records.data() + i * layout.rela_size;
+    const uint64_t info = word(record + layout.r_info);
+    if (elf::relocation_type(info, kIs64) == 0) continue;  // R_*_NONE
+    uint64_t addend = word(record + layout.r_addend);
+    if (!kIs64) addend = static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(addend)));
+    const uint64_t symbol = elf::relocation_symbol(info, kIs64);
+    if (symbol < symbol_count) {
+      const uint8_t* entry = symbols.data() + symbol * layout.symbol_size;
+      if (elf::symbol_type(entry[layout.st_info]) == elf::STT_SECTION) {
+        addend += word(entry + layout.st_value);
+      }
+    }
+    relocations.push_back(DebugRelocation{word(record), addend});
+  }
+}
+
+// The values that the RELA relocations of `section` give the fields of the section they
+// apply to, sorted by the offset of the field.
 bool read_relocations(ObjectReader& reader, InputStream& stream, const ElfObject& object,
                       const ElfSection& section, std::vector<DebugRelocation>& relocations,
                       std::vector<uint8_t>& buffer) {
-  const elf::ClassLayout& layout = *object.layout;
   if (!read_elf_table(reader, stream, object, section.offset, section.size, buffer)) return false;
-  const bool is64 = object.encoding.is64;
   const std::vector<uint8_t>& symbols = reader.elf.symbols;
-  const size_t count = buffer.size() / layout.rela_size;
-  relocations.reserve(relocations.size() + count);
-  for (size_t i = 0; i < count; ++i) {
-    const uint8_t* record = buffer.data() + i * layout.rela_size;
-    const uint64_t info = load_word(record + layout.r_info, object.encoding);
-    if (elf::relocation_type(info, is64) == 0) continue;  // R_*_NONE
-    uint64_t addend = load_word(record + layout.r_addend, object.encoding);
-    if (!is64) addend = static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(addend)));
-    const uint64_t symbol = elf::relocation_symbol(info, is64);
-    if (symbol < symbols.size() / layout.symbol_size) {
-      const uint8_t* entry = symbols.data() + symbol * layout.symbol_size;
-      if (elf::symbol_type(entry[layout.st_info]) == elf::STT_SECTION) {
-        addend += load_word(entry + layout.st_value, object.encoding);
-      }
+  if (object.encoding.is64) {
+    if (object.encoding.big_endian) {
+      take_relocations<true, true>(object, buffer, symbols, relocations);
+    } else {
+      take_relocations<true, false>(object, buffer, symbols, relocations);
     }
-    relocations.push_back(DebugRelocation{load_word(record, object.encoding), addend});
+  } else if (object.encoding.big_endian) {
+    take_relocations<false, true>(object, buffer, symbols, relocations);
+  } else {
+    take_relocations<false, false>(object, buffer, symbols, relocations);
   }
   // Assemblers write them in offset order already.
   const auto by_offset = [](const DebugRelocation& a, const DebugRelocation& b) {
@@ -77,9 +100,12 @@ void read_elf_layouts(ObjectReader& reader, InputStream& stream, const ElfObject
   tables.big_endian = object.encoding.big_endian;
   if (!read_elf_section_names(reader, stream, object)) return;
   uint64_t index[kDebugSectionCount] = {};
+  std::vector<uint64_t>& relocations = reader.elf.relocation_sections;
+  relocations.clear();
   for (uint64_t i = 1; i < object.section_count; ++i) {
-    const DebugSection found =
-        debug_section_named(elf_section_name(reader, elf_section(reader, object, i).name));
+    const ElfSection section = elf_section(reader, object, i);
+    if (section.type == elf::SHT_RELA) relocations.push_back(i);
+    const DebugSection found = debug_section_named(elf_section_name(reader, section.name));
     if (found != kDebugSectionCount && index[found] == 0) index[found] = i;
   }
   if (index[kDebugInfo] == 0) return;
@@ -97,9 +123,8 @@ void read_elf_layouts(ObjectReader& reader, InputStream& stream, const ElfObject
   }
   // REL relocations keep their addends in the fields, which are read as they stand.
   std::vector<uint8_t> buffer;
-  for (uint64_t i = 1; i < object.section_count; ++i) {
-    const ElfSection section = elf_section(reader, object, i);
-    if (section.type != elf::SHT_RELA) continue;
+  for (const uint64_t r : relocations) {
+    const ElfSection section = elf_section(reader, object, r);
     for (size_t s = 0; s < kDebugSectionCount; ++s) {
       if (index[s] == 0 || section.info != index[s]) continue;
       if (!read_relocations(reader, stream, object, section, tables.sections[s].relocations,

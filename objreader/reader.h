@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
@@ -86,6 +87,14 @@ struct DebugSectionData {
   std::vector<uint8_t> bytes;
   std::vector<DebugRelocation> relocations;  // sorted by offset
 };
+// What the DWARF reader keeps from one object to the next (its abbreviation table, its
+// caches and lists), so that a run over thousands of objects does not build them afresh;
+// defined in dwarf_reader.cpp.
+struct DwarfStorage;
+struct DwarfStorageDelete {
+  void operator()(DwarfStorage* storage) const;
+};
+
 struct DwarfTables {
   DebugSectionData sections[kDebugSectionCount];
   bool big_endian = false;
@@ -94,6 +103,7 @@ struct DwarfTables {
   // The texts that the layouts show but the sections do not hold as such (types, bounds,
   // paths, prefixed symbols), kept in place until the next object.
   std::deque<std::string> texts;
+  std::unique_ptr<DwarfStorage, DwarfStorageDelete> storage;
 };
 
 // The COFF tables of the object being read, set up afresh for each object.
@@ -122,6 +132,7 @@ struct ElfTables {
   std::vector<uint8_t> section_names;             // read only for the sections of an LTO object
   std::vector<std::vector<uint8_t>> lto_symbols;  // an LTO object's symbol tables
   std::vector<uint8_t> lto_kinds;                 // the extension of the one being read
+  std::vector<uint64_t> relocation_sections;      // SHT_RELA, for the debug sections
 };
 
 // A Mach-O section as the layout checks and the symbol scan need it.

@@ -52,6 +52,32 @@ class ReportWriter {
     return *this;
   }
 
+  // `s` in a field of `width` characters, padded with blanks on the left (or, `left`, on
+  // the right), as printf's "%*s" and "%-*s" write it.
+  ReportWriter& field(std::string_view s, size_t width, bool left = false) {
+    const size_t pad = width > s.size() ? width - s.size() : 0;
+    char* at = room(pad + s.size());
+    if (!left) {
+      std::memset(at, ' ', pad);
+      at += pad;
+    }
+    if (!s.empty()) std::memcpy(at, s.data(), s.size());
+    if (left) std::memset(at + s.size(), ' ', pad);
+    used_ += pad + s.size();
+    return *this;
+  }
+
+  // A number in a field of `width` characters, as "%*llu" writes it.
+  ReportWriter& number(uint64_t value, size_t width) {
+    char digits[20];
+    size_t n = 0;
+    do {
+      digits[sizeof digits - ++n] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value != 0);
+    return field(std::string_view(digits + sizeof digits - n, n), width);
+  }
+
   void flush() {
     if (used_ > 0) write_text(output_, std::string_view(buffer_.get(), used_));
     used_ = 0;
@@ -131,11 +157,17 @@ void write_layouts(ReportWriter& out, const LayoutFindings& layouts) {
       mark_gap(member.offset + 1);
       const bool here = layouts.parted && &member == parting.member;
       marked = marked || here;
-      out.text(strprintf("  %2s %10llu %9llu  %-14.*s %.*s%.*s\n", here ? "->" : "",
-                         llu(member.offset), llu(member.size), static_cast<int>(member.type.size()),
-                         member.type.data(), static_cast<int>(member.name.size()),
-                         member.name.data(), static_cast<int>(member.dimensions.size()),
-                         member.dimensions.data()));
+      // "  %2s %10llu %9llu  %-14s %s%s\n", composed in place: a block may list thousands.
+      out.text(here ? "  -> " : "     ")
+          .number(member.offset, 10)
+          .text(" ")
+          .number(member.size, 9)
+          .text("  ")
+          .field(member.type, 14, true)
+          .text(" ")
+          .text(member.name)
+          .text(member.dimensions)
+          .text("\n");
     }
     mark_gap(UINT64_MAX);
   }
