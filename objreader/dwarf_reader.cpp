@@ -1520,11 +1520,18 @@ bool read_units(Walk& walk) {
 }  // namespace
 
 DebugSection debug_section_named(std::string_view name) {
-  // Mach-O writes "__debug_info" where ELF and COFF write ".debug_info".
-  if (name.substr(0, 2) == "__") name.remove_prefix(1);
-  if (name.empty() || name[0] != '.') return kDebugSectionCount;
+  // Mach-O writes "__debug_info" where ELF and COFF write ".debug_info", in at most 16
+  // characters: "__debug_str_offs".
+  if (name == "__debug_str_offs") return kDebugStrOffsets;
+  if (name.substr(0, 2) == "__") {
+    name.remove_prefix(2);
+  } else if (!name.empty() && name[0] == '.') {
+    name.remove_prefix(1);
+  } else {
+    return kDebugSectionCount;
+  }
   for (size_t i = 0; i < kDebugSectionCount; ++i) {
-    if (name == kSectionNames[i]) return static_cast<DebugSection>(i);
+    if (name == std::string_view(kSectionNames[i]).substr(1)) return static_cast<DebugSection>(i);
   }
   return kDebugSectionCount;
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "objreader/elf.h"
 
@@ -58,6 +59,13 @@ static_assert(kSegmentNumberOfSections32 + 8 == kSegmentSize32);  // nsects, fla
 static_assert(kSegmentNumberOfSections64 + 8 == kSegmentSize64);
 
 // section / section_64: sectname[16], segname[16], then these fields.
+inline constexpr size_t kSectionName = 0;
+inline constexpr size_t kSectionSegmentName = 16;
+inline constexpr size_t kSectionNameSize = 16;  // NUL-padded; a full name has no NUL
+static_assert(kSectionSegmentName + kSectionNameSize == 32);
+// The segment of the debug information in an object (its sections named "__debug_info",
+// and so on).
+inline constexpr std::string_view kDwarfSegment = "__DWARF";
 struct SectionLayout {
   size_t record_size;
   size_t size;    // u32 in section, u64 in section_64

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "objreader/dwarf_reader.h"
 #include "objreader/identify.h"
 #include "objreader/macho.h"
 #include "objreader/macho_reader.h"
@@ -114,6 +115,15 @@ bool holds_instructions(uint32_t flags) {
   return (flags & (macho::S_ATTR_PURE_INSTRUCTIONS | macho::S_ATTR_SOME_INSTRUCTIONS)) != 0;
 }
 
+// A name of a section record: up to 16 bytes, NUL-padded.
+std::string_view fixed_name(const uint8_t* field) {
+  const auto* text = reinterpret_cast<const char*>(field);
+  const void* end = std::memchr(text, 0, macho::kSectionNameSize);
+  return std::string_view(text, end == nullptr
+                                    ? macho::kSectionNameSize
+                                    : static_cast<size_t>(static_cast<const char*>(end) - text));
+}
+
 // Adds the `count` section records at `at` in the load commands to the reader's sections.
 // False when they cannot be held.
 bool add_sections(ObjectReader& reader, const MachObject& object, size_t at, uint64_t count) {
@@ -132,6 +142,9 @@ bool add_sections(ObjectReader& reader, const MachObject& object, size_t at, uin
           uint64_t{load_u32(record + layout.nreloc, big)} * macho::kRelocationEntrySize;
       section.flags = load_u32(record + layout.flags, big);
       section.record_offset = object.base + object.header_size + at;
+      if (fixed_name(record + macho::kSectionSegmentName) == macho::kDwarfSegment) {
+        section.debug = debug_section_named(fixed_name(record + macho::kSectionName));
+      }
       reader.macho.sections.push_back(section);
     }
   } catch (const std::bad_alloc&) {
@@ -395,6 +408,33 @@ int scan_symbols(ObjectReader& reader, const MachObject& object, const SymbolTab
   return failed;
 }
 
+// The COMMON block layouts of the object's debug information: the sections of its __DWARF
+// segment, read whole. They need no relocation: the assembler stores section offsets as
+// they stand, and a member's DW_OP_addr against its block's symbol holds the member's
+// offset in the field, as the relocation's addend.
+void read_macho_layouts(ObjectReader& reader, InputStream& stream, const MachObject& object) {
+  DwarfTables& tables = reader.dwarf;
+  reset_debug_sections(tables);
+  tables.big_endian = object.big_endian;
+  tables.symbol_prefix = "_";  // the symbol table's names of the blocks' linkage names
+  for (const MachOSection& section : reader.macho.sections) {
+    if (section.debug == kDebugSectionCount) continue;
+    DebugSectionData& data = tables.sections[section.debug];
+    if (data.present || is_zero_fill(section.flags)) continue;  // the first of a name
+    switch (read_stretch(reader, stream, object, section.offset, section.size, data.bytes)) {
+      case TableRead::kOk:
+        data.present = true;
+        break;
+      case TableRead::kNoMemory:
+        report_out_of_memory(reader.diagnostics, reader.object_path);
+        return;
+      case TableRead::kFailed:
+        return;
+    }
+  }
+  read_common_layouts(reader);
+}
+
 struct ArchitectureName {
   uint32_t cpu_type;
   uint32_t cpu_subtype;
@@ -441,6 +481,8 @@ constexpr ArchitectureName kArchitectureNames[] = {
 int read_macho_object(ObjectReader& reader, InputStream& stream, std::string_view path,
                       uint64_t base, uint64_t extent) {
   reader.declarations.items.clear();
+  reader.declarations.layouts.clear();
+  reader.declarations.members.clear();
   reader.declarations.refused = false;
   reader.object_path = path;
   reader.overlaps_listed = 0;
@@ -503,6 +545,7 @@ int read_macho_object(ObjectReader& reader, InputStream& stream, std::string_vie
   if (!table.present) return result;
   if (!read_symbol_table(reader, stream, object, table)) return kAnalysisFailed;
   if (scan_symbols(reader, object, table) == kAnalysisFailed) result = kAnalysisFailed;
+  if (reader.read_layouts) read_macho_layouts(reader, stream, object);
   return result;
 }
 

@@ -143,6 +143,7 @@ struct MachOSection {
   uint64_t relocations_size = 0;  // nreloc entries of 8 bytes
   uint32_t flags = 0;             // type and attributes
   uint64_t record_offset = 0;     // where its section record stands in the stream
+  DebugSection debug = kDebugSectionCount;  // a section of the __DWARF segment the layouts read
 };
 
 // The Mach-O tables of the object being read, their buffers kept from one object to the

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """drelk -m against llvm-dwarfdump: for every COMMON block of every object of
-tests/data/dwarf, the layouts in drelk's JSON document (routine, source file and line,
-members with offsets, sizes, types and bounds) must be what llvm-dwarfdump --debug-info
-shows, turned into the same Fortran-style words here.
+tests/data/dwarf and tests/data/macho/dwarf, the layouts in drelk's JSON document
+(routine, source file and line, members with offsets, sizes, types and bounds) must be
+what llvm-dwarfdump --debug-info shows, turned into the same Fortran-style words here.
 
 ELF64 objects keep a member's offset in the addend of a RELA relocation, which
 llvm-dwarfdump does not apply to DW_OP_addr: there the offsets come from
@@ -179,8 +179,10 @@ def main():
         return 77
     data = os.path.join(os.path.abspath(args.source), "tests", "data", "dwarf")
     checked = failed = 0
+    # Mach-O (tests/data/macho/dwarf) keeps a member's offset in the field, as COFF does.
     for folder, elf64, prefix in (("x86_64", True, ""), ("i386", False, ""),
-                                  ("mingw-x86_64", False, ""), ("mingw-i686", False, "_")):
+                                  ("mingw-x86_64", False, ""), ("mingw-i686", False, "_"),
+                                  (os.path.join("..", "macho", "dwarf"), False, "_")):
         for path in sorted(glob.glob(os.path.join(data, folder, "*.o*"))):
             if os.path.basename(path) == "nodebug.o":
                 continue

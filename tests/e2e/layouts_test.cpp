@@ -1,5 +1,6 @@
-// drelk -m on objects of gfortran -g (tests/data/dwarf): the layouts listed under each
-// inconsistent block, the layout error of equal sizes, and nothing of it without -m.
+// drelk -m on objects of gfortran -g (tests/data/dwarf, tests/data/macho/dwarf): the
+// layouts listed under each inconsistent block, the layout error of equal sizes, and
+// nothing of it without -m.
 #include <gtest/gtest.h>
 
 #include "tests/e2e/e2e.h"
@@ -63,6 +64,20 @@ TEST_F(Layouts, DamagedDebugInformationIsOneDiagnostic) {
   EXPECT_EQ(m.standard_output,
             "Drelk: Processing is incomplete due to previous error(s).\n\n" +
                 plain.standard_output);
+}
+
+// Each object's references carry its own layouts: a Mach-O object read after a Windows one
+// of the same block (both name it _tally_) neither keeps nor repeats the other's.
+TEST_F(Layouts, EachObjectCarriesItsOwnLayouts) {
+  dir.write("tally.obj", data_file("mingw-i686/tally.obj"));
+  dir.write("tally-macho.o", data_file("../macho/dwarf/tally-i386.o"));
+  const std::string json = drelk({"-m", "-fjson", "tally.obj", "tally-macho.o"}).standard_output;
+  size_t routines = 0;
+  for (size_t at = json.find("\"tally1\""); at != std::string::npos;
+       at = json.find("\"tally1\"", at + 1)) {
+    ++routines;
+  }
+  EXPECT_EQ(routines, 2u) << json;
 }
 
 }  // namespace

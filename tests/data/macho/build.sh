@@ -13,9 +13,17 @@
 #   libsolver-sym64.a        the same with a "__.SYMDEF_64" index
 #   libsolver-universal.a    a universal static library: the x86_64 and arm64 archives as
 #                            its slices
+#   dwarf/*.o                gfortran -g objects for macOS (x86_64, i386): the COMMON
+#                            blocks of ../dwarf/src with their debug information
 #
 # Tools (Debian 12):
-#   apt-get install -y --no-install-recommends clang-19 flang-19 llvm-19 python3
+#   apt-get install -y --no-install-recommends clang-19 flang-19 llvm-19 python3 gfortran
+#                                              gfortran-multilib
+#
+# Debian has no gfortran for macOS, and flang 19 describes no COMMON block: the dwarf/
+# objects are gfortran's assembly for Linux turned into Mach-O assembly as gfortran for
+# macOS lays it out (gfortran_to_macho.py: the __DWARF segment, section offsets as
+# differences, '_' before symbols) and assembled by clang.
 #
 # The C sources lay their data out as a Fortran compiler lays out COMMON blocks
 # (tentative definitions with -fcommon: Mach-O common symbols); the objects hold no paths,
@@ -33,7 +41,8 @@ FLANG=${FLANG:-flang-new-19}
 LLVM_AR=${LLVM_AR:-llvm-ar-19}
 LIPO=${LIPO:-llvm-lipo-19}
 PYTHON=${PYTHON:-python3}
-for tool in "$CLANG" "$FLANG" "$LLVM_AR" "$PYTHON"; do
+FC=${FC:-gfortran}
+for tool in "$CLANG" "$FLANG" "$LLVM_AR" "$PYTHON" "$FC"; do
   command -v "$tool" >/dev/null || { echo "build.sh: missing $tool" >&2; exit 1; }
 done
 
@@ -61,6 +70,21 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 (cd arm64 && "$LLVM_AR" rcs --format=darwin "$scratch/libsolver-arm64.a" "${members[@]/%/.o}")
 "$PYTHON" make_universal.py libsolver-universal.a libsolver.a "$scratch/libsolver-arm64.a"
+
+rm -rf dwarf
+mkdir -p dwarf
+sources=$(cd "$here/../dwarf" && pwd)
+FFLAGS=(-S -g -O0 -fno-ident -Wno-align-commons "-fdebug-prefix-map=$sources=.")
+for target in x86_64:x86_64-apple-macos11: i386:i386-apple-macos10.13:-m32; do
+  IFS=: read -r arch triple machine <<<"$target"
+  units=(tally clash)
+  [[ $arch == i386 ]] && units=(tally)
+  for unit in "${units[@]}"; do
+    (cd "$sources" && "$FC" "${FFLAGS[@]}" $machine -fno-pic -o "$scratch/$unit.s" "src/$unit.f")
+    "$PYTHON" gfortran_to_macho.py "$scratch/$unit.s" "$scratch/$unit-macho.s"
+    "$CLANG" -target "$triple" -c -o "dwarf/$unit-$arch.o" "$scratch/$unit-macho.s"
+  done
+done
 
 if command -v "$LIPO" >/dev/null; then
   "$LIPO" -create x86_64/solve.o arm64/solve.o -output "$scratch/solve-universal.o"
