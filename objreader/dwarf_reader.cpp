@@ -25,10 +25,10 @@ namespace {
 using namespace dwarf;
 
 // Limits that no compiler's output comes near, and that keep hostile input cheap.
-constexpr size_t kMaxDepth = 256;            // nesting of DIEs
-constexpr int kMaxTypeChain = 16;            // typedefs, qualifiers, arrays of arrays
-constexpr size_t kMaxDimensions = 31;        // Fortran allows 15
-constexpr int kMaxIndirections = 4;          // DW_FORM_indirect in a row
+constexpr size_t kMaxDepth = 256;                 // nesting of DIEs
+constexpr int kMaxTypeChain = 16;                 // typedefs, qualifiers, arrays of arrays
+constexpr size_t kMaxDimensions = 31;             // Fortran allows 15
+constexpr int kMaxIndirections = 4;               // DW_FORM_indirect in a row
 constexpr size_t kMaxMembersPerObject = 1 << 16;  // a few MB of layouts
 
 constexpr const char* kSectionNames[kDebugSectionCount] = {
@@ -409,9 +409,9 @@ bool read_abbreviations(const DwarfTables& tables, uint64_t offset, uint8_t addr
 
 const Abbreviation* find_abbreviation(const AbbreviationTable& table, uint64_t code) {
   if (table.dense) return code - 1 < table.entries.size() ? &table.entries[code - 1] : nullptr;
-  const auto found = std::lower_bound(
-      table.entries.begin(), table.entries.end(), code,
-      [](const Abbreviation& a, uint64_t value) { return a.code < value; });
+  const auto found =
+      std::lower_bound(table.entries.begin(), table.entries.end(), code,
+                       [](const Abbreviation& a, uint64_t value) { return a.code < value; });
   return found != table.entries.end() && found->code == code ? &*found : nullptr;
 }
 
@@ -528,7 +528,7 @@ struct Level {
   uint64_t tag = 0;
   std::string_view scope;
   uint64_t scope_line = 0;  // where the routine or module begins
-  bool in_block = false;  // the level is a common block: its variables are members
+  bool in_block = false;    // the level is a common block: its variables are members
 };
 
 // The state of the reading of one object's debug information.
@@ -599,20 +599,21 @@ uint64_t relocated(Walk& walk, DebugSection section, Cursor& cursor, size_t size
   if (next < count && relocations[next].offset == at) return relocations[next++].value;
   const bool after_previous = next == 0 || relocations[next - 1].offset < at;
   if (after_previous && (next == count || relocations[next].offset > at)) return stored;
-  const auto by_offset = [](const DebugRelocation& r, uint64_t offset) { return r.offset < offset; };
+  const auto by_offset = [](const DebugRelocation& r, uint64_t offset) {
+    return r.offset < offset;
+  };
   const auto begin = relocations.begin();
-  const auto found = after_previous
-                         ? std::lower_bound(begin + static_cast<std::ptrdiff_t>(next) + 1,
-                                            relocations.end(), at, by_offset)
-                         : std::lower_bound(begin, begin + static_cast<std::ptrdiff_t>(next) - 1,
-                                            at, by_offset);
+  const auto found =
+      after_previous
+          ? std::lower_bound(begin + static_cast<std::ptrdiff_t>(next) + 1, relocations.end(), at,
+                             by_offset)
+          : std::lower_bound(begin, begin + static_cast<std::ptrdiff_t>(next) - 1, at, by_offset);
   next = static_cast<size_t>(found - begin);
   return next < count && relocations[next].offset == at ? relocations[next++].value : stored;
 }
 
 // Reads one attribute value of `form` at the cursor (in .debug_info).
-bool read_value(Walk& walk, Cursor& cursor, uint64_t form, int64_t implicit_const,
-                Value& value) {
+bool read_value(Walk& walk, Cursor& cursor, uint64_t form, int64_t implicit_const, Value& value) {
   const Unit& unit = walk.unit;
   for (int indirections = 0; form == DW_FORM_indirect; ++indirections) {
     if (indirections == kMaxIndirections) return fail(walk, kDebugInfo, "indirect forms loop");
@@ -1111,10 +1112,11 @@ bool read_dimensions(Walk& walk, Cursor& cursor, std::string& dimensions, uint64
     dimensions += rank == 1 ? "(" : ",";
     if (die[kLowerBound].present && !signed_constant(die[kLowerBound], lower)) known = false;
     const bool has_lower = die[kLowerBound].present;
+    // Bounds and counts are taken modulo 2^64: hostile ones may hold no signed result.
     if (die[kCount].present && constant(die[kCount], count)) {
-      upper = lower + static_cast<int64_t>(count) - 1;
+      upper = static_cast<int64_t>(static_cast<uint64_t>(lower) + count - 1);
     } else if (die[kUpperBound].present && signed_constant(die[kUpperBound], upper)) {
-      count = upper >= lower ? static_cast<uint64_t>(upper - lower) + 1 : 0;
+      count = upper >= lower ? static_cast<uint64_t>(upper) - static_cast<uint64_t>(lower) + 1 : 0;
     } else {
       known = false;
     }
@@ -1126,7 +1128,8 @@ bool read_dimensions(Walk& walk, Cursor& cursor, std::string& dimensions, uint64
       dimensions += ':';
       append_number(dimensions, upper);
     } else {
-      append_number(dimensions, upper - natural + 1);
+      append_number(dimensions, static_cast<int64_t>(static_cast<uint64_t>(upper) -
+                                                     static_cast<uint64_t>(natural) + 1));
     }
     elements = saturating_multiply(elements, count);
   }
@@ -1186,8 +1189,8 @@ bool describe_type(Walk& walk, uint64_t reference, int depth, MemberType& shown)
     }
     case DW_TAG_string_type:
       shown.size = byte_size;
-      shown.type =
-          sized_type ? keep(walk, sized("CHARACTER", byte_size)) : std::string_view("CHARACTER*(*)");
+      shown.type = sized_type ? keep(walk, sized("CHARACTER", byte_size))
+                              : std::string_view("CHARACTER*(*)");
       return true;
     case DW_TAG_structure_type:
       if (!string_value(walk, die[kName], name)) return false;
@@ -1214,8 +1217,7 @@ bool describe_type(Walk& walk, uint64_t reference, int depth, MemberType& shown)
       dimensions += element.dimensions;
       shown.type = element.type;
       shown.dimensions = keep(walk, std::move(dimensions));
-      shown.size =
-          sized_type ? byte_size : known ? saturating_multiply(elements, element.size) : 0;
+      shown.size = sized_type ? byte_size : known ? saturating_multiply(elements, element.size) : 0;
       return true;
     }
     default:
@@ -1330,7 +1332,8 @@ bool begin_layout(Walk& walk, const Die& die, std::string_view scope, CommonLayo
   layout.routine = scope;
   if (!source_file(walk, die[kDeclFile], layout.file)) return false;
   uint64_t line = 0;
-  if (constant(die[kDeclLine], line)) layout.line = static_cast<uint32_t>(std::min<uint64_t>(line, UINT32_MAX));
+  if (constant(die[kDeclLine], line))
+    layout.line = static_cast<uint32_t>(std::min<uint64_t>(line, UINT32_MAX));
   layout.first_member = static_cast<uint32_t>(walk.reader.declarations.members.size());
   return true;
 }
@@ -1579,8 +1582,8 @@ void read_common_layouts(ObjectReader& reader) {
   report_error(reader.diagnostics,
                strprintf("Debug Information Error: %s in %s cannot be read (%s); "
                          "COMMON block layouts after that are not shown\n",
-                         kSectionNames[damage.section],
-                         std::string(reader.object_path).c_str(), damage.reason));
+                         kSectionNames[damage.section], std::string(reader.object_path).c_str(),
+                         damage.reason));
 }
 
 }  // namespace drelk

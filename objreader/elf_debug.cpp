@@ -11,7 +11,6 @@
 namespace drelk {
 namespace {
 
-
 // The values that the RELA relocations in `records` give their fields: the addend, plus
 // the symbol's value where the symbol is a section (a COMMON symbol's value is its
 // alignment, and a member's place in its block is the addend alone). Compiled for each

@@ -580,6 +580,54 @@ TEST_F(ResourceBounds, DebugTypesThatReferToThemselves) {
       << r.program.standard_output;
 }
 
+// Array bounds at the ends of the 64-bit range: counts and extents that no arithmetic of
+// signed numbers can hold are shown as the bits give them, never an overflow.
+TEST_F(ResourceBounds, DebugArrayBoundsAtTheEndsOfTheRange) {
+  using namespace debug;
+  using namespace drelk::dwarf;
+  DwarfBuilder dwarf;
+  dwarf.abbreviation(1, DW_TAG_compile_unit, true, {})
+      .abbreviation(2, DW_TAG_common_block, true, {{DW_AT_linkage_name, DW_FORM_string}})
+      .abbreviation(3, DW_TAG_variable, false,
+                    {{DW_AT_type, DW_FORM_ref4}, {DW_AT_location, DW_FORM_exprloc}})
+      .abbreviation(4, DW_TAG_array_type, true, {{DW_AT_type, DW_FORM_ref4}})
+      .abbreviation(5, DW_TAG_subrange_type, false,
+                    {{DW_AT_lower_bound, DW_FORM_sdata}, {DW_AT_upper_bound, DW_FORM_sdata}})
+      .abbreviation(6, DW_TAG_subrange_type, false, {{DW_AT_count, DW_FORM_data8}})
+      .abbreviation(7, DW_TAG_base_type, false,
+                    {{DW_AT_byte_size, DW_FORM_data1}, {DW_AT_encoding, DW_FORM_data1}})
+      .end_abbreviations();
+  const auto sleb = [&](int64_t value) {
+    for (bool more = true; more;) {
+      uint8_t byte = value & 0x7f;
+      value >>= 7;
+      more = !((value == 0 && !(byte & 0x40)) || (value == -1 && (byte & 0x40)));
+      dwarf.u8(more ? byte | 0x80 : byte);
+    }
+  };
+  dwarf.begin_unit().code(1).code(2).string("blk_");
+  const uint32_t array_at = dwarf.here() + 15 + 1;  // after the member and its end
+  dwarf.code(3).u32(array_at).address_location(0);
+  dwarf.end_children();
+  const uint32_t element_at = array_at + 5 + 21 + 9 + 1;
+  dwarf.code(4).u32(element_at);
+  dwarf.code(5);
+  sleb(INT64_MIN);
+  sleb(INT64_MAX);
+  dwarf.code(6);
+  put_le(dwarf.info, uint64_t{1} << 63, 8);
+  dwarf.end_children();
+  dwarf.code(7).u8(4).u8(DW_ATE_signed);
+  dwarf.end_children().end_unit();
+  const BoundedResult r = run_on(object_with(dwarf), {"-m", "-fjson"});
+  EXPECT_EQ(r.program.standard_error, "");
+  EXPECT_NE(
+      r.program.standard_output.find("\"dimensions\": \"(-9223372036854775808:9223372036854775807,"
+                                     "-9223372036854775808)\""),
+      std::string::npos)
+      << r.program.standard_output;
+}
+
 // Mach-O load commands and tables that claim the largest counts and sizes their fields can
 // express: the walk of the load commands is bounded by their size, every table read by
 // what the file holds, and each is reported.
