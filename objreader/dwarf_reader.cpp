@@ -585,18 +585,11 @@ std::string_view keep(Walk& walk, std::string text) {
   return walk.texts.back();
 }
 
-// The value of the field of `size` bytes at the cursor, with its relocation applied. The
-// walk reads a section mostly forward: `next` is the first relocation past the field read
-// last, and most often it is the field's own or lies beyond it; otherwise it is searched
-// for on the side where it must lie.
-uint64_t relocated(Walk& walk, DebugSection section, Cursor& cursor, size_t size) {
-  const size_t at = cursor.at;
-  const uint64_t stored = cursor.fixed(size);
-  const std::vector<DebugRelocation>& relocations = walk.tables.sections[section].relocations;
+// The relocation of the field at `at`, searched for on the side of `next` where it must
+// lie; `next` is left at the relocation after it.
+[[gnu::noinline]] uint64_t searched_relocation(const std::vector<DebugRelocation>& relocations,
+                                               size_t& next, size_t at, uint64_t stored) {
   const size_t count = relocations.size();
-  if (count == 0 || cursor.failed) return stored;
-  size_t& next = walk.next_relocation[section];
-  if (next < count && relocations[next].offset == at) return relocations[next++].value;
   const bool after_previous = next == 0 || relocations[next - 1].offset < at;
   if (after_previous && (next == count || relocations[next].offset > at)) return stored;
   const auto by_offset = [](const DebugRelocation& r, uint64_t offset) {
@@ -610,6 +603,21 @@ uint64_t relocated(Walk& walk, DebugSection section, Cursor& cursor, size_t size
           : std::lower_bound(begin, begin + static_cast<std::ptrdiff_t>(next) - 1, at, by_offset);
   next = static_cast<size_t>(found - begin);
   return next < count && relocations[next].offset == at ? relocations[next++].value : stored;
+}
+
+// The value of the field of `size` bytes at the cursor, with its relocation applied. The
+// walk reads a section mostly forward: `next` is the first relocation past the field read
+// last, and most often it is the field's own; otherwise it is searched for.
+inline uint64_t relocated(Walk& walk, DebugSection section, Cursor& cursor, size_t size) {
+  const size_t at = cursor.at;
+  const uint64_t stored = cursor.fixed(size);
+  const std::vector<DebugRelocation>& relocations = walk.tables.sections[section].relocations;
+  size_t& next = walk.next_relocation[section];
+  if (next < relocations.size() && relocations[next].offset == at && !cursor.failed) {
+    return relocations[next++].value;
+  }
+  if (relocations.empty() || cursor.failed) return stored;
+  return searched_relocation(relocations, next, at, stored);
 }
 
 // Reads one attribute value of `form` at the cursor (in .debug_info).
@@ -1533,6 +1541,7 @@ DebugSection debug_section_named(std::string_view name) {
   } else {
     return kDebugSectionCount;
   }
+  if (name.substr(0, 6) != "debug_") return kDebugSectionCount;  // most sections of an object
   for (size_t i = 0; i < kDebugSectionCount; ++i) {
     if (name == std::string_view(kSectionNames[i]).substr(1)) return static_cast<DebugSection>(i);
   }
