@@ -98,7 +98,7 @@ InputStream memory_input_stream(const uint8_t* data, size_t size) {
 }
 
 void use_file(InputStream& stream, int descriptor, uint64_t size) {
-  std::vector<uint8_t> cache = std::move(stream.cache);
+  ReadBuffer cache = std::move(stream.cache);
   cache.clear();
   stream = InputStream();
   stream.descriptor = descriptor;

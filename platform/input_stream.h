@@ -14,9 +14,33 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <vector>
 
 namespace drelk {
+
+// An allocator whose elements start uninitialised when a vector grows: a read buffer is
+// filled by the read that follows, so clearing it first is work thrown away (for a run
+// over thousands of objects, more than a quarter of its instructions).
+template <typename T>
+struct UninitializedAllocator : std::allocator<T> {
+  using value_type = T;
+  template <typename U>
+  struct rebind {
+    using other = UninitializedAllocator<U>;
+  };
+  UninitializedAllocator() = default;
+  template <typename U>
+  UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
+  template <typename U>
+  void construct(U* place) noexcept {
+    ::new (static_cast<void*>(place)) U;
+  }
+};
+
+// Bytes read from a file, not cleared before the read that fills them.
+using ReadBuffer = std::vector<uint8_t, UninitializedAllocator<uint8_t>>;
 
 inline constexpr uint64_t kNoPositionLimit = ~uint64_t{0};
 
@@ -26,9 +50,9 @@ struct InputStream {
   uint64_t size = 0;                // bytes available when the stream was opened
   uint64_t position = 0;            // always <= position_limit
   uint64_t position_limit = kNoPositionLimit;
-  bool error = false;          // sticky error indicator
-  bool end_of_file = false;    // cleared by every seek
-  std::vector<uint8_t> cache;  // read cache of the file backing
+  bool error = false;        // sticky error indicator
+  bool end_of_file = false;  // cleared by every seek
+  ReadBuffer cache;          // read cache of the file backing
   uint64_t cache_start = 0;
 };
 
