@@ -31,8 +31,8 @@ int analyze_file(Analysis& analysis, InputStream& stream, ObjectEntry& entry);
 // Registers what one object declares: its COMMON declarations and procedures, then the
 // marks of the blocks it initialises. False, after a diagnostic, when the registry ran out
 // of memory.
-bool register_declarations(Registry& registry, Diagnostics& diagnostics,
-                           const ObjectEntry& object, const ObjectDeclarations& declarations);
+bool register_declarations(Registry& registry, Diagnostics& diagnostics, const ObjectEntry& object,
+                           const ObjectDeclarations& declarations);
 
 // Reports that the entry of an object at `path` could not be made.
 void report_entry_failure(Diagnostics& diagnostics, const std::string& path);

@@ -28,7 +28,7 @@ inline constexpr int kNoInput = -1;
 inline constexpr int kIllegalSwitch = -2;
 
 inline constexpr int kExitSuccess = 0;
-inline constexpr int kExitFailure = -1;  // 255 where the system keeps 8 bits
+inline constexpr int kExitFailure = -1;           // 255 where the system keeps 8 bits
 inline constexpr int kExitCommonBlockErrors = 1;  // with -w, when the findings hold errors
 
 // What the output stream receives (-f): the text report, or a document for programs.
@@ -42,10 +42,10 @@ struct Run {
   bool errors_fail = false;  // -w: COMMON block errors make the exit status 1
   bool layouts = false;      // -m: the members of each block, from debug information
   Diagnostics diagnostics;
-  TextStream standard_output;  // where the usage text always goes
-  TextStream standard_error;   // where a failed error stream is said
+  TextStream standard_output;   // where the usage text always goes
+  TextStream standard_error;    // where a failed error stream is said
   std::string error_file_name;  // of -e, once open
-  TextStream output_stream;    // the report: standard output or the -o file
+  TextStream output_stream;     // the report: standard output or the -o file
   Registry registry;
   // The readers and what they feed, kept for the run so that their buffers are reused.
   Analysis analysis{diagnostics, registry};

@@ -181,8 +181,7 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
   // A diagnostic makes the status -1 (finish), which wins over -w.
   int status = kExitSuccess;
   try {
-    const Findings findings =
-        find_problems(run.registry, run.diagnostics.error_count, run.layouts);
+    const Findings findings = find_problems(run.registry, run.diagnostics.error_count, run.layouts);
     if (run.errors_fail && findings.errors_seen) status = kExitCommonBlockErrors;
     render(run, findings, run.diagnostics.error_count > 0 ? kExitFailure : status, given_argc,
            given_argv);

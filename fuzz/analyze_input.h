@@ -21,8 +21,8 @@
 namespace drelk::fuzz {
 
 struct AnalyzedInput {
-  std::string errors;  // the diagnostics, as the error stream would show them
-  std::string report;  // the full report, then the -p report
+  std::string errors;     // the diagnostics, as the error stream would show them
+  std::string report;     // the full report, then the -p report
   std::string documents;  // the JSON document, then the SARIF log
   int error_count = 0;
   // Under -m, for an input that names a debug section: diagnostics, the reports, the

@@ -16,9 +16,8 @@ namespace {
 std::string_view coff_section_name(const CoffTables& tables, const uint8_t* header) {
   const char* text = reinterpret_cast<const char*>(header);
   const void* nul = std::memchr(text, 0, coff::kSymbolNameLength);
-  const std::string_view field(
-      text, nul ? static_cast<size_t>(static_cast<const char*>(nul) - text)
-                : coff::kSymbolNameLength);
+  const std::string_view field(text, nul ? static_cast<size_t>(static_cast<const char*>(nul) - text)
+                                         : coff::kSymbolNameLength);
   if (field.size() < 2 || field[0] != '/') return field;
   uint32_t offset = 0;
   for (const char c : field.substr(1)) {

@@ -81,8 +81,7 @@ bool read_elf_section_names(ObjectReader& reader, InputStream& stream, const Elf
   }
   const ElfSection names = elf_section(reader, object, object.section_names_index);
   if (names.type != elf::SHT_STRTAB) return true;
-  return read_elf_table(reader, stream, object, names.offset, names.size,
-                        reader.elf.section_names);
+  return read_elf_table(reader, stream, object, names.offset, names.size, reader.elf.section_names);
 }
 
 std::string_view elf_section_name(const ObjectReader& reader, uint32_t offset) {

@@ -140,9 +140,9 @@ struct MachOSection {
   uint64_t offset = 0;  // its data in the object
   uint64_t size = 0;
   uint64_t relocations_offset = 0;
-  uint64_t relocations_size = 0;  // nreloc entries of 8 bytes
-  uint32_t flags = 0;             // type and attributes
-  uint64_t record_offset = 0;     // where its section record stands in the stream
+  uint64_t relocations_size = 0;            // nreloc entries of 8 bytes
+  uint32_t flags = 0;                       // type and attributes
+  uint64_t record_offset = 0;               // where its section record stands in the stream
   DebugSection debug = kDebugSectionCount;  // a section of the __DWARF segment the layouts read
 };
 

@@ -15,9 +15,9 @@
 namespace drelk {
 
 struct DiagnosticRecord {
-  std::string text;                   // the message as written, without prefix
-  std::string object;                 // the object being read, as the report shows it; or empty
-  std::optional<uint64_t> offset;     // the file offset concerned, where one is known
+  std::string text;                // the message as written, without prefix
+  std::string object;              // the object being read, as the report shows it; or empty
+  std::optional<uint64_t> offset;  // the file offset concerned, where one is known
 };
 
 struct Diagnostics {

@@ -378,8 +378,8 @@ void detail::BlockTable::insert(CommonBlock* block, uint64_t hash) {
 
 std::string_view NameStore::store(std::string_view name) {
   if (chunks_.empty() || name.size() > capacity_ - used_) {
-    const size_t next = chunks_.empty() ? kFirstNameChunkSize
-                                        : std::min(kNameChunkSize, 2 * capacity_);
+    const size_t next =
+        chunks_.empty() ? kFirstNameChunkSize : std::min(kNameChunkSize, 2 * capacity_);
     const size_t size = std::max(next, name.size());
     chunks_.push_back(std::make_unique_for_overwrite<char[]>(size));
     used_ = 0;
@@ -517,8 +517,7 @@ const LayoutShape* intern_shape(detail::RegistryIndex& index,
   LayoutShape shape;
   shape.members.reserve(members.size());
   for (const LayoutMember& member : members) {
-    shape.members.push_back(LayoutMember{member.offset, member.size,
-                                         index.names.store(member.name),
+    shape.members.push_back(LayoutMember{member.offset, member.size, index.names.store(member.name),
                                          index.names.store(member.type),
                                          index.names.store(member.dimensions)});
   }
@@ -575,8 +574,7 @@ std::vector<ReferenceLayouts> block_layouts(const CommonBlock& block) {
     const auto [first, last] =
         std::equal_range(list.layout_arrivals.begin(), list.layout_arrivals.end(), node);
     const auto at = static_cast<size_t>(first - list.layout_arrivals.begin());
-    references.push_back(ReferenceLayouts{&list.arrivals[node].reference,
-                                          list.layouts.data() + at,
+    references.push_back(ReferenceLayouts{&list.arrivals[node].reference, list.layouts.data() + at,
                                           static_cast<size_t>(last - first)});
   }
   return references;

@@ -129,8 +129,8 @@ struct Registry {
   // Every entry, files and members, in the order they were made: a file, then its members.
   std::vector<const ObjectEntry*> entries;
 
-  std::deque<CommonBlock> blocks;          // in order of first declaration
-  std::vector<ProcedureEntry> procedures;  // in arrival order
+  std::deque<CommonBlock> blocks;                // in order of first declaration
+  std::vector<ProcedureEntry> procedures;        // in arrival order
   std::unique_ptr<detail::RegistryIndex> index;  // the registry's own
 };
 
@@ -148,16 +148,15 @@ int add_common_reference(Registry& registry, const ObjectEntry& object, std::str
 // data) as a reference of that size: it joins the block by the same rules, marked
 // initialised, but does not by itself make the name a COMMON block (see
 // CommonBlock::declared). Returns as add_common_reference does.
-int add_initialized_reference(Registry& registry, const ObjectEntry& object,
-                              std::string_view name, uint64_t size);
+int add_initialized_reference(Registry& registry, const ObjectEntry& object, std::string_view name,
+                              uint64_t size);
 
 // Gives the latest reference of block `name`, when `object` made it (the declaration just
 // registered), a layout: the routine that declares the block, where, and its members in
 // offset order. Returns 0, or kRegistryOutOfMemory (nothing kept); 0 with nothing kept
 // when the object has no such reference (a block it only defines, in COFF).
 int add_reference_layout(Registry& registry, const ObjectEntry& object, std::string_view name,
-                         std::string_view routine,
-                         std::string_view file, uint32_t line,
+                         std::string_view routine, std::string_view file, uint32_t line,
                          const std::vector<LayoutMember>& members);
 
 // True when some reference of the block has a layout.

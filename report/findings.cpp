@@ -146,8 +146,7 @@ Findings find_problems(const Registry& registry, int error_count, bool layouts) 
       ++cursor;
     }
     found.first_clash = cursor;
-    while (cursor < findings.procedures.size() &&
-           block->name == findings.procedures[cursor].name) {
+    while (cursor < findings.procedures.size() && block->name == findings.procedures[cursor].name) {
       ++cursor;
     }
     found.clash_count = cursor - found.first_clash;

@@ -25,8 +25,8 @@ struct LayoutFindings {
   std::vector<LayoutGroup> groups;  // in order of first appearance in list order
   size_t without_debug = 0;         // references whose object describes no layout
   const ObjectEntry* without_example = nullptr;
-  bool parted = false;              // the groups part at some offset
-  uint64_t parting_offset = 0;      // the first offset where they do
+  bool parted = false;          // the groups part at some offset
+  uint64_t parting_offset = 0;  // the first offset where they do
 };
 
 struct BlockFindings {
@@ -55,9 +55,9 @@ struct Findings {
   std::vector<BlockFindings> blocks;
   // The procedures named like some block, in name order, equal names in arrival order.
   std::vector<ProcedureEntry> procedures;
-  bool errors_seen = false;                // some COMMON block error: the verdict
-  bool incomplete = false;                 // diagnostics were reported during the analysis
-  bool layouts = false;                    // -m: layouts were read and compared
+  bool errors_seen = false;  // some COMMON block error: the verdict
+  bool incomplete = false;   // diagnostics were reported during the analysis
+  bool layouts = false;      // -m: layouts were read and compared
 };
 
 // `layouts` (-m) compares the declarations' layouts too.

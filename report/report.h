@@ -28,8 +28,8 @@ struct DocumentContext {
   std::string_view tool_version;  // its version alone
   // The diagnostics of the run, kept as records (Diagnostics::keep_records).
   const std::vector<DiagnosticRecord>* diagnostics = nullptr;
-  bool problems_only = false;  // -p: only the blocks with COMMON block errors
-  int exit_status = 0;         // as the caller of the run sees it
+  bool problems_only = false;               // -p: only the blocks with COMMON block errors
+  int exit_status = 0;                      // as the caller of the run sees it
   std::vector<std::string_view> arguments;  // the command line after the program name
 };
 

@@ -37,16 +37,14 @@ constexpr size_t kSizeMismatchRule = 0;
 constexpr size_t kProcedureClashRule = 1;
 constexpr size_t kLayoutMismatchRule = 2;  // listed under -m only
 constexpr Rule kRules[] = {
-    {"DRK1001", "CommonBlockSizeMismatch",
-     "COMMON block declared with different sizes.",
+    {"DRK1001", "CommonBlockSizeMismatch", "COMMON block declared with different sizes.",
      "Objects declare the same COMMON block with different sizes. The linker gives all "
      "declarations of one name a single storage area, so the program unit with the "
      "larger declaration reads and writes past the end of what the others expect.",
      "Declare the block identically in every program unit, best from one INCLUDE file. "
      "The result lists each size with an object declaring it; the related locations are "
      "the other declarations."},
-    {"DRK1002", "CommonBlockProcedureClash",
-     "COMMON block named like a procedure.",
+    {"DRK1002", "CommonBlockProcedureClash", "COMMON block named like a procedure.",
      "A COMMON block has the name of a procedure that some object defines. The linker "
      "takes both for one symbol: the block's storage overlays the procedure's code, or "
      "a call jumps into the data.",
@@ -86,8 +84,22 @@ bool is_uri_path_character(uint8_t c) {
   // relative reference a ':' before the first '/' would read as a scheme.
   if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
   switch (c) {
-    case '-': case '.': case '_': case '~': case '!': case '$': case '&': case '\'':
-    case '(': case ')': case '*': case '+': case ',': case ';': case '=': case '@':
+    case '-':
+    case '.':
+    case '_':
+    case '~':
+    case '!':
+    case '$':
+    case '&':
+    case '\'':
+    case '(':
+    case ')':
+    case '*':
+    case '+':
+    case ',':
+    case ';':
+    case '=':
+    case '@':
       return true;
     default:
       return false;
@@ -207,7 +219,8 @@ void write_artifacts(JsonWriter& out, const Artifacts& artifacts) {
   for (size_t i = 0; i < artifacts.uris.size(); ++i) {
     const ObjectEntry& object = *artifacts.first_object[i];
     out.item(first).raw("        {");
-    if (!artifacts.uris[i].empty()) out.raw("\"location\": {\"uri\": ").string(artifacts.uris[i]).raw("}, ");
+    if (!artifacts.uris[i].empty())
+      out.raw("\"location\": {\"uri\": ").string(artifacts.uris[i]).raw("}, ");
     if (artifacts.parents[i] != kNoParent) {
       out.raw("\"parentIndex\": ").number(artifacts.parents[i]);
       out.raw(", \"offset\": ").number(object.member_offset).raw(", ");
@@ -259,8 +272,9 @@ void write_rules(JsonWriter& out, bool layouts) {
     out.raw("},\n             \"fullDescription\": {\"text\": ").string(rule.full_description);
     out.raw("},\n             \"help\": {\"text\": ").string(rule.help);
     out.raw("},\n             \"defaultConfiguration\": {\"level\": \"error\"}");
-    out.raw(",\n             \"properties\": {\"precision\": \"very-high\", "
-            "\"problem.severity\": \"error\", \"tags\": [\"correctness\", \"fortran\"]}}");
+    out.raw(
+        ",\n             \"properties\": {\"precision\": \"very-high\", "
+        "\"problem.severity\": \"error\", \"tags\": [\"correctness\", \"fortran\"]}}");
   }
   out.close_items(first, "          ").raw("\n");
 }
@@ -284,8 +298,8 @@ void write_result_head(JsonWriter& out, bool& first, size_t rule, std::string_vi
 // Under -m, the locations of a result are the source lines that declare each distinct
 // layout, and every declaration's object is a related location. False, with nothing
 // written, when no declaration has a source line.
-bool write_source_locations(JsonWriter& out, const Artifacts& artifacts,
-                            const CommonBlock& block, const LayoutFindings& layouts) {
+bool write_source_locations(JsonWriter& out, const Artifacts& artifacts, const CommonBlock& block,
+                            const LayoutFindings& layouts) {
   bool any = false;
   for (const LayoutGroup& group : layouts.groups) any = any || !group.example->file.empty();
   if (!any) return false;
@@ -295,7 +309,8 @@ bool write_source_locations(JsonWriter& out, const Artifacts& artifacts,
     const LayoutGroup& group = layouts.groups[g];
     const DeclaredLayout& layout = *group.example;
     if (layout.file.empty()) continue;
-    out.item(first_location).raw("           {\"physicalLocation\": {\"artifactLocation\": {\"uri\": ");
+    out.item(first_location)
+        .raw("           {\"physicalLocation\": {\"artifactLocation\": {\"uri\": ");
     out.string(path_uri(layout.file)).raw("}");
     if (layout.line != 0) out.raw(", \"region\": {\"startLine\": ").number(layout.line).raw("}");
     out.raw("}, \"message\": {\"text\": ");
@@ -323,8 +338,8 @@ void write_layout_mismatch(JsonWriter& out, bool& first, const Artifacts& artifa
                            const BlockFindings& found) {
   const CommonBlock& block = *found.block;
   const LayoutFindings& layouts = found.layouts;
-  std::string message = "Common Block " + std::string(block.name) +
-                        " is declared with different layouts";
+  std::string message =
+      "Common Block " + std::string(block.name) + " is declared with different layouts";
   if (layouts.parted) {
     message += strprintf(", which part at offset %llu", llu(layouts.parting_offset));
   }
@@ -375,8 +390,8 @@ void write_size_mismatch(JsonWriter& out, bool& first, const Artifacts& artifact
     }
   }
 
-  std::string message = "Common Block " + std::string(block.name) +
-                        " is declared with different sizes: ";
+  std::string message =
+      "Common Block " + std::string(block.name) + " is declared with different sizes: ";
   for (size_t i = 0; i < sizes.size() && i < kMaxNamedInMessage; ++i) {
     if (i > 0) message += ", ";
     message += strprintf("%llu bytes in %s", llu(sizes[i].first->size),
@@ -420,8 +435,8 @@ void write_procedure_clash(JsonWriter& out, bool& first, const Artifacts& artifa
                            const Findings& findings, const BlockFindings& found) {
   const CommonBlock& block = *found.block;
   const std::string_view procedure = findings.procedures[found.first_clash].name;
-  std::string message = "Common Block " + std::string(block.name) +
-                        " conflicts with procedure " + std::string(procedure) + " in ";
+  std::string message = "Common Block " + std::string(block.name) + " conflicts with procedure " +
+                        std::string(procedure) + " in ";
   for (size_t i = 0; i < found.clash_count && i < kMaxNamedInMessage; ++i) {
     if (i > 0) message += ", ";
     message += findings.procedures[found.first_clash + i].definer->path;

@@ -141,8 +141,8 @@ void write_layouts(ReportWriter& out, const LayoutFindings& layouts) {
                        total, llu(group.size), group.count, plural(group.count),
                        declared_where(group).c_str()));
     out.text(strprintf("     %10s %9s  %-14s %s\n", "offset", "size", "type", "member"));
-    const PartingMember parting = layouts.parted ? member_at(group, layouts.parting_offset)
-                                                 : PartingMember{};
+    const PartingMember parting =
+        layouts.parted ? member_at(group, layouts.parting_offset) : PartingMember{};
     bool marked = false;
     const auto mark_gap = [&](uint64_t before) {
       if (!layouts.parted || marked || parting.member != nullptr ||
@@ -182,7 +182,8 @@ void write_layouts(ReportWriter& out, const LayoutFindings& layouts) {
 
 void render_text(const Findings& findings, bool problems_only, TextStream& output) {
   ReportWriter out(output);
-  if (findings.incomplete) out.text("Drelk: Processing is incomplete due to previous error(s).\n\n");
+  if (findings.incomplete)
+    out.text("Drelk: Processing is incomplete due to previous error(s).\n\n");
 
   if (!problems_only) {
     out.text("Common Block Analysis\n\n");

@@ -418,27 +418,28 @@ bool write_library(const Options& options) {
 }
 
 void print_usage(std::FILE* stream) {
-  std::fprintf(stream,
-               "usage: drelk_corpus [--shape deep|wide] [--format coff|elf] [options]\n"
-               "                    (--out DIR | --library FILE)\n"
-               "  --objects N        objects to write (1000)\n"
-               "  --blocks B         distinct COMMON blocks (2000; wide: 50)\n"
-               "  --per-object K     blocks each object declares (20; wide: 50)\n"
-               "  --mismatch S       share of blocks declared with different sizes (0.05)\n"
-               "  --procedures P     procedures each object defines (3)\n"
-               "  --calls C          undefined procedure references per object (2)\n"
-               "  --long-names S     share of names kept in the string table (0.3)\n"
-               "  --initialized S    share of objects that also define their first block (0.01)\n"
-               "  --clashes C        blocks also defined as a procedure somewhere (3)\n"
-               "  --odd-names S      share of block names with a quote, a backslash, a control\n"
-               "                     byte and a byte that is not UTF-8 (0)\n"
-               "  --per-directory D  objects in each directory (100)\n"
-               "  --fanout F         subdirectories of each directory (10)\n"
-               "  --seed S           seed of every choice (1)\n"
-               "  --out DIR          write the objects in nested directories below DIR\n"
-               "  --library FILE     pack the objects into one library with both linker members\n"
-               "  --format F         coff: i386 COFF objects (.obj); elf: x86-64 ELF objects (.o),\n"
-               "                     packed GNU ar style\n");
+  std::fprintf(
+      stream,
+      "usage: drelk_corpus [--shape deep|wide] [--format coff|elf] [options]\n"
+      "                    (--out DIR | --library FILE)\n"
+      "  --objects N        objects to write (1000)\n"
+      "  --blocks B         distinct COMMON blocks (2000; wide: 50)\n"
+      "  --per-object K     blocks each object declares (20; wide: 50)\n"
+      "  --mismatch S       share of blocks declared with different sizes (0.05)\n"
+      "  --procedures P     procedures each object defines (3)\n"
+      "  --calls C          undefined procedure references per object (2)\n"
+      "  --long-names S     share of names kept in the string table (0.3)\n"
+      "  --initialized S    share of objects that also define their first block (0.01)\n"
+      "  --clashes C        blocks also defined as a procedure somewhere (3)\n"
+      "  --odd-names S      share of block names with a quote, a backslash, a control\n"
+      "                     byte and a byte that is not UTF-8 (0)\n"
+      "  --per-directory D  objects in each directory (100)\n"
+      "  --fanout F         subdirectories of each directory (10)\n"
+      "  --seed S           seed of every choice (1)\n"
+      "  --out DIR          write the objects in nested directories below DIR\n"
+      "  --library FILE     pack the objects into one library with both linker members\n"
+      "  --format F         coff: i386 COFF objects (.obj); elf: x86-64 ELF objects (.o),\n"
+      "                     packed GNU ar style\n");
 }
 
 bool parse_unsigned(const char* text, uint64_t limit, uint64_t& value) {

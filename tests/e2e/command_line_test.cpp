@@ -101,7 +101,8 @@ TEST_F(CommandLine, HelpWithExtraLettersIsAnIllegalOption) {
 TEST_F(CommandLine, OnlyTheExactGnuSpellingsAreUsageAndVersion) {
   for (const char* argument : {"--helpme", "--Help", "--versions", "--", "/-help"}) {
     const ProgramResult r = drelk({argument});
-    EXPECT_EQ(r.standard_error, "Drelk: Illegal program option: " + std::string(argument) + "\n\n\n");
+    EXPECT_EQ(r.standard_error,
+              "Drelk: Illegal program option: " + std::string(argument) + "\n\n\n");
     EXPECT_EQ(r.standard_output, kUsage) << argument;
     EXPECT_EQ(r.exit_status, 255) << argument;
   }

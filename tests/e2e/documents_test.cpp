@@ -10,7 +10,9 @@ using Documents = DrelkRun;
 
 // A quote, a backslash, a control byte and a byte that is not UTF-8, in a block name
 // and in a procedure name of the same bytes.
-const std::string kOddName = "_q\"b\\c\x01" "d\xE9_";
+const std::string kOddName =
+    "_q\"b\\c\x01"
+    "d\xE9_";
 
 TEST_F(Documents, NamesOfAnyBytesSurviveIntoJsonAndSarif) {
   dir.write("odd name#1.obj", CoffObject()
@@ -28,9 +30,9 @@ TEST_F(Documents, NamesOfAnyBytesSurviveIntoJsonAndSarif) {
                                       "    ]}"),
             std::string::npos)
       << json.standard_output;
-  EXPECT_NE(json.standard_output.find(
-                "{\"kind\": \"procedure-clash\", \"block\": " + escaped + ", \"block_bytes\": " +
-                bytes + ", \"procedure\": " + escaped + ", \"procedure_bytes\": " + bytes),
+  EXPECT_NE(json.standard_output.find("{\"kind\": \"procedure-clash\", \"block\": " + escaped +
+                                      ", \"block_bytes\": " + bytes + ", \"procedure\": " +
+                                      escaped + ", \"procedure_bytes\": " + bytes),
             std::string::npos)
       << json.standard_output;
 

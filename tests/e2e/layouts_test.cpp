@@ -8,7 +8,8 @@
 namespace drelk::test {
 namespace {
 
-const char* const kObjects[] = {"clash.o", "grid.o", "nodebug.o", "shrunk.o", "tally.o", "tally4.o"};
+const char* const kObjects[] = {"clash.o",  "grid.o",  "nodebug.o",
+                                "shrunk.o", "tally.o", "tally4.o"};
 
 std::vector<uint8_t> data_file(const std::string& relative) {
   const std::string text =
@@ -19,7 +20,8 @@ std::vector<uint8_t> data_file(const std::string& relative) {
 class Layouts : public DrelkRun {
  protected:
   void SetUp() override {
-    for (const char* object : kObjects) dir.write(object, data_file(std::string("x86_64/") + object));
+    for (const char* object : kObjects)
+      dir.write(object, data_file(std::string("x86_64/") + object));
   }
 };
 
@@ -61,9 +63,8 @@ TEST_F(Layouts, DamagedDebugInformationIsOneDiagnostic) {
   EXPECT_EQ(m.standard_error,
             "Drelk: Debug Information Error: .debug_info in damaged.o cannot be read (unit length "
             "beyond the section); COMMON block layouts after that are not shown\n\n");
-  EXPECT_EQ(m.standard_output,
-            "Drelk: Processing is incomplete due to previous error(s).\n\n" +
-                plain.standard_output);
+  EXPECT_EQ(m.standard_output, "Drelk: Processing is incomplete due to previous error(s).\n\n" +
+                                   plain.standard_output);
 }
 
 // Each object's references carry its own layouts: a Mach-O object read after a Windows one

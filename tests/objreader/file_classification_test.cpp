@@ -255,9 +255,9 @@ TEST(SequentialArchiveWalk, GnuArchiveGivesTheSameMembersAsAMicrosoftOne) {
     EXPECT_EQ(run.diagnostics(), "");
     listings.push_back(references_of(run, "_x_"));
   }
-  EXPECT_EQ(listings[0], (std::vector<std::string>{"8 m.lib (odd.obj)",
-                                                   "4 m.lib (a-long-member-name.obj)",
-                                                   "4 m.lib (a.obj)"}));
+  EXPECT_EQ(listings[0],
+            (std::vector<std::string>{"8 m.lib (odd.obj)", "4 m.lib (a-long-member-name.obj)",
+                                      "4 m.lib (a.obj)"}));
   EXPECT_EQ(listings[1], listings[0]);
   EXPECT_EQ(listings[2], listings[0]);
 }

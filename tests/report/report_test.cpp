@@ -167,7 +167,7 @@ TEST(JsonEscaping, BytesBecomeValidJsonText) {
       // Each byte that is not part of well-formed UTF-8 becomes U+FFFD, alone.
       {"a\xE9z", "a\xEF\xBF\xBDz", false},
       {"\x80", "\xEF\xBF\xBD", false},
-      {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD", false},              // overlong '/'
+      {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD", false},                  // overlong '/'
       {"\xE0\x80\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD", false},  // overlong
       {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD", false},  // a surrogate
       {"\xF4\x90\x80\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD", false},

@@ -53,7 +53,9 @@ void TempDir::make_directory(const std::string& relative) const {
   std::filesystem::create_directories(path_ / relative);
 }
 
-std::string TempDir::read(const std::string& relative) const { return read_file(path_ / relative); }
+std::string TempDir::read(const std::string& relative) const {
+  return read_file(path_ / relative);
+}
 
 bool TempDir::exists(const std::string& relative) const {
   std::error_code error;
