@@ -309,9 +309,9 @@ uint8_t form_size(uint64_t form, uint8_t address_size, uint16_t version) {
   }
 }
 
-// One abbreviation: its tag, whether DIEs of it have children, and its attribute specs,
+// One abbreviation: its tag, whether DIEs of it have children, and its attribute fields,
 // each with the slot it fills and the size of its form in the units that use the table.
-struct AttributeSpec {
+struct AttributeField {
   uint64_t form = 0;
   int64_t implicit_const = 0;
   Slot slot = kNoSlot;
@@ -322,31 +322,32 @@ struct Abbreviation {
   uint64_t code = 0;
   uint64_t tag = 0;
   bool has_children = false;
-  uint32_t first_spec = 0;
-  uint32_t spec_count = 0;
+  uint32_t first_field = 0;
+  uint32_t field_count = 0;
   // The bytes of all the attributes where every form has a fixed size, else
   // kVariableSizes: a DIE of no interest is then passed over in one step.
   uint64_t fixed_size = kVariableSizes;
 };
 struct AbbreviationTable {
   std::vector<Abbreviation> entries;  // by code where codes run 1, 2, 3...; else sorted
-  std::vector<AttributeSpec> specs;
+  std::vector<AttributeField> fields;
   bool dense = true;
   uint64_t offset = UINT64_MAX;  // where in .debug_abbrev the table was read from
   uint8_t address_size = 0;      // of the unit that the form sizes are for
   uint16_t version = 0;
 };
 
-// Gives the specs of the table the sizes of their forms in a unit of that address size
+// Gives the fields of the table the sizes of their forms in a unit of that address size
 // and version.
 void size_forms(AbbreviationTable& table, uint8_t address_size, uint16_t version) {
   table.address_size = address_size;
   table.version = version;
-  for (AttributeSpec& spec : table.specs) spec.size = form_size(spec.form, address_size, version);
+  for (AttributeField& field : table.fields)
+    field.size = form_size(field.form, address_size, version);
   for (Abbreviation& entry : table.entries) {
     uint64_t total = 0;
-    for (uint32_t i = 0; i < entry.spec_count && total != kVariableSizes; ++i) {
-      const uint8_t size = table.specs[entry.first_spec + i].size;
+    for (uint32_t i = 0; i < entry.field_count && total != kVariableSizes; ++i) {
+      const uint8_t size = table.fields[entry.first_field + i].size;
       total = size == kVariableSize ? kVariableSizes : total + size;
     }
     entry.fixed_size = total;
@@ -362,7 +363,7 @@ bool read_abbreviations(const DwarfTables& tables, uint64_t offset, uint8_t addr
     return true;
   }
   table.entries.clear();
-  table.specs.clear();
+  table.fields.clear();
   table.dense = true;
   table.offset = UINT64_MAX;
   Cursor cursor = cursor_over(tables, kDebugAbbrev);
@@ -387,19 +388,19 @@ bool read_abbreviations(const DwarfTables& tables, uint64_t offset, uint8_t addr
     }
     entry.tag = cursor.uleb();
     entry.has_children = cursor.u8() != 0;
-    entry.first_spec = static_cast<uint32_t>(table.specs.size());
+    entry.first_field = static_cast<uint32_t>(table.fields.size());
     const uint32_t used = slots_used(entry.tag);
     while (!cursor.failed) {
-      AttributeSpec spec;
+      AttributeField field;
       const uint64_t attribute = cursor.uleb();
-      spec.form = cursor.uleb();
-      if (attribute == 0 && spec.form == 0) break;
-      spec.slot = slot_for(attribute);
-      if (spec.slot != kNoSlot && ((used >> spec.slot) & 1) == 0) spec.slot = kNoSlot;
-      if (spec.form == DW_FORM_implicit_const) spec.implicit_const = cursor.sleb();
-      table.specs.push_back(spec);
+      field.form = cursor.uleb();
+      if (attribute == 0 && field.form == 0) break;
+      field.slot = slot_for(attribute);
+      if (field.slot != kNoSlot && ((used >> field.slot) & 1) == 0) field.slot = kNoSlot;
+      if (field.form == DW_FORM_implicit_const) field.implicit_const = cursor.sleb();
+      table.fields.push_back(field);
     }
-    entry.spec_count = static_cast<uint32_t>(table.specs.size()) - entry.first_spec;
+    entry.field_count = static_cast<uint32_t>(table.fields.size()) - entry.first_field;
     if (entry.code != table.entries.size() + 1) table.dense = false;
     table.entries.push_back(entry);
   }
@@ -746,20 +747,20 @@ bool read_attributes(Walk& walk, Cursor& cursor, const Abbreviation& abbreviatio
   die.tag = abbreviation.tag;
   die.has_children = abbreviation.has_children;
   Value scratch;
-  const AttributeSpec* specs = walk.abbreviations.specs.data() + abbreviation.first_spec;
-  for (uint32_t i = 0; i < abbreviation.spec_count; ++i) {
-    const AttributeSpec& spec = specs[i];
-    if (spec.slot == kNoSlot && spec.size != kVariableSize) {
-      cursor.skip(spec.size);
+  const AttributeField* fields = walk.abbreviations.fields.data() + abbreviation.first_field;
+  for (uint32_t i = 0; i < abbreviation.field_count; ++i) {
+    const AttributeField& field = fields[i];
+    if (field.slot == kNoSlot && field.size != kVariableSize) {
+      cursor.skip(field.size);
       if (cursor.failed) return fail(walk, kDebugInfo, "attribute runs past its unit");
       continue;
     }
     Value* value = &scratch;
-    if (spec.slot != kNoSlot) {
-      value = &die.values[spec.slot];
-      die.read |= uint32_t{1} << spec.slot;
+    if (field.slot != kNoSlot) {
+      value = &die.values[field.slot];
+      die.read |= uint32_t{1} << field.slot;
     }
-    if (!read_value(walk, cursor, spec.form, spec.implicit_const, *value)) return false;
+    if (!read_value(walk, cursor, field.form, field.implicit_const, *value)) return false;
   }
   return true;
 }

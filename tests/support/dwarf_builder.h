@@ -41,11 +41,11 @@ struct DwarfBuilder {
 
   // An abbreviation: code, tag, whether its DIEs have children, (attribute, form) pairs.
   DwarfBuilder& abbreviation(uint64_t code, uint64_t tag, bool children,
-                             const std::vector<std::pair<uint64_t, uint64_t>>& specs) {
+                             const std::vector<std::pair<uint64_t, uint64_t>>& attributes) {
     put_uleb(abbrev, code);
     put_uleb(abbrev, tag);
     abbrev.push_back(children ? 1 : 0);
-    for (const auto& [attribute, form] : specs) {
+    for (const auto& [attribute, form] : attributes) {
       put_uleb(abbrev, attribute);
       put_uleb(abbrev, form);
     }
