@@ -400,6 +400,36 @@ TableRead read_table(ObjectReader& reader, InputStream& stream, uint64_t count,
   return TableRead::kOk;
 }
 
+bool symbol_table_was_read(ObjectReader& reader, TableRead result, uint64_t bytes) {
+  switch (result) {
+    case TableRead::kOk:
+      return true;
+    case TableRead::kNoMemory:
+      report_error(reader.diagnostics, strprintf(message::kSymbolTableNoMemory,
+                                                 static_cast<unsigned long long>(bytes)));
+      return false;
+    case TableRead::kFailed:
+      report_error(reader.diagnostics, message::kSymbolTableUnreadable);
+      return false;
+  }
+  return false;
+}
+
+void check_string_table_read(ObjectReader& reader, TableRead result, std::vector<uint8_t>& table) {
+  switch (result) {
+    case TableRead::kOk:
+      return;
+    case TableRead::kNoMemory:
+      report_error(reader.diagnostics, message::kStringTableNoMemory);
+      break;
+    case TableRead::kFailed:
+      report_error(reader.diagnostics, message::kStringTableUnreadable);
+      break;
+  }
+  table.clear();
+  table.shrink_to_fit();
+}
+
 bool name_in_string_table(ObjectReader& reader, const std::vector<uint8_t>& strings,
                           uint32_t offset, uint64_t record_offset, std::string_view& name) {
   if (offset >= strings.size()) {

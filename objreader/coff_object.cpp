@@ -75,18 +75,9 @@ void read_string_table(ObjectReader& reader, InputStream& stream, uint32_t base)
   }
   const uint32_t text_length = size - coff::kStringTableSizeField;
   if (text_length == 0) return;
-  switch (read_table(reader, stream, text_length, tables.string_text, kLabel)) {
-    case TableRead::kOk:
-      return;
-    case TableRead::kNoMemory:
-      report_error(reader.diagnostics, message::kStringTableNoMemory);
-      break;
-    case TableRead::kFailed:
-      report_error(reader.diagnostics, message::kStringTableUnreadable);
-      break;
-  }
-  tables.string_text.clear();
-  tables.string_text.shrink_to_fit();
+  check_string_table_read(reader,
+                          read_table(reader, stream, text_length, tables.string_text, kLabel),
+                          tables.string_text);
 }
 
 }  // namespace
@@ -240,16 +231,9 @@ int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view
       report_error(reader.diagnostics, "Error seeking to symbol table\n");
       return kAnalysisFailed;
     }
-    switch (read_table(reader, stream, bytes, tables.symbols, kLabel)) {
-      case TableRead::kOk:
-        break;
-      case TableRead::kNoMemory:
-        report_error(reader.diagnostics, strprintf(message::kSymbolTableNoMemory,
-                                                   static_cast<unsigned long long>(bytes)));
-        return kAnalysisFailed;
-      case TableRead::kFailed:
-        report_error(reader.diagnostics, message::kSymbolTableUnreadable);
-        return kAnalysisFailed;
+    if (!symbol_table_was_read(reader, read_table(reader, stream, bytes, tables.symbols, kLabel),
+                               bytes)) {
+      return kAnalysisFailed;
     }
   } else {
     tables.number_of_symbols = 0;

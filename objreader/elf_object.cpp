@@ -226,32 +226,18 @@ bool read_symbol_table(ObjectReader& reader, InputStream& stream, const ElfObjec
   // Without its string table the object is still scanned: every named symbol is then
   // reported as outside it, as a COFF object's long names are.
   const ElfSection strings = elf_section(reader, object, link);
-  switch (
-      read_elf_stretch(reader, stream, object, strings.offset, strings.size, tables.string_table)) {
-    case TableRead::kOk:
-      break;
-    case TableRead::kNoMemory:
-      report_error(reader.diagnostics, message::kStringTableNoMemory);
-      tables.string_table.clear();
-      break;
-    case TableRead::kFailed:
-      report_error(reader.diagnostics, message::kStringTableUnreadable);
-      tables.string_table.clear();
-      break;
-  }
+  check_string_table_read(
+      reader,
+      read_elf_stretch(reader, stream, object, strings.offset, strings.size, tables.string_table),
+      tables.string_table);
 
   table.count = table.section.size / entry_size;
   const uint64_t bytes = table.count * entry_size;
-  switch (read_elf_stretch(reader, stream, object, table.section.offset, bytes, tables.symbols)) {
-    case TableRead::kOk:
-      break;
-    case TableRead::kNoMemory:
-      report_error(reader.diagnostics, strprintf(message::kSymbolTableNoMemory,
-                                                 static_cast<unsigned long long>(bytes)));
-      return false;
-    case TableRead::kFailed:
-      report_error(reader.diagnostics, message::kSymbolTableUnreadable);
-      return false;
+  if (!symbol_table_was_read(
+          reader,
+          read_elf_stretch(reader, stream, object, table.section.offset, bytes, tables.symbols),
+          bytes)) {
+    return false;
   }
 
   // The section indexes that do not fit st_shndx, for symbols whose st_shndx says

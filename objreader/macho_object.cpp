@@ -290,30 +290,15 @@ bool read_symbol_table(ObjectReader& reader, InputStream& stream, const MachObje
                        const SymbolTable& table) {
   MachOTables& tables = reader.macho;
   const uint64_t bytes = uint64_t{table.count} * object.nlist_size;
-  switch (read_stretch(reader, stream, object, table.symbol_offset, bytes, tables.symbols)) {
-    case TableRead::kOk:
-      break;
-    case TableRead::kNoMemory:
-      report_error(reader.diagnostics, strprintf(message::kSymbolTableNoMemory,
-                                                 static_cast<unsigned long long>(bytes)));
-      return false;
-    case TableRead::kFailed:
-      report_error(reader.diagnostics, message::kSymbolTableUnreadable);
-      return false;
+  if (!symbol_table_was_read(
+          reader, read_stretch(reader, stream, object, table.symbol_offset, bytes, tables.symbols),
+          bytes)) {
+    return false;
   }
-  switch (read_stretch(reader, stream, object, table.string_offset, table.string_size,
-                       tables.string_table)) {
-    case TableRead::kOk:
-      break;
-    case TableRead::kNoMemory:
-      report_error(reader.diagnostics, message::kStringTableNoMemory);
-      tables.string_table.clear();
-      break;
-    case TableRead::kFailed:
-      report_error(reader.diagnostics, message::kStringTableUnreadable);
-      tables.string_table.clear();
-      break;
-  }
+  check_string_table_read(reader,
+                          read_stretch(reader, stream, object, table.string_offset,
+                                       table.string_size, tables.string_table),
+                          tables.string_table);
   return true;
 }
 

@@ -203,6 +203,14 @@ TableRead read_table(ObjectReader& reader, InputStream& stream, uint64_t count,
 // what identification looks at. Returns the bytes read.
 size_t peek_bytes(InputStream& stream, uint64_t offset, void* destination, size_t count);
 
+// Says why a symbol table of `bytes` bytes could not be read. True when it was read: the
+// object's symbols can be scanned.
+bool symbol_table_was_read(ObjectReader& reader, TableRead result, uint64_t bytes);
+
+// Says why a symbol string table could not be read, and leaves it empty: the object is
+// still scanned, and every named symbol is then reported as outside it.
+void check_string_table_read(ObjectReader& reader, TableRead result, std::vector<uint8_t>& table);
+
 // The name at `offset` of a symbol string table (ELF, Mach-O): up to its NUL, or to the
 // table's end when none ends it. False, after the diagnostic of a name outside the string
 // table at the symbol record's position, when the offset lies outside the table.
