@@ -400,6 +400,27 @@ TableRead read_table(ObjectReader& reader, InputStream& stream, uint64_t count,
   return TableRead::kOk;
 }
 
+void begin_object(ObjectReader& reader, std::string_view path) {
+  reader.declarations.items.clear();
+  reader.declarations.layouts.clear();
+  reader.declarations.members.clear();
+  reader.declarations.refused = false;
+  reader.object_path = path;
+  reader.overlaps_listed = 0;
+  reader.overlaps_capped = false;
+}
+
+TableRead read_table_at(ObjectReader& reader, InputStream& stream, uint64_t base, uint64_t offset,
+                        uint64_t size, std::vector<uint8_t>& buffer) {
+  const uint64_t position = saturating_add(base, offset);
+  if (position > uint64_t{INT64_MAX} || !stream_seek(stream, static_cast<int64_t>(position))) {
+    buffer.clear();
+    report_short_read(reader.diagnostics, stream.error, 0, size, kLabel);
+    return TableRead::kFailed;
+  }
+  return read_table(reader, stream, size, buffer, kLabel);
+}
+
 bool symbol_table_was_read(ObjectReader& reader, TableRead result, uint64_t bytes) {
   switch (result) {
     case TableRead::kOk:

@@ -163,13 +163,7 @@ int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view
   // Nothing of the previous object's tables is used; their buffers are kept for the next
   // object unless they grew large.
   reset_tables(reader.tables);
-  reader.declarations.items.clear();
-  reader.declarations.layouts.clear();
-  reader.declarations.members.clear();
-  reader.declarations.refused = false;
-  reader.object_path = path;
-  reader.overlaps_listed = 0;
-  reader.overlaps_capped = false;
+  begin_object(reader, path);
   CoffTables& tables = reader.tables;
   // Offsets computed from the headers are 32-bit and wrap.
   const auto base = static_cast<uint32_t>(base_offset);

@@ -24,11 +24,6 @@ using elf::load_word;
 
 constexpr const char* kLabel = "analyze";
 
-// a + b, or the largest value where the sum does not fit.
-uint64_t saturating_add(uint64_t a, uint64_t b) {
-  return a > UINT64_MAX - b ? UINT64_MAX : a + b;
-}
-
 uint64_t saturating_multiply(uint64_t a, uint64_t b) {
   return b != 0 && a > UINT64_MAX / b ? UINT64_MAX : a * b;
 }
@@ -332,13 +327,7 @@ int scan_symbols(ObjectReader& reader, const ElfObject& object, const SymbolTabl
 
 int read_elf_object(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
                     uint64_t extent) {
-  reader.declarations.items.clear();
-  reader.declarations.layouts.clear();
-  reader.declarations.members.clear();
-  reader.declarations.refused = false;
-  reader.object_path = path;
-  reader.overlaps_listed = 0;
-  reader.overlaps_capped = false;
+  begin_object(reader, path);
   ElfObject object;
   object.base = base;
   object.extent = extent;
@@ -408,13 +397,7 @@ bool read_elf_table(ObjectReader& reader, InputStream& stream, const ElfObject& 
 
 TableRead read_elf_stretch(ObjectReader& reader, InputStream& stream, const ElfObject& object,
                            uint64_t offset, uint64_t size, std::vector<uint8_t>& buffer) {
-  const uint64_t position = saturating_add(object.base, offset);
-  if (position > uint64_t{INT64_MAX} || !stream_seek(stream, static_cast<int64_t>(position))) {
-    buffer.clear();
-    report_short_read(reader.diagnostics, stream.error, 0, size, kLabel);
-    return TableRead::kFailed;
-  }
-  return read_table(reader, stream, size, buffer, kLabel);
+  return read_table_at(reader, stream, object.base, offset, size, buffer);
 }
 
 }  // namespace drelk

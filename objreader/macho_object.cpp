@@ -31,10 +31,6 @@ constexpr char kSegmentTooSmall[] = "Error - load command %u is too small for it
 constexpr char kRelocationsOutsideObject[] =
     "Object Format Error: Section %x relocations lie outside the object\n";
 
-uint64_t saturating_add(uint64_t a, uint64_t b) {
-  return a > UINT64_MAX - b ? UINT64_MAX : a + b;
-}
-
 // How the object at hand is read: its class and byte order, where it lies in the stream.
 struct MachObject {
   bool is64 = false;
@@ -95,13 +91,7 @@ void report_unsupported_header(ObjectReader& reader, std::string_view path) {
 // the stream holds; a stretch the stream cannot reach is reported as a short read.
 TableRead read_stretch(ObjectReader& reader, InputStream& stream, const MachObject& object,
                        uint64_t offset, uint64_t size, std::vector<uint8_t>& buffer) {
-  const uint64_t position = saturating_add(object.base, offset);
-  if (position > uint64_t{INT64_MAX} || !stream_seek(stream, static_cast<int64_t>(position))) {
-    buffer.clear();
-    report_short_read(reader.diagnostics, stream.error, 0, size, kLabel);
-    return TableRead::kFailed;
-  }
-  return read_table(reader, stream, size, buffer, kLabel);
+  return read_table_at(reader, stream, object.base, offset, size, buffer);
 }
 
 bool is_zero_fill(uint32_t flags) {
@@ -465,13 +455,7 @@ constexpr ArchitectureName kArchitectureNames[] = {
 
 int read_macho_object(ObjectReader& reader, InputStream& stream, std::string_view path,
                       uint64_t base, uint64_t extent) {
-  reader.declarations.items.clear();
-  reader.declarations.layouts.clear();
-  reader.declarations.members.clear();
-  reader.declarations.refused = false;
-  reader.object_path = path;
-  reader.overlaps_listed = 0;
-  reader.overlaps_capped = false;
+  begin_object(reader, path);
   reader.macho.sections.clear();
   reader.macho.symbols.clear();
   reader.macho.string_table.clear();

@@ -203,6 +203,22 @@ TableRead read_table(ObjectReader& reader, InputStream& stream, uint64_t count,
 // what identification looks at. Returns the bytes read.
 size_t peek_bytes(InputStream& stream, uint64_t offset, void* destination, size_t count);
 
+// a + b, or the largest value where the sum does not fit: offsets of a damaged header
+// added up never wrap to a place inside the file.
+inline uint64_t saturating_add(uint64_t a, uint64_t b) {
+  return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
+
+// Forgets what the previous object declared and the checks it used up, before a reader
+// reads the object shown as `path`.
+void begin_object(ObjectReader& reader, std::string_view path);
+
+// Reads `size` bytes at `base` + `offset` of the stream into `buffer`, never allocating
+// more than the stream holds; a stretch the stream cannot reach is reported as a short read.
+// For formats with 64-bit offsets (ELF, Mach-O).
+TableRead read_table_at(ObjectReader& reader, InputStream& stream, uint64_t base, uint64_t offset,
+                        uint64_t size, std::vector<uint8_t>& buffer);
+
 // Says why a symbol table of `bytes` bytes could not be read. True when it was read: the
 // object's symbols can be scanned.
 bool symbol_table_was_read(ObjectReader& reader, TableRead result, uint64_t bytes);
