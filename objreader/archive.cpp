@@ -421,6 +421,11 @@ TableRead read_table_at(ObjectReader& reader, InputStream& stream, uint64_t base
   return read_table(reader, stream, size, buffer, kLabel);
 }
 
+bool table_was_read(ObjectReader& reader, TableRead result) {
+  if (result == TableRead::kNoMemory) report_out_of_memory(reader.diagnostics, reader.object_path);
+  return result == TableRead::kOk;
+}
+
 bool symbol_table_was_read(ObjectReader& reader, TableRead result, uint64_t bytes) {
   switch (result) {
     case TableRead::kOk:

@@ -53,14 +53,9 @@ void read_coff_layouts(ObjectReader& reader, InputStream& stream, uint32_t base)
       report_short_read(reader.diagnostics, stream.error, 0, size, "analyze");
       return;
     }
-    switch (read_table(reader, stream, size, dwarf.sections[found].bytes, "analyze")) {
-      case TableRead::kOk:
-        break;
-      case TableRead::kNoMemory:
-        report_out_of_memory(reader.diagnostics, reader.object_path);
-        return;
-      case TableRead::kFailed:
-        return;
+    if (!table_was_read(reader,
+                        read_table(reader, stream, size, dwarf.sections[found].bytes, "analyze"))) {
+      return;
     }
     dwarf.sections[found].present = true;
     any = true;

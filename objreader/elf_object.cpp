@@ -383,16 +383,7 @@ ElfSection elf_section(const ObjectReader& reader, const ElfObject& object, uint
 
 bool read_elf_table(ObjectReader& reader, InputStream& stream, const ElfObject& object,
                     uint64_t offset, uint64_t size, std::vector<uint8_t>& buffer) {
-  switch (read_elf_stretch(reader, stream, object, offset, size, buffer)) {
-    case TableRead::kOk:
-      return true;
-    case TableRead::kNoMemory:
-      report_out_of_memory(reader.diagnostics, reader.object_path);
-      return false;
-    case TableRead::kFailed:
-      break;
-  }
-  return false;
+  return table_was_read(reader, read_elf_stretch(reader, stream, object, offset, size, buffer));
 }
 
 TableRead read_elf_stretch(ObjectReader& reader, InputStream& stream, const ElfObject& object,

@@ -396,16 +396,11 @@ void read_macho_layouts(ObjectReader& reader, InputStream& stream, const MachObj
     if (section.debug == kDebugSectionCount) continue;
     DebugSectionData& data = tables.sections[section.debug];
     if (data.present || is_zero_fill(section.flags)) continue;  // the first of a name
-    switch (read_stretch(reader, stream, object, section.offset, section.size, data.bytes)) {
-      case TableRead::kOk:
-        data.present = true;
-        break;
-      case TableRead::kNoMemory:
-        report_out_of_memory(reader.diagnostics, reader.object_path);
-        return;
-      case TableRead::kFailed:
-        return;
+    if (!table_was_read(reader, read_stretch(reader, stream, object, section.offset, section.size,
+                                             data.bytes))) {
+      return;
     }
+    data.present = true;
   }
   read_common_layouts(reader);
 }

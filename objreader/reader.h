@@ -219,6 +219,10 @@ void begin_object(ObjectReader& reader, std::string_view path);
 TableRead read_table_at(ObjectReader& reader, InputStream& stream, uint64_t base, uint64_t offset,
                         uint64_t size, std::vector<uint8_t>& buffer);
 
+// True when a table was read. Running out of memory is reported here; a failed read has
+// been reported by the read itself.
+bool table_was_read(ObjectReader& reader, TableRead result);
+
 // Says why a symbol table of `bytes` bytes could not be read. True when it was read: the
 // object's symbols can be scanned.
 bool symbol_table_was_read(ObjectReader& reader, TableRead result, uint64_t bytes);
