@@ -295,6 +295,22 @@ void write_result_head(JsonWriter& out, bool& first, size_t rule, std::string_vi
       .raw("}");
 }
 
+// Every declaration of the block as a related location, numbered from 1 up to the limit:
+// "declares <what><size> bytes.".
+void write_declarations_related(JsonWriter& out, const Artifacts& artifacts,
+                                const CommonBlock& block, const char* what) {
+  out.raw(",\n         \"relatedLocations\": [");
+  bool first_related = true;
+  size_t id = 1;
+  for (const BlockReference* reference : block_references(block)) {
+    if (id > kMaxLocations) break;
+    out.item(first_related).raw("           ");
+    write_location(out, artifacts, *reference->object,
+                   strprintf("declares %s%llu bytes.", what, llu(reference->size)), &id);
+  }
+  out.close_items(first_related, "         ");
+}
+
 // Under -m, the locations of a result are the source lines that declare each distinct
 // layout, and every declaration's object is a related location. False, with nothing
 // written, when no declaration has a source line.
@@ -321,16 +337,7 @@ bool write_source_locations(JsonWriter& out, const Artifacts& artifacts, const C
     out.raw("}}");
   }
   out.close_items(first_location, "         ");
-  out.raw(",\n         \"relatedLocations\": [");
-  bool first_related = true;
-  size_t id = 1;
-  for (const BlockReference* reference : block_references(block)) {
-    if (id > kMaxLocations) break;
-    out.item(first_related).raw("           ");
-    write_location(out, artifacts, *reference->object,
-                   strprintf("declares %llu bytes.", llu(reference->size)), &id);
-  }
-  out.close_items(first_related, "         ");
+  write_declarations_related(out, artifacts, block, "");
   return true;
 }
 
@@ -456,17 +463,8 @@ void write_procedure_clash(JsonWriter& out, bool& first, const Artifacts& artifa
                    nullptr);
   }
   out.close_items(first_location, "         ");
-  out.raw(",\n         \"relatedLocations\": [");
-  bool first_related = true;
-  size_t id = 1;
-  for (const BlockReference* reference : block_references(block)) {
-    if (id > kMaxLocations) break;
-    out.item(first_related).raw("           ");
-    write_location(out, artifacts, *reference->object,
-                   strprintf("declares the COMMON block with %llu bytes.", llu(reference->size)),
-                   &id);
-  }
-  out.close_items(first_related, "         ").raw("}");
+  write_declarations_related(out, artifacts, block, "the COMMON block with ");
+  out.raw("}");
 }
 
 void write_results(JsonWriter& out, const Findings& findings, const Artifacts& artifacts) {
