@@ -194,7 +194,7 @@ int analyze_universal(Analysis& analysis, InputStream& stream, ObjectEntry& univ
     const FileKind kind = identify_format(bytes, peek_bytes(stream, slice.offset, bytes, held));
     const bool archive = kind == FileKind::kArchive || kind == FileKind::kThinArchive;
     if (archive && slices_may_be_archives) {
-      stream_seek(stream, static_cast<int64_t>(slice.offset + coff::kArchiveMagicSize));
+      stream_seek(stream, static_cast<int64_t>(slice.offset + drelk::archive::kMagicSize));
       if (analyze_archive(analysis, stream, universal, kind == FileKind::kThinArchive, architecture,
                           slice.offset, slice.offset + slice.size) == kAnalysisFailed) {
         result = kAnalysisFailed;

@@ -7,15 +7,15 @@
 #include <string>
 #include <string_view>
 
-#include "objreader/coff.h"
+#include "formats/archive.h"
 #include "objreader/messages.h"
 #include "platform/strprintf.h"
 
 namespace drelk {
 namespace {
 
-using coff::kArchiveMemberHeaderSize;
-using coff::kArchiveMemberNameSize;
+using archive::kMemberHeaderSize;
+using archive::kMemberNameSize;
 
 constexpr const char* kLabel = "analyze";
 constexpr const char* kMemberHeaderUnreadable = "Error reading library member header\n";
@@ -32,10 +32,10 @@ bool long_member_name(const ArchiveWalk& walk, const uint8_t* field, ArchiveMemb
   if (field[0] != '/' || field[1] < '0' || field[1] > '9') return false;
   uint64_t offset = 0;
   size_t i = 1;
-  for (; i < kArchiveMemberNameSize && field[i] >= '0' && field[i] <= '9'; ++i) {
+  for (; i < kMemberNameSize && field[i] >= '0' && field[i] <= '9'; ++i) {
     offset = offset * 10 + (field[i] - '0');
   }
-  for (; i < kArchiveMemberNameSize; ++i) {
+  for (; i < kMemberNameSize; ++i) {
     if (field[i] != ' ') return false;
   }
   if (offset >= walk.long_names.size()) return false;
@@ -54,7 +54,7 @@ bool long_member_name(const ArchiveWalk& walk, const uint8_t* field, ArchiveMemb
 // no '/', or the field starts with one and names nothing the archive holds.
 void member_name(const ArchiveWalk& walk, const uint8_t* header, size_t count,
                  ArchiveMember& member) {
-  if (count >= kArchiveMemberNameSize && long_member_name(walk, header, member)) return;
+  if (count >= kMemberNameSize && long_member_name(walk, header, member)) return;
   const void* slash = std::memchr(header, '/', count);
   member.name_known = slash != nullptr && slash != header;
   if (!member.name_known) {
@@ -70,7 +70,7 @@ void member_name(const ArchiveWalk& walk, const uint8_t* header, size_t count,
 // True when the 16-byte name field is "/" followed by blanks: a linker member.
 bool is_linker_member_name(const uint8_t* name) {
   if (name[0] != '/') return false;
-  for (size_t i = 1; i < kArchiveMemberNameSize; ++i) {
+  for (size_t i = 1; i < kMemberNameSize; ++i) {
     if (name[i] != ' ') return false;
   }
   return true;
@@ -80,7 +80,7 @@ bool is_linker_member_name(const uint8_t* name) {
 // symbol table "/SYM64/" and the "/<...>/" members of hybrid archives.
 bool is_special_member_name(const uint8_t* name) {
   if (is_linker_member_name(name)) return true;
-  const std::string_view field(reinterpret_cast<const char*>(name), kArchiveMemberNameSize);
+  const std::string_view field(reinterpret_cast<const char*>(name), kMemberNameSize);
   if (field.substr(0, 2) == "//") return true;
   if (field.substr(0, 7) == "/SYM64/") return true;
   return field.substr(0, 2) == "/<" && field.find(">/") != std::string_view::npos;
@@ -116,7 +116,7 @@ bool parse_decimal(const uint8_t* field, size_t width, uint64_t& value) {
 
 // The decimal size field of a member header.
 bool parse_member_size(const uint8_t* header, uint64_t& size) {
-  return parse_decimal(header + coff::kArchiveMemberSize, coff::kArchiveMemberSizeSize, size);
+  return parse_decimal(header + archive::kMemberSize, archive::kMemberSizeSize, size);
 }
 
 // BSD ar's long names: "#1/<length>" in the name field, and the name in the first
@@ -124,15 +124,15 @@ bool parse_member_size(const uint8_t* header, uint64_t& size) {
 constexpr std::string_view kBsdLongNamePrefix = "#1/";
 
 bool bsd_name_length(const uint8_t* header, uint64_t& length) {
-  const std::string_view field(reinterpret_cast<const char*>(header), kArchiveMemberNameSize);
+  const std::string_view field(reinterpret_cast<const char*>(header), kMemberNameSize);
   return field.substr(0, kBsdLongNamePrefix.size()) == kBsdLongNamePrefix &&
          parse_decimal(header + kBsdLongNamePrefix.size(),
-                       kArchiveMemberNameSize - kBsdLongNamePrefix.size(), length);
+                       kMemberNameSize - kBsdLongNamePrefix.size(), length);
 }
 
 // A name field without any '/': BSD ar's index when it names "__.SYMDEF...", blank-padded.
 bool is_bsd_symbol_index_field(const uint8_t* header) {
-  const std::string_view field(reinterpret_cast<const char*>(header), kArchiveMemberNameSize);
+  const std::string_view field(reinterpret_cast<const char*>(header), kMemberNameSize);
   const size_t end = field.find_last_not_of(' ');
   return end != std::string_view::npos && is_bsd_symbol_index(field.substr(0, end + 1));
 }
@@ -153,24 +153,24 @@ void load_long_names(InputStream& stream, uint64_t data, uint64_t size, ArchiveW
 // In the Microsoft format the long-names member follows the second linker member, whose
 // header stands at `second`: found by the size fields, without a diagnostic.
 void find_long_names(InputStream& stream, uint64_t second, ArchiveWalk& walk) {
-  uint8_t header[kArchiveMemberHeaderSize] = {};
+  uint8_t header[kMemberHeaderSize] = {};
   uint64_t size = 0;
   if (peek_bytes(stream, second, header, sizeof header) != sizeof header ||
       !parse_member_size(header, size)) {
     return;
   }
-  const uint64_t next = second + kArchiveMemberHeaderSize + size + (size & 1);
+  const uint64_t next = second + kMemberHeaderSize + size + (size & 1);
   if (peek_bytes(stream, next, header, sizeof header) != sizeof header ||
       !is_long_names_member(header) || !parse_member_size(header, size)) {
     return;
   }
-  load_long_names(stream, next + kArchiveMemberHeaderSize, size, walk);
+  load_long_names(stream, next + kMemberHeaderSize, size, walk);
 }
 
 // True when the member header at the stream's position is a linker member's; the
 // position is kept.
 bool at_linker_member(InputStream& stream) {
-  uint8_t name[kArchiveMemberNameSize] = {};
+  uint8_t name[kMemberNameSize] = {};
   return peek_bytes(stream, stream.position, name, sizeof name) == sizeof name &&
          is_linker_member_name(name);
 }
@@ -179,13 +179,13 @@ bool at_linker_member(InputStream& stream) {
 // count can claim 2^32 - 1 members, and the table holds no more than the file can back.
 int read_member_offsets(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk) {
   find_long_names(stream, stream.position, walk);
-  skip_forward(stream, kArchiveMemberHeaderSize);
+  skip_forward(stream, kMemberHeaderSize);
   uint8_t word[4] = {};
   if (read_checked(reader, stream, 4, word, kLabel) == 0) {
     report_error(reader.diagnostics, "Error reading number of members in library\n");
     return kAnalysisFailed;
   }
-  const uint32_t member_count = coff::load_u32(word);
+  const uint32_t member_count = load_u32(word);
   walk.member_offsets.reserve(
       static_cast<size_t>(std::min<uint64_t>(member_count, stream_remaining(stream) / 4)));
   for (uint32_t i = 0; i < member_count; ++i) {
@@ -193,7 +193,7 @@ int read_member_offsets(ObjectReader& reader, InputStream& stream, ArchiveWalk& 
       report_error(reader.diagnostics, "Error reading library members");
       return kAnalysisFailed;
     }
-    walk.member_offsets.push_back(coff::load_u32(word));
+    walk.member_offsets.push_back(load_u32(word));
   }
   walk.distinct_offsets = walk.member_offsets;
   std::sort(walk.distinct_offsets.begin(), walk.distinct_offsets.end());
@@ -233,10 +233,10 @@ MemberStep next_by_member_offsets(ObjectReader& reader, InputStream& stream, Arc
   // Neither the seek nor the header read decides anything: the member is read where the
   // stream then stands, and named by what the header read returned.
   stream_seek(stream, static_cast<int64_t>(walk.base + offset));
-  uint8_t header[kArchiveMemberHeaderSize] = {};
+  uint8_t header[kMemberHeaderSize] = {};
   const size_t got = read_counted(reader, stream, sizeof header, header, kLabel);
   member_name(walk, header, got, member);
-  member.data_offset = walk.base + static_cast<uint32_t>(offset + kArchiveMemberHeaderSize);
+  member.data_offset = walk.base + static_cast<uint32_t>(offset + kMemberHeaderSize);
   uint64_t size = 0;
   member.data_size.reset();
   if (got == sizeof header && parse_member_size(header, size)) member.data_size = size;
@@ -253,14 +253,14 @@ MemberStep next_in_file_order(ObjectReader& reader, InputStream& stream, Archive
       return MemberStep::kFailed;
     }
     if (stream_remaining(stream) == 0 || position >= walk.end) return MemberStep::kEnd;
-    uint8_t header[kArchiveMemberHeaderSize] = {};
+    uint8_t header[kMemberHeaderSize] = {};
     uint64_t size = 0;
     if (read_checked(reader, stream, sizeof header, header, kLabel) == 0 ||
         !parse_member_size(header, size)) {
       report_error_at(reader.diagnostics, kMemberHeaderUnreadable, position);
       return MemberStep::kFailed;
     }
-    const uint64_t data = position + kArchiveMemberHeaderSize;
+    const uint64_t data = position + kMemberHeaderSize;
     const bool special = is_special_member_name(header);
     // A thin archive's symbol index and long names are its only members with data.
     const bool holds_data = !walk.thin || special;
@@ -297,7 +297,7 @@ MemberStep next_in_file_order(ObjectReader& reader, InputStream& stream, Archive
       // Old BSD ar's short names end in no '/': such a name is not known, as in the other
       // styles, but its "__.SYMDEF" index is still no member.
       if (is_bsd_symbol_index_field(header)) continue;
-      member_name(walk, header, kArchiveMemberNameSize, member);
+      member_name(walk, header, kMemberNameSize, member);
     }
     return MemberStep::kMember;
   }
@@ -319,13 +319,13 @@ int begin_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWalk& w
 
   // The first linker member is stepped over by parsing it: a big-endian symbol count,
   // the symbols' member offsets, their NUL-terminated names, a pad byte to an even offset.
-  skip_forward(stream, kArchiveMemberHeaderSize);
+  skip_forward(stream, kMemberHeaderSize);
   uint8_t word[4] = {};
   if (read_checked(reader, stream, 4, word, kLabel) == 0) {
     report_error(reader.diagnostics, "Error with number of symbols in library\n");
     return kAnalysisFailed;
   }
-  const uint32_t symbol_count = coff::swap_bytes32(coff::load_u32(word));
+  const uint32_t symbol_count = swap_bytes32(load_u32(word));
   skip_forward(stream, 4 * symbol_count);
   // A truncated library ends the skip at the end of the file, with one diagnostic for
   // the failed read. The names are passed a buffer at a time; what remains when the data

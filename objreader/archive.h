@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/archive.h"
 #include "objreader/reader.h"
 
 namespace drelk {

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string_view>
 
-#include "objreader/coff.h"
+#include "formats/coff.h"
 #include "objreader/coff_reader.h"
-#include "objreader/dwarf_reader.h"
+#include "objreader/debug_layouts.h"
 
 namespace drelk {
 namespace {
@@ -46,8 +46,8 @@ void read_coff_layouts(ObjectReader& reader, InputStream& stream, uint32_t base)
     const uint8_t* header = tables.section_table.data() + size_t{i} * coff::kSectionHeaderSize;
     const DebugSection found = debug_section_named(coff_section_name(tables, header));
     if (found == kDebugSectionCount || dwarf.sections[found].present) continue;
-    const uint32_t size = coff::load_u32(header + coff::kSectionSizeOfRawData);
-    const uint32_t pointer = coff::load_u32(header + coff::kSectionPointerToRawData);
+    const uint32_t size = load_u32(header + coff::kSectionSizeOfRawData);
+    const uint32_t pointer = load_u32(header + coff::kSectionPointerToRawData);
     if (size == 0 || pointer == 0) continue;
     if (!seek_to(stream, base + pointer)) {
       report_short_read(reader.diagnostics, stream.error, 0, size, "analyze");

@@ -4,16 +4,13 @@
 #include <new>
 #include <string>
 
-#include "objreader/coff.h"
+#include "formats/coff.h"
 #include "objreader/coff_reader.h"
 #include "objreader/messages.h"
 #include "platform/strprintf.h"
 
 namespace drelk {
 namespace {
-
-using coff::load_u16;
-using coff::load_u32;
 
 constexpr const char* kLabel = "analyze";
 

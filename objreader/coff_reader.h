@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "objreader/coff.h"
+#include "formats/coff.h"
 #include "objreader/identify.h"
 #include "objreader/reader.h"
 
@@ -19,8 +19,6 @@ void use_coff_positions(InputStream& stream);
 
 // Absolute seek under that rule; false when the position cannot be held.
 bool seek_to(InputStream& stream, uint32_t offset);
-
-using coff::swap_bytes32;
 
 // Reads the COFF object of `kind` (an object, an import member or a bigobj object)
 // starting at the stream's position, `base` in the file; `path` names it in diagnostics.

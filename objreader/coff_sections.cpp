@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "objreader/coff.h"
+#include "formats/coff.h"
 #include "objreader/coff_reader.h"
 #include "objreader/messages.h"
 #include "platform/strprintf.h"
@@ -38,16 +38,14 @@ Stretch section_stretch(const CoffTables& tables, uint32_t section, int kind) {
   const uint8_t* header = tables.section_table.data() + section * coff::kSectionHeaderSize;
   switch (kind) {
     case kRawData:
-      return {coff::load_u32(header + coff::kSectionPointerToRawData),
-              coff::load_u32(header + coff::kSectionSizeOfRawData)};
+      return {load_u32(header + coff::kSectionPointerToRawData),
+              load_u32(header + coff::kSectionSizeOfRawData)};
     case kRelocations:
-      return {
-          coff::load_u32(header + coff::kSectionPointerToRelocations),
-          coff::load_u16(header + coff::kSectionNumberOfRelocations) * coff::kRelocationEntrySize};
+      return {load_u32(header + coff::kSectionPointerToRelocations),
+              load_u16(header + coff::kSectionNumberOfRelocations) * coff::kRelocationEntrySize};
     default:
-      return {
-          coff::load_u32(header + coff::kSectionPointerToLinenumbers),
-          coff::load_u16(header + coff::kSectionNumberOfLinenumbers) * coff::kLineNumberEntrySize};
+      return {load_u32(header + coff::kSectionPointerToLinenumbers),
+              load_u16(header + coff::kSectionNumberOfLinenumbers) * coff::kLineNumberEntrySize};
   }
 }
 

@@ -5,7 +5,7 @@
 #include <new>
 #include <string_view>
 
-#include "objreader/coff.h"
+#include "formats/coff.h"
 #include "objreader/coff_reader.h"
 #include "objreader/messages.h"
 #include "platform/strprintf.h"
@@ -24,15 +24,15 @@ struct Symbol {
 
 Symbol decode_symbol(const uint8_t* record) {
   return Symbol{record,
-                coff::load_u32(record + coff::kSymbolValue),
-                coff::load_i16(record + coff::kSymbolSectionNumber),
-                coff::load_u16(record + coff::kSymbolType),
+                load_u32(record + coff::kSymbolValue),
+                load_i16(record + coff::kSymbolSectionNumber),
+                load_u16(record + coff::kSymbolType),
                 record[coff::kSymbolStorageClass],
                 record[coff::kSymbolNumberOfAuxSymbols]};
 }
 
 bool has_short_name(const Symbol& symbol) {
-  return coff::load_u32(symbol.record + coff::kSymbolName) != 0;
+  return load_u32(symbol.record + coff::kSymbolName) != 0;
 }
 
 // A function defined somewhere (any section number but undefined), static or external.
@@ -66,7 +66,7 @@ bool resolve_name(ObjectReader& reader, const Symbol& symbol, uint64_t at_offset
                             nul ? static_cast<const char*>(nul) - text : coff::kSymbolNameLength);
     return true;
   }
-  const uint32_t offset = coff::load_u32(symbol.record + coff::kSymbolNameOffset);
+  const uint32_t offset = load_u32(symbol.record + coff::kSymbolNameOffset);
   // Offsets below 4 point into the size field; they wrap to large values here.
   const uint32_t at = offset - coff::kStringTableSizeField;
   if (at >= tables.string_text.size()) {

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <string_view>
 
-#include "objreader/dwarf_reader.h"
-#include "objreader/elf.h"
+#include "formats/elf.h"
+#include "objreader/debug_layouts.h"
 #include "objreader/elf_reader.h"
 
 namespace drelk {
@@ -22,7 +22,7 @@ void take_relocations(const ElfObject& object, const std::vector<uint8_t>& recor
                       std::vector<DebugRelocation>& relocations) {
   const elf::ClassLayout& layout = *object.layout;
   const auto word = [](const uint8_t* p) -> uint64_t {
-    return kIs64 ? elf::load_u64(p, kBigEndian) : elf::load_u32(p, kBigEndian);
+    return kIs64 ? load_u64(p, kBigEndian) : load_u32(p, kBigEndian);
   };
   const size_t count = records.size() / layout.rela_size;
   const uint64_t symbol_count = symbols.size() / layout.symbol_size;

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "objreader/elf.h"
+#include "formats/elf.h"
 #include "objreader/elf_reader.h"
 #include "objreader/identify.h"
 #include "objreader/messages.h"
@@ -18,15 +18,9 @@
 namespace drelk {
 namespace {
 
-using elf::load_u16;
-using elf::load_u32;
 using elf::load_word;
 
 constexpr const char* kLabel = "analyze";
-
-uint64_t saturating_multiply(uint64_t a, uint64_t b) {
-  return b != 0 && a > UINT64_MAX / b ? UINT64_MAX : a * b;
-}
 
 void report_unsupported_header(ObjectReader& reader, std::string_view path) {
   report_error(reader.diagnostics,

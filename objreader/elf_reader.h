@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "objreader/elf.h"
+#include "formats/elf.h"
 #include "objreader/reader.h"
 
 namespace drelk {

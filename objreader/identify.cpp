@@ -3,9 +3,10 @@
 
 #include <cstring>
 
-#include "objreader/coff.h"
-#include "objreader/elf.h"
-#include "objreader/macho.h"
+#include "formats/archive.h"
+#include "formats/coff.h"
+#include "formats/elf.h"
+#include "formats/macho.h"
 #include "objreader/messages.h"
 #include "platform/strprintf.h"
 
@@ -15,17 +16,13 @@ namespace {
 constexpr const char* kLabel = "analyze";
 constexpr const char* kSignatureReadFailed = "Error reading file signature\n";
 
-// The signature of GNU ar's thin archives, of the size of "!<arch>\n".
-constexpr char kThinArchiveMagic[] = "!<thin>\n";
-static_assert(sizeof kThinArchiveMagic - 1 == coff::kArchiveMagicSize);
-
 bool is_elf(const uint8_t* bytes, size_t count) {
   return count >= elf::SELFMAG && std::memcmp(bytes, elf::ELFMAG, elf::SELFMAG) == 0;
 }
 
 bool is_macho(const uint8_t* bytes, size_t count) {
   if (count < macho::kMagicSize) return false;
-  const uint32_t magic = macho::load_u32(bytes, true);
+  const uint32_t magic = load_u32(bytes, true);
   return magic == macho::MH_MAGIC || magic == macho::MH_MAGIC_64 || magic == macho::MH_CIGAM ||
          magic == macho::MH_CIGAM_64;
 }
@@ -34,9 +31,9 @@ bool is_macho(const uint8_t* bytes, size_t count) {
 // whose second word, its version, is far above any count of slices.
 bool is_universal(const uint8_t* bytes, size_t count) {
   if (count < macho::kFatHeaderSize) return false;
-  const uint32_t magic = macho::load_u32(bytes, true);
+  const uint32_t magic = load_u32(bytes, true);
   return (magic == macho::FAT_MAGIC || magic == macho::FAT_MAGIC_64) &&
-         macho::load_u32(bytes + macho::kFatHeaderNumberOfArchitectures, true) <
+         load_u32(bytes + macho::kFatHeaderNumberOfArchitectures, true) <
              macho::kFirstClassFileVersion;
 }
 
@@ -48,11 +45,11 @@ bool is_executable_signature(uint32_t word) {
 // Sig1 = IMAGE_FILE_MACHINE_UNKNOWN, Sig2 = 0xFFFF and a u16 version.
 FileKind identify_coff(const uint8_t* bytes, size_t count) {
   if (count < coff::kImportObjectVersion + 2 ||
-      coff::load_u16(bytes) != coff::IMAGE_FILE_MACHINE_UNKNOWN ||
-      coff::load_u16(bytes + 2) != coff::kImportObjectSig2) {
+      load_u16(bytes) != coff::IMAGE_FILE_MACHINE_UNKNOWN ||
+      load_u16(bytes + 2) != coff::kImportObjectSig2) {
     return FileKind::kCoffObject;
   }
-  const uint16_t version = coff::load_u16(bytes + coff::kImportObjectVersion);
+  const uint16_t version = load_u16(bytes + coff::kImportObjectVersion);
   if (version == 0) return FileKind::kCoffImport;
   if (version >= coff::kBigObjectMinimumVersion) return FileKind::kCoffBigObject;
   return FileKind::kCoffObject;
@@ -65,14 +62,14 @@ void report_not_an_object(ObjectReader& reader, const char* path) {
 }
 
 FileKind identify_format(const uint8_t* bytes, size_t count) {
-  if (count >= 2 && is_executable_signature(coff::load_u16(bytes))) return FileKind::kExecutable;
-  if (count >= 4 && coff::load_u32(bytes) == coff::kPeSignature) return FileKind::kPeImage;
-  if (count >= coff::kArchiveMagicSize &&
-      std::memcmp(bytes, coff::kArchiveMagic, coff::kArchiveMagicSize) == 0) {
+  if (count >= 2 && is_executable_signature(load_u16(bytes))) return FileKind::kExecutable;
+  if (count >= 4 && load_u32(bytes) == coff::kPeSignature) return FileKind::kPeImage;
+  if (count >= archive::kMagicSize &&
+      std::memcmp(bytes, archive::kMagic, archive::kMagicSize) == 0) {
     return FileKind::kArchive;
   }
-  if (count >= coff::kArchiveMagicSize &&
-      std::memcmp(bytes, kThinArchiveMagic, coff::kArchiveMagicSize) == 0) {
+  if (count >= archive::kMagicSize &&
+      std::memcmp(bytes, archive::kThinMagic, archive::kMagicSize) == 0) {
     return FileKind::kThinArchive;
   }
   return identify_member(bytes, count);

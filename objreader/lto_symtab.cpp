@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "objreader/elf.h"
+#include "formats/elf.h"
 #include "objreader/elf_reader.h"
 #include "platform/strprintf.h"
 
@@ -22,7 +22,7 @@ namespace drelk {
 namespace {
 
 uint64_t load_le64(const uint8_t* p) {
-  return elf::load_u64(p, false);
+  return load_u64(p, false);
 }
 
 // A section name from the section-name table, or nothing when it lies outside it.

@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "objreader/dwarf_reader.h"
+#include "formats/macho.h"
+#include "objreader/debug_layouts.h"
 #include "objreader/identify.h"
-#include "objreader/macho.h"
 #include "objreader/macho_reader.h"
 #include "objreader/messages.h"
 #include "objreader/stretch_index.h"
@@ -18,10 +18,6 @@
 
 namespace drelk {
 namespace {
-
-using macho::load_u16;
-using macho::load_u32;
-using macho::load_u64;
 
 constexpr const char* kLabel = "analyze";
 

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "dwarf/dwarf.h"
+#include "formats/bytes.h"
 #include "platform/diagnostics.h"
 #include "platform/input_stream.h"
 
@@ -32,27 +34,6 @@ struct Declaration {
   uint64_t alignment = 0;  // of a COMMON declaration, where the format records one
 };
 
-// A member of a COMMON block as the object's debug information describes it. The texts
-// are valid until the reader reads its next object.
-struct MemberLayout {
-  uint64_t offset = 0;          // from the start of the block
-  uint64_t size = 0;            // bytes; 0 where the type does not say
-  std::string_view name;        // local to the routine: never a difference on its own
-  std::string_view type;        // Fortran style: INTEGER*4, REAL*8, CHARACTER*8, TYPE(point)
-  std::string_view dimensions;  // array bounds, "(10)" or "(-2:2,3)"; empty for a scalar
-};
-
-// One routine's declaration of a COMMON block, from the object's debug information; its
-// members are ObjectDeclarations::members[first_member, first_member + member_count).
-struct CommonLayout {
-  std::string_view symbol;   // the block's symbol, as the symbol table names it
-  std::string_view routine;  // the routine (or module) that declares it
-  std::string_view file;     // the source file, as the compiler recorded it; or empty
-  uint32_t line = 0;         // the declaring line; 0 where not recorded
-  uint32_t first_member = 0;
-  uint32_t member_count = 0;
-};
-
 // What one object declares. Whether its analysis failed (which ends an archive walk) is
 // the reader's result.
 struct ObjectDeclarations {
@@ -65,19 +46,9 @@ struct ObjectDeclarations {
   std::vector<MemberLayout> members;
 };
 
-// The debug sections of the object being read, as the DWARF reader takes them: each
-// section's bytes and, in a relocatable ELF object with RELA relocations, the value that
-// each relocated field takes (its addend, plus the section symbol's value).
-enum DebugSection : uint8_t {
-  kDebugInfo,
-  kDebugAbbrev,
-  kDebugStr,
-  kDebugLineStr,
-  kDebugLine,
-  kDebugStrOffsets,
-  kDebugAddr,
-  kDebugSectionCount,
-};
+// The debug sections of the object being read, as the container holds them for the DWARF
+// reader: each section's bytes and, in a relocatable ELF object with RELA relocations, the
+// value that each relocated field takes (its addend, plus the section symbol's value).
 struct DebugRelocation {
   uint64_t offset = 0;  // of the field in the section
   uint64_t value = 0;   // what the field holds once relocated
@@ -87,14 +58,6 @@ struct DebugSectionData {
   std::vector<uint8_t> bytes;
   std::vector<DebugRelocation> relocations;  // sorted by offset
 };
-// What the DWARF reader keeps from one object to the next (its abbreviation table, its
-// caches and lists), so that a run over thousands of objects does not build them afresh;
-// defined in dwarf_reader.cpp.
-struct DwarfStorage;
-struct DwarfStorageDelete {
-  void operator()(DwarfStorage* storage) const;
-};
-
 struct DwarfTables {
   DebugSectionData sections[kDebugSectionCount];
   bool big_endian = false;
@@ -103,7 +66,7 @@ struct DwarfTables {
   // The texts that the layouts show but the sections do not hold as such (types, bounds,
   // paths, prefixed symbols), kept in place until the next object.
   std::deque<std::string> texts;
-  std::unique_ptr<DwarfStorage, DwarfStorageDelete> storage;
+  DwarfStorageHandle storage;  // the DWARF reader's, kept from one object to the next
 };
 
 // The COFF tables of the object being read, set up afresh for each object.
@@ -202,12 +165,6 @@ TableRead read_table(ObjectReader& reader, InputStream& stream, uint64_t count,
 // Reads up to `count` bytes at `offset` without a diagnostic, and puts the position back:
 // what identification looks at. Returns the bytes read.
 size_t peek_bytes(InputStream& stream, uint64_t offset, void* destination, size_t count);
-
-// a + b, or the largest value where the sum does not fit: offsets of a damaged header
-// added up never wrap to a place inside the file.
-inline uint64_t saturating_add(uint64_t a, uint64_t b) {
-  return a > UINT64_MAX - b ? UINT64_MAX : a + b;
-}
 
 // Forgets what the previous object declared and the checks it used up, before a reader
 // reads the object shown as `path`.

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "objreader/dwarf.h"
+#include "formats/dwarf.h"
 
 namespace drelk::test {
 

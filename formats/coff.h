@@ -4,22 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 namespace drelk::coff {
-
-inline uint16_t load_u16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-inline uint32_t load_u32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-inline int16_t load_i16(const uint8_t* p) {
-  return static_cast<int16_t>(load_u16(p));
-}
-inline uint32_t swap_bytes32(uint32_t value) {
-  return (value >> 24) | ((value >> 8) & 0xFF00) | ((value << 8) & 0xFF0000) | (value << 24);
-}
 
 // COFF inputs are read with the stream positions of a runtime whose positions are signed
 // 32-bit values: 0x80000000 and beyond cannot be reached.
@@ -100,16 +86,6 @@ inline constexpr uint8_t IMAGE_SYM_CLASS_WEAK_EXTERNAL = 105;
 
 // String table: a u32 size that counts itself, then NUL-terminated names.
 inline constexpr uint32_t kStringTableSizeField = 4;
-
-// Archive ("!<arch>\n") layout.
-inline constexpr char kArchiveMagic[] = "!<arch>\n";
-inline constexpr size_t kArchiveMagicSize = 8;
-inline constexpr size_t kArchiveMemberHeaderSize = 60;
-inline constexpr size_t kArchiveMemberName = 0;
-inline constexpr size_t kArchiveMemberNameSize = 16;
-inline constexpr size_t kArchiveMemberSize = 48;
-inline constexpr size_t kArchiveMemberSizeSize = 10;
-static_assert(kArchiveMemberSize + kArchiveMemberSizeSize + 2 == kArchiveMemberHeaderSize);
 
 // Executable signatures at offset 0, read as a little-endian word.
 inline constexpr uint32_t kDosSignature = 0x5A4D;     // "MZ"

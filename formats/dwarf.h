@@ -1,6 +1,6 @@
 // DWARF constants as the DWARF 4 and 5 standards name them: the subset that describes
 // COMMON blocks, their members' types and locations, and the file names of the line
-// table. Values only; the reader is dwarf_reader.cpp.
+// table. Values only; the reader is in dwarf/.
 #pragma once
 
 #include <cstddef>

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "formats/bytes.h"
+
 namespace drelk::elf {
 
 // The class and byte order of one file: every multi-byte field is loaded through these.
@@ -14,21 +16,6 @@ struct Encoding {
   bool big_endian = false;
 };
 
-inline uint16_t load_u16(const uint8_t* p, bool big_endian) {
-  return big_endian ? static_cast<uint16_t>((p[0] << 8) | p[1])
-                    : static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-inline uint32_t load_u32(const uint8_t* p, bool big_endian) {
-  if (big_endian) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-  }
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-inline uint64_t load_u64(const uint8_t* p, bool big_endian) {
-  const uint64_t first = load_u32(p, big_endian);
-  const uint64_t second = load_u32(p + 4, big_endian);
-  return big_endian ? (first << 32) | second : (second << 32) | first;
-}
 // An address-sized field (Elf32_Addr/Off/Word of the size class, Elf64_Addr/Off/Xword).
 inline uint64_t load_word(const uint8_t* p, const Encoding& encoding) {
   return encoding.is64 ? load_u64(p, encoding.big_endian) : load_u32(p, encoding.big_endian);

@@ -8,14 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "objreader/elf.h"
-
 namespace drelk::macho {
-
-// The byte-order loads are the same as ELF's.
-using elf::load_u16;
-using elf::load_u32;
-using elf::load_u64;
 
 // mach_header / mach_header_64: magic as the file's first four bytes say it.
 inline constexpr uint32_t MH_MAGIC = 0xFEEDFACE;

@@ -1,0 +1,104 @@
+// The DWARF reader's container side: the debug sections handed over as bytes, the RELA
+// relocations of an ELF object applied through the callback, and the one diagnostic of a
+// section that cannot be read.
+#include "objreader/debug_layouts.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/strprintf.h"
+
+namespace drelk {
+namespace {
+
+// The relocations of the debug sections, and where each section's last search ended: the
+// DWARF reader reads a section mostly forward, so that the relocation after the one found
+// last is most often the next field's own.
+struct RelocationSearch {
+  const DwarfTables* tables = nullptr;
+  size_t next[kDebugSectionCount] = {};
+};
+
+// The relocation of the field at `at`, searched for on the side of `next` where it must
+// lie; `next` is left at the relocation after it.
+[[gnu::noinline]] uint64_t searched_relocation(const std::vector<DebugRelocation>& relocations,
+                                               size_t& next, uint64_t at, uint64_t stored) {
+  const size_t count = relocations.size();
+  const bool after_previous = next == 0 || relocations[next - 1].offset < at;
+  if (after_previous && (next == count || relocations[next].offset > at)) return stored;
+  const auto by_offset = [](const DebugRelocation& r, uint64_t offset) {
+    return r.offset < offset;
+  };
+  const auto begin = relocations.begin();
+  const auto found =
+      after_previous
+          ? std::lower_bound(begin + static_cast<std::ptrdiff_t>(next) + 1, relocations.end(), at,
+                             by_offset)
+          : std::lower_bound(begin, begin + static_cast<std::ptrdiff_t>(next) - 1, at, by_offset);
+  next = static_cast<size_t>(found - begin);
+  return next < count && relocations[next].offset == at ? relocations[next++].value : stored;
+}
+
+// The value of a relocated field: its own relocation's where it has one, else as stored.
+uint64_t relocated_field(void* context, DebugSection section, uint64_t at, uint64_t stored) {
+  RelocationSearch& search = *static_cast<RelocationSearch*>(context);
+  const std::vector<DebugRelocation>& relocations = search.tables->sections[section].relocations;
+  size_t& next = search.next[section];
+  if (next < relocations.size() && relocations[next].offset == at) {
+    return relocations[next++].value;
+  }
+  if (relocations.empty()) return stored;
+  return searched_relocation(relocations, next, at, stored);
+}
+
+bool has_relocations(const DwarfTables& tables) {
+  return std::any_of(std::begin(tables.sections), std::end(tables.sections),
+                     [](const DebugSectionData& data) { return !data.relocations.empty(); });
+}
+
+}  // namespace
+
+void reset_debug_sections(DwarfTables& tables) {
+  for (DebugSectionData& section : tables.sections) {
+    section.present = false;
+    section.bytes.clear();
+    section.relocations.clear();
+  }
+  tables.big_endian = false;
+  tables.symbol_prefix = {};
+  tables.texts.clear();
+}
+
+void read_common_layouts(ObjectReader& reader) {
+  DwarfTables& tables = reader.dwarf;
+  if (!tables.sections[kDebugInfo].present || tables.sections[kDebugInfo].bytes.empty()) return;
+  DebugInput input;
+  for (size_t s = 0; s < kDebugSectionCount; ++s) input.sections[s] = tables.sections[s].bytes;
+  input.big_endian = tables.big_endian;
+  input.symbol_prefix = tables.symbol_prefix;
+  RelocationSearch search;
+  search.tables = &tables;
+  if (has_relocations(tables)) {
+    input.relocate = relocated_field;
+    input.relocation_context = &search;
+  }
+  LayoutOutput output{reader.declarations.layouts, reader.declarations.members, tables.texts};
+  DwarfDamage damage;
+  switch (read_debug_layouts(input, tables.storage, output, damage)) {
+    case LayoutsRead::kRead:
+      return;
+    case LayoutsRead::kNoMemory:
+      report_out_of_memory(reader.diagnostics, reader.object_path);
+      return;
+    case LayoutsRead::kDamaged:
+      break;
+  }
+  report_error(reader.diagnostics,
+               strprintf("Debug Information Error: %s in %s cannot be read (%s); "
+                         "COMMON block layouts after that are not shown\n",
+                         debug_section_name(damage.section),
+                         std::string(reader.object_path).c_str(), damage.reason));
+}
+
+}  // namespace drelk
