@@ -3,8 +3,8 @@
 # bounded time from the committed seed corpus. Any crash, leak, sanitizer report, timeout
 # or out-of-memory ends libFuzzer with a non-zero status, and so this script.
 #
-#   .ci/fuzz.sh                      both targets, 60 s for the analysis target, 20 s for
-#                                    the command-line target
+#   .ci/fuzz.sh                      every target, 60 s for the analysis target, 20 s for
+#                                    the command-line and DWARF targets
 #   FUZZ_SECONDS=600 .ci/fuzz.sh     a longer run of the analysis target
 #
 # New inputs go to build/fuzz/corpus-*, never into the committed corpus; a finding is
@@ -15,6 +15,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$root/build/fuzz"
 seconds="${FUZZ_SECONDS:-60}"
 command_line_seconds="${FUZZ_COMMAND_LINE_SECONDS:-20}"
+dwarf_seconds="${FUZZ_DWARF_SECONDS:-20}"
 
 fuzzer_runtime="/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a"
 if ! command -v clang++ >/dev/null || ! compgen -G "$fuzzer_runtime" >/dev/null; then
@@ -28,9 +29,11 @@ if command -v ninja >/dev/null; then generator=(-G Ninja); fi
 cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ \
   -DDRELK_FUZZ=ON -DDRELK_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target drelk_fuzz_analyze drelk_fuzz_command_line
+cmake --build "$build" -j2 --target drelk_fuzz_analyze drelk_fuzz_command_line \
+  drelk_fuzz_dwarf
 
-mkdir -p "$build/findings" "$build/corpus-analyze" "$build/corpus-command-line" "$build/tmp"
+mkdir -p "$build/findings" "$build/corpus-analyze" "$build/corpus-command-line" \
+  "$build/corpus-dwarf" "$build/tmp"
 # The command-line target lays out its tree of test files below TMPDIR.
 export TMPDIR="$build/tmp"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
@@ -50,6 +53,7 @@ replay() {
 }
 replay drelk_fuzz_analyze "$root/tests/data/fuzz-regressions/analyze"
 replay drelk_fuzz_command_line "$root/tests/data/fuzz-regressions/command_line"
+replay drelk_fuzz_dwarf "$root/tests/data/fuzz-regressions/dwarf"
 
 # One dictionary for every format: libFuzzer takes a single -dict.
 cat "$root/fuzz/coff.dict" "$root/fuzz/elf.dict" "$root/fuzz/macho.dict" >"$build/analyze.dict"
@@ -86,4 +90,16 @@ echo "fuzz: drelk_fuzz_command_line for ${command_line_seconds} s"
   }
 grep -E '^(#[0-9]+.*DONE|stat::number_of_executed_units|stat::average_exec_per_sec|stat::peak_rss_mb)' \
   "$build/fuzz-command-line.log" || true
+echo "fuzz: drelk_fuzz_dwarf for ${dwarf_seconds} s"
+"$build/fuzz/drelk_fuzz_dwarf" \
+  -max_total_time="$dwarf_seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=256 \
+  -max_len=16384 -print_final_stats=1 -artifact_prefix="$build/findings/dwarf-" \
+  "$build/corpus-dwarf" "$root/fuzz/corpus/dwarf" \
+  2>"$build/fuzz-dwarf.log" || {
+    tail -n 60 "$build/fuzz-dwarf.log"
+    echo "fuzz: drelk_fuzz_dwarf found a fault; the input is in $build/findings/"
+    exit 1
+  }
+grep -E '^(#[0-9]+.*DONE|stat::number_of_executed_units|stat::average_exec_per_sec|stat::peak_rss_mb)' \
+  "$build/fuzz-dwarf.log" || true
 echo "fuzz: no findings"
