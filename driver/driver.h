@@ -12,6 +12,7 @@
 #include "platform/file_system.h"
 #include "platform/text_stream.h"
 #include "registry/registry.h"
+#include "report/findings.h"
 
 namespace drelk {
 
@@ -41,6 +42,12 @@ struct Run {
   ReportFormat format = ReportFormat::kText;
   bool errors_fail = false;  // -w: COMMON block errors make the exit status 1
   bool layouts = false;      // -m: the members of each block, from debug information
+  bool quiet = false;        // -q: standard output gets the findings or the document alone
+  // The file names of the first -e and -o switches, pointing into the arguments.
+  const char* error_file_argument = nullptr;
+  const char* output_file_argument = nullptr;
+  // The directories named as inputs, each with the number of files read under it.
+  std::vector<DirectoryInput> directory_inputs;
   Diagnostics diagnostics;
   TextStream standard_output;   // where the usage text always goes
   TextStream standard_error;    // where a failed error stream is said

@@ -1,11 +1,13 @@
 // Input expansion: one pattern from the command line becomes the files it names, each
 // opened, recorded and analysed; with -s the same file pattern is searched in every
-// subdirectory, depth first.
+// subdirectory, depth first. A directory named as an input is searched, all the way
+// down, for the objects and libraries it holds, told by their bytes.
 #include <algorithm>
 #include <new>
 
 #include "driver/analyze.h"
 #include "driver/driver.h"
+#include "objreader/identify.h"
 #include "platform/strprintf.h"
 
 namespace drelk {
@@ -15,16 +17,10 @@ bool is_dot_entry(const std::string& name) {
   return name == "." || name == "..";
 }
 
-// Opens, records and analyses one file the search found, shown as `path` and opened as
-// `native`. False when its entry could not be made, which ends the pattern.
-bool analyze_found_file(Run& run, const std::string& path, const std::string& native,
-                        const DirEntry& found) {
-  const std::string& name = found.name;
+// Records and analyses the file open in the run's input stream, then closes it. False
+// when its entry could not be made, or memory ran out.
+bool analyze_opened_file(Run& run, const std::string& path, const std::string& name) {
   InputStream& stream = run.input;
-  if (!open_native_file(native, stream, found.is_regular_file)) {
-    report_open_failure(run.diagnostics, name);
-    return true;
-  }
   ObjectEntry* entry = record_object(run.registry, path, name);
   if (entry == nullptr) {
     close_input_stream(stream);
@@ -45,12 +41,114 @@ bool analyze_found_file(Run& run, const std::string& path, const std::string& na
   return !run.diagnostics.out_of_memory;
 }
 
+// Opens, records and analyses one file the search found, shown as `path` and opened as
+// `native`. False when its entry could not be made, which ends the pattern.
+bool analyze_found_file(Run& run, const std::string& path, const std::string& native,
+                        const DirEntry& found) {
+  if (!open_native_file(native, run.input, found.is_regular_file)) {
+    report_open_failure(run.diagnostics, found.name);
+    return true;
+  }
+  return analyze_opened_file(run, path, found.name);
+}
+
+bool has_wildcard(const std::string& pattern) {
+  return pattern.find_first_of("*?") != std::string::npos;
+}
+
+// Whether the stream holds an object or library by its first bytes.
+bool holds_object_or_library(InputStream& stream) {
+  uint8_t bytes[kObjectSignatureBytes] = {};
+  const size_t got = peek_bytes(stream, 0, bytes, sizeof bytes);
+  return is_object_or_library(bytes, got);
+}
+
+// What the search of one directory input keeps.
+struct DirectoryWalk {
+  uint64_t files_read = 0;
+};
+
+// Reads every object and library under `native` (ending in a separator), shown as
+// `shown`: entries in name order, each subdirectory searched where its name stands.
+// Returns false when memory ran out or an entry could not be made, which ends the input.
+bool walk_directory(Run& run, const std::string& shown, const std::string& native,
+                    DirectoryWalk& walk) {
+  std::vector<DirEntry> entries;
+  if (!find_files_in(run.directory_search, native, "*.*", entries)) {
+    report_error(run.diagnostics, strprintf("Error reading directory %s\n", shown.c_str()));
+    return true;
+  }
+  // The order of names, the same on every system whatever order the directory keeps.
+  std::sort(entries.begin(), entries.end(), [](const DirEntry& a, const DirEntry& b) {
+    return directory_order_less(a.name, b.name);
+  });
+  for (const DirEntry& entry : entries) {
+    if (is_dot_entry(entry.name)) continue;
+    const std::string path = shown + entry.name;
+    if (entry.is_directory) {
+      const std::string child = child_directory(native, entry.name);
+      // Each directory is searched once, whatever link leads to it.
+      DirectoryIdentity identity;
+      if (native_directory_identity(child, identity) &&
+          !run.searched_directories.insert(identity).second) {
+        continue;
+      }
+      if (!walk_directory(run, path + kNativeSeparator, child, walk)) return false;
+      continue;
+    }
+    const std::string file = native + entry.name;
+    // FIFOs, sockets and devices are no objects; they are passed over unopened.
+    if (!entry.is_regular_file && !is_native_regular_file(file)) continue;
+    InputStream& stream = run.input;
+    if (!open_native_file(file, stream, entry.is_regular_file)) {
+      report_open_failure(run.diagnostics, entry.name);
+      continue;
+    }
+    if (!holds_object_or_library(stream)) {
+      close_input_stream(stream);
+      continue;
+    }
+    ++walk.files_read;
+    if (!analyze_opened_file(run, path, entry.name)) return false;
+  }
+  return true;
+}
+
+// A directory named as an input.
+void process_directory_input(Run& run, const std::string& directory, const std::string& native) {
+  const bool ends_in_separator =
+      !directory.empty() && (directory.back() == '/' || directory.back() == '\\');
+  const std::string shown = ends_in_separator ? directory : directory + kNativeSeparator;
+  const std::string native_directory = native.back() == '/' || native.back() == kNativeSeparator
+                                           ? native
+                                           : native + kNativeSeparator;
+  DirectoryIdentity identity;
+  if (native_directory_identity(native_directory, identity)) {
+    run.searched_directories.insert(identity);
+  }
+  DirectoryWalk walk;
+  walk_directory(run, shown, native_directory, walk);
+  run.directory_inputs.push_back(DirectoryInput{directory, walk.files_read});
+}
+
+// A pattern that names a directory, and no file: no wildcards, and for a name without an
+// extension no file of that name with ".obj" added, which it names as before.
+bool names_a_directory(const std::string& pattern, const std::string& native) {
+  if (pattern.empty() || has_wildcard(pattern) || !is_native_directory(native)) return false;
+  return !split_path(pattern).extension.empty() || !is_native_regular_file(native + ".obj");
+}
+
 // Searches one pattern in `native_directory`, the pattern's directory as the file system
 // takes it: the user's own directory part converted once, then the names of the
 // subdirectories exactly as the search found them (on POSIX a name may hold a '\\').
-void process_pattern(Run& run, std::string pattern, const std::string& native_directory) {
+// `named`: the pattern is the one the user named, not one applied in a subdirectory.
+void process_pattern(Run& run, std::string pattern, const std::string& native_directory,
+                     bool named) {
   const PathParts parts = split_path(pattern);
   std::string extension = parts.extension;
+  // A named file without an extension is read as named where the name with ".obj" added
+  // finds nothing (drelk prog, drelk ./libfoo).
+  const bool as_given_too = named && extension.empty() && !has_wildcard(pattern);
   if (extension.empty()) {
     extension = ".obj";
     pattern += extension;
@@ -58,8 +156,14 @@ void process_pattern(Run& run, std::string pattern, const std::string& native_di
   const std::string prefix = parts.drive + parts.directory;
 
   std::vector<DirEntry> entries;
-  if (!find_files_in(run.directory_search, native_directory, parts.file_name + extension,
-                     entries)) {
+  bool found =
+      find_files_in(run.directory_search, native_directory, parts.file_name + extension, entries);
+  if (!found && as_given_too &&
+      find_files_in(run.directory_search, native_directory, parts.file_name, entries)) {
+    found = std::any_of(entries.begin(), entries.end(),
+                        [](const DirEntry& entry) { return !entry.is_directory; });
+  }
+  if (!found) {
     report_error(run.diagnostics, strprintf("Can't find file %s\n", pattern.c_str()));
   } else {
     for (const DirEntry& entry : entries) {
@@ -83,7 +187,7 @@ void process_pattern(Run& run, std::string pattern, const std::string& native_di
         !run.searched_directories.insert(identity).second) {
       continue;
     }
-    process_pattern(run, prefix + entry.name + "\\" + parts.file_name + extension, child);
+    process_pattern(run, prefix + entry.name + "\\" + parts.file_name + extension, child, false);
     if (run.diagnostics.out_of_memory) return;
   }
 }
@@ -92,6 +196,12 @@ void process_pattern(Run& run, std::string pattern, const std::string& native_di
 
 void process_input(Run& run, std::string pattern) {
   run.searched_directories.clear();
+  const std::string native = native_path(pattern);
+  if (names_a_directory(pattern, native)) {
+    process_directory_input(run, pattern, native);
+    run.searched_directories.clear();
+    return;
+  }
   const PathParts parts = split_path(pattern);
   const std::string native_directory = native_path(parts.drive + parts.directory);
   // Only the recursive search needs to know which directories it has searched.
@@ -99,7 +209,7 @@ void process_input(Run& run, std::string pattern) {
   if ((run.options & OPT_RECURSE) && native_directory_identity(native_directory, identity)) {
     run.searched_directories.insert(identity);
   }
-  process_pattern(run, std::move(pattern), native_directory);
+  process_pattern(run, std::move(pattern), native_directory, true);
   run.searched_directories.clear();
 }
 

@@ -1,5 +1,6 @@
 // Switches, the banner and the usage text.
 #include <cstring>
+#include <string_view>
 
 #include "driver/driver.h"
 #include "driver/version.h"
@@ -8,8 +9,7 @@
 namespace drelk {
 namespace {
 
-char switch_letter(const char* argument) {
-  const char c = argument[1];
+char fold_letter(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
@@ -19,6 +19,12 @@ const char kWhatTitle[] = "@(#)" DRELK_TITLE " " DRELK_VERSION;
 
 int illegal_option(Run& run, const char* argument) {
   report_error(run.diagnostics, strprintf("Illegal option %s\n\n", argument));
+  run.options |= OPT_USAGE;
+  return kIllegalSwitch;
+}
+
+int illegal_program_option(Run& run, const char* argument) {
+  report_error(run.diagnostics, strprintf("Illegal program option: %s\n\n", argument));
   run.options |= OPT_USAGE;
   return kIllegalSwitch;
 }
@@ -37,6 +43,119 @@ bool set_report_format(Run& run, const char* name) {
   return true;
 }
 
+// The switches that take no value, which may be bundled behind one dash (-pw is -p -w).
+bool is_flag_letter(char letter) {
+  return letter != '\0' && std::strchr("mpqsvw?", letter) != nullptr;
+}
+
+// Sets what a switch without a value asks for.
+void set_flag(Run& run, char letter) {
+  switch (letter) {
+    case 'm':
+      run.layouts = true;
+      break;
+    case 'p':
+      run.problems_only = true;
+      break;
+    case 'q':
+      run.quiet = true;
+      break;
+    case 's':
+      run.options |= OPT_RECURSE;
+      break;
+    case 'v':
+      run.options |= OPT_USAGE | OPT_VERSION_ONLY;
+      break;
+    case 'w':
+      run.errors_fail = true;
+      break;
+    default:  // '?'
+      run.options |= OPT_USAGE;
+      break;
+  }
+}
+
+// An argument whose every letter after the dash is a switch without a value, two or
+// more of them: each applies. Any other letter keeps the rule that only the first counts
+// (-verbose is -v).
+bool is_bundle(const char* argument) {
+  if (argument[1] == '\0' || argument[2] == '\0') return false;
+  for (const char* c = argument + 1; *c != '\0'; ++c) {
+    if (!is_flag_letter(fold_letter(*c))) return false;
+  }
+  return true;
+}
+
+// The first -e and the first -o switch name the files; later ones are ignored.
+void name_stream_file(Run& run, char letter, const char* name) {
+  const char*& file = letter == 'e' ? run.error_file_argument : run.output_file_argument;
+  if (file == nullptr) file = name;
+  run.options |= letter == 'e' ? OPT_ERRFILE : OPT_OUTFILE;
+}
+
+// The long options, spelled as GNU tools spell them; each stands for a switch letter.
+// A value follows '=' or comes as the next argument. The options of the severity
+// threshold, baselines and suppressions take their places here as they come.
+struct LongOption {
+  const char* name;
+  bool takes_value;
+  char letter;
+};
+constexpr LongOption kLongOptions[] = {
+    {"error-file", true, 'e'},     {"exit-code", false, 'w'}, {"format", true, 'f'},
+    {"help", false, '?'},          {"layouts", false, 'm'},   {"output", true, 'o'},
+    {"problems-only", false, 'p'}, {"quiet", false, 'q'},     {"recursive", false, 's'},
+    {"version", false, 'v'},
+};
+
+// The long option that `name` spells in full or, as getopt_long allows, abbreviates
+// without ambiguity; nullptr for none or several.
+const LongOption* find_long_option(std::string_view name) {
+  const LongOption* found = nullptr;
+  for (const LongOption& option : kLongOptions) {
+    const std::string_view spelled = option.name;
+    if (spelled == name) return &option;
+    if (spelled.substr(0, name.size()) == name) {
+      if (found != nullptr) return nullptr;
+      found = &option;
+    }
+  }
+  return found;
+}
+
+// One "--name[=value]" argument at argv[i]; its value may be the next argument, and then
+// i moves past it. Returns 0, or kIllegalSwitch after a diagnostic.
+int parse_long_option(Run& run, int argc, const char* const* argv, int& i) {
+  const char* argument = argv[i];
+  const char* equals = std::strchr(argument, '=');
+  const std::string_view name = equals == nullptr
+                                    ? std::string_view(argument + 2)
+                                    : std::string_view(argument + 2, equals - argument - 2);
+  const LongOption* option = name.empty() ? nullptr : find_long_option(name);
+  if (option == nullptr || (!option->takes_value && equals != nullptr)) {
+    return illegal_program_option(run, argument);
+  }
+  if (!option->takes_value) {
+    set_flag(run, option->letter);
+    return 0;
+  }
+  const char* value = equals != nullptr ? equals + 1 : nullptr;
+  if (value == nullptr) {
+    if (i + 1 >= argc) {
+      report_error(run.diagnostics, strprintf("Option %s requires an argument\n\n", argument));
+      run.options |= OPT_USAGE;
+      return kIllegalSwitch;
+    }
+    value = argv[++i];
+  }
+  if (option->letter == 'f') {
+    if (!set_report_format(run, value)) return illegal_option(run, argument);
+  } else {
+    name_stream_file(run, option->letter, value);
+  }
+  return 0;
+}
+
 }  // namespace
 
 const char* const kTitle = kWhatTitle + 4;
@@ -47,48 +166,40 @@ bool is_switch_argument(const char* argument) {
 }
 
 int parse_options(Run& run, int argc, const char* const* argv, std::vector<std::string>& patterns) {
+  bool switches_ended = false;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
-    if (!is_switch_argument(argument)) {
+    if (switches_ended || !is_switch_argument(argument)) {
       patterns.emplace_back(argument);
       continue;
     }
-    // The GNU spellings, exactly as written, ask for the usage and the version text.
-    if (std::strcmp(argument, "--help") == 0) {
-      run.options |= OPT_USAGE;
+    if (argument[0] == '-' && argument[1] == '-') {
+      // "--" alone ends the switches: what follows are inputs, even when they begin with '-'.
+      if (argument[2] == '\0') {
+        switches_ended = true;
+        continue;
+      }
+      if (parse_long_option(run, argc, argv, i) != 0) return kIllegalSwitch;
       continue;
     }
-    if (std::strcmp(argument, "--version") == 0) {
-      run.options |= OPT_USAGE | OPT_VERSION_ONLY;
+    if (is_bundle(argument)) {
+      for (const char* c = argument + 1; *c != '\0'; ++c) set_flag(run, fold_letter(*c));
       continue;
     }
-    switch (switch_letter(argument)) {
+    const char letter = fold_letter(argument[1]);
+    switch (letter) {
       case 'e':
-        run.options |= OPT_ERRFILE;
+      case 'o':
+        // The file name follows the letter, or, where the switch stands alone, is the next
+        // argument, as getopt takes it.
+        if (argument[2] == '\0' && i + 1 < argc) {
+          name_stream_file(run, letter, argv[++i]);
+        } else {
+          name_stream_file(run, letter, argument + 2);
+        }
         break;
       case 'f':
         if (!set_report_format(run, argument + 2)) return illegal_option(run, argument);
-        break;
-      case 'm':
-        run.layouts = true;
-        break;
-      case 'o':
-        run.options |= OPT_OUTFILE;
-        break;
-      case 'p':
-        run.problems_only = true;
-        break;
-      case 's':
-        run.options |= OPT_RECURSE;
-        break;
-      case 'v':
-        run.options |= OPT_USAGE | OPT_VERSION_ONLY;
-        break;
-      case 'w':
-        run.errors_fail = true;
-        break;
-      case '?':
-        run.options |= OPT_USAGE;
         break;
       case 'h':
         if (argument[2] != '\0' && std::strcmp(argument + 1, "help") != 0) {
@@ -97,9 +208,9 @@ int parse_options(Run& run, int argc, const char* const* argv, std::vector<std::
         run.options |= OPT_USAGE;
         break;
       default:
-        report_error(run.diagnostics, strprintf("Illegal program option: %s\n\n", argument));
-        run.options |= OPT_USAGE;
-        return kIllegalSwitch;
+        if (!is_flag_letter(letter)) return illegal_program_option(run, argument);
+        set_flag(run, letter);
+        break;
     }
   }
   if (!patterns.empty()) return static_cast<int>(patterns.size());
@@ -110,22 +221,31 @@ void print_usage(Run& run, const char* program_name) {
   write_text(run.standard_output,
              strprintf("%s: %s\n    Version: %s\n\n", program_name, kTitle, kVersion));
   if (run.options & OPT_VERSION_ONLY) return;
-  write_text(run.standard_output,
-             "COMMON block analyzer: Searches object files for COMMON block inconsistencies\n\n"
-             "usage:  drelk [switches] input-files\n"
-             "    -e[file] Direct internal errors to a specified file (default: stderr)\n"
-             "    -f<fmt>  Output format: text, json or sarif (default: text)\n"
-             "    -m       Show the members of inconsistent blocks from debug information (-g)\n"
-             "    -o[file] Output to a specified file (default: stdout)\n"
-             "    -p       Only display COMMON block problems (default: display all COMMON "
-             "block information)\n"
-             "    -s       Recurse over subdirectories\n"
-             "    -v       Display version information\n"
-             "    -w       Exit with status 1 on COMMON block errors (default: 0)\n"
-             "    -?       Displays this message\n");
-  write_text(run.standard_output,
-             "    @file    Read further arguments from a file (blank-separated, \"quoted\" when "
-             "they hold blanks)\n");
+  write_text(
+      run.standard_output,
+      "COMMON block analyzer: Searches object files for COMMON block inconsistencies\n\n"
+      "usage:  drelk [switches] input-files\n"
+      "    -e[file]  --error-file=FILE  Direct internal errors to a specified file (default: "
+      "stderr)\n"
+      "    -f<fmt>   --format=FMT       Output format: text, json or sarif (default: text)\n"
+      "    -m        --layouts          Show the members of inconsistent blocks from debug "
+      "information (-g)\n"
+      "    -o[file]  --output=FILE      Output to a specified file (default: stdout)\n"
+      "    -p        --problems-only    Only display COMMON block problems (default: display all "
+      "COMMON block information)\n"
+      "    -q        --quiet            Write only the findings or the document; the exit status "
+      "tells the rest\n"
+      "    -s        --recursive        Recurse over subdirectories\n"
+      "    -v        --version          Display version information\n"
+      "    -w        --exit-code        Exit with status 1 on COMMON block errors (default: 0)\n"
+      "    -?        --help             Displays this message\n"
+      "    --                           Take every later argument as an input\n"
+      "    @file                        Read further arguments from a file (blank-separated, "
+      "\"quoted\" when they hold blanks)\n"
+      "Switches without a value may be bundled (-pw). Inputs are files, wildcard patterns (a "
+      "name without\n"
+      "an extension gets .obj unless only the name as given exists) and directories, searched "
+      "for objects.\n");
 }
 
 }  // namespace drelk

@@ -10,20 +10,6 @@
 namespace drelk {
 namespace {
 
-// The file name of the first -e (or -o) switch: the argument from its third character
-// on. The letter is matched in either case, and an argument is a switch, as the switch
-// scan decides; the search starts after the program name, which may itself begin with '/'.
-const char* switch_file_name(int argc, const char* const* argv, char letter) {
-  for (int i = 1; i < argc; ++i) {
-    const char* argument = argv[i];
-    if (is_switch_argument(argument) && argument[1] != '\0' &&
-        (argument[1] == letter || argument[1] == letter - 'a' + 'A')) {
-      return argument + 2;
-    }
-  }
-  return "";
-}
-
 // Flushes a stream and tells whether something written to it did not arrive.
 bool write_failed(const TextStream& stream) {
   return stream.file != nullptr && (std::fflush(stream.file) != 0 || std::ferror(stream.file));
@@ -73,7 +59,7 @@ int shown_exit_status(int status) {
 void render(Run& run, const Findings& findings, int status, int argc, const char* const* argv) {
   if (run.format == ReportFormat::kText) {
     if (!run.registry.object_list.empty()) {
-      render_text(findings, run.problems_only, run.output_stream);
+      render_text(findings, run.problems_only || run.quiet, run.output_stream, run.quiet);
     }
     return;
   }
@@ -132,7 +118,7 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
   if (run.options & OPT_ERRFILE) {
     std::string name;
     try {
-      name = switch_file_name(argc, argv, 'e');
+      name = run.error_file_argument;
     } catch (const std::bad_alloc&) {
       report_error(run.diagnostics, "Error:  Cannot allocate errorfile_name.");
       return kExitFailure;
@@ -148,7 +134,7 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
   if (run.options & OPT_OUTFILE) {
     std::string name;
     try {
-      name = switch_file_name(argc, argv, 'o');
+      name = run.output_file_argument;
     } catch (const std::bad_alloc&) {
       report_error(run.diagnostics, "Error - Cannot allocate outfile_name.");
       return kExitFailure;
@@ -181,7 +167,8 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
   // A diagnostic makes the status -1 (finish), which wins over -w.
   int status = kExitSuccess;
   try {
-    const Findings findings = find_problems(run.registry, run.diagnostics.error_count, run.layouts);
+    Findings findings = find_problems(run.registry, run.diagnostics.error_count, run.layouts);
+    findings.directory_inputs = std::move(run.directory_inputs);
     if (run.errors_fail && findings.errors_seen) status = kExitCommonBlockErrors;
     render(run, findings, run.diagnostics.error_count > 0 ? kExitFailure : status, given_argc,
            given_argv);

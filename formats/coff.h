@@ -35,6 +35,28 @@ inline constexpr uint16_t IMAGE_FILE_MACHINE_AMD64 = 0x8664;
 inline constexpr uint16_t IMAGE_FILE_MACHINE_ARM64 = 0xAA64;
 inline constexpr uint16_t IMAGE_FILE_MACHINE_ARM64EC = 0xA641;
 
+// The machine values a COFF object may carry.
+inline bool is_valid_machine(uint16_t machine) {
+  switch (machine) {
+    case IMAGE_FILE_MACHINE_UNKNOWN:
+    case IMAGE_FILE_MACHINE_I386:
+    case IMAGE_FILE_MACHINE_R3000:
+    case IMAGE_FILE_MACHINE_R4000:
+    case IMAGE_FILE_MACHINE_R10000:
+    case IMAGE_FILE_MACHINE_ALPHA_OLD:
+    case IMAGE_FILE_MACHINE_ALPHA:
+    case IMAGE_FILE_MACHINE_POWERPC:
+    // Today's 64-bit and ARM tool chains.
+    case IMAGE_FILE_MACHINE_AMD64:
+    case IMAGE_FILE_MACHINE_ARM64:
+    case IMAGE_FILE_MACHINE_ARMNT:
+    case IMAGE_FILE_MACHINE_ARM64EC:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // Cross-compilers write this fixed value instead of a build time.
 inline constexpr uint32_t kReproducibleTimeStamp = 0x01020304;
 

@@ -101,9 +101,14 @@ bool leaves_the_tree(std::string_view argument) {
     return true;
   }
   const bool is_switch = !argument.empty() && (argument[0] == '-' || argument[0] == '/');
-  // Any switch may be taken for the -e or -o switch whose file name follows its letter.
-  const std::string_view path =
-      is_switch ? argument.substr(std::min<size_t>(2, argument.size())) : argument;
+  // Any switch may be taken for the -e or -o switch whose file name follows its letter,
+  // and a long option for --output or --error-file, whose file name follows the '='. (A
+  // name given as the next argument is an argument of its own, checked as such.)
+  const size_t equals = argument.find('=');
+  const std::string_view path = argument.substr(0, 2) == "--" && equals != std::string_view::npos
+                                    ? argument.substr(equals + 1)
+                                : is_switch ? argument.substr(std::min<size_t>(2, argument.size()))
+                                            : argument;
   return !path.empty() && (path[0] == '/' || path[0] == '\\');
 }
 

@@ -14,27 +14,6 @@ namespace {
 
 constexpr const char* kLabel = "analyze";
 
-bool is_valid_machine(uint16_t machine) {
-  switch (machine) {
-    case coff::IMAGE_FILE_MACHINE_UNKNOWN:
-    case coff::IMAGE_FILE_MACHINE_I386:
-    case coff::IMAGE_FILE_MACHINE_R3000:
-    case coff::IMAGE_FILE_MACHINE_R4000:
-    case coff::IMAGE_FILE_MACHINE_R10000:
-    case coff::IMAGE_FILE_MACHINE_ALPHA_OLD:
-    case coff::IMAGE_FILE_MACHINE_ALPHA:
-    case coff::IMAGE_FILE_MACHINE_POWERPC:
-    // Today's 64-bit and ARM tool chains.
-    case coff::IMAGE_FILE_MACHINE_AMD64:
-    case coff::IMAGE_FILE_MACHINE_ARM64:
-    case coff::IMAGE_FILE_MACHINE_ARMNT:
-    case coff::IMAGE_FILE_MACHINE_ARM64EC:
-      return true;
-    default:
-      return false;
-  }
-}
-
 bool is_valid_subsystem(uint16_t subsystem) {
   switch (subsystem) {
     case coff::IMAGE_SUBSYSTEM_UNKNOWN:
@@ -98,7 +77,7 @@ int process_file_header(ObjectReader& reader, InputStream& stream) {
       tables.time_date_stamp >= 0x80000000u) {
     report_error(reader.diagnostics, "Error - bad file header time stamp\n");
   }
-  if (!is_valid_machine(tables.machine)) {
+  if (!coff::is_valid_machine(tables.machine)) {
     report_error(reader.diagnostics, "Error - bad file header machine value\n");
   }
   return 1;

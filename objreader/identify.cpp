@@ -55,7 +55,45 @@ FileKind identify_coff(const uint8_t* bytes, size_t count) {
   return FileKind::kCoffObject;
 }
 
+// A COFF file header of an object: a processor drelk knows (not the unknown one, which
+// any file of two zero bytes would claim) and no optional header, or one of the two
+// sizes an object may carry.
+bool is_coff_object_header(const uint8_t* bytes, size_t count) {
+  if (count < coff::kFileHeaderSize) return false;
+  const uint16_t machine = coff::load_u16(bytes + coff::kFileHeaderMachine);
+  const uint16_t optional = coff::load_u16(bytes + coff::kFileHeaderSizeOfOptionalHeader);
+  return machine != coff::IMAGE_FILE_MACHINE_UNKNOWN && coff::is_valid_machine(machine) &&
+         (optional == 0 || optional == coff::kOptionalHeaderSizeSmall ||
+          optional == coff::kOptionalHeaderSizePe32);
+}
+
 }  // namespace
+
+bool is_object_or_library(const uint8_t* bytes, size_t count) {
+  switch (identify_format(bytes, count)) {
+    case FileKind::kArchive:
+    case FileKind::kThinArchive:
+    case FileKind::kUniversal:
+    case FileKind::kCoffBigObject:
+      return true;
+    case FileKind::kElfObject: {
+      // e_type follows e_ident in either class.
+      if (count < elf::EI_NIDENT + 2) return false;
+      const bool big_endian = bytes[elf::EI_DATA] == elf::ELFDATA2MSB;
+      return elf::load_u16(bytes + elf::EI_NIDENT, big_endian) == elf::ET_REL;
+    }
+    case FileKind::kMachObject: {
+      if (count < macho::kHeaderFileType + 4) return false;
+      const uint32_t magic = macho::load_u32(bytes, true);
+      const bool big_endian = magic == macho::MH_MAGIC || magic == macho::MH_MAGIC_64;
+      return macho::load_u32(bytes + macho::kHeaderFileType, big_endian) == macho::MH_OBJECT;
+    }
+    case FileKind::kCoffObject:
+      return is_coff_object_header(bytes, count);
+    default:
+      return false;
+  }
+}
 
 void report_not_an_object(ObjectReader& reader, const char* path) {
   report_error(reader.diagnostics, strprintf(message::kNotAnObject, path));

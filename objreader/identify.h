@@ -30,6 +30,16 @@ FileKind identify_format(const uint8_t* bytes, size_t count);
 // Of an archive member: only the object formats count; anything else is read as COFF.
 FileKind identify_member(const uint8_t* bytes, size_t count);
 
+// The number of leading bytes is_object_or_library looks at.
+inline constexpr size_t kObjectSignatureBytes = 20;
+
+// Whether the first `count` bytes of a file found in a directory searched for objects
+// make it an object or library to read, decided by the bytes alone: an archive, a
+// relocatable ELF or Mach-O object, a universal file, an extended COFF object, or a COFF
+// object whose file header names a known processor and an object's optional header size.
+// Executables, shared libraries, bitcode and every other file are passed over.
+bool is_object_or_library(const uint8_t* bytes, size_t count);
+
 // Reports that the file at `path` is no object file (an executable, a shared library).
 void report_not_an_object(ObjectReader& reader, const char* path);
 

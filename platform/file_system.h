@@ -46,8 +46,10 @@ struct DirectorySearch {
 
 // Searches `pattern`, a path whose last component may hold the wildcards '*' (any run
 // of characters) and '?' (any single character), matched without regard to case;
-// "*.*" matches every name, names without a dot included. Fills `entries` with every
-// match, "." and ".." included when they match. Returns false when the search found no
+// "*.*" matches every name, names without a dot included. A name without wildcards
+// names the file of exactly that name where there is one, and only where there is none
+// its case variants. Fills `entries` with every match, "." and ".." included when they
+// match. Returns false when the search found no
 // entry at all (a missing directory included). A directory's entries are those it held
 // when the run first searched it.
 bool find_files(DirectorySearch& search, const std::string& pattern,
@@ -61,6 +63,18 @@ bool find_files_in(DirectorySearch& search, const std::string& directory,
 // The directory `name`, as the search found it, inside `directory` (as the file system
 // takes it): itself as the file system takes it, ending in a separator.
 std::string child_directory(const std::string& directory, const std::string& name);
+
+// What a path as the file system takes it names, links followed: a directory, or a
+// regular file (not a device, a FIFO or a socket).
+bool is_native_directory(const std::string& native);
+bool is_native_regular_file(const std::string& native);
+
+// The separator the system itself writes between the components of a path.
+#if defined(_WIN32)
+inline constexpr char kNativeSeparator = '\\';
+#else
+inline constexpr char kNativeSeparator = '/';
+#endif
 
 // Opens a regular file for binary reading. Anything else (a directory, a FIFO, a device,
 // a dangling link) is refused by its type before it is opened.

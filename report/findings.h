@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 #include <vector>
 
 #include "registry/registry.h"
@@ -47,6 +49,12 @@ inline bool has_errors(const BlockFindings& found) {
   return found.size_mismatch || found.layout_mismatch || found.clash_count > 0;
 }
 
+// A directory named as an input, and how many files were read under it.
+struct DirectoryInput {
+  std::string path;
+  uint64_t files_read = 0;
+};
+
 struct Findings {
   // Every object analysed, files and archive members, in the order they were read.
   std::vector<const ObjectEntry*> objects;
@@ -58,6 +66,8 @@ struct Findings {
   bool errors_seen = false;  // some COMMON block error: the verdict
   bool incomplete = false;   // diagnostics were reported during the analysis
   bool layouts = false;      // -m: layouts were read and compared
+  // The directories named as inputs, in command-line order, for the text report's count.
+  std::vector<DirectoryInput> directory_inputs;
 };
 
 // `layouts` (-m) compares the declarations' layouts too.

@@ -194,7 +194,7 @@ void write_diagnostics(JsonWriter& out, const std::vector<DiagnosticRecord>* dia
   bool first = true;
   if (diagnostics != nullptr) {
     for (const DiagnosticRecord& record : *diagnostics) {
-      out.item(first).raw("    {").string_field("text", record.text).raw(", ");
+      out.item(first).raw("    {").string_field("text", without_line_ends(record.text)).raw(", ");
       if (record.object.empty()) {
         out.raw("\"object\": null");
       } else {
@@ -229,8 +229,11 @@ void render_json(const Findings& findings, const DocumentContext& context, TextS
   write_blocks(out, findings, context.problems_only);
   write_findings(out, findings);
   write_diagnostics(out, context.diagnostics);
+  // A run that could not read everything never says that it found no problems.
   out.raw("  \"verdict\": ")
-      .string(findings.errors_seen ? "common-block-errors" : "no-problems")
+      .string(findings.errors_seen  ? "common-block-errors"
+              : findings.incomplete ? "incomplete"
+                                    : "no-problems")
       .raw("\n}\n");
 }
 

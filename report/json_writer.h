@@ -24,6 +24,13 @@ bool is_valid_utf8(std::string_view bytes);
 // when some byte was not part of valid UTF-8 (and so was written as U+FFFD).
 bool append_json_escaped(std::string& out, std::string_view bytes);
 
+// The text of a diagnostic without the line feeds that end it in the error stream, as
+// both documents carry it.
+inline std::string_view without_line_ends(std::string_view text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+  return text;
+}
+
 // Collects a document and writes it to the stream in large pieces: a code base's
 // document runs to millions of lines.
 class JsonWriter {

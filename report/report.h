@@ -14,7 +14,9 @@ namespace drelk {
 
 // Prints the findings as the text report on `output`; `problems_only` prints only the
 // COMMON block errors.
-void render_text(const Findings& findings, bool problems_only, TextStream& output);
+// `quiet` (-q) leaves out the note that processing was incomplete: the exit status says it.
+void render_text(const Findings& findings, bool problems_only, TextStream& output,
+                 bool quiet = false);
 
 // Finds and prints in one call. `error_count` is the number of diagnostics reported
 // during the analysis.

@@ -156,12 +156,6 @@ std::string member_uri(std::string_view member) {
   return uri;
 }
 
-// The text of a diagnostic without the line feeds that end it in the error stream.
-std::string_view trimmed(std::string_view text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
-  return text;
-}
-
 // The artifacts: one a file, and one a member of an archive (by its place in the
 // archive), however often the file was named; and for each object, in the order of
 // Findings::objects, its artifact and the artifact of the file it was read from.
@@ -499,7 +493,7 @@ void write_invocation(JsonWriter& out, const Findings& findings, const DocumentC
     for (const ObjectEntry* object : findings.objects) by_path.emplace(object->path, object);
     for (const DiagnosticRecord& record : *context.diagnostics) {
       out.item(first).raw("           {\"level\": \"error\", \"message\": {\"text\": ");
-      out.string(trimmed(record.text)).raw("}");
+      out.string(without_line_ends(record.text)).raw("}");
       const auto found = by_path.find(record.object);
       if (found != by_path.end()) {
         const ObjectEntry& object = *found->second;

@@ -180,9 +180,9 @@ void write_layouts(ReportWriter& out, const LayoutFindings& layouts) {
 
 }  // namespace
 
-void render_text(const Findings& findings, bool problems_only, TextStream& output) {
+void render_text(const Findings& findings, bool problems_only, TextStream& output, bool quiet) {
   ReportWriter out(output);
-  if (findings.incomplete)
+  if (findings.incomplete && !quiet)
     out.text("Drelk: Processing is incomplete due to previous error(s).\n\n");
 
   if (!problems_only) {
@@ -241,6 +241,12 @@ void render_text(const Findings& findings, bool problems_only, TextStream& outpu
     }
   }
   if (!problems_only) {
+    for (const DirectoryInput& directory : findings.directory_inputs) {
+      out.text(strprintf("%llu files read under ",
+                         static_cast<unsigned long long>(directory.files_read)))
+          .text(directory.path)
+          .text("\n\n");
+    }
     out.text("End of Analysis")
         .text(findings.errors_seen ? ":  COMMON Block errors encountered."
                                    : ":  No problems encountered.")

@@ -199,19 +199,39 @@ bool find_files_in(DirectorySearch& search, const std::string& native_directory,
       if (wildcard_match(name_pattern, listing->name(entry))) found(entry);
     }
   } else {
-    // A name without wildcards matches its case variants only, which stand together in
-    // directory order: a lookup, however large the directory.
+    // A name without wildcards names one file: the one spelled so, or where there is none,
+    // its case variants, which stand together in directory order (so that a name typed
+    // for a file system that ignores case still finds its file). A lookup, however large
+    // the directory.
     const std::string folded = fold_name(name_pattern);
-    auto entry = std::lower_bound(
+    const auto first = std::lower_bound(
         listed.begin(), listed.end(), std::string_view(folded),
         [&](const ListedEntry& e, std::string_view name) { return listing->folded(e) < name; });
-    for (; entry != listed.end() && listing->folded(*entry) == folded; ++entry) found(*entry);
+    auto last = first;
+    while (last != listed.end() && listing->folded(*last) == folded) ++last;
+    const auto exact = std::find_if(
+        first, last, [&](const ListedEntry& e) { return listing->name(e) == name_pattern; });
+    if (exact != last) {
+      found(*exact);
+    } else {
+      for (auto entry = first; entry != last; ++entry) found(*entry);
+    }
   }
   return !entries.empty();
 }
 
 std::string child_directory(const std::string& directory, const std::string& name) {
   return directory + name + "/";
+}
+
+bool is_native_directory(const std::string& native) {
+  struct stat info;
+  return stat(native.empty() ? "." : native.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool is_native_regular_file(const std::string& native) {
+  struct stat info;
+  return stat(native.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 bool open_input_file(const std::string& path, InputStream& stream) {

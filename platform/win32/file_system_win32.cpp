@@ -53,6 +53,17 @@ std::string child_directory(const std::string& directory, const std::string& nam
   return directory + name + "\\";
 }
 
+bool is_native_directory(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.empty() ? "." : path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool is_native_regular_file(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
 bool open_input_file(const std::string& path, InputStream& stream) {
   return open_native_file(path, stream, false);
 }

@@ -15,18 +15,27 @@ const std::string kUsage =
     "COMMON block analyzer: Searches object files for COMMON block inconsistencies\n"
     "\n"
     "usage:  drelk [switches] input-files\n"
-    "    -e[file] Direct internal errors to a specified file (default: stderr)\n"
-    "    -f<fmt>  Output format: text, json or sarif (default: text)\n"
-    "    -m       Show the members of inconsistent blocks from debug information (-g)\n"
-    "    -o[file] Output to a specified file (default: stdout)\n"
-    "    -p       Only display COMMON block problems (default: display all COMMON block "
-    "information)\n"
-    "    -s       Recurse over subdirectories\n"
-    "    -v       Display version information\n"
-    "    -w       Exit with status 1 on COMMON block errors (default: 0)\n"
-    "    -?       Displays this message\n"
-    "    @file    Read further arguments from a file (blank-separated, \"quoted\" when they "
-    "hold blanks)\n";
+    "    -e[file]  --error-file=FILE  Direct internal errors to a specified file (default: "
+    "stderr)\n"
+    "    -f<fmt>   --format=FMT       Output format: text, json or sarif (default: text)\n"
+    "    -m        --layouts          Show the members of inconsistent blocks from debug "
+    "information (-g)\n"
+    "    -o[file]  --output=FILE      Output to a specified file (default: stdout)\n"
+    "    -p        --problems-only    Only display COMMON block problems (default: display all "
+    "COMMON block information)\n"
+    "    -q        --quiet            Write only the findings or the document; the exit status "
+    "tells the rest\n"
+    "    -s        --recursive        Recurse over subdirectories\n"
+    "    -v        --version          Display version information\n"
+    "    -w        --exit-code        Exit with status 1 on COMMON block errors (default: 0)\n"
+    "    -?        --help             Displays this message\n"
+    "    --                           Take every later argument as an input\n"
+    "    @file                        Read further arguments from a file (blank-separated, "
+    "\"quoted\" when they hold blanks)\n"
+    "Switches without a value may be bundled (-pw). Inputs are files, wildcard patterns (a name "
+    "without\n"
+    "an extension gets .obj unless only the name as given exists) and directories, searched for "
+    "objects.\n";
 
 const std::string kNoInput = "Drelk: Error: No input file specified.\n\n\n";
 
@@ -98,8 +107,8 @@ TEST_F(CommandLine, HelpWithExtraLettersIsAnIllegalOption) {
   }
 }
 
-TEST_F(CommandLine, OnlyTheExactGnuSpellingsAreUsageAndVersion) {
-  for (const char* argument : {"--helpme", "--Help", "--versions", "--", "/-help"}) {
+TEST_F(CommandLine, OnlyGnuSpellingsAreUsageAndVersion) {
+  for (const char* argument : {"--helpme", "--Help", "--versions", "/-help"}) {
     const ProgramResult r = drelk({argument});
     EXPECT_EQ(r.standard_error,
               "Drelk: Illegal program option: " + std::string(argument) + "\n\n\n");
@@ -183,18 +192,23 @@ TEST_F(CommandLine, UsageNeverOpensTheStreamFiles) {
   EXPECT_FALSE(dir.exists("report.txt"));
 }
 
-TEST_F(CommandLine, ErrorFileNameMustFollowTheSwitchDirectly) {
-  const ProgramResult r = drelk({"-e", "x.obj"});
-  EXPECT_EQ(r.standard_error, "Drelk: Error opening error file \"\"\n\n");
-  EXPECT_EQ(r.standard_output, "");
-  EXPECT_EQ(r.exit_status, 255);
-}
-
-TEST_F(CommandLine, OutputFileNameMustFollowTheSwitchDirectly) {
-  const ProgramResult r = drelk({"-o", "x.obj"});
-  EXPECT_EQ(r.standard_error, "Drelk: Error opening output file \"\".\n\n");
-  EXPECT_EQ(r.standard_output, "");
-  EXPECT_EQ(r.exit_status, 255);
+TEST_F(CommandLine, StreamSwitchAloneTakesTheNextArgumentAsItsFile) {
+  // The file name is the next argument, as getopt takes it: no input is left.
+  for (const char* argument : {"-e", "-o"}) {
+    const ProgramResult r = drelk({argument, "x.obj"});
+    EXPECT_EQ(r.standard_error, kNoInput) << argument;
+    EXPECT_EQ(r.exit_status, 255) << argument;
+  }
+  EXPECT_FALSE(dir.exists("x.obj"));
+  // As the last argument there is none: the name is empty.
+  dir.write("a.obj", object_declaring("_x_", 4));
+  const ProgramResult e = drelk({"a.obj", "-e"});
+  EXPECT_EQ(e.standard_error, "Drelk: Error opening error file \"\"\n\n");
+  EXPECT_EQ(e.standard_output, "");
+  EXPECT_EQ(e.exit_status, 255);
+  const ProgramResult o = drelk({"a.obj", "-o"});
+  EXPECT_EQ(o.standard_error, "Drelk: Error opening output file \"\".\n\n");
+  EXPECT_EQ(o.exit_status, 255);
 }
 
 TEST_F(CommandLine, DiagnosticsGoToTheFirstErrorFile) {
