@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""The README's CI jobs, run as CI runners run them: the GitHub Actions step under
+"""The user guide's CI jobs, run as CI runners run them: the GitHub Actions step under
 `bash -eo pipefail`, the GitLab job's script lines one after another under `set -e`. Each
 must fail on objects with COMMON block errors and on a diagnostic, showing the problem in
 the job's log, and pass on objects without errors.
@@ -19,9 +19,9 @@ except ImportError:
     sys.exit(77)
 
 
-def readme_jobs(readme):
+def guide_jobs(guide):
     """The GitHub step that runs drelk, and the GitLab job's script lines."""
-    blocks = [yaml.safe_load(b) for b in re.findall(r"```yaml\n(.*?)```", readme, re.S)]
+    blocks = [yaml.safe_load(b) for b in re.findall(r"```yaml\n(.*?)```", guide, re.S)]
     github = gitlab = None
     for block in blocks:
         if "jobs" in block:
@@ -44,15 +44,27 @@ def run(script, directory, path):
     return result.returncode, result.stdout + result.stderr
 
 
-def tree(work, name, objects, libraries, source):
+def tree(work, name, objects, libraries, source, damaged):
+    """A build tree as the jobs find it: objects in folders of their own, a library, and
+    files that are not objects."""
     directory = os.path.join(work, name)
     shutil.rmtree(directory, ignore_errors=True)
-    os.makedirs(os.path.join(directory, "obj"))
-    os.makedirs(os.path.join(directory, "lib"))
+    objects_folder = os.path.join(directory, "build", "CMakeFiles", "prog.dir")
+    os.makedirs(objects_folder)
+    os.makedirs(os.path.join(directory, "build", "lib"))
+    os.makedirs(os.path.join(directory, "build", "CMakeFiles", "empty.dir"))
+    with open(os.path.join(directory, "build", "CMakeCache.txt"), "w") as f:
+        f.write("CMAKE_BUILD_TYPE:STRING=Release\n")
     for o in objects:
-        shutil.copy(os.path.join(source, "examples", o), os.path.join(directory, "obj"))
+        shutil.copy(os.path.join(source, "examples", o), objects_folder)
     for lib in libraries:
-        shutil.copy(os.path.join(source, lib), os.path.join(directory, "lib"))
+        shutil.copy(os.path.join(source, lib), os.path.join(directory, "build", "lib"))
+    if damaged:
+        # An object cut short after its file header: a diagnostic.
+        with open(os.path.join(source, "examples", objects[0]), "rb") as f:
+            head = f.read(40)
+        with open(os.path.join(objects_folder, "cut.obj"), "wb") as f:
+            f.write(head)
     return directory
 
 
@@ -65,27 +77,27 @@ def main():
     if shutil.which("jq") is None:
         print("ci_recipe_test: jq is missing (apt-get install jq)")
         return 77
-    with open(os.path.join(args.source, "README.md"), encoding="utf-8") as f:
-        github, gitlab = readme_jobs(f.read())
+    with open(os.path.join(args.source, "docs", "guide.md"), encoding="utf-8") as f:
+        github, gitlab = guide_jobs(f.read())
     if github is None or gitlab is None:
-        print("ci_recipe_test: the README's GitHub step or GitLab script was not found")
+        print("ci_recipe_test: the guide's GitHub step or GitLab script was not found")
         return 1
     os.makedirs(args.work, exist_ok=True)
     path = os.path.dirname(os.path.abspath(args.drelk)) + os.pathsep + os.environ["PATH"]
     all_objects = sorted(o for o in os.listdir(os.path.join(args.source, "examples"))
                          if o.endswith(".obj"))
     cases = [
-        # name, objects, libraries, the job passes, what the log must show
-        ("errors", all_objects, ["examples/lib/physics.lib"], False, "_grid_"),
+        # name, objects, libraries, a damaged object, the job passes, what the log must show
+        ("errors", all_objects, ["examples/lib/physics.lib"], False, False, "_grid_"),
         ("clean", ["main.obj", "setup.obj", "wclock.obj"],
-         ["tests/data/archives/imports.lib"], True, None),
-        ("diagnostic", ["main.obj"], [], False, "Can't find file lib/*.lib"),
+         ["tests/data/archives/imports.lib"], False, True, None),
+        ("diagnostic", ["main.obj"], [], True, False, "Drelk: "),
     ]
     failures = 0
     jobs = [("GitHub", github), ("GitLab", "\n".join(gitlab))]
-    for case, objects, libraries, passes, shown in cases:
+    for case, objects, libraries, damaged, passes, shown in cases:
         for job, script in jobs:
-            directory = tree(args.work, f"{job}-{case}", objects, libraries, args.source)
+            directory = tree(args.work, f"{job}-{case}", objects, libraries, args.source, damaged)
             status, log = run(script, directory, path)
             wrong = (status == 0) != passes or (shown is not None and shown not in log)
             if wrong:

@@ -2,6 +2,8 @@
 // long options, directories as inputs, one name for one file, names without an extension,
 // -q, and documents that say what happened.
 #include <filesystem>
+#include <set>
+#include <sstream>
 
 #include "tests/e2e/e2e.h"
 #include "tests/support/elf_builder.h"
@@ -234,6 +236,89 @@ TEST_F(DirectoryInput, DamagedObjectsUnderItAreStillDiagnosed) {
   const ProgramResult r = drelk({"tree"});
   EXPECT_NE(r.standard_error, "");
   EXPECT_EQ(r.exit_status, 255);
+}
+
+}  // namespace
+}  // namespace drelk::test
+
+namespace drelk::test {
+namespace {
+
+// The switches a line of the usage text, or the head of an item of the manual page's
+// OPTIONS, names: "-e[file]  --error-file=FILE  Direct ..." names -e and --error-file.
+std::set<std::string> switches_named(const std::string& line) {
+  std::set<std::string> names;
+  std::istringstream words(line);
+  std::string word;
+  while (words >> word) {
+    if (word[0] != '-' && word[0] != '@') break;
+    // "-m," and "--output=file," in the manual page's heads.
+    const size_t comma = word.find(',');
+    names.insert(word.substr(0, word.find_first_of("[<=,")));
+    if (comma == std::string::npos || comma + 1 == word.size()) continue;
+    word = word.substr(comma + 1);
+    names.insert(word.substr(0, word.find_first_of("[<=,")));
+  }
+  return names;
+}
+
+// The lines of the usage text that name switches, as `drelk --help` prints them.
+std::vector<std::string> usage_switch_lines(const std::string& usage) {
+  std::vector<std::string> lines;
+  std::istringstream text(usage);
+  std::string line;
+  while (std::getline(text, line)) {
+    if (line.rfind("    -", 0) == 0 || line.rfind("    @", 0) == 0) lines.push_back(line);
+  }
+  return lines;
+}
+
+// The manual page's item heads under OPTIONS, with the font escapes and macros gone.
+std::set<std::string> manual_switches(const std::string& page) {
+  std::set<std::string> names;
+  const size_t start = page.find("\n.SH OPTIONS\n");
+  const size_t end = page.find("\n.SH ", start + 1);
+  std::istringstream text(page.substr(start, end - start));
+  std::string line;
+  bool head = false;
+  while (std::getline(text, line)) {
+    if (head) {
+      // The macro's arguments, set side by side as the page shows them: ".BR \\-m \", \"
+      // \\-\\-layouts" is "-m, --layouts".
+      std::string plain;
+      bool quoted = false;
+      for (size_t i = line.find(' ') + 1; i < line.size(); ++i) {
+        if (line[i] == '\\' && i + 1 < line.size() && line[i + 1] == 'f') {
+          i += 2;  // \fR, \fB, \fI, \fP
+        } else if (line[i] == '"') {
+          quoted = !quoted;
+        } else if (line[i] != '\\' && (quoted || line[i] != ' ')) {
+          plain += line[i];  // \- is '-'
+        }
+      }
+      for (const std::string& name : switches_named(plain)) names.insert(name);
+    }
+    head = line == ".TP";
+  }
+  return names;
+}
+
+using SwitchLists = DrelkRun;
+
+TEST_F(SwitchLists, UsageTextManualPageAndReadmeListTheSameSwitches) {
+  const ProgramResult help = drelk({"--help"});
+  const std::vector<std::string> usage = usage_switch_lines(help.standard_output);
+  ASSERT_GT(usage.size(), 10u);
+  std::set<std::string> in_usage;
+  for (const std::string& line : usage) {
+    for (const std::string& name : switches_named(line.substr(4))) in_usage.insert(name);
+  }
+  EXPECT_TRUE(in_usage.count("--quiet") && in_usage.count("-q") && in_usage.count("--"));
+
+  const std::filesystem::path source = source_directory();
+  EXPECT_EQ(manual_switches(read_file(source / "docs" / "drelk.1")), in_usage);
+  // The README shows the usage text's switch lines as they are.
+  EXPECT_EQ(usage_switch_lines(read_file(source / "README.md")), usage);
 }
 
 }  // namespace
