@@ -132,7 +132,7 @@ grep -qx 'Drelk Error: Common Block _grid_ is declared with different sizes' "$w
 $(cat "$work/report.txt")"
 sed -n '1,12p' "$work/report.txt" | sed 's/^/   | /'
 
-echo "-- the CI recipe of the README"
+echo "-- the CI recipe of the user guide"
 # With -w COMMON block errors make the exit status 1; a diagnostic makes it 255.
 ci_status() {
   local status=0

@@ -10,6 +10,7 @@
 #   QUICK=1 bench/run.sh         one run of the slow tools and no 50,000-object GNU tools
 #   DRELK=/path/drelk bench/run.sh   time another drelk binary with the same corpora
 #                                (REGISTRY_BENCH=/path likewise for the registry benchmark)
+#   ONLY_DIRECTORY=1 bench/run.sh    only a directory as the input against a response file
 #   CAP=100 SINGLE_LIMIT=15      stop a command after CAP seconds; time a command slower
 #                                than SINGLE_LIMIT seconds once only
 #
@@ -161,6 +162,51 @@ run_corpus() {
   fi
 }
 
+goal() {
+  local verdict="NOT met"
+  awk "BEGIN {exit !($2)}" && verdict="met"
+  printf '%-62s %s\n' "$1" "$verdict"
+}
+ratio() { calc "${TIME[$1]} / ${TIME[$2]}"; }
+
+# ratio_goal TEXT KEY BASE LIMIT: the goal "KEY takes at most LIMIT times BASE".
+ratio_goal() {
+  local text=$1 key=$2 base=$3 limit=$4
+  if [[ -z ${TIME[$key]:-} || -z ${TIME[$base]:-} ]]; then
+    printf '%-62s %s\n' "$text <= ${limit}x" "not measured"
+    return
+  fi
+  goal "$text <= ${limit}x ($(printf %.2f "$(ratio "$key" "$base")")x)" \
+    "${TIME[$key]} <= $limit * ${TIME[$base]}"
+}
+
+# ---- a directory as the input ---------------------------------------------------------
+# The 50,000 objects of deep50k (500 folders of 100) and of elf50k, read through their
+# directory (every file under it told by its bytes) and named one by one in a response
+# file: the directory may cost no more than the response file. The two reports hold the
+# same lines but for the directory's count of files read.
+run_directory_input() {
+  echo
+  echo "== a directory as the input (median wall time; ratio = directory / response file)"
+  local corpus extension
+  for corpus in deep50k elf50k; do
+    extension=obj
+    [[ $corpus == elf* ]] && extension=o
+    find "$corpus" -name "*.$extension" >"$OUT/$corpus.named"
+    measure "$corpus:named" "$RUNS" "'$DRELK' @'$OUT/$corpus.named' -o'$OUT/$corpus.named-report'"
+    measure "$corpus:dir" "$RUNS" "'$DRELK' $corpus -o'$OUT/$corpus.dir-report'"
+    local same="differ"
+    cmp -s <(grep -v ' files read under ' "$OUT/$corpus.dir-report" | sort) \
+      <(sort "$OUT/$corpus.named-report") && same="the same"
+    echo "   $corpus: the directory's report and the response file's hold $same lines"
+    ratio_goal "$corpus, directory / response file" "$corpus:dir" "$corpus:named" 1
+  done
+}
+if [[ ${ONLY_DIRECTORY:-0} == 1 ]]; then
+  run_directory_input
+  exit 0
+fi
+
 slow_50k=1
 [[ $QUICK == 1 ]] && slow_50k=0
 run_corpus deep10k 1
@@ -223,24 +269,6 @@ for corpus in deep10k deep50k wide10k lib10k.lib elf50k; do
 done
 
 # goal TEXT CONDITION: prints the goal and whether CONDITION holds.
-goal() {
-  local verdict="NOT met"
-  awk "BEGIN {exit !($2)}" && verdict="met"
-  printf '%-62s %s\n' "$1" "$verdict"
-}
-ratio() { calc "${TIME[$1]} / ${TIME[$2]}"; }
-
-# ratio_goal TEXT KEY BASE LIMIT: the goal "KEY takes at most LIMIT times BASE".
-ratio_goal() {
-  local text=$1 key=$2 base=$3 limit=$4
-  if [[ -z ${TIME[$key]:-} || -z ${TIME[$base]:-} ]]; then
-    printf '%-62s %s\n' "$text <= ${limit}x" "not measured"
-    return
-  fi
-  goal "$text <= ${limit}x ($(printf %.2f "$(ratio "$key" "$base")")x)" \
-    "${TIME[$key]} <= $limit * ${TIME[$base]}"
-}
-
 echo
 echo "== goals"
 ratio_goal "deep 50,000 named, full report / floor" deep50k:named deep50k:floor 2
@@ -265,6 +293,8 @@ if [[ -n ${TIME[elf50k:drelk]:-} && -n ${TIME[deep50k:drelk]:-} ]]; then
   goal "ELF 50,000 wildcards, full report / floor within 10% of COFF's ($(printf %.2f "$elf_ratio")x vs $(printf %.2f "$coff_ratio")x)" \
     "$elf_ratio <= 1.1 * $coff_ratio"
 fi
+
+run_directory_input
 
 # ---- documents for programs (-fjson, -fsarif) ----------------------------------------
 # The JSON document and the SARIF log of the 50,000-object tree against the text report of
