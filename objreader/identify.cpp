@@ -60,8 +60,8 @@ FileKind identify_coff(const uint8_t* bytes, size_t count) {
 // sizes an object may carry.
 bool is_coff_object_header(const uint8_t* bytes, size_t count) {
   if (count < coff::kFileHeaderSize) return false;
-  const uint16_t machine = coff::load_u16(bytes + coff::kFileHeaderMachine);
-  const uint16_t optional = coff::load_u16(bytes + coff::kFileHeaderSizeOfOptionalHeader);
+  const uint16_t machine = load_u16(bytes + coff::kFileHeaderMachine);
+  const uint16_t optional = load_u16(bytes + coff::kFileHeaderSizeOfOptionalHeader);
   return machine != coff::IMAGE_FILE_MACHINE_UNKNOWN && coff::is_valid_machine(machine) &&
          (optional == 0 || optional == coff::kOptionalHeaderSizeSmall ||
           optional == coff::kOptionalHeaderSizePe32);
@@ -80,13 +80,13 @@ bool is_object_or_library(const uint8_t* bytes, size_t count) {
       // e_type follows e_ident in either class.
       if (count < elf::EI_NIDENT + 2) return false;
       const bool big_endian = bytes[elf::EI_DATA] == elf::ELFDATA2MSB;
-      return elf::load_u16(bytes + elf::EI_NIDENT, big_endian) == elf::ET_REL;
+      return load_u16(bytes + elf::EI_NIDENT, big_endian) == elf::ET_REL;
     }
     case FileKind::kMachObject: {
       if (count < macho::kHeaderFileType + 4) return false;
-      const uint32_t magic = macho::load_u32(bytes, true);
+      const uint32_t magic = load_u32(bytes, true);
       const bool big_endian = magic == macho::MH_MAGIC || magic == macho::MH_MAGIC_64;
-      return macho::load_u32(bytes + macho::kHeaderFileType, big_endian) == macho::MH_OBJECT;
+      return load_u32(bytes + macho::kHeaderFileType, big_endian) == macho::MH_OBJECT;
     }
     case FileKind::kCoffObject:
       return is_coff_object_header(bytes, count);
