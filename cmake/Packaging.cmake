@@ -36,6 +36,27 @@ if(WIN32)
 else()
   install(TARGETS drelk RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
   install(FILES ${DRELK_MANUAL_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Runtime)
+
+  # The integrations: the fpm plugin beside the program (fpm finds fpm-drelk on PATH), and
+  # the CMake package that find_package(drelk) finds, with drelk_check(). The package only
+  # names a program, so one copy serves every architecture.
+  install(PROGRAMS ${PROJECT_SOURCE_DIR}/integrations/fpm/fpm-drelk
+          DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
+  install(FILES ${PROJECT_SOURCE_DIR}/integrations/fpm/fpm-drelk.1
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Runtime)
+  include(CMakePackageConfigHelpers)
+  set(DRELK_INSTALL_PROGRAM ${CMAKE_INSTALL_BINDIR}/drelk)
+  set(DRELK_INSTALL_CMAKE_DIR ${CMAKE_INSTALL_DATADIR}/cmake/drelk)
+  configure_package_config_file(${PROJECT_SOURCE_DIR}/integrations/cmake/drelkConfig.cmake.in
+                                ${PROJECT_BINARY_DIR}/integrations/drelkConfig.cmake
+                                INSTALL_DESTINATION ${DRELK_INSTALL_CMAKE_DIR}
+                                PATH_VARS DRELK_INSTALL_PROGRAM)
+  write_basic_package_version_file(${PROJECT_BINARY_DIR}/integrations/drelkConfigVersion.cmake
+                                   COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
+  install(FILES ${PROJECT_BINARY_DIR}/integrations/drelkConfig.cmake
+                ${PROJECT_BINARY_DIR}/integrations/drelkConfigVersion.cmake
+                ${PROJECT_SOURCE_DIR}/integrations/cmake/drelkCheck.cmake
+          DESTINATION ${DRELK_INSTALL_CMAKE_DIR} COMPONENT Runtime)
 endif()
 
 # The maintainer named in the packages: set it to the real one when building packages
