@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
-#include "report/json_value.h"
 #include "platform/strprintf.h"
+#include "report/json_value.h"
 
 namespace drelk {
 namespace {
@@ -78,7 +78,7 @@ std::string guid_of(std::string_view text) {
       h *= 0x100000001b3ull;
     }
   }
-  halves[0] = (halves[0] & ~0xF000ull) | 0x8000ull;  // version 8: a custom GUID
+  halves[0] = (halves[0] & ~0xF000ull) | 0x8000ull;              // version 8: a custom GUID
   halves[1] = (halves[1] & ~(0xC0ull << 56)) | (0x80ull << 56);  // the RFC 4122 variant
   return strprintf("%08llx-%04llx-%04llx-%04llx-%012llx",
                    static_cast<unsigned long long>(halves[0] >> 32),
@@ -142,8 +142,8 @@ bool read_baseline(std::string_view text, Baseline& baseline, std::string& why) 
     return false;
   }
   if (!document.is(JsonValue::Kind::kObject) ||
-      document.string_at("schema").value_or("") != "drelk-report" ||
-      !document.find("version") || !document.find("version")->unsigned_integer()) {
+      document.string_at("schema").value_or("") != "drelk-report" || !document.find("version") ||
+      !document.find("version")->unsigned_integer()) {
     why = "is not a drelk JSON report";
     return false;
   }
@@ -184,8 +184,8 @@ BaselineMatch match_baseline(Baseline& baseline, const FindingPrint& print) {
       changes.push_back("class " + print.finding_class + " (was " + was.finding_class + ")");
     }
     if (was.sizes != print.sizes) {
-      changes.push_back("sizes " + joined_sizes(print.sizes) + " (were " +
-                        joined_sizes(was.sizes) + ")");
+      changes.push_back("sizes " + joined_sizes(print.sizes) + " (were " + joined_sizes(was.sizes) +
+                        ")");
     }
     if (was.files != print.files) changes.push_back("declared in other files");
     if (!was.layouts.empty() && !print.layouts.empty() && was.layouts != print.layouts) {

@@ -23,12 +23,12 @@ std::string_view baseline_state_name(BaselineState state);
 
 // What a baseline compares of one finding.
 struct FindingPrint {
-  std::string kind;               // "size-mismatch", "procedure-clash", ...
-  std::string block;              // the block's name as the symbols spell it
-  std::string finding_class;      // its class, where the document carries one
-  std::vector<uint64_t> sizes;    // the sizes declared, sorted
-  std::vector<std::string> files; // the declarers' (or definers') file names, sorted
-  std::string layouts;            // where the layouts part, as the report says it, or empty
+  std::string kind;                // "size-mismatch", "procedure-clash", ...
+  std::string block;               // the block's name as the symbols spell it
+  std::string finding_class;       // its class, where the document carries one
+  std::vector<uint64_t> sizes;     // the sizes declared, sorted
+  std::vector<std::string> files;  // the declarers' (or definers') file names, sorted
+  std::string layouts;             // where the layouts part, as the report says it, or empty
 };
 
 // Sorts the sizes and files, so that prints compare whatever the order of the objects.
@@ -40,13 +40,13 @@ void normalise(FindingPrint& print);
 std::string declarer_name(std::string_view path);
 
 struct Baseline {
-  std::string name;                   // the file, as the user named it
-  std::vector<FindingPrint> findings; // in the document's order
-  std::vector<bool> matched;          // findings[i] has a finding in this run
+  std::string name;                    // the file, as the user named it
+  std::vector<FindingPrint> findings;  // in the document's order
+  std::vector<bool> matched;           // findings[i] has a finding in this run
   // The findings by kind and block ("kind\0block"), for a look-up that no set of names makes
   // slow.
   std::multimap<std::string, size_t> index;
-  std::string guid;                   // a GUID derived from the document's bytes
+  std::string guid;  // a GUID derived from the document's bytes
 };
 
 // Reads a baseline from the text of a drelk JSON report of any version that carries

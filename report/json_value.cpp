@@ -288,7 +288,8 @@ class Parser {
       const bool was_skipping = skipping_;
       if (depth == 0 && keep_ && !keep_(name)) skipping_ = true;
       JsonValue scratch;
-      JsonValue& member = skipping_ ? scratch : out.members.emplace_back(std::move(name), JsonValue()).second;
+      JsonValue& member =
+          skipping_ ? scratch : out.members.emplace_back(std::move(name), JsonValue()).second;
       if (!value(member, depth + 1)) return false;
       skipping_ = was_skipping;
       skip_blanks();

@@ -17,11 +17,11 @@
 namespace drelk {
 
 struct Suppression {
-  std::string pattern;  // a block name or a pattern of names, as the symbols spell them
-  std::string kind;     // a kind or class of finding, or empty for every finding
-  std::string reason;   // the text after '#'
-  uint64_t line = 0;    // where the entry stands in its file
-  uint64_t matches = 0; // findings it accepted in this run
+  std::string pattern;   // a block name or a pattern of names, as the symbols spell them
+  std::string kind;      // a kind or class of finding, or empty for every finding
+  std::string reason;    // the text after '#'
+  uint64_t line = 0;     // where the entry stands in its file
+  uint64_t matches = 0;  // findings it accepted in this run
 };
 
 struct SuppressionError {

@@ -66,8 +66,8 @@ TEST(JsonValue, BoundsNestingAndDropsWhatIsNotKept) {
   JsonError error;
   EXPECT_FALSE(parse_json(std::string(100000, '['), value, error));
   EXPECT_EQ(error.message, "nesting too deep");
-  EXPECT_TRUE(parse_json(std::string(kMaxJsonDepth, '[') + std::string(kMaxJsonDepth, ']'),
-                         value, error));
+  EXPECT_TRUE(
+      parse_json(std::string(kMaxJsonDepth, '[') + std::string(kMaxJsonDepth, ']'), value, error));
 
   // Members passed over are checked all the same, and keep nothing.
   const auto keep = [](std::string_view name) { return name == "kept"; };
@@ -84,12 +84,14 @@ TEST(NamePattern, MatchesAsTheShellDoes) {
     bool matches;
   };
   const Case cases[] = {
-      {"grid_", "grid_", true},     {"grid_", "GRID_", false},  {"grid_", "grid_x", false},
-      {"*", "", true},              {"cfft*", "cfftw_", true},  {"*_", "grid_", true},
-      {"*_", "grid", false},        {"g?id_", "grid_", true},   {"g?id_", "gid_", false},
-      {"[a-c]blk", "bblk", true},   {"[!a-c]blk", "bblk", false}, {"[!a-c]blk", "xblk", true},
-      {"[]]x", "]x", true},         {"[ab", "[ab", true},       {"*a*b*c*", "xaxbxcx", true},
-      {"*a*b*c*", "xaxcxbx", false},
+      {"grid_", "grid_", true},     {"grid_", "GRID_", false},
+      {"grid_", "grid_x", false},   {"*", "", true},
+      {"cfft*", "cfftw_", true},    {"*_", "grid_", true},
+      {"*_", "grid", false},        {"g?id_", "grid_", true},
+      {"g?id_", "gid_", false},     {"[a-c]blk", "bblk", true},
+      {"[!a-c]blk", "bblk", false}, {"[!a-c]blk", "xblk", true},
+      {"[]]x", "]x", true},         {"[ab", "[ab", true},
+      {"*a*b*c*", "xaxbxcx", true}, {"*a*b*c*", "xaxcxbx", false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(name_pattern_match(c.pattern, c.name), c.matches) << c.pattern << " " << c.name;
@@ -104,11 +106,12 @@ const std::vector<std::string_view> kKinds = {"size-mismatch", "procedure-clash"
 TEST(Suppressions, ReadsEntriesCommentsAndReasons) {
   std::vector<Suppression> entries;
   SuppressionError error;
-  ASSERT_TRUE(parse_suppressions("\xEF\xBB\xBF# accepted findings\n"
-                                 "\n"
-                                 "___BLNK__ blank-common  # scratch areas\r\n"
-                                 "  cfft*   # the FFT work areas #3\n",
-                                 kKinds, entries, error))
+  ASSERT_TRUE(
+      parse_suppressions("\xEF\xBB\xBF# accepted findings\n"
+                         "\n"
+                         "___BLNK__ blank-common  # scratch areas\r\n"
+                         "  cfft*   # the FFT work areas #3\n",
+                         kKinds, entries, error))
       << error.message;
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[0].pattern, "___BLNK__");
@@ -197,7 +200,8 @@ TEST(Baseline, SaysWhatChangedInAnUpdatedFinding) {
   std::string why;
   ASSERT_TRUE(read_baseline(kReport, baseline, why));
   const BaselineMatch m = match_baseline(
-      baseline, print("size-mismatch", "_grid_", {804, 1000}, {"physics.lib (setup.obj)", "solver.obj"}));
+      baseline,
+      print("size-mismatch", "_grid_", {804, 1000}, {"physics.lib (setup.obj)", "solver.obj"}));
   EXPECT_EQ(m.state, BaselineState::kUpdated);
   EXPECT_EQ(m.change, "sizes 804, 1000 (were 804, 964)");
 }
@@ -208,8 +212,9 @@ TEST(Baseline, RefusesDocumentsThatAreNotDrelkReports) {
     const char* why;
   };
   const Case cases[] = {
-      {"", "is not a JSON document (line 1, column 1: the document ends where a value was "
-           "expected)"},
+      {"",
+       "is not a JSON document (line 1, column 1: the document ends where a value was "
+       "expected)"},
       {R"({"version": "2.1.0", "runs": []})", "is not a drelk JSON report"},
       {R"({"schema": "drelk-report", "version": 1})", "is a drelk JSON report without findings"},
       {R"({"schema": "drelk-report", "version": 1, "findings": [{"block": "x"}]})",
