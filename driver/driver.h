@@ -33,7 +33,7 @@ inline constexpr int kExitFailure = -1;           // 255 where the system keeps 
 inline constexpr int kExitCommonBlockErrors = 1;  // with -w, when the findings hold errors
 
 // What the output stream receives (-f): the text report, or a document for programs.
-enum class ReportFormat { kText, kJson, kSarif };
+enum class ReportFormat { kText, kJson, kSarif, kHtml };
 
 // The state of one run.
 struct Run {

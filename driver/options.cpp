@@ -37,6 +37,8 @@ bool set_report_format(Run& run, const char* name) {
     run.format = ReportFormat::kJson;
   } else if (std::strcmp(name, "sarif") == 0) {
     run.format = ReportFormat::kSarif;
+  } else if (std::strcmp(name, "html") == 0) {
+    run.format = ReportFormat::kHtml;
   } else {
     return false;
   }
@@ -227,7 +229,7 @@ void print_usage(Run& run, const char* program_name) {
       "usage:  drelk [switches] input-files\n"
       "    -e[file]  --error-file=FILE  Direct internal errors to a specified file (default: "
       "stderr)\n"
-      "    -f<fmt>   --format=FMT       Output format: text, json or sarif (default: text)\n"
+      "    -f<fmt>   --format=FMT       Output format: text, json, sarif or html (default: text)\n"
       "    -m        --layouts          Show the members of inconsistent blocks from debug "
       "information (-g)\n"
       "    -o[file]  --output=FILE      Output to a specified file (default: stdout)\n"

@@ -73,6 +73,8 @@ void render(Run& run, const Findings& findings, int status, int argc, const char
   for (int i = 1; i < argc; ++i) context.arguments.emplace_back(argv[i]);
   if (run.format == ReportFormat::kJson) {
     render_json(findings, context, run.output_stream);
+  } else if (run.format == ReportFormat::kHtml) {
+    render_html(findings, context, run.output_stream);
   } else {
     render_sarif(findings, context, run.output_stream);
   }

@@ -41,4 +41,7 @@ void render_json(const Findings& findings, const DocumentContext& context, TextS
 // The findings as one SARIF 2.1.0 log for code scanning.
 void render_sarif(const Findings& findings, const DocumentContext& context, TextStream& output);
 
+// The findings as one self-contained HTML page for a person to browse.
+void render_html(const Findings& findings, const DocumentContext& context, TextStream& output);
+
 }  // namespace drelk

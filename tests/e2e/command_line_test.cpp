@@ -17,7 +17,7 @@ const std::string kUsage =
     "usage:  drelk [switches] input-files\n"
     "    -e[file]  --error-file=FILE  Direct internal errors to a specified file (default: "
     "stderr)\n"
-    "    -f<fmt>   --format=FMT       Output format: text, json or sarif (default: text)\n"
+    "    -f<fmt>   --format=FMT       Output format: text, json, sarif or html (default: text)\n"
     "    -m        --layouts          Show the members of inconsistent blocks from debug "
     "information (-g)\n"
     "    -o[file]  --output=FILE      Output to a specified file (default: stdout)\n"

@@ -1,0 +1,310 @@
+// The findings as one self-contained HTML page that a person browses instead of reading a
+// long report: the summary, the findings with their declarations (and under -m their
+// layouts side by side, the conflicting members marked), and a table of every block that
+// can be filtered by name and sorted. No file or network is needed to open it: the style
+// and the little script are inline, and the page's Content-Security-Policy forbids every
+// load, so that it opens the same from a CI artifact as from a disk.
+//
+// Names and paths are bytes from the objects: they are escaped, and bytes that are not
+// valid UTF-8 show as U+FFFD.
+#include <string>
+
+#include "platform/strprintf.h"
+#include "report/json_writer.h"
+#include "report/report.h"
+
+namespace drelk {
+namespace {
+
+constexpr std::string_view kStyle = R"css(
+body{font:14px/1.45 system-ui,-apple-system,"Segoe UI",sans-serif;margin:0 auto;max-width:1240px;padding:16px 20px;color:#1b1f24;background:#fff}
+h1{font-size:22px;margin:0 0 4px}h2{font-size:18px;margin:28px 0 8px;border-bottom:1px solid #d0d7de;padding-bottom:4px}
+h3{font-size:15px;margin:0 0 6px}code,td.num,.layout td{font-family:ui-monospace,"DejaVu Sans Mono",Menlo,Consolas,monospace;font-size:13px}
+.tool{color:#57606a;margin:0 0 10px}.summary{font-weight:600;margin:4px 0}
+.verdict{display:inline-block;padding:2px 10px;border-radius:12px;font-weight:600}
+.verdict.errors{background:#ffebe9;color:#a40e26}.verdict.clean{background:#dafbe1;color:#116329}.verdict.incomplete{background:#fff8c5;color:#7d4e00}
+.finding{border:1px solid #d0d7de;border-left:5px solid #cf222e;border-radius:6px;padding:10px 14px;margin:10px 0}
+.finding.warning{border-left-color:#bf8700}.finding.note{border-left-color:#0969da}
+.badge{display:inline-block;font-size:12px;font-weight:600;padding:0 8px;border-radius:10px;margin-right:6px;background:#eaeef2}
+.badge.error{background:#ffebe9;color:#a40e26}.badge.warning{background:#fff8c5;color:#7d4e00}.badge.note{background:#ddf4ff;color:#0550ae}
+.explanation{margin:2px 0 8px;color:#3b434b}
+table{border-collapse:collapse}th,td{text-align:left;padding:3px 10px 3px 0;vertical-align:top}
+th{font-weight:600;border-bottom:1px solid #d0d7de}td.num,th.num{text-align:right}
+.layouts{display:flex;flex-wrap:wrap;gap:14px;margin-top:8px}.layout{border:1px solid #d0d7de;border-radius:6px;padding:6px 10px}
+.layout caption{text-align:left;font-weight:600;padding-bottom:4px}.layout tr.conflict td{background:#ffebe9;font-weight:600}
+#blocks th[data-sort]{cursor:pointer;user-select:none}#blocks th[data-sort]:hover{color:#0969da}
+#blocks tbody tr:nth-child(odd){background:#f6f8fa}#filter{font:inherit;padding:4px 8px;width:320px;margin:0 0 8px}
+details summary{cursor:pointer;color:#0969da}ul.refs{margin:4px 0;padding-left:18px}
+.diagnostics li{font-family:ui-monospace,Menlo,Consolas,monospace;font-size:13px}
+)css";
+
+// Filters the block table by name as one types, and sorts it by a column when its heading
+// is clicked (again for the other direction).
+constexpr std::string_view kScript = R"js(
+(function(){
+var table=document.getElementById('block-table');if(!table)return;
+var body=table.tBodies[0],filter=document.getElementById('filter');
+filter.addEventListener('input',function(){var q=filter.value.toLowerCase();
+for(var i=0;i<body.rows.length;i++){var r=body.rows[i];r.hidden=q!==''&&r.getAttribute('data-name').toLowerCase().indexOf(q)<0;}});
+var heads=table.tHead.rows[0].cells;
+for(var c=0;c<heads.length;c++)(function(c){var h=heads[c];if(!h.hasAttribute('data-sort'))return;
+h.addEventListener('click',function(){var numeric=h.getAttribute('data-sort')==='number';
+var dir=h.getAttribute('aria-sort')==='ascending'?-1:1;
+for(var k=0;k<heads.length;k++)heads[k].removeAttribute('aria-sort');
+h.setAttribute('aria-sort',dir>0?'ascending':'descending');
+var rows=Array.prototype.slice.call(body.rows);
+rows.sort(function(a,b){var x=a.cells[c].getAttribute('data-value')||a.cells[c].textContent,y=b.cells[c].getAttribute('data-value')||b.cells[c].textContent;
+return dir*(numeric?(Number(x)-Number(y)):(x<y?-1:x>y?1:0));});
+var f=document.createDocumentFragment();rows.forEach(function(r){f.appendChild(r);});body.appendChild(f);});})(c);
+})();
+)js";
+
+// Collects the page and writes it in large pieces.
+class HtmlWriter {
+ public:
+  explicit HtmlWriter(TextStream& output) : output_(output) {}
+  ~HtmlWriter() { flush(); }
+  HtmlWriter(const HtmlWriter&) = delete;
+  HtmlWriter& operator=(const HtmlWriter&) = delete;
+
+  // Markup, written as it is.
+  HtmlWriter& raw(std::string_view markup) {
+    text_.append(markup);
+    if (text_.size() >= kFlushSize) flush();
+    return *this;
+  }
+  // Text from the objects or the run, escaped for element content and quoted attributes.
+  HtmlWriter& text(std::string_view bytes) {
+    const bool valid = is_valid_utf8(bytes);
+    for (const char c : bytes) {
+      const auto u = static_cast<unsigned char>(c);
+      switch (c) {
+        case '&':
+          text_ += "&amp;";
+          break;
+        case '<':
+          text_ += "&lt;";
+          break;
+        case '>':
+          text_ += "&gt;";
+          break;
+        case '"':
+          text_ += "&quot;";
+          break;
+        case '\'':
+          text_ += "&#39;";
+          break;
+        default:
+          if ((u < 0x20 && c != '\t' && c != '\n') || u == 0x7F || (u >= 0x80 && !valid)) {
+            text_ += "\xEF\xBF\xBD";
+          } else {
+            text_ += c;
+          }
+      }
+    }
+    if (text_.size() >= kFlushSize) flush();
+    return *this;
+  }
+  HtmlWriter& number(uint64_t value) { return raw(std::to_string(value)); }
+
+  void flush() {
+    if (!text_.empty()) write_text(output_, text_);
+    text_.clear();
+  }
+
+ private:
+  static constexpr size_t kFlushSize = 64 * 1024;
+  TextStream& output_;
+  std::string text_;
+};
+
+const char* plural(size_t count) {
+  return count == 1 ? "" : "s";
+}
+
+// The block's sizes, each once, in the order of the list: "804, 964".
+std::string sizes_of(const std::vector<const BlockReference*>& references, uint64_t& largest) {
+  std::string text;
+  std::vector<uint64_t> seen;
+  largest = 0;
+  for (const BlockReference* reference : references) {
+    if (reference->size > largest) largest = reference->size;
+    bool known = false;
+    for (uint64_t size : seen) known = known || size == reference->size;
+    if (known) continue;
+    seen.push_back(reference->size);
+    if (!text.empty()) text += ", ";
+    text += std::to_string(reference->size);
+  }
+  return text;
+}
+
+void write_declarations(HtmlWriter& out, const std::vector<const BlockReference*>& references) {
+  out.raw(
+      "<table class=\"declarations\"><thead><tr><th class=\"num\">Size</th><th>Initialised"
+      "</th><th>Object</th></tr></thead><tbody>\n");
+  for (const BlockReference* reference : references) {
+    out.raw("<tr><td class=\"num\">").number(reference->size).raw("</td><td>");
+    out.raw(reference->initialized ? "yes" : "").raw("</td><td><code>");
+    out.text(reference->object->path).raw("</code></td></tr>\n");
+  }
+  out.raw("</tbody></table>\n");
+}
+
+// The distinct layouts side by side, the member at the parting offset marked in each.
+void write_layouts(HtmlWriter& out, const LayoutFindings& layouts) {
+  if (layouts.groups.empty() && layouts.without_debug == 0) return;
+  out.raw("<div class=\"layouts\">\n");
+  for (size_t g = 0; g < layouts.groups.size(); ++g) {
+    const LayoutGroup& group = layouts.groups[g];
+    const DeclaredLayout& example = *group.example;
+    const PartingMember parting =
+        layouts.parted ? member_at(group, layouts.parting_offset) : PartingMember{};
+    out.raw("<table class=\"layout\"><caption>Layout ").number(g + 1).raw(": ");
+    out.number(group.size).raw(" bytes, ").number(group.count);
+    out.raw(" declaration").raw(plural(group.count)).raw(", as in <code>");
+    out.text(example.routine);
+    if (!example.file.empty()) {
+      out.raw(" ").text(example.file);
+      if (example.line != 0) out.raw(":").number(example.line);
+    }
+    out.raw("</code> (").text(group.object->path).raw(")</caption>\n");
+    out.raw(
+        "<thead><tr><th class=\"num\">Offset</th><th class=\"num\">Size</th><th>Type</th>"
+        "<th>Member</th></tr></thead><tbody>\n");
+    for (const LayoutMember& member : example.shape->members) {
+      out.raw(&member == parting.member ? "<tr class=\"conflict\">" : "<tr>");
+      out.raw("<td class=\"num\">").number(member.offset).raw("</td><td class=\"num\">");
+      out.number(member.size).raw("</td><td>").text(member.type).raw("</td><td>");
+      out.text(member.name).text(member.dimensions).raw("</td></tr>\n");
+    }
+    out.raw("</tbody></table>\n");
+  }
+  if (layouts.without_debug > 0) {
+    out.raw("<p>Without debug information: ").number(layouts.without_debug);
+    out.raw(" declaration").raw(plural(layouts.without_debug)).raw(", as in <code>");
+    out.text(layouts.without_example->path).raw("</code></p>\n");
+  }
+  out.raw("</div>\n");
+}
+
+void open_finding(HtmlWriter& out, std::string_view block, std::string_view headline) {
+  out.raw("<article class=\"finding error\" data-block=\"").text(block).raw("\">\n<h3>");
+  out.raw("<span class=\"badge error\">error</span><code>").text(block).raw("</code> ");
+  out.text(headline).raw("</h3>\n");
+}
+
+size_t write_findings(HtmlWriter& out, const Findings& findings) {
+  size_t count = 0;
+  for (const BlockFindings& found : findings.blocks) {
+    if (!has_errors(found)) continue;
+    const CommonBlock& block = *found.block;
+    const std::vector<const BlockReference*> references = block_references(block);
+    if (found.size_mismatch || found.layout_mismatch) {
+      ++count;
+      open_finding(out, block.name,
+                   found.size_mismatch ? "is declared with different sizes"
+                                       : "is declared with different layouts");
+      write_declarations(out, references);
+      if (findings.layouts) write_layouts(out, found.layouts);
+      out.raw("</article>\n");
+    }
+    if (found.clash_count > 0) {
+      ++count;
+      const ProcedureEntry& first = findings.procedures[found.first_clash];
+      open_finding(out, block.name, "conflicts with a procedure");
+      out.raw("<p>The procedure <code>").text(first.name).raw("</code> is defined in:</p>");
+      out.raw("<ul class=\"refs\">");
+      for (size_t i = found.first_clash; i < found.first_clash + found.clash_count; ++i) {
+        out.raw("<li><code>").text(findings.procedures[i].definer->path).raw("</code></li>");
+      }
+      out.raw("</ul>\n");
+      write_declarations(out, references);
+      out.raw("</article>\n");
+    }
+  }
+  return count;
+}
+
+void write_block_table(HtmlWriter& out, const Findings& findings) {
+  out.raw("<section id=\"blocks\"><h2>Blocks (").number(findings.blocks.size()).raw(")</h2>\n");
+  out.raw(
+      "<input id=\"filter\" type=\"search\" placeholder=\"Filter blocks by name\" "
+      "aria-label=\"Filter blocks by name\">\n");
+  out.raw(
+      "<table id=\"block-table\"><thead><tr><th data-sort=\"text\">Block</th>"
+      "<th data-sort=\"number\" class=\"num\">Sizes</th>"
+      "<th data-sort=\"number\" class=\"num\">Declarations</th>"
+      "<th data-sort=\"text\">Problem</th><th>Declared in</th></tr></thead><tbody>\n");
+  for (const BlockFindings& found : findings.blocks) {
+    const CommonBlock& block = *found.block;
+    const std::vector<const BlockReference*> references = block_references(block);
+    uint64_t largest = 0;
+    const std::string sizes = sizes_of(references, largest);
+    out.raw("<tr data-name=\"").text(block.name).raw("\"><td><code>").text(block.name);
+    out.raw("</code></td><td class=\"num\" data-value=\"").number(largest).raw("\">");
+    out.raw(sizes).raw("</td><td class=\"num\">").number(references.size()).raw("</td><td>");
+    std::string problems;
+    if (found.size_mismatch) problems = "sizes";
+    if (found.layout_mismatch) problems = "layouts";
+    if (found.clash_count > 0) problems += problems.empty() ? "procedure" : ", procedure";
+    out.raw(problems).raw("</td><td><details><summary>").number(references.size());
+    out.raw(" object").raw(plural(references.size())).raw("</summary><ul class=\"refs\">");
+    for (const BlockReference* reference : references) {
+      out.raw("<li>").number(reference->size).raw(reference->initialized ? " I " : " ");
+      out.raw("<code>").text(reference->object->path).raw("</code></li>");
+    }
+    out.raw("</ul></details></td></tr>\n");
+  }
+  out.raw("</tbody></table></section>\n");
+}
+
+void write_diagnostics(HtmlWriter& out, const DocumentContext& context) {
+  if (context.diagnostics == nullptr || context.diagnostics->empty()) return;
+  out.raw("<section id=\"diagnostics\"><h2>Diagnostics (");
+  out.number(context.diagnostics->size()).raw(")</h2><ul class=\"diagnostics\">\n");
+  for (const DiagnosticRecord& record : *context.diagnostics) {
+    std::string_view text = record.text;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+    out.raw("<li>").text(text).raw("</li>\n");
+  }
+  out.raw("</ul></section>\n");
+}
+
+}  // namespace
+
+void render_html(const Findings& findings, const DocumentContext& context, TextStream& output) {
+  HtmlWriter out(output);
+  out.raw("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n");
+  // Nothing may be loaded: not a font, not an image, not a script from elsewhere.
+  out.raw(
+      "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+      "style-src 'unsafe-inline'; script-src 'unsafe-inline'\">\n");
+  out.raw("<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n");
+  out.raw("<title>COMMON block report</title>\n<style>").raw(kStyle).raw("</style>\n</head>\n");
+  out.raw("<body>\n<header>\n<h1>COMMON block report</h1>\n<p class=\"tool\">");
+  out.text(context.tool_title).raw("</p>\n");
+
+  size_t objects = 0;
+  for (const ObjectEntry* object : findings.objects) objects += object->format != "archive";
+  out.raw("<p id=\"summary\" class=\"summary\">").number(findings.blocks.size());
+  out.raw(" block").raw(plural(findings.blocks.size())).raw(" in ").number(objects);
+  out.raw(" object").raw(plural(objects)).raw("</p>\n");
+  if (findings.incomplete) {
+    out.raw(
+        "<p class=\"verdict incomplete\">Processing is incomplete: see the diagnostics."
+        "</p>\n");
+  }
+  out.raw(findings.errors_seen ? "<p class=\"verdict errors\">COMMON Block errors encountered."
+                               : "<p class=\"verdict clean\">No problems encountered.");
+  out.raw("</p>\n</header>\n");
+
+  out.raw("<section id=\"findings\"><h2>Findings</h2>\n");
+  if (write_findings(out, findings) == 0) out.raw("<p>No findings.</p>\n");
+  out.raw("</section>\n");
+  write_diagnostics(out, context);
+  write_block_table(out, findings);
+  out.raw("<script>").raw(kScript).raw("</script>\n</body>\n</html>\n");
+}
+
+}  // namespace drelk
