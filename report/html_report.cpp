@@ -56,6 +56,14 @@ var rows=Array.prototype.slice.call(body.rows);
 rows.sort(function(a,b){var x=a.cells[c].getAttribute('data-value')||a.cells[c].textContent,y=b.cells[c].getAttribute('data-value')||b.cells[c].textContent;
 return dir*(numeric?(Number(x)-Number(y)):(x<y?-1:x>y?1:0));});
 var f=document.createDocumentFragment();rows.forEach(function(r){f.appendChild(r);});body.appendChild(f);});})(c);
+var data=null;
+body.addEventListener('toggle',function(e){var d=e.target;if(!d.open||d.getAttribute('data-done'))return;
+if(!data)data=JSON.parse(document.getElementById('declarations').textContent);
+var ul=document.createElement('ul');ul.className='refs';
+data.rows[Number(d.getAttribute('data-row'))].forEach(function(r){var li=document.createElement('li');
+li.appendChild(document.createTextNode(r[0]+(r[1]?' I ':' ')));var code=document.createElement('code');
+code.textContent=data.objects[r[2]];li.appendChild(code);ul.appendChild(li);});
+d.appendChild(ul);d.setAttribute('data-done','1');},true);
 })();
 )js";
 
@@ -226,6 +234,27 @@ size_t write_findings(HtmlWriter& out, const Findings& findings) {
   return count;
 }
 
+// A string for the page's JSON data: escaped as JSON, with '<' escaped too, so that no
+// name can close the script element that holds the data.
+void write_json_string(HtmlWriter& out, std::string_view bytes) {
+  std::string escaped;
+  append_json_escaped(escaped, bytes);
+  std::string safe = "\"";
+  for (const char c : escaped) {
+    if (c == '<') {
+      safe += "\\u003c";
+    } else {
+      safe += c;
+    }
+  }
+  safe += '"';
+  out.raw(safe);
+}
+
+// Every block a row. The declarations of each are listed when its row is opened, from
+// data kept once in the page (object paths by number): a tree of ten thousand objects
+// declares hundreds of thousands of references, and a list element for each would make
+// the page slow to open.
 void write_block_table(HtmlWriter& out, const Findings& findings) {
   out.raw("<section id=\"blocks\"><h2>Blocks (").number(findings.blocks.size()).raw(")</h2>\n");
   out.raw(
@@ -236,6 +265,7 @@ void write_block_table(HtmlWriter& out, const Findings& findings) {
       "<th data-sort=\"number\" class=\"num\">Sizes</th>"
       "<th data-sort=\"number\" class=\"num\">Declarations</th>"
       "<th data-sort=\"text\">Problem</th><th>Declared in</th></tr></thead><tbody>\n");
+  size_t row = 0;
   for (const BlockFindings& found : findings.blocks) {
     const CommonBlock& block = *found.block;
     const std::vector<const BlockReference*> references = block_references(block);
@@ -248,15 +278,33 @@ void write_block_table(HtmlWriter& out, const Findings& findings) {
     if (found.size_mismatch) problems = "sizes";
     if (found.layout_mismatch) problems = "layouts";
     if (found.clash_count > 0) problems += problems.empty() ? "procedure" : ", procedure";
-    out.raw(problems).raw("</td><td><details><summary>").number(references.size());
-    out.raw(" object").raw(plural(references.size())).raw("</summary><ul class=\"refs\">");
-    for (const BlockReference* reference : references) {
-      out.raw("<li>").number(reference->size).raw(reference->initialized ? " I " : " ");
-      out.raw("<code>").text(reference->object->path).raw("</code></li>");
-    }
-    out.raw("</ul></details></td></tr>\n");
+    out.raw(problems).raw("</td><td><details data-row=\"").number(row++).raw("\"><summary>");
+    out.number(references.size()).raw(" object").raw(plural(references.size()));
+    out.raw("</summary></details></td></tr>\n");
   }
   out.raw("</tbody></table></section>\n");
+
+  // The data: the objects' paths, and for each row its references as [size, initialised,
+  // object number] in list order.
+  out.raw("<script type=\"application/json\" id=\"declarations\">{\"objects\": [");
+  for (size_t i = 0; i < findings.objects.size(); ++i) {
+    if (i > 0) out.raw(",");
+    write_json_string(out, findings.objects[i]->path);
+  }
+  out.raw("],\n\"rows\": [");
+  for (size_t b = 0; b < findings.blocks.size(); ++b) {
+    out.raw(b > 0 ? ",\n[" : "[");
+    bool first = true;
+    for (const BlockReference* reference : block_references(*findings.blocks[b].block)) {
+      out.raw(first ? "[" : ",[")
+          .number(reference->size)
+          .raw(reference->initialized ? ",1," : ",0,");
+      out.number(reference->object->ordinal).raw("]");
+      first = false;
+    }
+    out.raw("]");
+  }
+  out.raw("]}</script>\n");
 }
 
 void write_diagnostics(HtmlWriter& out, const DocumentContext& context) {
