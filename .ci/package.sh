@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The program as users get it: the manual page renders cleanly, `cmake --install` gives
-# exactly the program and its page, and the Debian package installs, runs the sample
+# exactly the program, its integrations and their pages, and the Debian package installs, runs the sample
 # report and removes cleanly. Builds in build/package, apart from the test builds.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -78,7 +78,12 @@ echo "-- cmake --install"
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 files=$(cd "$work/prefix" && find . ! -type d | sort)
 [ "$files" = "./bin/drelk
-./share/man/man1/drelk.1" ] || fail "cmake --install gave:
+./bin/fpm-drelk
+./share/cmake/drelk/drelkCheck.cmake
+./share/cmake/drelk/drelkConfig.cmake
+./share/cmake/drelk/drelkConfigVersion.cmake
+./share/man/man1/drelk.1
+./share/man/man1/fpm-drelk.1" ] || fail "cmake --install gave:
 $files"
 
 echo "-- Debian package"
@@ -91,10 +96,15 @@ echo "   $deb"
 cp "${debs[0]}" "$work/"
 contents=$(dpkg-deb -c "$work/$deb" | awk '$1 !~ /^d/ {print $NF}' | sort)
 [ "$contents" = "./usr/bin/drelk
+./usr/bin/fpm-drelk
+./usr/share/cmake/drelk/drelkCheck.cmake
+./usr/share/cmake/drelk/drelkConfig.cmake
+./usr/share/cmake/drelk/drelkConfigVersion.cmake
 ./usr/share/doc/drelk/changelog.Debian.gz
 ./usr/share/doc/drelk/changelog.gz
 ./usr/share/doc/drelk/copyright
-./usr/share/man/man1/drelk.1.gz" ] || fail "the package holds:
+./usr/share/man/man1/drelk.1.gz
+./usr/share/man/man1/fpm-drelk.1.gz" ] || fail "the package holds:
 $contents"
 # Debian's own checks, every tag shown: the package must give none at all.
 lintian_output=$(lintian --allow-root --pedantic -I --display-experimental "$work/$deb" 2>&1) ||

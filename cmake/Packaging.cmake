@@ -77,7 +77,8 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "every COMMON block declared with different sizes and every COMMON block"
   "whose name is also a procedure's. With debug information it lists the"
   "members of each inconsistent block. Its report is text, JSON or SARIF.")
-# Only the program and its manual page: whatever else a subdirectory installs stays out.
+# Only the program, its integrations and their manual pages: whatever else a subdirectory
+# installs stays out.
 set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};${PROJECT_NAME};Runtime;/")
 set(CPACK_STRIP_FILES ON)
 
@@ -134,7 +135,8 @@ if(CPACK_GENERATOR STREQUAL "DEB")
   file(COPY_FILE "@PROJECT_SOURCE_DIR@/packaging/debian/copyright" "${doc}/copyright")
   file(COPY_FILE "@PROJECT_BINARY_DIR@/packaging/changelog.Debian" "${doc}/changelog.Debian")
   file(COPY_FILE "@PROJECT_SOURCE_DIR@/CHANGELOG.md" "${doc}/changelog")
-  foreach(file "${page}" "${doc}/changelog.Debian" "${doc}/changelog")
+  foreach(file "${page}" "${usr}/share/man/man1/fpm-drelk.1" "${doc}/changelog.Debian"
+               "${doc}/changelog")
     execute_process(COMMAND gzip -9nf "${file}" RESULT_VARIABLE status)
     if(NOT status EQUAL 0)
       message(FATAL_ERROR "gzip of ${file} failed: ${status}")
