@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The program as users get it: the manual page renders cleanly, `cmake --install` gives
-# exactly the program, its integrations and their pages, and the Debian package installs, runs the sample
-# report and removes cleanly. Builds in build/package, apart from the test builds.
+# exactly the program, its integrations and their pages, and the Debian package installs,
+# runs the sample report and removes cleanly. Builds in build/package, apart from the test builds.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 root=$PWD
