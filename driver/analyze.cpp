@@ -107,16 +107,29 @@ int analyze_contained(Analysis& analysis, InputStream& stream, ObjectEntry& entr
   return analyze_object(analysis, stream, entry, base, extent, kind);
 }
 
+// True, after its diagnostic, when the file open in `stream` is one the run writes.
+bool reads_written_file(Analysis& analysis, const InputStream& stream, const std::string& path) {
+  FileIdentity identity;
+  return !analysis.written_files.empty() && stream.descriptor >= 0 &&
+         descriptor_identity(stream.descriptor, identity) &&
+         is_written_file(analysis, identity, path);
+}
+
 // A thin archive's member: the file its name gives, beside the archive, read as a member
 // of its own. One that cannot be opened is reported and passed over.
 int analyze_external_member(Analysis& analysis, const ObjectEntry& archive, ObjectEntry& entry,
                             const ArchiveMember& member) {
   const std::string path = member_file_path(object_file(archive), member.name);
   InputStream stream;
-  if (!member.name_known || !analysis.open_file(path, stream)) {
+  if (!member.name_known ||
+      !analysis.open_file(member_file_native_path(object_file(archive), member.name), stream)) {
     const DiagnosticSubject subject(analysis.reader.diagnostics, entry);
     report_open_failure(analysis.reader.diagnostics, path);
     return kAnalysisOk;
+  }
+  if (reads_written_file(analysis, stream, path)) {
+    close_input_stream(stream);
+    return kAnalysisFailed;
   }
   const FileKind kind = identify_at_position(stream);
   if (has_coff_positions(kind)) use_coff_positions(stream);
@@ -224,6 +237,7 @@ int analyze_universal(Analysis& analysis, InputStream& stream, ObjectEntry& univ
 
 int analyze_file(Analysis& analysis, InputStream& stream, ObjectEntry& entry) {
   const DiagnosticSubject subject(analysis.reader.diagnostics, entry);
+  if (reads_written_file(analysis, stream, entry.path)) return kAnalysisFailed;
   use_coff_positions(stream);
   FileKind kind = FileKind::kCoffObject;
   int result = kAnalysisOk;
@@ -296,6 +310,21 @@ bool register_declarations(Registry& registry, Diagnostics& diagnostics, const O
     }
   }
   return registered;
+}
+
+bool is_written_file(Analysis& analysis, const FileIdentity& identity, const std::string& path) {
+  bool written = false;
+  for (WrittenFile& file : analysis.written_files) {
+    if (file.identity != identity) continue;
+    report_error(analysis.reader.diagnostics,
+                 strprintf("Error: Input file \"%s\" is also the %s file \"%s\"; it is left as "
+                           "it was.\n",
+                           path.c_str(), file.role, file.name.c_str()));
+    file.is_input = true;
+    written = true;
+  }
+  if (written) analysis.reader.diagnostics.stop_reading = true;
+  return written;
 }
 
 void report_open_failure(Diagnostics& diagnostics, const std::string& name) {

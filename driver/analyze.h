@@ -3,12 +3,22 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "objreader/objreader.h"
 #include "platform/file_system.h"
 #include "registry/registry.h"
 
 namespace drelk {
+
+// A file the run writes (the -e or -o file), which must come out of the run as it was when
+// it is also one of the run's inputs.
+struct WrittenFile {
+  FileIdentity identity;
+  const char* role = "";  // "error" or "output"
+  std::string name;       // as the command line names it
+  bool is_input = false;  // some input of the run is this file: it is never written
+};
 
 // What the analysis of a run's files works with: the readers (with the diagnostic
 // channel) and the registry they feed.
@@ -19,8 +29,14 @@ struct Analysis {
   Registry& registry;
   // Opens the file of a thin archive's member; a run from memory (the fuzz target) opens
   // none.
-  bool (*open_file)(const std::string& path, InputStream& stream) = open_input_file;
+  bool (*open_file)(const std::string& path, InputStream& stream) = open_native_input_file;
+  // The files the run writes, which no input may be.
+  std::vector<WrittenFile> written_files;
 };
+
+// True, after the diagnostic that says so, when the input `path` (of identity `identity`)
+// is one of the files the run writes: the file is marked, and the run reads no further.
+bool is_written_file(Analysis& analysis, const FileIdentity& identity, const std::string& path);
 
 // Classifies an opened input and analyses it: executables are refused, archives walked
 // member by member, objects read by the reader of their format. Returns kAnalysisFailed

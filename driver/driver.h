@@ -2,6 +2,7 @@
 // exit status that the diagnostics decide.
 #pragma once
 
+#include <cstdio>
 #include <memory>
 #include <set>
 #include <string>
@@ -53,6 +54,11 @@ struct Run {
   TextStream standard_error;    // where a failed error stream is said
   std::string error_file_name;  // of -e, once open
   TextStream output_stream;     // the report: standard output or the -o file
+  // The -e and -o files are opened where the command line is read but emptied only when
+  // they are written, once every input has been read: an input that is one of them comes
+  // out of the run as it was. Until then the diagnostics go to a spool.
+  std::FILE* error_file = nullptr;
+  std::FILE* error_spool = nullptr;
   Registry registry;
   // The readers and what they feed, kept for the run so that their buffers are reused.
   Analysis analysis{diagnostics, registry};
@@ -86,6 +92,12 @@ bool is_switch_argument(const char* argument);
 struct Arguments {
   std::vector<std::string> words;
   std::vector<const char*> argv;
+  // Every response file read, by its name as the command line gives it.
+  struct ResponseFile {
+    std::string name;
+    FileIdentity identity;
+  };
+  std::vector<ResponseFile> response_files;
 };
 
 // True when some argument after the program name is a response file ("@file").

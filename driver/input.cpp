@@ -38,7 +38,7 @@ bool analyze_opened_file(Run& run, const std::string& path, const std::string& n
   // Nothing reads the file after its analysis; thousands of inputs must not hold
   // thousands of open files.
   close_input_stream(stream);
-  return !run.diagnostics.out_of_memory;
+  return !run.diagnostics.stop_reading;
 }
 
 // Opens, records and analyses one file the search found, shown as `path` and opened as
@@ -174,7 +174,7 @@ void process_pattern(Run& run, std::string pattern, const std::string& native_di
     }
   }
 
-  if (!(run.options & OPT_RECURSE) || run.diagnostics.out_of_memory) return;
+  if (!(run.options & OPT_RECURSE) || run.diagnostics.stop_reading) return;
   if (!find_files_in(run.directory_search, native_directory, "*.*", entries)) return;
   for (const DirEntry& entry : entries) {
     if (is_dot_entry(entry.name) || !entry.is_directory) continue;
@@ -188,7 +188,7 @@ void process_pattern(Run& run, std::string pattern, const std::string& native_di
       continue;
     }
     process_pattern(run, prefix + entry.name + "\\" + parts.file_name + extension, child, false);
-    if (run.diagnostics.out_of_memory) return;
+    if (run.diagnostics.stop_reading) return;
   }
 }
 

@@ -58,6 +58,7 @@ void split_arguments(std::string_view text, std::vector<std::string>& words) {
 
 struct Expansion {
   std::vector<std::string>& words;
+  std::vector<Arguments::ResponseFile>& files;
   int files_read = 0;
   size_t bytes_read = 0;
   std::string unreadable;  // the name, as typed, of the file that ended it
@@ -80,11 +81,13 @@ bool expand(Expansion& expansion, std::string&& argument, int depth) {
   }
   const std::string name = argument.substr(1);
   std::string text;
+  FileIdentity identity;
   if (depth >= kMaxResponseFileDepth || expansion.files_read >= kMaxResponseFiles ||
-      !read_whole_file(name, kMaxResponseBytes - expansion.bytes_read, text)) {
+      !read_whole_file(name, kMaxResponseBytes - expansion.bytes_read, text, &identity)) {
     expansion.unreadable = name;
     return false;
   }
+  expansion.files.push_back(Arguments::ResponseFile{name, identity});
   ++expansion.files_read;
   expansion.bytes_read += text.size();
   std::vector<std::string> inner;
@@ -105,7 +108,8 @@ bool has_response_files(int argc, const char* const* argv) {
 bool expand_response_files(Run& run, int argc, const char* const* argv, Arguments& expanded) {
   expanded.words.clear();
   expanded.argv.clear();
-  Expansion expansion{expanded.words, 0, 0, {}};
+  expanded.response_files.clear();
+  Expansion expansion{expanded.words, expanded.response_files, 0, 0, {}};
   if (argc > 0) expanded.words.emplace_back(argv[0]);
   for (int i = 1; i < argc; ++i) {
     if (!expand(expansion, std::string(argv[i]), 0)) {

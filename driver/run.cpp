@@ -21,16 +21,76 @@ void say_on_standard_error(Run& run, const std::string& message) {
   write_text(run.standard_error, "Drelk: " + message + "\n");
 }
 
+// Whether some input of the run is its -e or -o file, which is then never written.
+bool is_input(const Run& run, const char* role) {
+  for (const WrittenFile& file : run.analysis.written_files) {
+    if (file.is_input && std::strcmp(file.role, role) == 0) return true;
+  }
+  return false;
+}
+
+// Takes the opened -e or -o file as one that no input may be.
+void watch_written_file(Run& run, std::FILE* file, const char* role, const std::string& name) {
+  WrittenFile written;
+  written.role = role;
+  written.name = name;
+  if (stream_identity(file, written.identity)) run.analysis.written_files.push_back(written);
+}
+
+// The diagnostics bound for the -e file wait in a spool (a temporary file) until every
+// input has been read. Without room for one, they go to the -e file at once.
+void spool_diagnostics(Run& run, std::FILE* file, const std::string& name) {
+  run.error_file = file;
+  run.error_file_name = name;
+  run.error_spool = std::tmpfile();
+  if (run.error_spool == nullptr) start_text_file(file);
+  run.diagnostics.error_stream = file_text_stream(run.error_spool ? run.error_spool : file);
+}
+
+// Copies the spooled diagnostics where they belong: into the -e file, emptied first
+// (unless it is the -o file, which the report has begun), or to standard error when the
+// -e file is an input of the run. False when the spool could not be read back whole.
+bool write_spooled_diagnostics(Run& run) {
+  if (run.error_spool == nullptr) return true;
+  const bool keep = is_input(run, "error");
+  FileIdentity error_file;
+  FileIdentity output_file;
+  const bool shares_the_report =
+      run.output_stream.file != nullptr && stream_identity(run.error_file, error_file) &&
+      stream_identity(run.output_stream.file, output_file) && error_file == output_file;
+  if (!keep && !shares_the_report) start_text_file(run.error_file);
+  TextStream destination = keep ? run.standard_error : file_text_stream(run.error_file);
+  std::fflush(run.error_spool);
+  std::rewind(run.error_spool);
+  char buffer[64 * 1024];
+  size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, run.error_spool)) > 0) {
+    write_text(destination, std::string_view(buffer, got));
+  }
+  const bool whole = !std::ferror(run.error_spool);
+  std::fclose(run.error_spool);
+  run.error_spool = nullptr;
+  if (keep) {
+    std::fclose(run.error_file);
+    run.error_file = nullptr;
+  }
+  run.diagnostics.error_stream = destination;
+  return whole;
+}
+
 // The end of every run: every write is checked, so that output lost on a full disk or a
 // closed pipe never passes for a successful check. A report that did not arrive is a
 // diagnostic; an error file or standard output that failed is said on standard error.
 int finish(Run& run, int status, bool report_written) {
   bool lost = false;
+  list_unlisted(run.diagnostics);
   if (report_written && write_failed(run.output_stream)) {
     report_error(run.diagnostics, "Error writing the report\n");
   }
+  const bool spooled = write_spooled_diagnostics(run);
   const TextStream& errors = run.diagnostics.error_stream;
-  if (errors.file != nullptr && errors.file != run.standard_error.file && write_failed(errors)) {
+  if (!spooled ||
+      (errors.file != nullptr && errors.file != run.standard_error.file && write_failed(errors))) {
     say_on_standard_error(run, "Error writing error file \"" + run.error_file_name + "\"\n");
     lost = true;
   }
@@ -85,7 +145,11 @@ void render(Run& run, const Findings& findings, int status, int argc, const char
 int run_drelk(Run& run, int argc, const char* const* argv) {
   free_lists(run.registry);
   run.diagnostics.error_count = 0;
+  run.diagnostics.unlisted = 0;
+  run.diagnostics.listing_limit = kMaxDiagnosticsListed;
+  run.diagnostics.stop_reading = false;
   run.diagnostics.records.clear();
+  run.analysis.written_files.clear();
 
   std::vector<std::string> patterns;
   // Response files are expanded before anything else looks at the command line, so that
@@ -125,13 +189,13 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
       report_error(run.diagnostics, "Error:  Cannot allocate errorfile_name.");
       return kExitFailure;
     }
-    std::FILE* file = open_text_file_for_writing(name);
+    std::FILE* file = open_text_file_unwritten(name);
     if (file == nullptr) {
       report_error(run.diagnostics, strprintf("Error opening error file \"%s\"\n", name.c_str()));
       return kExitFailure;
     }
-    run.diagnostics.error_stream = file_text_stream(file);
-    run.error_file_name = name;
+    watch_written_file(run, file, "error", name);
+    spool_diagnostics(run, file, name);
   }
   if (run.options & OPT_OUTFILE) {
     std::string name;
@@ -139,15 +203,22 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
       name = run.output_file_argument;
     } catch (const std::bad_alloc&) {
       report_error(run.diagnostics, "Error - Cannot allocate outfile_name.");
-      return kExitFailure;
+      return finish(run, kExitFailure, false);
     }
-    std::FILE* file = open_text_file_for_writing(name);
+    std::FILE* file = open_text_file_unwritten(name);
     if (file == nullptr) {
       report_error(run.diagnostics, strprintf("Error opening output file \"%s\".\n", name.c_str()));
-      return kExitFailure;
+      return finish(run, kExitFailure, false);
     }
+    watch_written_file(run, file, "output", name);
     run.output_stream = file_text_stream(file);
   }
+  // The response files were read before the -e and -o files were opened: neither may be one.
+  bool response_file_written = false;
+  for (const Arguments::ResponseFile& file : expanded.response_files) {
+    if (is_written_file(run.analysis, file.identity, file.name)) response_file_written = true;
+  }
+  if (response_file_written) return finish(run, kExitFailure, false);
 
   // Debug sections are located and read only for -m.
   run.analysis.reader.read_layouts = run.layouts;
@@ -158,7 +229,7 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
   run.memory_reserve.reset(new (std::nothrow) char[kMemoryReserve]);
   try {
     for (std::string& pattern : patterns) {
-      if (run.diagnostics.out_of_memory) break;
+      if (run.diagnostics.stop_reading) break;
       process_input(run, std::move(pattern));
     }
   } catch (const std::bad_alloc&) {
@@ -168,6 +239,9 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
   if (run.diagnostics.out_of_memory) run.memory_reserve.reset();
   // A diagnostic makes the status -1 (finish), which wins over -w.
   int status = kExitSuccess;
+  // An -o file that is also an input is left as it was: no report.
+  if (is_input(run, "output")) return finish(run, kExitFailure, false);
+  if (run.options & OPT_OUTFILE) start_text_file(run.output_stream.file);
   try {
     Findings findings = find_problems(run.registry, run.diagnostics.error_count, run.layouts);
     findings.directory_inputs = std::move(run.directory_inputs);

@@ -24,7 +24,7 @@ struct AnalyzedInput {
   std::string errors;     // the diagnostics, as the error stream would show them
   std::string report;     // the full report, then the -p report
   std::string documents;  // the JSON document, then the SARIF log
-  int error_count = 0;
+  uint64_t error_count = 0;
   // Under -m, for an input that names a debug section: diagnostics, the reports, the
   // documents.
   std::string layouts;

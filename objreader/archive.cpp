@@ -482,6 +482,14 @@ bool may_list_overlap(ObjectReader& reader) {
   return true;
 }
 
+void report_overlap(ObjectReader& reader, const char* format, unsigned i, unsigned j) {
+  if (!is_listing(reader.diagnostics)) {
+    count_unlisted(reader.diagnostics);
+    return;
+  }
+  report_error(reader.diagnostics, strprintf(format, i, j));
+}
+
 size_t peek_bytes(InputStream& stream, uint64_t offset, void* destination, size_t count) {
   if (stream.error) return 0;
   const uint64_t start = stream.position;

@@ -154,7 +154,7 @@ void check_stretch_overlaps(ObjectReader& reader, uint32_t i, const Stretch (&a)
         continue;
       }
       if (!may_list_overlap(reader)) return;
-      report_error(reader.diagnostics, strprintf(kOverlapMessages[kind_i][kind_j], i, j));
+      report_overlap(reader, kOverlapMessages[kind_i][kind_j], i, j);
     }
   }
 }

@@ -165,8 +165,8 @@ void check_section_layout(ObjectReader& reader, const ElfObject& object) {
   }
   for_each_overlapping_pair(stretches, [&](uint64_t i, uint64_t j) {
     if (!may_list_overlap(reader)) return false;
-    report_error(reader.diagnostics, strprintf(message::kRawDataOverlap, static_cast<unsigned>(i),
-                                               static_cast<unsigned>(j)));
+    report_overlap(reader, message::kRawDataOverlap, static_cast<unsigned>(i),
+                   static_cast<unsigned>(j));
     return true;
   });
 }

@@ -261,8 +261,8 @@ void check_section_layout(ObjectReader& reader, const MachObject& object) {
           continue;
         }
         if (!may_list_overlap(reader)) return false;
-        report_error(reader.diagnostics, strprintf(kOverlapMessages[a][b], static_cast<unsigned>(i),
-                                                   static_cast<unsigned>(j)));
+        report_overlap(reader, kOverlapMessages[a][b], static_cast<unsigned>(i),
+                       static_cast<unsigned>(j));
       }
     }
     return true;

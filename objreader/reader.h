@@ -199,6 +199,11 @@ bool name_in_string_table(ObjectReader& reader, const std::vector<uint8_t>& stri
 // overlaps of the object are not listed, and its layout checks stop there.
 bool may_list_overlap(ObjectReader& reader);
 
+// Reports the overlap of sections `i` and `j` in the words of `format`, a message with two
+// "%u"; beyond the run's listing only counts it: a library of hostile members can claim
+// billions of overlaps.
+void report_overlap(ObjectReader& reader, const char* format, unsigned i, unsigned j);
+
 // Appends a declaration to what the object declares. False when it cannot be held.
 inline bool declare(ObjectReader& reader, const Declaration& declaration) {
   try {

@@ -13,6 +13,10 @@ namespace {
 // diagnostic is also kept as a record: a diagnostic must get out when memory has run out.
 void report_parts(Diagnostics& diagnostics, std::initializer_list<std::string_view> parts,
                   std::optional<uint64_t> offset) {
+  if (!is_listing(diagnostics)) {
+    count_unlisted(diagnostics);
+    return;
+  }
   write_text(diagnostics.error_stream, "Drelk: ");
   for (const std::string_view part : parts) write_text(diagnostics.error_stream, part);
   write_text(diagnostics.error_stream, "\n");
@@ -42,8 +46,26 @@ void report_error_at(Diagnostics& diagnostics, std::string_view message, uint64_
   report(diagnostics, message, offset);
 }
 
+void list_unlisted(Diagnostics& diagnostics) {
+  diagnostics.listing_limit = UINT64_MAX;
+  if (diagnostics.unlisted == 0) return;
+  std::string line = strprintf("further diagnostics not listed: %llu more",
+                               static_cast<unsigned long long>(diagnostics.unlisted));
+  write_text(diagnostics.error_stream, "Drelk: ");
+  write_text(diagnostics.error_stream, line);
+  write_text(diagnostics.error_stream, "\n");
+  diagnostics.unlisted = 0;
+  if (!diagnostics.keep_records) return;
+  try {
+    diagnostics.records.push_back(DiagnosticRecord{std::move(line), {}, std::nullopt});
+  } catch (const std::bad_alloc&) {
+    // The line was written; only its record is lost.
+  }
+}
+
 void report_out_of_memory(Diagnostics& diagnostics, std::string_view object) {
   diagnostics.out_of_memory = true;
+  diagnostics.stop_reading = true;
   if (object.empty()) {
     report_parts(diagnostics, {"Error: Out of memory\n"}, std::nullopt);
   } else {

@@ -20,16 +20,44 @@ struct DiagnosticRecord {
   std::optional<uint64_t> offset;  // the file offset concerned, where one is known
 };
 
+// No run lists more diagnostics than this: a hostile input can claim billions of them, which
+// would be gigabytes of text. Every diagnostic is still counted.
+inline constexpr uint64_t kMaxDiagnosticsListed = 100000;
+
 struct Diagnostics {
   TextStream error_stream;  // standard error until an -e file is open
-  int error_count = 0;
+  // Every diagnostic reported, listed or not: 64 bits, so that no input can wrap it.
+  uint64_t error_count = 0;
+  // Those neither written nor kept, beyond kMaxDiagnosticsListed (see list_unlisted).
+  uint64_t unlisted = 0;
+  uint64_t listing_limit = kMaxDiagnosticsListed;
   // The object whose reading the next diagnostics are about (empty between objects); set
   // by whoever hands an object to a reader.
   std::string_view subject;
   bool keep_records = false;
   std::vector<DiagnosticRecord> records;
-  bool out_of_memory = false;  // memory ran out once: the run reads no further input
+  bool out_of_memory = false;  // memory ran out once
+  // The run reads no further input: memory ran out, or an input is one of the run's own
+  // output files.
+  bool stop_reading = false;
 };
+
+// True while a further diagnostic would still be written: a reader that finds thousands of
+// problems of one kind may count them (count_unlisted) without composing their text.
+inline bool is_listing(const Diagnostics& diagnostics) {
+  return diagnostics.error_count < diagnostics.listing_limit;
+}
+
+// Counts one diagnostic that is not listed.
+inline void count_unlisted(Diagnostics& diagnostics) {
+  ++diagnostics.error_count;
+  ++diagnostics.unlisted;
+}
+
+// Writes, when diagnostics went unlisted, the line that counts them ("further diagnostics
+// not listed: N more"), and lists every later diagnostic: the end of the run says whatever
+// became of its streams.
+void list_unlisted(Diagnostics& diagnostics);
 
 // Writes "Drelk: <message>\n" to the error stream and counts it. The message is
 // finished text with its own trailing line feeds, if any.

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -80,14 +81,20 @@ inline constexpr char kNativeSeparator = '/';
 // a dangling link) is refused by its type before it is opened.
 bool open_input_file(const std::string& path, InputStream& stream);
 
+// The same for a path as the file system takes it, used as it is.
+bool open_native_input_file(const std::string& native, InputStream& stream);
+
 // The same for a path as the file system takes it, used as it is; `regular_file` when
 // the directory search already found it to be a regular file.
 bool open_native_file(const std::string& native, InputStream& stream, bool regular_file);
 
+struct DirectoryIdentity;
+
 // Reads the whole of a file (a regular file, or a pipe such as a shell's process
-// substitution) into `contents`. False when it cannot be opened or read, is a directory,
-// or holds more than `limit` bytes.
-bool read_whole_file(const std::string& path, size_t limit, std::string& contents);
+// substitution) into `contents`, and tells its identity when `identity` is given. False
+// when it cannot be opened or read, is a directory, or holds more than `limit` bytes.
+bool read_whole_file(const std::string& path, size_t limit, std::string& contents,
+                     DirectoryIdentity* identity = nullptr);
 
 // True when a command-line argument that begins with '/' names a path, not a switch: on
 // POSIX when a further '/' follows, as in an absolute path; on Windows never.
@@ -103,6 +110,12 @@ struct DirectoryIdentity {
 bool directory_identity(const std::string& path, DirectoryIdentity& identity);
 // The same for a directory as the file system takes it ("" for the current one).
 bool native_directory_identity(const std::string& native, DirectoryIdentity& identity);
+
+// The identity of an open file, by which an output file is told from the run's inputs
+// however either is named (links, other spellings of the path).
+using FileIdentity = DirectoryIdentity;
+bool descriptor_identity(int descriptor, FileIdentity& identity);
+bool stream_identity(std::FILE* file, FileIdentity& identity);
 
 // Opens the null device on each of the standard descriptors (input, output, error) that
 // is closed, so that no file opened later takes its place. Nothing to do on Windows.
@@ -132,6 +145,10 @@ bool is_lead_byte(unsigned char byte);
 // The path of the file a thin archive's member names: the member's name taken relative to
 // the archive's directory, or as it is when it is an absolute path.
 std::string member_file_path(const std::string& archive_path, const std::string& member);
+
+// The same path as the file system takes it: the archive's directory made native, then the
+// member's name as the archive stores it (on POSIX a '\\' in it is a character of the name).
+std::string member_file_native_path(const std::string& archive_path, const std::string& member);
 
 // Wildcard matching as the directory search applies it (see find_files).
 bool wildcard_match(std::string_view pattern, std::string_view name);

@@ -16,4 +16,10 @@ std::FILE* open_text_file_for_writing(const std::string& path) {
   return std::fopen(native_path(path).c_str(), "w");
 }
 
+// Append mode: every write goes to the end of the file, which start_text_file makes its
+// beginning.
+std::FILE* open_text_file_unwritten(const std::string& path) {
+  return std::fopen(native_path(path).c_str(), "a");
+}
+
 }  // namespace drelk

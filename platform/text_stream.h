@@ -28,4 +28,14 @@ void write_text(TextStream& stream, std::string_view text);
 // Opens `path` for writing in text mode, truncating it. Returns nullptr on failure.
 std::FILE* open_text_file_for_writing(const std::string& path);
 
+// Opens `path` for writing in text mode, creating it but leaving what it holds: the -e and
+// -o files are opened where the command line is read, yet one that is also an input of the
+// run must come out of it as it was. Returns nullptr on failure.
+std::FILE* open_text_file_unwritten(const std::string& path);
+
+// Empties a file that open_text_file_unwritten opened, when the run begins to write it;
+// what is written then starts at its beginning. A file that is no regular file (a
+// terminal, a pipe, a device) is written as it is.
+void start_text_file(std::FILE* file);
+
 }  // namespace drelk

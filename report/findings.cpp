@@ -119,7 +119,7 @@ PartingMember member_at(const LayoutGroup& group, uint64_t offset) {
   return PartingMember{covering, covering == nullptr && offset >= group.size};
 }
 
-Findings find_problems(const Registry& registry, int error_count, bool layouts) {
+Findings find_problems(const Registry& registry, uint64_t error_count, bool layouts) {
   Findings findings;
   findings.incomplete = error_count > 0;
   findings.layouts = layouts;

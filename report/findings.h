@@ -71,7 +71,7 @@ struct Findings {
 };
 
 // `layouts` (-m) compares the declarations' layouts too.
-Findings find_problems(const Registry& registry, int error_count, bool layouts = false);
+Findings find_problems(const Registry& registry, uint64_t error_count, bool layouts = false);
 
 // Where a group's layout stands at the parting offset: the member that starts there, the
 // member that covers it, or none (a gap, or past the end of the block).

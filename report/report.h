@@ -20,7 +20,7 @@ void render_text(const Findings& findings, bool problems_only, TextStream& outpu
 
 // Finds and prints in one call. `error_count` is the number of diagnostics reported
 // during the analysis.
-void report_common_blocks(const Registry& registry, int error_count, bool problems_only,
+void report_common_blocks(const Registry& registry, uint64_t error_count, bool problems_only,
                           TextStream& output);
 
 // What the documents for programs tell beside the findings.

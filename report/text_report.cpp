@@ -254,7 +254,7 @@ void render_text(const Findings& findings, bool problems_only, TextStream& outpu
   }
 }
 
-void report_common_blocks(const Registry& registry, int error_count, bool problems_only,
+void report_common_blocks(const Registry& registry, uint64_t error_count, bool problems_only,
                           TextStream& output) {
   render_text(find_problems(registry, error_count), problems_only, output);
 }

@@ -239,6 +239,16 @@ bool open_input_file(const std::string& path, InputStream& stream) {
   return open_native_file(native_form(path, converted), stream, false);
 }
 
+bool open_native_input_file(const std::string& native, InputStream& stream) {
+  return open_native_file(native, stream, false);
+}
+
+std::string member_file_native_path(const std::string& archive_path, const std::string& member) {
+  if (!member.empty() && member[0] == '/') return member;
+  const PathParts parts = split_path(archive_path);
+  return native_path(parts.drive + parts.directory) + member;
+}
+
 bool open_native_file(const std::string& native, InputStream& stream, bool regular_file) {
   // Only a regular file is opened: a device (a tape drive, a watchdog, a terminal) is
   // refused by its type before any open, which may act on it; a regular file that the
@@ -262,13 +272,18 @@ bool open_native_file(const std::string& native, InputStream& stream, bool regul
   return true;
 }
 
-bool read_whole_file(const std::string& path, size_t limit, std::string& contents) {
+bool read_whole_file(const std::string& path, size_t limit, std::string& contents,
+                     DirectoryIdentity* identity) {
   contents.clear();
   // No O_NONBLOCK: a pipe named here is read to its end, as `cat` would.
   const int fd = open(native_path(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat info;
   bool ok = fstat(fd, &info) == 0 && !S_ISDIR(info.st_mode);
+  if (ok && identity != nullptr) {
+    identity->device = static_cast<uint64_t>(info.st_dev);
+    identity->inode = static_cast<uint64_t>(info.st_ino);
+  }
   char buffer[64 * 1024];
   while (ok) {
     const ssize_t got = read(fd, buffer, sizeof buffer);
@@ -301,6 +316,27 @@ bool native_directory_identity(const std::string& native, DirectoryIdentity& ide
   identity.device = static_cast<uint64_t>(info.st_dev);
   identity.inode = static_cast<uint64_t>(info.st_ino);
   return true;
+}
+
+bool descriptor_identity(int descriptor, FileIdentity& identity) {
+  struct stat info;
+  if (fstat(descriptor, &info) != 0) return false;
+  identity.device = static_cast<uint64_t>(info.st_dev);
+  identity.inode = static_cast<uint64_t>(info.st_ino);
+  return true;
+}
+
+bool stream_identity(std::FILE* file, FileIdentity& identity) {
+  return descriptor_identity(fileno(file), identity);
+}
+
+void start_text_file(std::FILE* file) {
+  std::fflush(file);
+  struct stat info;
+  if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode)) {
+    // A failure shows when the report is written.
+    (void)!ftruncate(fileno(file), 0);
+  }
 }
 
 }  // namespace drelk

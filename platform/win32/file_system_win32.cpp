@@ -68,6 +68,14 @@ bool open_input_file(const std::string& path, InputStream& stream) {
   return open_native_file(path, stream, false);
 }
 
+bool open_native_input_file(const std::string& native, InputStream& stream) {
+  return open_native_file(native, stream, false);
+}
+
+std::string member_file_native_path(const std::string& archive_path, const std::string& member) {
+  return member_file_path(archive_path, member);
+}
+
 bool open_native_file(const std::string& path, InputStream& stream, bool) {
   // The handle is opened for reading without sharing restrictions a build might trip
   // over, and checked before any byte is read: a directory, a console, a pipe or a
@@ -94,10 +102,12 @@ bool open_native_file(const std::string& path, InputStream& stream, bool) {
   return true;
 }
 
-bool read_whole_file(const std::string& path, size_t limit, std::string& contents) {
+bool read_whole_file(const std::string& path, size_t limit, std::string& contents,
+                     DirectoryIdentity* identity) {
   contents.clear();
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) return false;
+  if (identity != nullptr && !stream_identity(file, *identity)) *identity = DirectoryIdentity{};
   char buffer[64 * 1024];
   bool ok = true;
   while (ok) {
@@ -139,6 +149,31 @@ bool native_directory_identity(const std::string& path, DirectoryIdentity& ident
   identity.device = info.dwVolumeSerialNumber;
   identity.inode = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
   return true;
+}
+
+bool descriptor_identity(int descriptor, FileIdentity& identity) {
+  const intptr_t handle = _get_osfhandle(descriptor);
+  if (handle == -1) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(reinterpret_cast<HANDLE>(handle)) != FILE_TYPE_DISK ||
+      !GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle), &info)) {
+    return false;
+  }
+  identity.device = info.dwVolumeSerialNumber;
+  identity.inode = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  return true;
+}
+
+bool stream_identity(std::FILE* file, FileIdentity& identity) {
+  return descriptor_identity(_fileno(file), identity);
+}
+
+void start_text_file(std::FILE* file) {
+  std::fflush(file);
+  // A console or a pipe has no size to set; a failure shows when the report is written.
+  if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)))) == FILE_TYPE_DISK) {
+    (void)_chsize_s(_fileno(file), 0);
+  }
 }
 
 }  // namespace drelk

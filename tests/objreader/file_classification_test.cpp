@@ -177,7 +177,7 @@ TEST(ArchiveWalk, MemberCountBeyondTheFileIsAShortReadNotAnAllocation) {
   EXPECT_NE(
       run.diagnostics().find(" (4 expected). [analyze]\nDrelk: Error reading library members\n"),
       std::string::npos);
-  EXPECT_EQ(run.error_count(), 2);
+  EXPECT_EQ(run.error_count(), 2u);
 }
 
 TEST(ArchiveWalk, TruncatedSymbolCount) {

@@ -68,7 +68,7 @@ TEST(SectionOverlaps, AllNineTestsInTheirOrder) {
             "Drelk: Object Format Error: Section 1 line numbers overlap section 2 raw data\n\n"
             "Drelk: Object Format Error: Section 1 line numbers overlap section 2 relocations\n\n"
             "Drelk: Object Format Error: Line numbers overlap for sections 1 and 2\n\n");
-  EXPECT_EQ(run.error_count(), 9);
+  EXPECT_EQ(run.error_count(), 9u);
 }
 
 TEST(SectionOverlaps, StretchesOfOneSectionAreNotCompared) {

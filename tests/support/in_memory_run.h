@@ -25,7 +25,7 @@ class InMemoryRun {
 
   // The diagnostics so far, each with its "Drelk: " prefix.
   const std::string& diagnostics() const { return diagnostic_text_; }
-  int error_count() const { return diagnostics_.error_count; }
+  uint64_t error_count() const { return diagnostics_.error_count; }
 
   // Every registered name with its references in list order ("name size[I]@path ..."),
   // and the procedures in name order ("name@path").
