@@ -239,8 +239,8 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
   if (run.diagnostics.out_of_memory) run.memory_reserve.reset();
   // A diagnostic makes the status -1 (finish), which wins over -w.
   int status = kExitSuccess;
-  // An -o file that is also an input is left as it was: no report.
-  if (is_input(run, "output")) return finish(run, kExitFailure, false);
+  // A run that found its -e or -o file among its inputs ends there, with no report.
+  if (is_input(run, "output") || is_input(run, "error")) return finish(run, kExitFailure, false);
   if (run.options & OPT_OUTFILE) start_text_file(run.output_stream.file);
   try {
     Findings findings = find_problems(run.registry, run.diagnostics.error_count, run.layouts);

@@ -1,5 +1,6 @@
 #include "platform/diagnostics.h"
 
+#include <algorithm>
 #include <initializer_list>
 #include <new>
 #include <string>
@@ -9,6 +10,25 @@
 namespace drelk {
 namespace {
 
+// Writes "Drelk: ", the parts and a line feed; in one write when they fit a buffer on the
+// stack, since standard error is unbuffered and a run may write a hundred thousand lines.
+void write_line(TextStream& stream, std::initializer_list<std::string_view> parts) {
+  constexpr std::string_view kPrefix = "Drelk: ";
+  char line[1024];
+  size_t length = kPrefix.size() + 1;
+  for (const std::string_view part : parts) length += part.size();
+  if (length > sizeof line) {
+    write_text(stream, kPrefix);
+    for (const std::string_view part : parts) write_text(stream, part);
+    write_text(stream, "\n");
+    return;
+  }
+  char* end = std::copy(kPrefix.begin(), kPrefix.end(), line);
+  for (const std::string_view part : parts) end = std::copy(part.begin(), part.end(), end);
+  *end++ = '\n';
+  write_text(stream, std::string_view(line, length));
+}
+
 // Writes one diagnostic from its parts and counts it. Nothing here allocates unless the
 // diagnostic is also kept as a record: a diagnostic must get out when memory has run out.
 void report_parts(Diagnostics& diagnostics, std::initializer_list<std::string_view> parts,
@@ -17,9 +37,7 @@ void report_parts(Diagnostics& diagnostics, std::initializer_list<std::string_vi
     count_unlisted(diagnostics);
     return;
   }
-  write_text(diagnostics.error_stream, "Drelk: ");
-  for (const std::string_view part : parts) write_text(diagnostics.error_stream, part);
-  write_text(diagnostics.error_stream, "\n");
+  write_line(diagnostics.error_stream, parts);
   ++diagnostics.error_count;
   if (!diagnostics.keep_records) return;
   try {
@@ -51,9 +69,7 @@ void list_unlisted(Diagnostics& diagnostics) {
   if (diagnostics.unlisted == 0) return;
   std::string line = strprintf("further diagnostics not listed: %llu more",
                                static_cast<unsigned long long>(diagnostics.unlisted));
-  write_text(diagnostics.error_stream, "Drelk: ");
-  write_text(diagnostics.error_stream, line);
-  write_text(diagnostics.error_stream, "\n");
+  write_line(diagnostics.error_stream, {line});
   diagnostics.unlisted = 0;
   if (!diagnostics.keep_records) return;
   try {

@@ -1,6 +1,9 @@
 // The command line: switches, the banner and usage text, the -e and -o streams, and the
 // exit status that a script sees.
+#include <filesystem>
+
 #include "tests/e2e/e2e.h"
+#include "tests/support/archive_builder.h"
 
 namespace drelk::test {
 namespace {
@@ -319,6 +322,82 @@ TEST_F(ResponseFiles, UnreadableResponseFileEndsTheRunBeforeAnyInput) {
 TEST_F(ResponseFiles, FileBeginningWithAtIsNamedThroughItsDirectory) {
   dir.write("@x.obj", object_declaring("_x_", 4));
   EXPECT_EQ(drelk({"./@x"}).standard_output, report_of("_x_", 4, {"./@x.obj"}));
+}
+
+}  // namespace
+}  // namespace drelk::test
+
+namespace drelk::test {
+namespace {
+
+using WrittenFiles = DrelkRun;
+
+// An input that is also the -o or -e file, however either is named, comes out of the run
+// byte for byte as it was: the run says so, writes no report and fails.
+TEST_F(WrittenFiles, AnInputIsNeverOverwritten) {
+  const std::vector<uint8_t> object = object_declaring("_x_", 4);
+  dir.write("list.rsp", std::string("victim.obj"));
+  dir.write("thin.a", Archive().style(ArchiveStyle::Thin).member("victim.obj", object).bytes());
+  const auto said = [](const std::string& input, const std::string& role,
+                       const std::string& named) {
+    return "Drelk: Error: Input file \"" + input + "\" is also the " + role + " file \"" + named +
+           "\"; it is left as it was.\n\n";
+  };
+  const std::string missing = "Drelk: Can't find file missing.obj\n\n";
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string standard_error;
+    std::string kept;
+  };
+  std::vector<Case> cases = {
+      {{"-ovictim.obj", "victim.obj"}, said("victim.obj", "output", "victim.obj"), "victim.obj"},
+      {{"-evictim.obj", "victim.obj"}, said("victim.obj", "error", "victim.obj"), "victim.obj"},
+      {{"-o./victim.obj", "victim"}, said("victim.obj", "output", "./victim.obj"), "victim.obj"},
+      {{"-ovictim.obj", "thin.a"}, said("victim.obj", "output", "victim.obj"), "victim.obj"},
+      // What was said before the -e file was found to be an input is not lost.
+      {{"-evictim.obj", "missing", "victim.obj"},
+       missing + said("victim.obj", "error", "victim.obj"),
+       "victim.obj"},
+      {{"-elist.rsp", "@list.rsp"}, said("list.rsp", "error", "list.rsp"), "list.rsp"},
+      {{"-olist.rsp", "@list.rsp"}, said("list.rsp", "output", "list.rsp"), "list.rsp"},
+  };
+#ifndef _WIN32
+  cases.push_back(
+      {{"-olink.obj", "victim.obj"}, said("victim.obj", "output", "link.obj"), "victim.obj"});
+#endif
+  for (const Case& c : cases) {
+    dir.write("victim.obj", object);
+    dir.write("list.rsp", std::string("victim.obj"));
+#ifndef _WIN32
+    std::filesystem::remove(dir.path() / "link.obj");
+    std::filesystem::create_hard_link(dir.path() / "victim.obj", dir.path() / "link.obj");
+#endif
+    const std::string before = read_file(dir.path() / c.kept);
+    const ProgramResult r = drelk(c.arguments);
+    EXPECT_EQ(r.standard_error, c.standard_error) << c.arguments[0];
+    EXPECT_EQ(r.standard_output, "") << c.arguments[0];
+    EXPECT_EQ(r.exit_status, 255) << c.arguments[0];
+    EXPECT_EQ(read_file(dir.path() / c.kept), before) << c.arguments[0];
+  }
+}
+
+// The -e and -o files are emptied when the run writes them: what they held before is gone,
+// and when both name one file, the report comes first and the diagnostics after it.
+TEST_F(WrittenFiles, AreReplacedWholeWhenWritten) {
+  dir.write("x.obj", object_declaring("_x_", 4));
+  const ProgramResult plain = drelk({"x.obj", "missing"});
+  const std::string old_text(5000, '#');
+  dir.write("rep.txt", old_text);
+  dir.write("err.txt", old_text);
+  const ProgramResult r = drelk({"-eerr.txt", "-orep.txt", "x.obj", "missing"});
+  EXPECT_EQ(r.standard_error, "");
+  EXPECT_EQ(r.exit_status, 255);
+  EXPECT_EQ(dir.read("rep.txt"), plain.standard_output);
+  EXPECT_EQ(dir.read("err.txt"), plain.standard_error);
+
+  dir.write("both.txt", old_text);
+  EXPECT_EQ(drelk({"-eboth.txt", "-oboth.txt", "x.obj", "missing"}).exit_status, 255);
+  EXPECT_EQ(dir.read("both.txt"), plain.standard_output + plain.standard_error);
 }
 
 }  // namespace

@@ -30,7 +30,8 @@ class ResourceBounds : public DrelkRun {
  protected:
   // Writes `bytes` as input.obj, runs drelk on it under the limits and checks that it
   // finished in time and memory; returns what it wrote.
-  BoundedResult run_on(const std::vector<uint8_t>& bytes, std::vector<std::string> arguments = {}) {
+  BoundedResult run_on(const std::vector<uint8_t>& bytes, std::vector<std::string> arguments = {},
+                       double time_limit = kTimeLimitSeconds) {
     dir.write("input.obj", bytes);
     arguments.push_back("input.obj");
     Limits limits;
@@ -39,7 +40,7 @@ class ResourceBounds : public DrelkRun {
     const BoundedResult r = run_bounded(drelk_binary(), arguments, dir.str(), limits);
     EXPECT_FALSE(r.timed_out) << "killed after " << r.seconds << " s";
     if (!drelk_is_instrumented()) {
-      EXPECT_LT(r.seconds, kTimeLimitSeconds);
+      EXPECT_LT(r.seconds, time_limit);
       EXPECT_LT(r.peak_rss_kib, kPeakMemoryLimitKib);
     }
     RecordProperty("seconds", std::to_string(r.seconds));
@@ -208,6 +209,33 @@ TEST_F(ResourceBounds, SixtyFiveThousandFiveHundredThirtyFiveOverlappingSections
       "Drelk: Object Format Error: further section overlaps in input.obj "
       "not listed\n\n";
   EXPECT_EQ(r.program.standard_error.substr(r.program.standard_error.size() - last.size()), last);
+  EXPECT_EQ(r.program.exit_status, 255);
+}
+
+// A library of eleven such objects claims 110,011 diagnostics: the run lists 100,000, counts
+// the rest in one line at the end, and fails, whatever the count.
+TEST_F(ResourceBounds, DiagnosticsBeyondTheRunsListingAreCounted) {
+  CoffObject object;
+  for (uint32_t i = 0; i < 200; ++i) {
+    SectionHeader header;
+    header.name = ".data";
+    header.pointer_to_raw_data = 0x1000;
+    header.size_of_raw_data = 64;
+    header.pointer_to_relocations = 0x1000;
+    header.number_of_relocations = 4;
+    header.pointer_to_linenumbers = 0x1000;
+    header.number_of_linenumbers = 4;
+    object.section_header(header);
+  }
+  const std::vector<uint8_t> bytes = object.common("_x_", 4).bytes();
+  Archive library = Archive().style(ArchiveStyle::NoLinkerMembers);
+  for (int i = 0; i < 11; ++i) library.member("m" + std::to_string(i) + ".obj", bytes);
+  // A hundred thousand lines take their time on an unbuffered standard error.
+  const BoundedResult r = run_on(library.bytes(), {}, 5);
+  EXPECT_EQ(count_of(r.program.standard_error, "Drelk: "), 100001u);
+  const std::string last = "Drelk: further diagnostics not listed: 10011 more\n";
+  EXPECT_EQ(r.program.standard_error.substr(r.program.standard_error.size() - last.size()), last);
+  EXPECT_EQ(r.program.standard_output.rfind(kIncomplete, 0), 0u);
   EXPECT_EQ(r.program.exit_status, 255);
 }
 
