@@ -87,10 +87,10 @@ int parse_options(Run& run, int argc, const char* const* argv, std::vector<std::
 // the platform takes it for a path (on POSIX, '/' followed later by a further '/').
 bool is_switch_argument(const char* argument);
 
-// The command line after its response files are expanded: the words, and argv-style
-// pointers to them (ending in a null pointer).
+// The command line after its response files are expanded: the arguments, each ended by
+// a NUL, in one text, and argv-style pointers to them (ending in a null pointer).
 struct Arguments {
-  std::vector<std::string> words;
+  std::string text;
   std::vector<const char*> argv;
   // Every response file read, by its name as the command line gives it.
   struct ResponseFile {

@@ -16,7 +16,11 @@ constexpr int kMaxResponseFileDepth = 16;
 // No run reads more response files than this, nor more bytes from them: files that name
 // each other several times could otherwise make the expansion grow without end.
 constexpr int kMaxResponseFiles = 1000;
-constexpr size_t kMaxResponseBytes = size_t{256} << 20;
+constexpr size_t kMaxResponseBytes = size_t{64} << 20;
+// Nor does a run take more arguments from them: each argument costs the switch scan and the
+// pattern list some bytes beyond its own, which a file of one-letter names must not make
+// gigabytes.
+constexpr size_t kMaxArguments = size_t{1} << 22;
 
 constexpr char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
 
@@ -28,17 +32,32 @@ bool is_blank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == '\0';
 }
 
-// Splits the text of a response file into arguments: blanks (line ends included) separate
-// them; a double quote begins or ends a stretch in which blanks belong to the argument,
-// and is itself dropped ("my dir\a.obj" is one argument, "" an empty one). A backslash is
-// an ordinary character, as in the paths it separates.
-void split_arguments(std::string_view text, std::vector<std::string>& words) {
+// The command line as it is expanded: every argument followed by a NUL in one text, and
+// where each begins. Some five bytes an argument beyond its own, whatever its length.
+struct Expansion {
+  std::string text;
+  std::vector<uint32_t> starts;
+  std::vector<Arguments::ResponseFile>& files;
+  int files_read = 0;
+  size_t bytes_read = 0;
+  std::string unreadable;  // the name, as typed, of the file that ended it
+  bool too_many = false;   // it ended at kMaxArguments
+};
+
+bool expand(Expansion& expansion, std::string_view argument, int depth);
+
+// Takes the arguments of one response file's text, in order: blanks (line ends included)
+// separate them; a double quote begins or ends a stretch in which blanks belong to the
+// argument, and is itself dropped ("my dir\a.obj" is one argument, "" an empty one). A
+// backslash is an ordinary character, as in the paths it separates.
+bool expand_text(Expansion& expansion, std::string_view text, int depth) {
   if (text.substr(0, 3) == kUtf8ByteOrderMark) text.remove_prefix(3);
+  std::string word;
   size_t i = 0;
   while (true) {
     while (i < text.size() && is_blank(text[i])) ++i;
-    if (i == text.size()) return;
-    std::string word;
+    if (i == text.size()) return true;
+    word.clear();
     bool quoted = false;
     while (i < text.size() && (quoted || !is_blank(text[i]))) {
       if (text[i] == '"') {
@@ -52,34 +71,26 @@ void split_arguments(std::string_view text, std::vector<std::string>& words) {
       word.append(text.substr(i, end - i));
       i = end;
     }
-    words.push_back(std::move(word));
+    if (!expand(expansion, word, depth)) return false;
   }
 }
 
-struct Expansion {
-  std::vector<std::string>& words;
-  std::vector<Arguments::ResponseFile>& files;
-  int files_read = 0;
-  size_t bytes_read = 0;
-  std::string unreadable;  // the name, as typed, of the file that ended it
-};
-
-bool expand(Expansion& expansion, std::string&& argument, int depth);
-
-// Expands the words read from one response file, in order.
-bool expand_words(Expansion& expansion, std::vector<std::string>& words, int depth) {
-  for (std::string& word : words) {
-    if (!expand(expansion, std::move(word), depth)) return false;
-  }
-  return true;
+void take(Expansion& expansion, std::string_view argument) {
+  expansion.starts.push_back(static_cast<uint32_t>(expansion.text.size()));
+  expansion.text.append(argument);
+  expansion.text.push_back('\0');
 }
 
-bool expand(Expansion& expansion, std::string&& argument, int depth) {
-  if (!is_response_file_argument(argument.c_str())) {
-    expansion.words.push_back(std::move(argument));
+bool expand(Expansion& expansion, std::string_view argument, int depth) {
+  if (argument.empty() || argument[0] != '@') {
+    if (expansion.starts.size() >= kMaxArguments) {
+      expansion.too_many = true;
+      return false;
+    }
+    take(expansion, argument);
     return true;
   }
-  const std::string name = argument.substr(1);
+  const std::string name(argument.substr(1));
   std::string text;
   FileIdentity identity;
   if (depth >= kMaxResponseFileDepth || expansion.files_read >= kMaxResponseFiles ||
@@ -90,10 +101,7 @@ bool expand(Expansion& expansion, std::string&& argument, int depth) {
   expansion.files.push_back(Arguments::ResponseFile{name, identity});
   ++expansion.files_read;
   expansion.bytes_read += text.size();
-  std::vector<std::string> inner;
-  split_arguments(text, inner);
-  text = std::string();
-  return expand_words(expansion, inner, depth + 1);
+  return expand_text(expansion, text, depth + 1);
 }
 
 }  // namespace
@@ -106,20 +114,27 @@ bool has_response_files(int argc, const char* const* argv) {
 }
 
 bool expand_response_files(Run& run, int argc, const char* const* argv, Arguments& expanded) {
-  expanded.words.clear();
+  expanded.text.clear();
   expanded.argv.clear();
   expanded.response_files.clear();
-  Expansion expansion{expanded.words, expanded.response_files, 0, 0, {}};
-  if (argc > 0) expanded.words.emplace_back(argv[0]);
+  Expansion expansion{{}, {}, expanded.response_files, 0, 0, {}, false};
+  if (argc > 0) take(expansion, argv[0]);
   for (int i = 1; i < argc; ++i) {
-    if (!expand(expansion, std::string(argv[i]), 0)) {
+    if (expand(expansion, argv[i], 0)) continue;
+    if (expansion.too_many) {
+      report_error(
+          run.diagnostics,
+          strprintf("Error: Response files name more than %zu arguments.\n\n", kMaxArguments));
+    } else {
       report_error(run.diagnostics, strprintf("Error: Cannot read response file \"%s\".\n\n",
                                               expansion.unreadable.c_str()));
-      return false;
     }
+    return false;
   }
-  expanded.argv.reserve(expanded.words.size() + 1);
-  for (const std::string& word : expanded.words) expanded.argv.push_back(word.c_str());
+  expanded.text = std::move(expansion.text);
+  expanded.argv.reserve(expansion.starts.size() + 1);
+  for (const uint32_t start : expansion.starts)
+    expanded.argv.push_back(expanded.text.data() + start);
   expanded.argv.push_back(nullptr);
   return true;
 }

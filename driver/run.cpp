@@ -162,7 +162,7 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
   try {
     if (has_response_files(argc, argv)) {
       if (!expand_response_files(run, argc, argv, expanded)) return kExitFailure;
-      argc = static_cast<int>(expanded.words.size());
+      argc = static_cast<int>(expanded.argv.size() - 1);
       argv = expanded.argv.data();
     }
     patterns.reserve(static_cast<size_t>(argc));

@@ -239,6 +239,31 @@ TEST_F(ResourceBounds, DiagnosticsBeyondTheRunsListingAreCounted) {
   EXPECT_EQ(r.program.exit_status, 255);
 }
 
+// A response file that names a 256 KB response file of one-letter names 1,000 times: the
+// arguments taken from response files are held at a few bytes each beyond their own, and
+// there are at most 4,194,304 of them, so the run ends with its diagnostic in a small part
+// of the memory it once took (16 bytes for every byte read: 4 GB).
+TEST_F(ResourceBounds, ResponseFilesThatNameOneFileAThousandTimes) {
+  std::string inner;
+  while (inner.size() < (256u << 10)) inner += "a.obj ";
+  dir.write("inner.rsp", inner);
+  std::string outer;
+  for (int i = 0; i < 1000; ++i) outer += "@inner.rsp\n";
+  dir.write("outer.rsp", outer);
+  Limits limits;
+  if (!drelk_is_instrumented()) limits.address_space_bytes = 1ull << 30;
+  const BoundedResult r = run_bounded(drelk_binary(), {"@outer.rsp"}, dir.str(), limits);
+  RecordProperty("peak_rss_kib", std::to_string(r.peak_rss_kib));
+  EXPECT_FALSE(r.timed_out);
+  if (!drelk_is_instrumented()) {
+    EXPECT_LT(r.seconds, 3);
+    EXPECT_LT(r.peak_rss_kib, 200u << 10);
+  }
+  EXPECT_EQ(r.program.standard_error,
+            "Drelk: Error: Response files name more than 4194304 arguments.\n\n\n");
+  EXPECT_EQ(r.program.exit_status, 255);
+}
+
 // 65,535 sections whose raw data each wraps past the top of the 32-bit range and yet meets
 // no other stretch under the overlap rules: testing a wrapping stretch against every
 // section after it would be 2^31 pairs, minutes without reporting anything.
