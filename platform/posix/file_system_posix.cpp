@@ -61,6 +61,127 @@ using detail::EntryKind;
 using detail::ListedEntry;
 using detail::Listing;
 
+// Paths longer than the system takes in one call (PATH_MAX, 4096 bytes on Linux), as a deep
+// tree under -s composes them, are opened in stretches: each stretch of whole components,
+// short enough for one call, relative to the directory the stretch before it opened. The
+// system resolves a path component by component, so the stretches name what the whole
+// path names, links and ".." included.
+constexpr size_t kLongestStretch = 4000;
+
+// The long directory path opened last, kept open: the search of a deep tree opens each
+// directory just after its parent, so the next long path is opened from here, one
+// component further, instead of from the start of the path (a walk of thousands of
+// components for every directory).
+struct LongPathAnchor {
+  std::string path;  // ends in a separator
+  int directory = -1;
+};
+LongPathAnchor long_path_anchor;
+
+void close_unless(int directory, int kept) {
+  if (directory != AT_FDCWD && directory != kept) close(directory);
+}
+
+// The directory `path` (absolute, or relative to the working directory), opened; -1 with
+// errno set when it cannot be.
+int open_directory_in_stretches(std::string_view path) {
+  LongPathAnchor& anchor = long_path_anchor;
+  int directory = AT_FDCWD;
+  size_t at = 0;
+  if (anchor.directory >= 0 && path.substr(0, anchor.path.size()) == anchor.path) {
+    directory = anchor.directory;
+    at = anchor.path.size();
+  }
+  while (true) {
+    if (path.size() - at < kLongestStretch) {
+      const std::string stretch(path.substr(at));
+      const int opened = openat(directory, stretch.empty() ? "." : stretch.c_str(),
+                                O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      const int error = errno;
+      close_unless(directory, anchor.directory);
+      if (opened >= 0) {
+        const int kept = fcntl(opened, F_DUPFD_CLOEXEC, 0);
+        if (kept >= 0) {
+          if (anchor.directory >= 0) close(anchor.directory);
+          anchor.directory = kept;
+          anchor.path = std::string(path);
+          if (anchor.path.back() != '/') anchor.path += '/';
+        }
+      }
+      errno = error;
+      return opened;
+    }
+    // The stretch ends at the last separator that one call takes; a component longer than
+    // that is one that no system takes.
+    const size_t end = path.rfind('/', at + kLongestStretch - 1);
+    if (end == std::string_view::npos || end < at) {
+      close_unless(directory, anchor.directory);
+      errno = ENAMETOOLONG;
+      return -1;
+    }
+    const std::string stretch(path.substr(at, end + 1 - at));
+    const int opened = openat(directory, stretch.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int error = errno;
+    close_unless(directory, anchor.directory);
+    if (opened < 0) {
+      errno = error;
+      return -1;
+    }
+    directory = opened;
+    at = end + 1;
+    // A run of separators inside the path is one separator; taken at the start of a
+    // stretch, it would make the stretch absolute.
+    while (at < path.size() && path[at] == '/') ++at;
+  }
+}
+
+// The directory that holds the last component of a long `path`, opened, and that
+// component (with the separators that end the path, if any).
+int open_parent_in_stretches(const std::string& path, std::string& leaf) {
+  size_t end = path.size();
+  while (end > 0 && path[end - 1] == '/') --end;
+  const size_t separator = path.rfind('/', end == 0 ? 0 : end - 1);
+  if (separator == std::string::npos) {
+    leaf = path;
+    return AT_FDCWD;
+  }
+  leaf = path.substr(separator + 1);
+  return open_directory_in_stretches(std::string_view(path).substr(0, separator + 1));
+}
+
+// stat, open and opendir, for paths of any length.
+int stat_path(const std::string& path, struct stat& info) {
+  if (stat(path.c_str(), &info) == 0) return 0;
+  if (errno != ENAMETOOLONG) return -1;
+  std::string leaf;
+  const int parent = open_parent_in_stretches(path, leaf);
+  if (parent < 0 && parent != AT_FDCWD) return -1;
+  const int result = fstatat(parent, leaf.c_str(), &info, 0);
+  if (parent != AT_FDCWD) close(parent);
+  return result;
+}
+
+int open_path(const std::string& path, int flags) {
+  const int opened = open(path.c_str(), flags);
+  if (opened >= 0 || errno != ENAMETOOLONG) return opened;
+  std::string leaf;
+  const int parent = open_parent_in_stretches(path, leaf);
+  if (parent < 0 && parent != AT_FDCWD) return -1;
+  const int result = openat(parent, leaf.c_str(), flags);
+  if (parent != AT_FDCWD) close(parent);
+  return result;
+}
+
+DIR* open_directory(const std::string& path) {
+  DIR* directory = opendir(path.c_str());
+  if (directory != nullptr || errno != ENAMETOOLONG) return directory;
+  const int opened = open_directory_in_stretches(path);
+  if (opened < 0) return nullptr;
+  directory = fdopendir(opened);
+  if (directory == nullptr) close(opened);
+  return directory;
+}
+
 EntryKind entry_kind(const dirent& entry) {
 #if defined(DT_DIR)
   if (entry.d_type == DT_DIR) return EntryKind::kDirectory;
@@ -78,14 +199,14 @@ bool is_directory(const std::string& directory, const Listing& listing, ListedEn
   if (entry.kind == EntryKind::kUnknown) {
     struct stat info;
     const std::string path = directory + "/" + std::string(listing.name(entry));
-    entry.kind = stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? EntryKind::kDirectory
-                                                                         : EntryKind::kOther;
+    entry.kind = stat_path(path, info) == 0 && S_ISDIR(info.st_mode) ? EntryKind::kDirectory
+                                                                     : EntryKind::kOther;
   }
   return entry.kind == EntryKind::kDirectory;
 }
 
 bool read_listing(const std::string& directory, Listing& listing) {
-  DIR* dir = opendir(directory.c_str());
+  DIR* dir = open_directory(directory);
   if (dir == nullptr) return false;
   while (const dirent* entry = readdir(dir)) {
     const std::string_view name = entry->d_name;
@@ -257,10 +378,10 @@ bool open_native_file(const std::string& native, InputStream& stream, bool regul
   // that was looked at. O_NONBLOCK changes nothing for a regular file's reads. The stream
   // reads the descriptor itself, at offsets: no C stream, no seeks.
   struct stat looked;
-  if (!regular_file && (stat(native.c_str(), &looked) != 0 || !S_ISREG(looked.st_mode))) {
+  if (!regular_file && (stat_path(native, looked) != 0 || !S_ISREG(looked.st_mode))) {
     return false;
   }
-  const int fd = open(native.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  const int fd = open_path(native, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat info;
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
@@ -312,7 +433,7 @@ bool directory_identity(const std::string& path, DirectoryIdentity& identity) {
 
 bool native_directory_identity(const std::string& native, DirectoryIdentity& identity) {
   struct stat info;
-  if (stat(native.empty() ? "." : native.c_str(), &info) != 0) return false;
+  if (stat_path(native.empty() ? std::string(".") : native, info) != 0) return false;
   identity.device = static_cast<uint64_t>(info.st_dev);
   identity.inode = static_cast<uint64_t>(info.st_ino);
   return true;

@@ -2,8 +2,10 @@
 // files that cannot be read, links that loop or lead nowhere, a directory of ten thousand
 // objects, names with blanks and bytes outside ASCII, and -o / -e files that cannot be
 // written. drelk must give its diagnostics, go on with the rest, and finish.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -12,6 +14,7 @@
 
 #include "tests/e2e/e2e.h"
 #include "tests/hostile/bounded_run.h"
+#include "tests/support/archive_builder.h"
 #include "tests/support/coff_builder.h"
 
 namespace drelk::test {
@@ -20,6 +23,14 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kIncomplete = "Drelk: Processing is incomplete due to previous error(s).\n\n";
+
+size_t count_lines(const std::string& text, const std::string& start) {
+  size_t count = 0;
+  for (size_t at = 0; (at = text.find(start, at)) != std::string::npos; at += start.size()) {
+    ++count;
+  }
+  return count;
+}
 
 std::string cannot_open(const std::string& name) {
   return "Drelk: Error opening input file \"" + name + "\"\n\n";
@@ -178,6 +189,66 @@ TEST_F(DamagedTree, NamesFoundWithABackslashAreOpenedAsFound) {
                         "            8                  x\\a\\b.obj\n\n"
                         "End of Analysis:  No problems encountered.\n"));
   EXPECT_EQ(r.program.exit_status, 0);
+}
+
+// A thin archive's member names its file as the archive stores it: on POSIX a '\\' in the
+// name is a character of it, not a separator.
+TEST_F(DamagedTree, ThinArchiveMemberWithABackslashIsOpenedAsNamed) {
+  dir.write("lib/back\\slash.obj", object_declaring("_x_", 4));
+  dir.write("lib/back/slash.obj", object_declaring("_y_", 8));
+  dir.write("lib/thin.a", Archive()
+                              .style(ArchiveStyle::Thin)
+                              .member("back\\slash.obj", object_declaring("_z_", 2))
+                              .bytes());
+  const BoundedResult r = run({"lib/thin.a"});
+  EXPECT_EQ(r.program.standard_error, "");
+  EXPECT_NE(r.program.standard_output.find(" _x_\n            4                  "
+                                           "lib/thin.a (back\\slash.obj)\n"),
+            std::string::npos)
+      << r.program.standard_output;
+  EXPECT_EQ(r.program.exit_status, 0);
+}
+
+// A tree deeper than the longest path the system takes in one call: -s reads its deepest
+// folder too, each directory opened from the one above it.
+TEST_F(DamagedTree, TreeDeeperThanTheLongestPathIsSearchedToTheBottom) {
+  constexpr int kDepth = 20;
+  const std::string name(250, 'd');  // 20 levels: 5,020 bytes, beyond PATH_MAX (4,096)
+  int directory = open(dir.str().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(directory, 0);
+  for (int level = 0; level < kDepth; ++level) {
+    ASSERT_EQ(mkdirat(directory, name.c_str(), 0755), 0);
+    const int next = openat(directory, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    close(directory);
+    ASSERT_GE(next, 0);
+    directory = next;
+  }
+  const std::vector<uint8_t> object = object_declaring("_x_", 4);
+  const int file = openat(directory, "deep.obj", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_EQ(write(file, object.data(), object.size()), static_cast<ssize_t>(object.size()));
+  close(file);
+
+  const BoundedResult r = run({"-s", "*.obj"});
+  std::string deepest;
+  for (int level = 0; level < kDepth; ++level) deepest += name + "\\";
+  EXPECT_NE(r.program.standard_output.find(deepest + "deep.obj\n"), std::string::npos);
+  // Every folder above the object holds nothing that matches: one diagnostic each, and no
+  // other.
+  EXPECT_EQ(count_lines(r.program.standard_error, "Drelk: Can't find file "),
+            static_cast<size_t>(kDepth));
+  EXPECT_EQ(count_lines(r.program.standard_error, "Drelk: "), static_cast<size_t>(kDepth));
+  EXPECT_EQ(r.program.exit_status, 255);
+
+  // The test directory's removal cannot reach paths longer than the system takes: the tree
+  // is taken down from its bottom.
+  unlinkat(directory, "deep.obj", 0);
+  for (int level = 0; level < kDepth; ++level) {
+    const int parent = openat(directory, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    close(directory);
+    unlinkat(parent, name.c_str(), AT_REMOVEDIR);
+    directory = parent;
+  }
+  close(directory);
 }
 
 // Folders each holding two links to the next: 2^20 paths lead to the last of 21 folders,
