@@ -184,12 +184,10 @@ size_t count_of(const std::string& text, const std::string& line) {
   return count;
 }
 
-// 65,535 sections whose three stretches all coincide: 2 x 10^9 pairs, each overlapping in
-// all nine ways, would be some 750 GB of diagnostics from a 2.6 MB object. The first 10,000
-// are listed, then one line says the rest are not.
-TEST_F(ResourceBounds, SixtyFiveThousandFiveHundredThirtyFiveOverlappingSections) {
+// `count` sections whose raw data, relocations and line numbers all lie in one place.
+CoffObject sections_in_one_place(uint32_t count) {
   CoffObject object;
-  for (uint32_t i = 0; i < 0xFFFF; ++i) {
+  for (uint32_t i = 0; i < count; ++i) {
     SectionHeader header;
     header.name = ".data";
     header.pointer_to_raw_data = 0x1000;
@@ -200,6 +198,14 @@ TEST_F(ResourceBounds, SixtyFiveThousandFiveHundredThirtyFiveOverlappingSections
     header.number_of_linenumbers = 4;
     object.section_header(header);
   }
+  return object;
+}
+
+// 65,535 sections whose three stretches all coincide: 2 x 10^9 pairs, each overlapping in
+// all nine ways, would be some 750 GB of diagnostics from a 2.6 MB object. The first 10,000
+// are listed, then one line says the rest are not.
+TEST_F(ResourceBounds, SixtyFiveThousandFiveHundredThirtyFiveOverlappingSections) {
+  CoffObject object = sections_in_one_place(0xFFFF);
   // In time, for a plain drelk: run_on does not hold a sanitized one or one under valgrind
   // to the limit.
   const BoundedResult r = run_on(object.bytes());
@@ -215,19 +221,7 @@ TEST_F(ResourceBounds, SixtyFiveThousandFiveHundredThirtyFiveOverlappingSections
 // A library of eleven such objects claims 110,011 diagnostics: the run lists 100,000, counts
 // the rest in one line at the end, and fails, whatever the count.
 TEST_F(ResourceBounds, DiagnosticsBeyondTheRunsListingAreCounted) {
-  CoffObject object;
-  for (uint32_t i = 0; i < 200; ++i) {
-    SectionHeader header;
-    header.name = ".data";
-    header.pointer_to_raw_data = 0x1000;
-    header.size_of_raw_data = 64;
-    header.pointer_to_relocations = 0x1000;
-    header.number_of_relocations = 4;
-    header.pointer_to_linenumbers = 0x1000;
-    header.number_of_linenumbers = 4;
-    object.section_header(header);
-  }
-  const std::vector<uint8_t> bytes = object.common("_x_", 4).bytes();
+  const std::vector<uint8_t> bytes = sections_in_one_place(200).common("_x_", 4).bytes();
   Archive library = Archive().style(ArchiveStyle::NoLinkerMembers);
   for (int i = 0; i < 11; ++i) library.member("m" + std::to_string(i) + ".obj", bytes);
   // A hundred thousand lines take their time on an unbuffered standard error.
