@@ -7,8 +7,8 @@
 namespace drelk {
 
 const JsonValue* JsonValue::find(std::string_view key) const {
-  for (const auto& [name, value] : members) {
-    if (name == key) return &value;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (names[i] == key) return &values[i];
   }
   return nullptr;
 }
@@ -288,8 +288,8 @@ class Parser {
       const bool was_skipping = skipping_;
       if (depth == 0 && keep_ && !keep_(name)) skipping_ = true;
       JsonValue scratch;
-      JsonValue& member =
-          skipping_ ? scratch : out.members.emplace_back(std::move(name), JsonValue()).second;
+      if (!skipping_) out.names.push_back(std::move(name));
+      JsonValue& member = skipping_ ? scratch : out.values.emplace_back();
       if (!value(member, depth + 1)) return false;
       skipping_ = was_skipping;
       skip_blanks();

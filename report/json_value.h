@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace drelk {
@@ -22,7 +21,10 @@ struct JsonValue {
   bool boolean = false;
   std::string text;  // a string's value (UTF-8), or a number as written
   std::vector<JsonValue> items;
-  std::vector<std::pair<std::string, JsonValue>> members;  // in document order
+  // An object's members in document order: their names, and their values at the same places
+  // (a vector of pairs would need the value type complete here).
+  std::vector<std::string> names;
+  std::vector<JsonValue> values;
 
   bool is(Kind k) const { return kind == k; }
   // The member named `key` of an object (the first, where a name repeats), or null.

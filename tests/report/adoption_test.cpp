@@ -72,8 +72,9 @@ TEST(JsonValue, BoundsNestingAndDropsWhatIsNotKept) {
   // Members passed over are checked all the same, and keep nothing.
   const auto keep = [](std::string_view name) { return name == "kept"; };
   ASSERT_TRUE(parse_json(R"({"dropped": [1, {"x": [2]}], "kept": [3]})", value, error, keep));
-  ASSERT_EQ(value.members.size(), 1u);
-  EXPECT_EQ(value.members[0].first, "kept");
+  ASSERT_EQ(value.names.size(), 1u);
+  EXPECT_EQ(value.names[0], "kept");
+  EXPECT_EQ(value.values.size(), 1u);
   EXPECT_FALSE(parse_json(R"({"dropped": [1, {"x": [2}], "kept": [3]})", value, error, keep));
 }
 
