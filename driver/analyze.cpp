@@ -8,33 +8,6 @@
 namespace drelk {
 namespace {
 
-// The name of an object's format as the documents for programs show it: the one place
-// where a kind of input gets its name.
-std::string_view format_name(FileKind kind) {
-  switch (kind) {
-    case FileKind::kCoffObject:
-      return "coff";
-    case FileKind::kCoffImport:
-      return "coff-import";
-    case FileKind::kCoffBigObject:
-      return "coff-bigobj";
-    case FileKind::kArchive:
-      return "archive";
-    case FileKind::kThinArchive:
-      return "thin-archive";
-    case FileKind::kElfObject:
-      return "elf";
-    case FileKind::kMachObject:
-      return "macho";
-    case FileKind::kUniversal:
-      return "universal";
-    case FileKind::kExecutable:
-    case FileKind::kPeImage:
-      break;
-  }
-  return {};
-}
-
 // Makes `object` the subject of the diagnostics while it lives, and gives the previous
 // subject back after it: a member's diagnostics name the member, its archive's the archive.
 class DiagnosticSubject {
@@ -58,19 +31,8 @@ int analyze_object(Analysis& analysis, InputStream& stream, ObjectEntry& entry, 
                    uint64_t extent, FileKind kind) {
   ObjectReader& reader = analysis.reader;
   const DiagnosticSubject subject(reader.diagnostics, entry);
-  entry.format = format_name(kind);
-  int result = kAnalysisOk;
-  switch (kind) {
-    case FileKind::kElfObject:
-      result = read_elf_object(reader, stream, entry.path, base, extent);
-      break;
-    case FileKind::kMachObject:
-      result = read_macho_object(reader, stream, entry.path, base, extent);
-      break;
-    default:
-      result = read_coff_object(reader, stream, entry.path, base, kind);
-      break;
-  }
+  entry.format = object_format(kind).name;
+  int result = object_format(kind).read(reader, stream, entry.path, base, extent, kind);
   // An executable or a shared object is no object file: read as nothing.
   if (reader.declarations.refused) entry.format = {};
   if (!register_declarations(analysis.registry, reader.diagnostics, entry, reader.declarations)) {
@@ -84,13 +46,6 @@ FileKind identify_at_position(InputStream& stream) {
   uint8_t bytes[kIdentifyBytes] = {};
   const size_t got = peek_bytes(stream, stream.position, bytes, sizeof bytes);
   return identify_member(bytes, got);
-}
-
-// COFF's signed 32-bit stream positions bind COFF objects and archives; ELF and Mach-O
-// files read on their own reach every position their 64-bit offsets can name.
-bool has_coff_positions(FileKind kind) {
-  return kind != FileKind::kElfObject && kind != FileKind::kMachObject &&
-         kind != FileKind::kUniversal;
 }
 
 int analyze_universal(Analysis& analysis, InputStream& stream, ObjectEntry& universal,
@@ -132,7 +87,7 @@ int analyze_external_member(Analysis& analysis, const ObjectEntry& archive, Obje
     return kAnalysisFailed;
   }
   const FileKind kind = identify_at_position(stream);
-  if (has_coff_positions(kind)) use_coff_positions(stream);
+  use_positions_of(stream, kind);
   const int result = analyze_contained(analysis, stream, entry, 0, stream.size, kind);
   close_input_stream(stream);
   return result;
@@ -172,10 +127,7 @@ int analyze_archive(Analysis& analysis, InputStream& stream, ObjectEntry& archiv
     if (member.external) {
       result = analyze_external_member(analysis, archive, *entry, member);
     } else {
-      const uint64_t archive_end = std::min(stream.size, end);
-      const uint64_t held = archive_end > member.data_offset ? archive_end - member.data_offset : 0;
-      const uint64_t extent = member.data_size ? std::min(*member.data_size, held) : held;
-      result = analyze_contained(analysis, stream, *entry, member.data_offset, extent,
+      result = analyze_contained(analysis, stream, *entry, member.data_offset, member.extent,
                                  identify_at_position(stream));
     }
     if (result == kAnalysisFailed) return kAnalysisFailed;
@@ -196,18 +148,18 @@ int analyze_universal(Analysis& analysis, InputStream& stream, ObjectEntry& univ
                       uint64_t base, uint64_t extent, bool slices_may_be_archives) {
   ObjectReader& reader = analysis.reader;
   const DiagnosticSubject subject(reader.diagnostics, universal);
-  universal.format = format_name(FileKind::kUniversal);
-  std::vector<UniversalSlice> slices;
-  int result = read_universal_header(reader, stream, universal.path, base, extent, slices);
-  for (const UniversalSlice& slice : slices) {
-    const std::string architecture = architecture_name(slice.cpu_type, slice.cpu_subtype);
+  const ObjectFormat& format = object_format(FileKind::kUniversal);
+  universal.format = format.name;
+  std::vector<Slice> slices;
+  int result = format.read_slices(reader, stream, universal.path, base, extent, slices);
+  for (const Slice& slice : slices) {
+    const std::string& architecture = slice.architecture;
     // What the slice is, from its own first bytes.
     uint8_t bytes[kIdentifyBytes] = {};
     const size_t held = static_cast<size_t>(std::min<uint64_t>(slice.size, sizeof bytes));
     const FileKind kind = identify_format(bytes, peek_bytes(stream, slice.offset, bytes, held));
-    const bool archive = kind == FileKind::kArchive || kind == FileKind::kThinArchive;
-    if (archive && slices_may_be_archives) {
-      stream_seek(stream, static_cast<int64_t>(slice.offset + drelk::archive::kMagicSize));
+    if (object_format(kind).is_archive && slices_may_be_archives) {
+      skip_archive_signature(stream, slice.offset);
       if (analyze_archive(analysis, stream, universal, kind == FileKind::kThinArchive, architecture,
                           slice.offset, slice.offset + slice.size) == kAnalysisFailed) {
         result = kAnalysisFailed;
@@ -219,7 +171,7 @@ int analyze_universal(Analysis& analysis, InputStream& stream, ObjectEntry& univ
       report_entry_failure(reader.diagnostics, universal.path);
       return kAnalysisFailed;
     }
-    if (kind != FileKind::kMachObject) {
+    if (!object_format(kind).may_be_slice) {
       const DiagnosticSubject slice_subject(reader.diagnostics, *entry);
       report_unsupported_slice(reader.diagnostics, *entry);
       result = kAnalysisFailed;
@@ -238,18 +190,18 @@ int analyze_universal(Analysis& analysis, InputStream& stream, ObjectEntry& univ
 int analyze_file(Analysis& analysis, InputStream& stream, ObjectEntry& entry) {
   const DiagnosticSubject subject(analysis.reader.diagnostics, entry);
   if (reads_written_file(analysis, stream, entry.path)) return kAnalysisFailed;
-  use_coff_positions(stream);
+  use_classification_positions(stream);
   FileKind kind = FileKind::kCoffObject;
   int result = kAnalysisOk;
   if (!classify_file(analysis.reader, stream, entry.name.c_str(), entry.path.c_str(), kind,
                      result)) {
     return result;
   }
-  if (kind == FileKind::kArchive || kind == FileKind::kThinArchive) {
-    entry.format = format_name(kind);
+  if (object_format(kind).is_archive) {
+    entry.format = object_format(kind).name;
     return analyze_archive(analysis, stream, entry, kind == FileKind::kThinArchive);
   }
-  if (!has_coff_positions(kind)) stream.position_limit = kNoPositionLimit;
+  use_positions_of(stream, kind);
   if (kind == FileKind::kUniversal) {
     return analyze_universal(analysis, stream, entry, 0, stream.size, true);
   }

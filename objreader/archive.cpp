@@ -1,4 +1,4 @@
-// The archive walker, and the primitives every reader uses to read its input.
+// The archive walker.
 #include "objreader/archive.h"
 
 #include <algorithm>
@@ -351,155 +351,20 @@ int begin_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWalk& w
 
 MemberStep next_archive_member(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk,
                                ArchiveMember& member) {
-  return walk.by_member_offsets ? next_by_member_offsets(reader, stream, walk, member)
-                                : next_in_file_order(reader, stream, walk, member);
-}
-
-size_t read_counted(ObjectReader& reader, InputStream& stream, size_t count, void* destination,
-                    const char* label) {
-  const size_t got = stream.error ? 0 : stream_read(stream, destination, count);
-  if (stream.error || got < count) {
-    report_short_read(reader.diagnostics, stream.error, got, count, label);
+  const MemberStep step = walk.by_member_offsets
+                              ? next_by_member_offsets(reader, stream, walk, member)
+                              : next_in_file_order(reader, stream, walk, member);
+  if (step == MemberStep::kMember && !member.external) {
+    // What the member may hold: its size, but never beyond the archive or the stream.
+    const uint64_t archive_end = std::min(stream.size, walk.end);
+    const uint64_t held = archive_end > member.data_offset ? archive_end - member.data_offset : 0;
+    member.extent = member.data_size ? std::min(*member.data_size, held) : held;
   }
-  return got;
+  return step;
 }
 
-size_t read_checked(ObjectReader& reader, InputStream& stream, size_t count, void* destination,
-                    const char* label) {
-  const size_t got = read_counted(reader, stream, count, destination, label);
-  return got == count && !stream.error ? count : 0;
-}
-
-TableRead read_table(ObjectReader& reader, InputStream& stream, uint64_t count,
-                     std::vector<uint8_t>& buffer, const char* label) {
-  buffer.clear();
-  if (stream.error) {
-    report_short_read(reader.diagnostics, true, 0, count, label);
-    return TableRead::kFailed;
-  }
-  // A table that the rest of the file cannot hold is the short read it would be, found
-  // without allocating or reading it: a damaged header may claim gigabytes.
-  const uint64_t available = stream_remaining(stream);
-  if (count > available) {
-    stream_seek(stream, static_cast<int64_t>(stream.position + available));
-    stream.end_of_file = true;
-    report_short_read(reader.diagnostics, false, available, count, label);
-    return TableRead::kFailed;
-  }
-  if (count > buffer.max_size()) return TableRead::kNoMemory;
-  try {
-    buffer.resize(static_cast<size_t>(count));
-  } catch (const std::bad_alloc&) {
-    return TableRead::kNoMemory;
-  }
-  const size_t got = stream_read(stream, buffer.data(), buffer.size());
-  if (stream.error || got < count) {
-    report_short_read(reader.diagnostics, stream.error, got, count, label);
-    return TableRead::kFailed;
-  }
-  return TableRead::kOk;
-}
-
-void begin_object(ObjectReader& reader, std::string_view path) {
-  reader.declarations.items.clear();
-  reader.declarations.layouts.clear();
-  reader.declarations.members.clear();
-  reader.declarations.refused = false;
-  reader.object_path = path;
-  reader.overlaps_listed = 0;
-  reader.overlaps_capped = false;
-}
-
-TableRead read_table_at(ObjectReader& reader, InputStream& stream, uint64_t base, uint64_t offset,
-                        uint64_t size, std::vector<uint8_t>& buffer) {
-  const uint64_t position = saturating_add(base, offset);
-  if (position > uint64_t{INT64_MAX} || !stream_seek(stream, static_cast<int64_t>(position))) {
-    buffer.clear();
-    report_short_read(reader.diagnostics, stream.error, 0, size, kLabel);
-    return TableRead::kFailed;
-  }
-  return read_table(reader, stream, size, buffer, kLabel);
-}
-
-bool table_was_read(ObjectReader& reader, TableRead result) {
-  if (result == TableRead::kNoMemory) report_out_of_memory(reader.diagnostics, reader.object_path);
-  return result == TableRead::kOk;
-}
-
-bool symbol_table_was_read(ObjectReader& reader, TableRead result, uint64_t bytes) {
-  switch (result) {
-    case TableRead::kOk:
-      return true;
-    case TableRead::kNoMemory:
-      report_error(reader.diagnostics, strprintf(message::kSymbolTableNoMemory,
-                                                 static_cast<unsigned long long>(bytes)));
-      return false;
-    case TableRead::kFailed:
-      report_error(reader.diagnostics, message::kSymbolTableUnreadable);
-      return false;
-  }
-  return false;
-}
-
-void check_string_table_read(ObjectReader& reader, TableRead result, std::vector<uint8_t>& table) {
-  switch (result) {
-    case TableRead::kOk:
-      return;
-    case TableRead::kNoMemory:
-      report_error(reader.diagnostics, message::kStringTableNoMemory);
-      break;
-    case TableRead::kFailed:
-      report_error(reader.diagnostics, message::kStringTableUnreadable);
-      break;
-  }
-  table.clear();
-  table.shrink_to_fit();
-}
-
-bool name_in_string_table(ObjectReader& reader, const std::vector<uint8_t>& strings,
-                          uint32_t offset, uint64_t record_offset, std::string_view& name) {
-  if (offset >= strings.size()) {
-    report_error_at(reader.diagnostics, strprintf(message::kNameOutsideStringTable, offset),
-                    record_offset);
-    return false;
-  }
-  const char* text = reinterpret_cast<const char*>(strings.data()) + offset;
-  const size_t room = strings.size() - offset;
-  const void* nul = std::memchr(text, 0, room);
-  name = std::string_view(text, nul ? static_cast<const char*>(nul) - text : room);
-  return true;
-}
-
-bool may_list_overlap(ObjectReader& reader) {
-  if (reader.overlaps_capped) return false;
-  if (reader.overlaps_listed == kMaxOverlapsListed) {
-    reader.overlaps_capped = true;
-    report_error(reader.diagnostics, strprintf(message::kFurtherOverlapsNotListed,
-                                               std::string(reader.object_path).c_str()));
-    return false;
-  }
-  ++reader.overlaps_listed;
-  return true;
-}
-
-void report_overlap(ObjectReader& reader, const char* format, unsigned i, unsigned j) {
-  if (!is_listing(reader.diagnostics)) {
-    count_unlisted(reader.diagnostics);
-    return;
-  }
-  report_error(reader.diagnostics, strprintf(format, i, j));
-}
-
-size_t peek_bytes(InputStream& stream, uint64_t offset, void* destination, size_t count) {
-  if (stream.error) return 0;
-  const uint64_t start = stream.position;
-  const bool end_of_file = stream.end_of_file;
-  size_t got = 0;
-  if (stream_seek(stream, static_cast<int64_t>(offset)))
-    got = stream_read(stream, destination, count);
-  stream_seek(stream, static_cast<int64_t>(start));
-  stream.end_of_file = end_of_file;
-  return got;
+void skip_archive_signature(InputStream& stream, uint64_t base) {
+  stream_seek(stream, static_cast<int64_t>(base + archive::kMagicSize));
 }
 
 }  // namespace drelk

@@ -30,6 +30,9 @@ struct ArchiveMember {
   std::optional<uint64_t> data_size;
   // A member of a thin archive: its data is the file `name` names, not in the archive.
   bool external = false;
+  // The bytes from data_offset that the member's object may take: its size, cut at the end
+  // of the archive and of the stream (a member of a thin archive: unset).
+  uint64_t extent = 0;
 };
 
 struct ArchiveWalk {
@@ -58,6 +61,10 @@ struct ArchiveWalk {
 // be read.
 int begin_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk,
                        bool thin = false, uint64_t base = 0, uint64_t end = UINT64_MAX);
+
+// Passes over the signature of the archive at `base` in the stream (a universal file's
+// slice), to where begin_archive_walk starts.
+void skip_archive_signature(InputStream& stream, uint64_t base);
 
 enum class MemberStep { kMember, kEnd, kFailed };
 

@@ -3,6 +3,9 @@
 // checks of damaged objects; and ELF members in the archive styles of Linux and BSD tools.
 #include <gtest/gtest.h>
 
+#include "objreader/coff/coff_reader.h"
+#include "objreader/elf/elf_reader.h"
+#include "objreader/macho/macho_reader.h"
 #include "objreader/objreader.h"
 #include "tests/support/archive_builder.h"
 #include "tests/support/coff_builder.h"

@@ -3,6 +3,9 @@
 // layouts; universal files slice by slice; Darwin archives' index members.
 #include <gtest/gtest.h>
 
+#include "objreader/coff/coff_reader.h"
+#include "objreader/elf/elf_reader.h"
+#include "objreader/macho/macho_reader.h"
 #include "objreader/objreader.h"
 #include "tests/support/archive_builder.h"
 #include "tests/support/elf_builder.h"

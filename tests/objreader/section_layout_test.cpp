@@ -4,6 +4,9 @@
 
 #include <random>
 
+#include "objreader/coff/coff_reader.h"
+#include "objreader/elf/elf_reader.h"
+#include "objreader/macho/macho_reader.h"
 #include "objreader/objreader.h"
 #include "tests/support/coff_builder.h"
 #include "tests/support/in_memory_run.h"

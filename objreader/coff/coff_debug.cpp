@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "formats/coff.h"
-#include "objreader/coff_reader.h"
+#include "objreader/coff/coff_reader.h"
 #include "objreader/debug_layouts.h"
 
 namespace drelk {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "formats/coff.h"
-#include "objreader/coff_reader.h"
+#include "objreader/coff/coff_reader.h"
 #include "objreader/messages.h"
 #include "platform/strprintf.h"
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "formats/elf.h"
-#include "objreader/elf_reader.h"
+#include "objreader/elf/elf_reader.h"
 #include "platform/strprintf.h"
 
 namespace drelk {

@@ -6,7 +6,7 @@
 
 #include "formats/elf.h"
 #include "objreader/debug_layouts.h"
-#include "objreader/elf_reader.h"
+#include "objreader/elf/elf_reader.h"
 
 namespace drelk {
 namespace {

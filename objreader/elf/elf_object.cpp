@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "formats/elf.h"
-#include "objreader/elf_reader.h"
+#include "objreader/elf/elf_reader.h"
 #include "objreader/identify.h"
 #include "objreader/messages.h"
 #include "objreader/stretch_index.h"

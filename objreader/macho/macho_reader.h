@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "objreader/object_formats.h"
 #include "objreader/reader.h"
 
 namespace drelk {
@@ -34,6 +35,11 @@ struct UniversalSlice {
 // lies outside the file.
 int read_universal_header(ObjectReader& reader, InputStream& stream, std::string_view path,
                           uint64_t base, uint64_t extent, std::vector<UniversalSlice>& slices);
+
+// The slices of the universal file at `base`, `extent` bytes long, each with its
+// architecture's name: the reader of universal files in the table of formats.
+int read_universal_slices(ObjectReader& reader, InputStream& stream, std::string_view path,
+                          uint64_t base, uint64_t extent, std::vector<Slice>& slices);
 
 // The architecture's usual name ("x86_64", "arm64", "armv7"), or "cputype N" for a CPU
 // type drelk does not know.

@@ -1,0 +1,67 @@
+// The table of the kinds of input: one row a kind. Adding a format is a room of its own
+// (its reader and its layouts) and one row here.
+#include "objreader/object_formats.h"
+
+#include <iterator>
+
+#include "objreader/coff/coff_reader.h"
+#include "objreader/elf/elf_reader.h"
+#include "objreader/macho/macho_reader.h"
+
+namespace drelk {
+namespace {
+
+constexpr PositionRule kSigned32 = PositionRule::kSigned32;
+constexpr PositionRule kUnbounded = PositionRule::kUnbounded;
+
+int read_coff(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
+              uint64_t, FileKind kind) {
+  return read_coff_object(reader, stream, path, base, kind);
+}
+
+int read_elf(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
+             uint64_t extent, FileKind) {
+  return read_elf_object(reader, stream, path, base, extent);
+}
+
+int read_macho(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
+               uint64_t extent, FileKind) {
+  return read_macho_object(reader, stream, path, base, extent);
+}
+
+// Anything not recognised otherwise is read as COFF, with COFF's positions.
+constexpr ObjectFormat kFormats[] = {
+    {FileKind::kCoffObject, "coff", kSigned32, read_coff, nullptr, false, false},
+    {FileKind::kCoffImport, "coff-import", kSigned32, read_coff, nullptr, false, false},
+    {FileKind::kCoffBigObject, "coff-bigobj", kSigned32, read_coff, nullptr, false, false},
+    {FileKind::kArchive, "archive", kSigned32, read_coff, nullptr, true, false},
+    {FileKind::kThinArchive, "thin-archive", kSigned32, read_coff, nullptr, true, false},
+    {FileKind::kElfObject, "elf", kUnbounded, read_elf, nullptr, false, false},
+    {FileKind::kMachObject, "macho", kUnbounded, read_macho, nullptr, false, true},
+    {FileKind::kUniversal, "universal", kUnbounded, read_coff, read_universal_slices, false, false},
+    {FileKind::kExecutable, {}, kSigned32, read_coff, nullptr, false, false},
+    {FileKind::kPeImage, {}, kSigned32, read_coff, nullptr, false, false},
+};
+
+}  // namespace
+
+const ObjectFormat& object_format(FileKind kind) {
+  for (const ObjectFormat& format : kFormats) {
+    if (format.kind == kind) return format;
+  }
+  return kFormats[0];
+}
+
+void use_classification_positions(InputStream& stream) {
+  use_coff_positions(stream);
+}
+
+void use_positions_of(InputStream& stream, FileKind kind) {
+  if (object_format(kind).positions == PositionRule::kSigned32) {
+    use_coff_positions(stream);
+  } else {
+    stream.position_limit = kNoPositionLimit;
+  }
+}
+
+}  // namespace drelk
