@@ -69,54 +69,29 @@ struct DwarfTables {
   DwarfStorageHandle storage;  // the DWARF reader's, kept from one object to the next
 };
 
-// The COFF tables of the object being read, set up afresh for each object.
-struct CoffTables {
-  uint16_t machine = 0;
-  uint16_t number_of_sections = 0;
-  uint32_t time_date_stamp = 0;
-  uint32_t pointer_to_symbol_table = 0;
-  uint32_t number_of_symbols = 0;
-  uint16_t size_of_optional_header = 0;
-  // NumberOfSections + 1 section header slots; slot 0 stays empty so that a section's
-  // slot is its section number.
-  std::vector<uint8_t> section_table;
-  std::vector<uint8_t> string_text;  // the string table after its size field
-  std::vector<uint8_t> symbols;      // NumberOfSymbols records of 18 bytes
-  uint64_t symbol_table_offset = 0;  // where the symbol table starts in the file
+// Tables that a format's room keeps in the reader from one object to the next, of a type
+// only the room knows: their buffers are reused, so that a run over thousands of objects
+// does not allocate them each time.
+struct RoomTables {
+  RoomTables() = default;
+  RoomTables(const RoomTables&) = delete;
+  RoomTables& operator=(const RoomTables&) = delete;
+  ~RoomTables() {
+    if (release != nullptr) release(tables);
+  }
+  void* tables = nullptr;
+  void (*release)(void* tables) = nullptr;
 };
 
-// The ELF tables of the object being read. Their buffers are kept from one object to the
-// next, so that a run over thousands of objects does not allocate them each time.
-struct ElfTables {
-  std::vector<uint8_t> section_headers;
-  std::vector<uint8_t> symbols;
-  std::vector<uint8_t> string_table;              // the symbol table's names
-  std::vector<uint8_t> symbol_shndx;              // SHT_SYMTAB_SHNDX: extended section indexes
-  std::vector<uint8_t> section_names;             // read only for the sections of an LTO object
-  std::vector<std::vector<uint8_t>> lto_symbols;  // an LTO object's symbol tables
-  std::vector<uint8_t> lto_kinds;                 // the extension of the one being read
-  std::vector<uint64_t> relocation_sections;      // SHT_RELA, for the debug sections
-};
-
-// A Mach-O section as the layout checks and the symbol scan need it.
-struct MachOSection {
-  uint64_t offset = 0;  // its data in the object
-  uint64_t size = 0;
-  uint64_t relocations_offset = 0;
-  uint64_t relocations_size = 0;            // nreloc entries of 8 bytes
-  uint32_t flags = 0;                       // type and attributes
-  uint64_t record_offset = 0;               // where its section record stands in the stream
-  DebugSection debug = kDebugSectionCount;  // a section of the __DWARF segment the layouts read
-};
-
-// The Mach-O tables of the object being read, their buffers kept from one object to the
-// next as ELF's are.
-struct MachOTables {
-  std::vector<uint8_t> load_commands;
-  std::vector<MachOSection> sections;  // numbered from 1 as n_sect numbers them
-  std::vector<uint8_t> symbols;
-  std::vector<uint8_t> string_table;
-};
+// The tables of type `Tables` that `room` holds, made on first use.
+template <typename Tables>
+Tables& room_tables(RoomTables& room) {
+  if (room.tables == nullptr) {
+    room.tables = new Tables();
+    room.release = [](void* tables) { delete static_cast<Tables*>(tables); };
+  }
+  return *static_cast<Tables*>(room.tables);
+}
 
 // The state of the readers across one run: the diagnostic channel, the tables of the
 // object being read, and what it declares. One per run, so that tests and the fuzz target
@@ -125,10 +100,12 @@ struct ObjectReader {
   explicit ObjectReader(Diagnostics& channel) : diagnostics(channel) {}
   Diagnostics& diagnostics;
   std::string_view object_path;  // the object being read, as diagnostics name it
-  CoffTables tables;
-  ElfTables elf;
+  // Each format room's tables (coff/, elf/, macho/), and the debug sections that every
+  // room hands to the DWARF reader.
+  RoomTables coff;
+  RoomTables elf;
+  RoomTables macho;
   DwarfTables dwarf;
-  MachOTables macho;
   ObjectDeclarations declarations;
   // Whether the debug information's COMMON block layouts are read (-m): without it no
   // debug section is even located.

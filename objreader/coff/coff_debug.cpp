@@ -36,7 +36,7 @@ std::string_view coff_section_name(const CoffTables& tables, const uint8_t* head
 }  // namespace
 
 void read_coff_layouts(ObjectReader& reader, InputStream& stream, uint32_t base) {
-  const CoffTables& tables = reader.tables;
+  const CoffTables& tables = coff_tables(reader);
   DwarfTables& dwarf = reader.dwarf;
   reset_debug_sections(dwarf);
   // i386 symbols carry a leading underscore that the linkage names do not.

@@ -29,7 +29,7 @@ bool is_valid_subsystem(uint16_t subsystem) {
 }
 
 void read_string_table(ObjectReader& reader, InputStream& stream, uint32_t base) {
-  CoffTables& tables = reader.tables;
+  CoffTables& tables = coff_tables(reader);
   const uint32_t position = base + tables.pointer_to_symbol_table +
                             static_cast<uint32_t>(coff::kSymbolSize) * tables.number_of_symbols;
   if (!seek_to(stream, position)) {
@@ -63,7 +63,7 @@ int process_file_header(ObjectReader& reader, InputStream& stream) {
   if (read_checked(reader, stream, sizeof header, header, "process_file_header") == 0) {
     return 0;
   }
-  CoffTables& tables = reader.tables;
+  CoffTables& tables = coff_tables(reader);
   tables.machine = load_u16(header + coff::kFileHeaderMachine);
   tables.number_of_sections = load_u16(header + coff::kFileHeaderNumberOfSections);
   tables.time_date_stamp = load_u32(header + coff::kFileHeaderTimeDateStamp);
@@ -84,7 +84,7 @@ int process_file_header(ObjectReader& reader, InputStream& stream) {
 }
 
 int process_opt_header(ObjectReader& reader, InputStream& stream) {
-  const uint16_t size = reader.tables.size_of_optional_header;
+  const uint16_t size = coff_tables(reader).size_of_optional_header;
   if (size != coff::kOptionalHeaderSizeSmall && size != coff::kOptionalHeaderSizePe32) {
     report_error(reader.diagnostics,
                  strprintf("DRELK Internal: bad optional header size of %d (expecting %d or %d)\n",
@@ -138,9 +138,9 @@ int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view
                      uint64_t base_offset, FileKind kind) {
   // Nothing of the previous object's tables is used; their buffers are kept for the next
   // object unless they grew large.
-  reset_tables(reader.tables);
+  reset_tables(coff_tables(reader));
   begin_object(reader, path);
-  CoffTables& tables = reader.tables;
+  CoffTables& tables = coff_tables(reader);
   // Offsets computed from the headers are 32-bit and wrap.
   const auto base = static_cast<uint32_t>(base_offset);
   const auto path_text = [&] { return std::string(path); };

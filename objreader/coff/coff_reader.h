@@ -11,6 +11,27 @@
 
 namespace drelk {
 
+// The COFF tables of the object being read, set up afresh for each object.
+struct CoffTables {
+  uint16_t machine = 0;
+  uint16_t number_of_sections = 0;
+  uint32_t time_date_stamp = 0;
+  uint32_t pointer_to_symbol_table = 0;
+  uint32_t number_of_symbols = 0;
+  uint16_t size_of_optional_header = 0;
+  // NumberOfSections + 1 section header slots; slot 0 stays empty so that a section's
+  // slot is its section number.
+  std::vector<uint8_t> section_table;
+  std::vector<uint8_t> string_text;  // the string table after its size field
+  std::vector<uint8_t> symbols;      // NumberOfSymbols records of 18 bytes
+  uint64_t symbol_table_offset = 0;  // where the symbol table starts in the file
+};
+
+// The reader's COFF tables.
+inline CoffTables& coff_tables(ObjectReader& reader) {
+  return room_tables<CoffTables>(reader.coff);
+}
+
 // Clears the tables for the next object, keeping the storage of their buffers.
 void reset_tables(CoffTables& tables);
 

@@ -166,13 +166,13 @@ void section_stretches(const CoffTables& tables, uint32_t section, Stretch (&str
 void check_section_overlaps(ObjectReader& reader, uint32_t i, uint32_t j) {
   Stretch a[3];
   Stretch b[3];
-  section_stretches(reader.tables, i, a);
-  section_stretches(reader.tables, j, b);
+  section_stretches(coff_tables(reader), i, a);
+  section_stretches(coff_tables(reader), j, b);
   check_stretch_overlaps(reader, i, a, j, b);
 }
 
 void check_all_section_overlaps(ObjectReader& reader) {
-  const uint32_t sections = reader.tables.number_of_sections;
+  const uint32_t sections = coff_tables(reader).number_of_sections;
   if (sections < 2) return;
   // A compiler's object holds a few sections: every pair is tested directly, without the
   // memory of the index.
@@ -182,7 +182,7 @@ void check_all_section_overlaps(ObjectReader& reader) {
     uint32_t taking_part[kFewSections];
     uint32_t count = 0;
     for (uint32_t i = 1; i <= sections; ++i) {
-      section_stretches(reader.tables, i, stretches[i]);
+      section_stretches(coff_tables(reader), i, stretches[i]);
       if (takes_part(stretches[i][0]) || takes_part(stretches[i][1]) ||
           takes_part(stretches[i][2])) {
         taking_part[count++] = i;
@@ -205,7 +205,7 @@ void check_all_section_overlaps(ObjectReader& reader) {
   std::vector<Indexed> wrapping;
   for (uint32_t section = 1; section <= sections; ++section) {
     for (int kind = 0; kind < 3; ++kind) {
-      const Stretch s = section_stretch(reader.tables, section, kind);
+      const Stretch s = section_stretch(coff_tables(reader), section, kind);
       if (!takes_part(s)) continue;
       (wraps(s) ? wrapping : plain).push_back(Indexed{s.start, stretch_end(s), section, kind});
     }

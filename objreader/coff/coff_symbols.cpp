@@ -58,7 +58,7 @@ bool is_initialized_data(const Symbol& symbol) {
 // long name's offset lies outside the string table's text.
 bool resolve_name(ObjectReader& reader, const Symbol& symbol, uint64_t at_offset,
                   std::string_view& name) {
-  const CoffTables& tables = reader.tables;
+  const CoffTables& tables = coff_tables(reader);
   if (has_short_name(symbol)) {
     const char* text = reinterpret_cast<const char*>(symbol.record + coff::kSymbolName);
     const void* nul = std::memchr(text, 0, coff::kSymbolNameLength);
@@ -92,7 +92,7 @@ void drop_initialized_data(ObjectDeclarations& declarations) {
 }  // namespace
 
 int process_symbol_table(ObjectReader& reader) {
-  const CoffTables& tables = reader.tables;
+  const CoffTables& tables = coff_tables(reader);
   int failed = kAnalysisOk;
   bool holds_initialized_data = false;
   bool out_of_memory = false;

@@ -50,7 +50,7 @@ bool read_relocations(ObjectReader& reader, InputStream& stream, const ElfObject
                       const ElfSection& section, std::vector<DebugRelocation>& relocations,
                       std::vector<uint8_t>& buffer) {
   if (!read_elf_table(reader, stream, object, section.offset, section.size, buffer)) return false;
-  const std::vector<uint8_t>& symbols = reader.elf.symbols;
+  const std::vector<uint8_t>& symbols = elf_tables(reader).symbols;
   if (object.encoding.is64) {
     if (object.encoding.big_endian) {
       take_relocations<true, true>(object, buffer, symbols, relocations);
@@ -75,17 +75,18 @@ bool read_relocations(ObjectReader& reader, InputStream& stream, const ElfObject
 }  // namespace
 
 bool read_elf_section_names(ObjectReader& reader, InputStream& stream, const ElfObject& object) {
-  reader.elf.section_names.clear();
+  elf_tables(reader).section_names.clear();
   if (object.section_names_index == 0 || object.section_names_index >= object.section_count) {
     return true;
   }
   const ElfSection names = elf_section(reader, object, object.section_names_index);
   if (names.type != elf::SHT_STRTAB) return true;
-  return read_elf_table(reader, stream, object, names.offset, names.size, reader.elf.section_names);
+  return read_elf_table(reader, stream, object, names.offset, names.size,
+                        elf_tables(reader).section_names);
 }
 
 std::string_view elf_section_name(const ObjectReader& reader, uint32_t offset) {
-  const std::vector<uint8_t>& names = reader.elf.section_names;
+  const std::vector<uint8_t>& names = elf_tables(reader).section_names;
   if (offset >= names.size()) return {};
   const std::string_view rest(reinterpret_cast<const char*>(names.data()) + offset,
                               names.size() - offset);
@@ -98,7 +99,7 @@ void read_elf_layouts(ObjectReader& reader, InputStream& stream, const ElfObject
   tables.big_endian = object.encoding.big_endian;
   if (!read_elf_section_names(reader, stream, object)) return;
   uint64_t index[kDebugSectionCount] = {};
-  std::vector<uint64_t>& relocations = reader.elf.relocation_sections;
+  std::vector<uint64_t>& relocations = elf_tables(reader).relocation_sections;
   relocations.clear();
   for (uint64_t i = 1; i < object.section_count; ++i) {
     const ElfSection section = elf_section(reader, object, i);

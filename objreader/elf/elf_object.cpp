@@ -118,7 +118,7 @@ bool read_section_headers(ObjectReader& reader, InputStream& stream, std::string
   const uint16_t entry_size = load_u16(header + layout.e_shentsize, big);
   uint64_t count = load_u16(header + layout.e_shnum, big);
   object.section_names_index = load_u16(header + layout.e_shstrndx, big);
-  reader.elf.section_headers.clear();
+  elf_tables(reader).section_headers.clear();
   object.section_count = 0;
   if (table == 0) return true;  // no section headers at all
   if (entry_size != layout.section_header_size) {
@@ -127,7 +127,7 @@ bool read_section_headers(ObjectReader& reader, InputStream& stream, std::string
   }
   const auto read = [&](uint64_t headers) {
     if (read_elf_table(reader, stream, object, table, saturating_multiply(headers, entry_size),
-                       reader.elf.section_headers)) {
+                       elf_tables(reader).section_headers)) {
       return true;
     }
     report_error(reader.diagnostics, message::kSectionHeadersUnreadable);
@@ -184,7 +184,7 @@ struct SymbolTable {
 // when the object has no symbol table.
 bool read_symbol_table(ObjectReader& reader, InputStream& stream, const ElfObject& object,
                        SymbolTable& table) {
-  ElfTables& tables = reader.elf;
+  ElfTables& tables = elf_tables(reader);
   tables.symbols.clear();
   tables.string_table.clear();
   tables.symbol_shndx.clear();
@@ -254,7 +254,7 @@ bool section_index(const ObjectReader& reader, const ElfObject& object, const Sy
     return true;
   }
   if (symbol >= table.shndx_count) return false;
-  index = load_u32(reader.elf.symbol_shndx.data() + symbol * elf::kSymtabShndxEntrySize,
+  index = load_u32(elf_tables(reader).symbol_shndx.data() + symbol * elf::kSymtabShndxEntrySize,
                    object.encoding.big_endian);
   return true;
 }
@@ -271,11 +271,12 @@ int scan_symbols(ObjectReader& reader, const ElfObject& object, const SymbolTabl
                  bool& slim) {
   int failed = kAnalysisOk;
   bool out_of_memory = false;
-  const std::vector<uint8_t>& strings = reader.elf.string_table;
+  const std::vector<uint8_t>& strings = elf_tables(reader).string_table;
   const uint64_t entry_size = object.layout->symbol_size;
   const uint64_t table_at = saturating_add(object.base, table.section.offset);
   for (uint64_t i = 1; i < table.count; ++i) {
-    const ElfSymbol symbol = decode_symbol(reader.elf.symbols.data() + i * entry_size, object);
+    const ElfSymbol symbol =
+        decode_symbol(elf_tables(reader).symbols.data() + i * entry_size, object);
     const uint64_t record_offset = table_at + i * entry_size;
     std::string_view name;
     bool named = true;
@@ -362,7 +363,8 @@ int read_elf_object(ObjectReader& reader, InputStream& stream, std::string_view 
 ElfSection elf_section(const ObjectReader& reader, const ElfObject& object, uint64_t index) {
   const elf::ClassLayout& layout = *object.layout;
   const bool big = object.encoding.big_endian;
-  const uint8_t* header = reader.elf.section_headers.data() + index * layout.section_header_size;
+  const uint8_t* header =
+      elf_tables(reader).section_headers.data() + index * layout.section_header_size;
   ElfSection section;
   section.name = load_u32(header + layout.sh_name, big);
   section.type = load_u32(header + layout.sh_type, big);

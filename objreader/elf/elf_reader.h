@@ -11,6 +11,27 @@
 
 namespace drelk {
 
+// The ELF tables of the object being read. Their buffers are kept from one object to the
+// next, so that a run over thousands of objects does not allocate them each time.
+struct ElfTables {
+  std::vector<uint8_t> section_headers;
+  std::vector<uint8_t> symbols;
+  std::vector<uint8_t> string_table;              // the symbol table's names
+  std::vector<uint8_t> symbol_shndx;              // SHT_SYMTAB_SHNDX: extended section indexes
+  std::vector<uint8_t> section_names;             // read only for the sections of an LTO object
+  std::vector<std::vector<uint8_t>> lto_symbols;  // an LTO object's symbol tables
+  std::vector<uint8_t> lto_kinds;                 // the extension of the one being read
+  std::vector<uint64_t> relocation_sections;      // SHT_RELA, for the debug sections
+};
+
+// The reader's ELF tables.
+inline ElfTables& elf_tables(ObjectReader& reader) {
+  return room_tables<ElfTables>(reader.elf);
+}
+inline const ElfTables& elf_tables(const ObjectReader& reader) {
+  return *static_cast<const ElfTables*>(reader.elf.tables);
+}
+
 // Reads the ELF file that starts at the stream's position, `base` in the stream, and is
 // `extent` bytes long (the file, or the archive member); `path` names it in diagnostics.
 // Relocatable objects are read into the reader's declarations; executables, shared

@@ -27,7 +27,7 @@ uint64_t load_le64(const uint8_t* p) {
 
 // A section name from the section-name table, or nothing when it lies outside it.
 std::string_view section_name(const ObjectReader& reader, uint32_t offset) {
-  const std::vector<uint8_t>& names = reader.elf.section_names;
+  const std::vector<uint8_t>& names = elf_tables(reader).section_names;
   if (offset >= names.size()) return {};
   const std::string_view rest(reinterpret_cast<const char*>(names.data()) + offset,
                               names.size() - offset);
@@ -94,7 +94,7 @@ bool scan_lto_table(ObjectReader& reader, const std::vector<uint8_t>& table,
 
 int read_lto_symbols(ObjectReader& reader, InputStream& stream, const ElfObject& object,
                      std::string_view path) {
-  ElfTables& tables = reader.elf;
+  ElfTables& tables = elf_tables(reader);
   tables.lto_symbols.clear();
   tables.section_names.clear();
   const auto unreadable = [&] {

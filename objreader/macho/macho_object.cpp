@@ -113,7 +113,7 @@ std::string_view fixed_name(const uint8_t* field) {
 // Adds the `count` section records at `at` in the load commands to the reader's sections.
 // False when they cannot be held.
 bool add_sections(ObjectReader& reader, const MachObject& object, size_t at, uint64_t count) {
-  const std::vector<uint8_t>& commands = reader.macho.load_commands;
+  const std::vector<uint8_t>& commands = macho_tables(reader).load_commands;
   const macho::SectionLayout& layout = *object.section;
   const bool big = object.big_endian;
   try {
@@ -131,7 +131,7 @@ bool add_sections(ObjectReader& reader, const MachObject& object, size_t at, uin
       if (fixed_name(record + macho::kSectionSegmentName) == macho::kDwarfSegment) {
         section.debug = debug_section_named(fixed_name(record + macho::kSectionName));
       }
-      reader.macho.sections.push_back(section);
+      macho_tables(reader).sections.push_back(section);
     }
   } catch (const std::bad_alloc&) {
     return false;
@@ -146,7 +146,7 @@ bool add_sections(ObjectReader& reader, const MachObject& object, size_t at, uin
 // diagnostic for any damage found.
 int walk_load_commands(ObjectReader& reader, const MachObject& object, uint32_t count,
                        SymbolTable& table) {
-  const std::vector<uint8_t>& commands = reader.macho.load_commands;
+  const std::vector<uint8_t>& commands = macho_tables(reader).load_commands;
   const bool big = object.big_endian;
   int result = kAnalysisOk;
   size_t at = 0;
@@ -234,7 +234,7 @@ constexpr const char* kOverlapMessages[2][2] = {
 // from 1, in the order a walk over every pair would find them, up to the number a hostile
 // section table is allowed to cost.
 void check_section_layout(ObjectReader& reader, const MachObject& object) {
-  const std::vector<MachOSection>& sections = reader.macho.sections;
+  const std::vector<MachOSection>& sections = macho_tables(reader).sections;
   std::vector<FileStretch> stretches;
   for (size_t i = 0; i < sections.size(); ++i) {
     const SectionStretches s = stretches_of(sections[i]);
@@ -274,7 +274,7 @@ void check_section_layout(ObjectReader& reader, const MachObject& object) {
 // named symbol is then reported as outside it.
 bool read_symbol_table(ObjectReader& reader, InputStream& stream, const MachObject& object,
                        const SymbolTable& table) {
-  MachOTables& tables = reader.macho;
+  MachOTables& tables = macho_tables(reader);
   const uint64_t bytes = uint64_t{table.count} * object.nlist_size;
   if (!symbol_table_was_read(
           reader, read_stretch(reader, stream, object, table.symbol_offset, bytes, tables.symbols),
@@ -334,12 +334,12 @@ bool is_defined_in_section(const MachSymbol& symbol) {
 int scan_symbols(ObjectReader& reader, const MachObject& object, const SymbolTable& table) {
   int failed = kAnalysisOk;
   bool out_of_memory = false;
-  const std::vector<uint8_t>& strings = reader.macho.string_table;
-  const std::vector<MachOSection>& sections = reader.macho.sections;
+  const std::vector<uint8_t>& strings = macho_tables(reader).string_table;
+  const std::vector<MachOSection>& sections = macho_tables(reader).sections;
   const uint64_t table_at = saturating_add(object.base, table.symbol_offset);
   for (uint64_t i = 0; i < table.count; ++i) {
     const MachSymbol symbol =
-        decode_symbol(reader.macho.symbols.data() + i * object.nlist_size, object);
+        decode_symbol(macho_tables(reader).symbols.data() + i * object.nlist_size, object);
     if (is_debugging_entry(symbol)) continue;
     const uint64_t record_offset = table_at + i * object.nlist_size;
     std::string_view name;
@@ -388,7 +388,7 @@ void read_macho_layouts(ObjectReader& reader, InputStream& stream, const MachObj
   reset_debug_sections(tables);
   tables.big_endian = object.big_endian;
   tables.symbol_prefix = "_";  // the symbol table's names of the blocks' linkage names
-  for (const MachOSection& section : reader.macho.sections) {
+  for (const MachOSection& section : macho_tables(reader).sections) {
     if (section.debug == kDebugSectionCount) continue;
     DebugSectionData& data = tables.sections[section.debug];
     if (data.present || is_zero_fill(section.flags)) continue;  // the first of a name
@@ -406,9 +406,9 @@ void read_macho_layouts(ObjectReader& reader, InputStream& stream, const MachObj
 int read_macho_object(ObjectReader& reader, InputStream& stream, std::string_view path,
                       uint64_t base, uint64_t extent) {
   begin_object(reader, path);
-  reader.macho.sections.clear();
-  reader.macho.symbols.clear();
-  reader.macho.string_table.clear();
+  macho_tables(reader).sections.clear();
+  macho_tables(reader).symbols.clear();
+  macho_tables(reader).string_table.clear();
   MachObject object;
   object.base = base;
   object.extent = extent;
@@ -448,7 +448,7 @@ int read_macho_object(ObjectReader& reader, InputStream& stream, std::string_vie
   const uint32_t command_count = load_u32(header + macho::kHeaderNumberOfCommands, big);
   const uint32_t commands_size = load_u32(header + macho::kHeaderSizeOfCommands, big);
   switch (read_stretch(reader, stream, object, object.header_size, commands_size,
-                       reader.macho.load_commands)) {
+                       macho_tables(reader).load_commands)) {
     case TableRead::kOk:
       break;
     case TableRead::kNoMemory:

@@ -13,6 +13,31 @@
 
 namespace drelk {
 
+// A Mach-O section as the layout checks and the symbol scan need it.
+struct MachOSection {
+  uint64_t offset = 0;  // its data in the object
+  uint64_t size = 0;
+  uint64_t relocations_offset = 0;
+  uint64_t relocations_size = 0;            // nreloc entries of 8 bytes
+  uint32_t flags = 0;                       // type and attributes
+  uint64_t record_offset = 0;               // where its section record stands in the stream
+  DebugSection debug = kDebugSectionCount;  // a section of the __DWARF segment the layouts read
+};
+
+// The Mach-O tables of the object being read, their buffers kept from one object to the
+// next as ELF's are.
+struct MachOTables {
+  std::vector<uint8_t> load_commands;
+  std::vector<MachOSection> sections;  // numbered from 1 as n_sect numbers them
+  std::vector<uint8_t> symbols;
+  std::vector<uint8_t> string_table;
+};
+
+// The reader's Mach-O tables.
+inline MachOTables& macho_tables(ObjectReader& reader) {
+  return room_tables<MachOTables>(reader.macho);
+}
+
 // Reads the Mach-O file that starts at the stream's position, `base` in the stream, and
 // is `extent` bytes long (the file, the archive member or the universal file's slice);
 // `path` names it in diagnostics. Relocatable objects are read into the reader's

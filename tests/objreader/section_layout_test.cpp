@@ -108,10 +108,11 @@ std::string exhaustive(const std::vector<SectionHeader>& sections) {
   CoffObject builder;
   for (const SectionHeader& s : sections) builder.section_header(s);
   const std::vector<uint8_t> bytes = builder.bytes();
-  analysis.tables.number_of_sections = static_cast<uint16_t>(sections.size());
-  analysis.tables.section_table.assign(40, 0);
-  analysis.tables.section_table.insert(analysis.tables.section_table.end(), bytes.begin() + 20,
-                                       bytes.begin() + 20 + 40 * sections.size());
+  coff_tables(analysis).number_of_sections = static_cast<uint16_t>(sections.size());
+  coff_tables(analysis).section_table.assign(40, 0);
+  coff_tables(analysis).section_table.insert(coff_tables(analysis).section_table.end(),
+                                             bytes.begin() + 20,
+                                             bytes.begin() + 20 + 40 * sections.size());
   for (uint32_t i = 1; i < sections.size(); ++i) {
     for (uint32_t j = i + 1; j <= sections.size(); ++j) check_section_overlaps(analysis, i, j);
   }
