@@ -10,6 +10,25 @@
 namespace drelk {
 namespace {
 
+// Opens the file that the -e (or -o) switch names (`argument`) for writing. False after a
+// diagnostic: `no_memory` when the name cannot be held, `open_failed` (with the name) when
+// the file cannot be opened.
+bool open_switch_file(Run& run, const std::string& argument, const char* no_memory,
+                      const char* open_failed, std::string& name, std::FILE*& file) {
+  try {
+    name = argument;
+  } catch (const std::bad_alloc&) {
+    report_error(run.diagnostics, no_memory);
+    return false;
+  }
+  file = open_text_file_unwritten(name);
+  if (file == nullptr) {
+    report_error(run.diagnostics, strprintf(open_failed, name.c_str()));
+    return false;
+  }
+  return true;
+}
+
 // Flushes a stream and tells whether something written to it did not arrive.
 bool write_failed(const TextStream& stream) {
   return stream.file != nullptr && (std::fflush(stream.file) != 0 || std::ferror(stream.file));
@@ -181,33 +200,19 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
     return finish(run, n == kIllegalSwitch ? kExitFailure : kExitSuccess, false);
   }
 
+  std::string name;
+  std::FILE* file = nullptr;
   if (run.options & OPT_ERRFILE) {
-    std::string name;
-    try {
-      name = run.error_file_argument;
-    } catch (const std::bad_alloc&) {
-      report_error(run.diagnostics, "Error:  Cannot allocate errorfile_name.");
-      return kExitFailure;
-    }
-    std::FILE* file = open_text_file_unwritten(name);
-    if (file == nullptr) {
-      report_error(run.diagnostics, strprintf("Error opening error file \"%s\"\n", name.c_str()));
+    if (!open_switch_file(run, run.error_file_argument, "Error:  Cannot allocate errorfile_name.",
+                          "Error opening error file \"%s\"\n", name, file)) {
       return kExitFailure;
     }
     watch_written_file(run, file, "error", name);
     spool_diagnostics(run, file, name);
   }
   if (run.options & OPT_OUTFILE) {
-    std::string name;
-    try {
-      name = run.output_file_argument;
-    } catch (const std::bad_alloc&) {
-      report_error(run.diagnostics, "Error - Cannot allocate outfile_name.");
-      return finish(run, kExitFailure, false);
-    }
-    std::FILE* file = open_text_file_unwritten(name);
-    if (file == nullptr) {
-      report_error(run.diagnostics, strprintf("Error opening output file \"%s\".\n", name.c_str()));
+    if (!open_switch_file(run, run.output_file_argument, "Error - Cannot allocate outfile_name.",
+                          "Error opening output file \"%s\".\n", name, file)) {
       return finish(run, kExitFailure, false);
     }
     watch_written_file(run, file, "output", name);

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "dwarf/cursor.h"
+#include "formats/cursor.h"
 #include "formats/dwarf.h"
 
 namespace drelk::dwarf {
@@ -186,7 +186,7 @@ bool read_abbreviations(std::span<const uint8_t> section, uint64_t offset, uint8
   table.dense = true;
   table.offset = UINT64_MAX;
   // The byte order does not matter: a table holds LEB128 numbers and single bytes.
-  Cursor cursor = cursor_over(section, false);
+  Cursor cursor = make_cursor(section, false);
   damage.section = kDebugAbbrev;
   if (offset >= cursor.size) {
     damage.reason = "abbreviation table offset beyond the section";

@@ -1,8 +1,8 @@
 // The walk of a unit's DIEs for the COMMON blocks that its routines and modules declare.
 #pragma once
 
-#include "dwarf/cursor.h"
 #include "dwarf/walk.h"
+#include "formats/cursor.h"
 
 namespace drelk::dwarf {
 

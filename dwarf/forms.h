@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "dwarf/abbreviations.h"
-#include "dwarf/cursor.h"
 #include "dwarf/walk.h"
+#include "formats/cursor.h"
 
 namespace drelk::dwarf {
 

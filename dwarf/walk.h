@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "dwarf/abbreviations.h"
-#include "dwarf/cursor.h"
 #include "dwarf/dwarf.h"
+#include "formats/cursor.h"
 
 namespace drelk::dwarf {
 
@@ -155,7 +155,7 @@ inline bool fail(Walk& walk, DebugSection section, const char* reason) {
 }
 
 inline Cursor cursor_over(const Walk& walk, DebugSection section) {
-  return cursor_over(walk.input.sections[section], walk.input.big_endian);
+  return make_cursor(walk.input.sections[section], walk.input.big_endian);
 }
 
 // Holds a composed text until the next object; an empty text needs no place.

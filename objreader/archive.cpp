@@ -9,6 +9,7 @@
 
 #include "formats/archive.h"
 #include "objreader/messages.h"
+#include "objreader/string_table.h"
 #include "platform/strprintf.h"
 
 namespace drelk {
@@ -62,9 +63,7 @@ void member_name(const ArchiveWalk& walk, const uint8_t* header, size_t count,
     return;
   }
   const size_t length = static_cast<size_t>(static_cast<const uint8_t*>(slash) - header);
-  const void* nul = std::memchr(header, 0, length);
-  member.name.assign(reinterpret_cast<const char*>(header),
-                     nul ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - header) : length);
+  member.name.assign(terminated_name(header, length));
 }
 
 // True when the 16-byte name field is "/" followed by blanks: a linker member.

@@ -6,6 +6,7 @@ namespace drelk::message {
 
 inline constexpr char kNotAnObject[] = "The file %s is not an object file.";
 inline constexpr char kFileHeaderUnreadable[] = "Error reading file header\n";
+inline constexpr char kUnsupportedHeader[] = "Error - unsupported %s header in %s\n";
 inline constexpr char kSectionHeadersUnreadable[] = "Error reading section headers\n";
 inline constexpr char kStringTableNoMemory[] = "Malloc of buffer for string table failed\n";
 inline constexpr char kStringTableUnreadable[] = "Read of string table failed\n";

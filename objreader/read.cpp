@@ -8,6 +8,7 @@
 
 #include "objreader/messages.h"
 #include "objreader/reader.h"
+#include "objreader/string_table.h"
 #include "platform/strprintf.h"
 
 namespace drelk {
@@ -120,16 +121,19 @@ void check_string_table_read(ObjectReader& reader, TableRead result, std::vector
 
 bool name_in_string_table(ObjectReader& reader, const std::vector<uint8_t>& strings,
                           uint32_t offset, uint64_t record_offset, std::string_view& name) {
-  if (offset >= strings.size()) {
+  const StringTable table(strings);
+  if (!table.holds(offset)) {
     report_error_at(reader.diagnostics, strprintf(message::kNameOutsideStringTable, offset),
                     record_offset);
     return false;
   }
-  const char* text = reinterpret_cast<const char*>(strings.data()) + offset;
-  const size_t room = strings.size() - offset;
-  const void* nul = std::memchr(text, 0, room);
-  name = std::string_view(text, nul ? static_cast<const char*>(nul) - text : room);
+  name = table.name_at(offset);
   return true;
+}
+
+void report_unsupported_header(ObjectReader& reader, const char* format, std::string_view path) {
+  report_error(reader.diagnostics,
+               strprintf(message::kUnsupportedHeader, format, std::string(path).c_str()));
 }
 
 bool may_list_overlap(ObjectReader& reader) {

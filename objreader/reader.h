@@ -171,6 +171,10 @@ void check_string_table_read(ObjectReader& reader, TableRead result, std::vector
 bool name_in_string_table(ObjectReader& reader, const std::vector<uint8_t>& strings,
                           uint32_t offset, uint64_t record_offset, std::string_view& name);
 
+// Reports that the object at `path` has a header of `format` ("ELF", "Mach-O") that is not
+// read: another class, byte order or version.
+void report_unsupported_header(ObjectReader& reader, const char* format, std::string_view path);
+
 // Counts one more section overlap of the object being read. False once the object has
 // listed as many as a hostile section table may cost: the first refusal says that further
 // overlaps of the object are not listed, and its layout checks stop there.

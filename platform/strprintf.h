@@ -2,6 +2,7 @@
 // however long the path or name it carries, and never cut by a fixed buffer.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace drelk {
@@ -18,5 +19,10 @@ namespace drelk {
 
 // Returns the text printf would write for `format` and its arguments.
 std::string strprintf(const char* format, ...) DRELK_PRINTF(1, 2);
+
+// A 64-bit count or size as %llu takes it.
+inline unsigned long long llu(uint64_t value) {
+  return static_cast<unsigned long long>(value);
+}
 
 }  // namespace drelk

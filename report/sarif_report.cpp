@@ -273,12 +273,8 @@ void write_rules(JsonWriter& out, bool layouts) {
   out.close_items(first, "          ").raw("\n");
 }
 
-// The messages are composed with strprintf, whose formats stay whole in the program
-// (the Debian package's spelling check reads its strings).
-unsigned long long llu(uint64_t value) {
-  return static_cast<unsigned long long>(value);
-}
-
+// The messages are composed with strprintf (and llu), whose formats stay whole in the
+// program (the Debian package's spelling check reads its strings).
 void write_result_head(JsonWriter& out, bool& first, size_t rule, std::string_view block,
                        const std::string& message) {
   out.item(first).raw("        {\"ruleId\": ").string(kRules[rule].id);

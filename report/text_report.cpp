@@ -109,10 +109,6 @@ class ReportWriter {
   size_t used_ = 0;
 };
 
-unsigned long long llu(uint64_t value) {
-  return static_cast<unsigned long long>(value);
-}
-
 const char* plural(size_t count) {
   return count == 1 ? "" : "s";
 }

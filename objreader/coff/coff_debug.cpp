@@ -8,16 +8,14 @@
 #include "formats/coff.h"
 #include "objreader/coff/coff_reader.h"
 #include "objreader/debug_layouts.h"
+#include "objreader/string_table.h"
 
 namespace drelk {
 namespace {
 
 // A section's name: the header's eight bytes, or the string table's name they point to.
 std::string_view coff_section_name(const CoffTables& tables, const uint8_t* header) {
-  const char* text = reinterpret_cast<const char*>(header);
-  const void* nul = std::memchr(text, 0, coff::kSymbolNameLength);
-  const std::string_view field(text, nul ? static_cast<size_t>(static_cast<const char*>(nul) - text)
-                                         : coff::kSymbolNameLength);
+  const std::string_view field = terminated_name(header, coff::kSymbolNameLength);
   if (field.size() < 2 || field[0] != '/') return field;
   uint32_t offset = 0;
   for (const char c : field.substr(1)) {
@@ -26,11 +24,7 @@ std::string_view coff_section_name(const CoffTables& tables, const uint8_t* head
   }
   // The string table's offsets count its size field, which the tables do not hold.
   if (offset < coff::kStringTableSizeField) return {};
-  const uint32_t at = offset - coff::kStringTableSizeField;
-  if (at >= tables.string_text.size()) return {};
-  const std::string_view rest(reinterpret_cast<const char*>(tables.string_text.data()) + at,
-                              tables.string_text.size() - at);
-  return rest.substr(0, rest.find('\0'));
+  return StringTable(tables.string_text).name_at(offset - coff::kStringTableSizeField);
 }
 
 }  // namespace

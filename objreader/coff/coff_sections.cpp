@@ -8,6 +8,7 @@
 #include "formats/coff.h"
 #include "objreader/coff/coff_reader.h"
 #include "objreader/messages.h"
+#include "objreader/stretch_index.h"
 #include "platform/strprintf.h"
 
 namespace drelk {
@@ -69,69 +70,27 @@ struct Indexed {
   int kind;
 };
 
-// Stretches sorted by start, with a tree of the greatest and of the least end under each
-// node: the stretches that meet a query are found in time that grows with the number found.
-class StretchIndex {
- public:
-  explicit StretchIndex(std::vector<Indexed> stretches) : items_(std::move(stretches)) {
-    std::sort(items_.begin(), items_.end(),
-              [](const Indexed& a, const Indexed& b) { return a.start < b.start; });
-    while (size_ < items_.size()) size_ *= 2;
-    max_end_.assign(2 * size_, 0);
-    min_end_.assign(2 * size_, UINT32_MAX);
-    for (size_t i = 0; i < items_.size(); ++i)
-      max_end_[size_ + i] = min_end_[size_ + i] = items_[i].end;
-    for (size_t i = size_ - 1; i >= 1; --i) {
-      max_end_[i] = std::max(max_end_[2 * i], max_end_[2 * i + 1]);
-      min_end_[i] = std::min(min_end_[2 * i], min_end_[2 * i + 1]);
-    }
-  }
+using CoffStretchIndex = StretchIndex<Indexed, uint32_t>;
 
-  // Calls visit for every stretch [s, e] with s <= query_end and e >= query_start: the
-  // stretches that share a byte with the query, when neither wraps.
-  template <typename Visit>
-  void find_meeting(uint32_t query_start, uint32_t query_end, Visit visit) const {
-    const size_t limit =
-        std::upper_bound(items_.begin(), items_.end(), query_end,
-                         [](uint32_t value, const Indexed& item) { return value < item.start; }) -
-        items_.begin();
-    descend(1, 0, size_, 0, limit, visit,
-            [&](size_t node) { return max_end_[node] >= query_start; });
-  }
+// Calls visit for every stretch [s, e] with s <= query_end and e >= query_start: the
+// stretches that share a byte with the query, when neither wraps.
+template <typename Visit>
+void find_meeting(const CoffStretchIndex& index, uint32_t query_start, uint32_t query_end,
+                  Visit visit) {
+  index.visit(
+      0, index.first_starting_after(query_end),
+      [&](uint32_t max_end, uint32_t) { return max_end >= query_start; }, visit);
+}
 
-  // Calls visit for every stretch [s, e] with s >= query_start and e <= query_end: the only
-  // way a wrapping stretch meets another under the overlap rules.
-  template <typename Visit>
-  void find_within(uint32_t query_start, uint32_t query_end, Visit visit) const {
-    const size_t first =
-        std::lower_bound(items_.begin(), items_.end(), query_start,
-                         [](const Indexed& item, uint32_t value) { return item.start < value; }) -
-        items_.begin();
-    descend(1, 0, size_, first, items_.size(), visit,
-            [&](size_t node) { return min_end_[node] <= query_end; });
-  }
-
- private:
-  // Visits the items of [from, to) under `node` (covering [low, high)) whose subtree
-  // `may_hold` admits.
-  template <typename Visit, typename MayHold>
-  void descend(size_t node, size_t low, size_t high, size_t from, size_t to, Visit& visit,
-               const MayHold& may_hold) const {
-    if (high <= from || low >= to || !may_hold(node)) return;
-    if (high - low == 1) {
-      visit(items_[low]);
-      return;
-    }
-    const size_t middle = (low + high) / 2;
-    descend(2 * node, low, middle, from, to, visit, may_hold);
-    descend(2 * node + 1, middle, high, from, to, visit, may_hold);
-  }
-
-  std::vector<Indexed> items_;
-  std::vector<uint32_t> max_end_;
-  std::vector<uint32_t> min_end_;
-  size_t size_ = 1;
-};
+// Calls visit for every stretch [s, e] with s >= query_start and e <= query_end: the only
+// way a wrapping stretch meets another under the overlap rules.
+template <typename Visit>
+void find_within(const CoffStretchIndex& index, uint32_t query_start, uint32_t query_end,
+                 Visit visit) {
+  index.visit(
+      index.first_starting_at(query_start), index.size(),
+      [&](uint32_t, uint32_t min_end) { return min_end <= query_end; }, visit);
+}
 
 }  // namespace
 
@@ -211,8 +170,8 @@ void check_all_section_overlaps(ObjectReader& reader) {
     }
   }
   if (plain.size() + wrapping.size() < 2) return;
-  const StretchIndex index(plain);
-  const StretchIndex wrapping_index(wrapping);
+  const CoffStretchIndex index(plain);
+  const CoffStretchIndex wrapping_index(wrapping);
 
   // Sections with a stretch of their own are visited in order; for each, the sections
   // after it that share a byte with it are tested pair by pair, in the order an
@@ -232,14 +191,14 @@ void check_all_section_overlaps(ObjectReader& reader) {
       };
       if (mine.end < mine.start) {
         // A wrapping stretch meets a plain one that holds its start or its end.
-        index.find_meeting(mine.start, mine.start, later);
-        index.find_meeting(mine.end, mine.end, later);
+        find_meeting(index, mine.start, mine.start, later);
+        find_meeting(index, mine.end, mine.end, later);
       } else {
-        index.find_meeting(mine.start, mine.end, later);
+        find_meeting(index, mine.start, mine.end, later);
       }
       // Any stretch meets a wrapping one that starts at or after its start and ends at or
       // before its end, and no other.
-      wrapping_index.find_within(mine.start, mine.end, later);
+      find_within(wrapping_index, mine.start, mine.end, later);
     }
     std::sort(partners.begin(), partners.end());
     partners.erase(std::unique(partners.begin(), partners.end()), partners.end());

@@ -8,6 +8,7 @@
 #include "formats/coff.h"
 #include "objreader/coff/coff_reader.h"
 #include "objreader/messages.h"
+#include "objreader/string_table.h"
 #include "platform/strprintf.h"
 
 namespace drelk {
@@ -60,24 +61,19 @@ bool resolve_name(ObjectReader& reader, const Symbol& symbol, uint64_t at_offset
                   std::string_view& name) {
   const CoffTables& tables = coff_tables(reader);
   if (has_short_name(symbol)) {
-    const char* text = reinterpret_cast<const char*>(symbol.record + coff::kSymbolName);
-    const void* nul = std::memchr(text, 0, coff::kSymbolNameLength);
-    name = std::string_view(text,
-                            nul ? static_cast<const char*>(nul) - text : coff::kSymbolNameLength);
+    name = terminated_name(symbol.record + coff::kSymbolName, coff::kSymbolNameLength);
     return true;
   }
   const uint32_t offset = load_u32(symbol.record + coff::kSymbolNameOffset);
   // Offsets below 4 point into the size field; they wrap to large values here.
   const uint32_t at = offset - coff::kStringTableSizeField;
-  if (at >= tables.string_text.size()) {
+  const StringTable strings(tables.string_text);
+  if (!strings.holds(at)) {
     report_error_at(reader.diagnostics, strprintf(message::kNameOutsideStringTable, offset),
                     at_offset);
     return false;
   }
-  const char* text = reinterpret_cast<const char*>(tables.string_text.data()) + at;
-  const size_t room = tables.string_text.size() - at;
-  const void* nul = std::memchr(text, 0, room);
-  name = std::string_view(text, nul ? static_cast<const char*>(nul) - text : room);
+  name = strings.name_at(at);
   return true;
 }
 

@@ -7,6 +7,7 @@
 #include "formats/elf.h"
 #include "objreader/debug_layouts.h"
 #include "objreader/elf/elf_reader.h"
+#include "objreader/string_table.h"
 
 namespace drelk {
 namespace {
@@ -86,11 +87,7 @@ bool read_elf_section_names(ObjectReader& reader, InputStream& stream, const Elf
 }
 
 std::string_view elf_section_name(const ObjectReader& reader, uint32_t offset) {
-  const std::vector<uint8_t>& names = elf_tables(reader).section_names;
-  if (offset >= names.size()) return {};
-  const std::string_view rest(reinterpret_cast<const char*>(names.data()) + offset,
-                              names.size() - offset);
-  return rest.substr(0, rest.find('\0'));
+  return StringTable(elf_tables(reader).section_names).name_at(offset);
 }
 
 void read_elf_layouts(ObjectReader& reader, InputStream& stream, const ElfObject& object) {

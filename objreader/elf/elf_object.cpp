@@ -22,11 +22,6 @@ using elf::load_word;
 
 constexpr const char* kLabel = "analyze";
 
-void report_unsupported_header(ObjectReader& reader, std::string_view path) {
-  report_error(reader.diagnostics,
-               strprintf("Error - unsupported ELF header in %s\n", std::string(path).c_str()));
-}
-
 // A symbol of the table, decoded.
 struct ElfSymbol {
   uint32_t name = 0;
@@ -87,7 +82,7 @@ bool read_header(ObjectReader& reader, InputStream& stream, std::string_view pat
   if ((file_class != elf::ELFCLASS32 && file_class != elf::ELFCLASS64) ||
       (data != elf::ELFDATA2LSB && data != elf::ELFDATA2MSB) ||
       header[elf::EI_VERSION] != elf::EV_CURRENT) {
-    report_unsupported_header(reader, path);
+    report_unsupported_header(reader, "ELF", path);
     return false;
   }
   object.encoding.is64 = file_class == elf::ELFCLASS64;
@@ -99,7 +94,7 @@ bool read_header(ObjectReader& reader, InputStream& stream, std::string_view pat
     return false;
   }
   if (load_u32(header + object.layout->e_version, object.encoding.big_endian) != elf::EV_CURRENT) {
-    report_unsupported_header(reader, path);
+    report_unsupported_header(reader, "ELF", path);
     return false;
   }
   return true;
@@ -122,7 +117,7 @@ bool read_section_headers(ObjectReader& reader, InputStream& stream, std::string
   object.section_count = 0;
   if (table == 0) return true;  // no section headers at all
   if (entry_size != layout.section_header_size) {
-    report_unsupported_header(reader, path);
+    report_unsupported_header(reader, "ELF", path);
     return false;
   }
   const auto read = [&](uint64_t headers) {
@@ -340,7 +335,7 @@ int read_elf_object(ObjectReader& reader, InputStream& stream, std::string_view 
       reader.declarations.refused = true;
       return kAnalysisOk;
     default:
-      report_unsupported_header(reader, path);
+      report_unsupported_header(reader, "ELF", path);
       return kAnalysisFailed;
   }
   object.machine = load_u16(header + object.layout->e_machine, big);

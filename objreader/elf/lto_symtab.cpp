@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "formats/cursor.h"
 #include "formats/elf.h"
 #include "objreader/elf/elf_reader.h"
 #include "platform/strprintf.h"
@@ -23,15 +24,6 @@ namespace {
 
 uint64_t load_le64(const uint8_t* p) {
   return load_u64(p, false);
-}
-
-// A section name from the section-name table, or nothing when it lies outside it.
-std::string_view section_name(const ObjectReader& reader, uint32_t offset) {
-  const std::vector<uint8_t>& names = elf_tables(reader).section_names;
-  if (offset >= names.size()) return {};
-  const std::string_view rest(reinterpret_cast<const char*>(names.data()) + offset,
-                              names.size() - offset);
-  return rest.substr(0, rest.find('\0'));
 }
 
 // The part of `name` after `prefix` when the name is the prefix alone or the prefix
@@ -50,20 +42,13 @@ bool scan_lto_table(ObjectReader& reader, const std::vector<uint8_t>& table,
   // Version 1 of the extension is the one there is.
   const bool has_kinds = !kinds.empty() && kinds[0] == 1;
   bool sound = true;
-  size_t at = 0;
-  for (uint64_t symbol = 0; at < table.size(); ++symbol) {
-    const std::string_view rest(reinterpret_cast<const char*>(table.data()) + at,
-                                table.size() - at);
-    const size_t name_end = rest.find('\0');
-    if (name_end == std::string_view::npos) return false;
-    const size_t comdat_end = rest.find('\0', name_end + 1);
-    if (comdat_end == std::string_view::npos ||
-        rest.size() - (comdat_end + 1) < elf::kLtoSymbolFieldsSize) {
-      return false;
-    }
-    const std::string_view name = rest.substr(0, name_end);
-    const uint8_t* fields = table.data() + at + comdat_end + 1;
-    at += comdat_end + 1 + elf::kLtoSymbolFieldsSize;
+  Cursor records = make_cursor(table, false);
+  for (uint64_t symbol = 0; records.at < records.size; ++symbol) {
+    const std::string_view name = records.string();
+    records.string();  // the comdat's name
+    const uint8_t* fields = records.data + records.at;
+    records.skip(elf::kLtoSymbolFieldsSize);
+    if (records.failed) return false;
 
     const uint8_t kind = fields[elf::kLtoSymbolKind];
     const size_t kind_at = elf::kLtoExtHeaderSize + symbol * elf::kLtoExtEntrySize;
@@ -115,7 +100,7 @@ int read_lto_symbols(ObjectReader& reader, InputStream& stream, const ElfObject&
   std::vector<std::pair<std::string_view, uint64_t>> symbol_tables;
   std::map<std::string_view, uint64_t> extensions;
   for (uint64_t i = 1; i < object.section_count; ++i) {
-    const std::string_view name = section_name(reader, elf_section(reader, object, i).name);
+    const std::string_view name = elf_section_name(reader, elf_section(reader, object, i).name);
     std::string_view suffix;
     if (lto_table_suffix(name, elf::kLtoSymtabPrefix, suffix)) {
       symbol_tables.emplace_back(suffix, i);

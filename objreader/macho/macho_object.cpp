@@ -14,6 +14,7 @@
 #include "objreader/macho/macho_reader.h"
 #include "objreader/messages.h"
 #include "objreader/stretch_index.h"
+#include "objreader/string_table.h"
 #include "platform/strprintf.h"
 
 namespace drelk {
@@ -78,11 +79,6 @@ bool decode_magic(const uint8_t* bytes, MachObject& object) {
   return true;
 }
 
-void report_unsupported_header(ObjectReader& reader, std::string_view path) {
-  report_error(reader.diagnostics,
-               strprintf("Error - unsupported Mach-O header in %s\n", std::string(path).c_str()));
-}
-
 // Reads `size` bytes at `offset` of the object into `buffer`, never allocating more than
 // the stream holds; a stretch the stream cannot reach is reported as a short read.
 TableRead read_stretch(ObjectReader& reader, InputStream& stream, const MachObject& object,
@@ -103,11 +99,7 @@ bool holds_instructions(uint32_t flags) {
 
 // A name of a section record: up to 16 bytes, NUL-padded.
 std::string_view fixed_name(const uint8_t* field) {
-  const auto* text = reinterpret_cast<const char*>(field);
-  const void* end = std::memchr(text, 0, macho::kSectionNameSize);
-  return std::string_view(text, end == nullptr
-                                    ? macho::kSectionNameSize
-                                    : static_cast<size_t>(static_cast<const char*>(end) - text));
+  return terminated_name(field, macho::kSectionNameSize);
 }
 
 // Adds the `count` section records at `at` in the load commands to the reader's sections.
@@ -425,7 +417,7 @@ int read_macho_object(ObjectReader& reader, InputStream& stream, std::string_vie
     return kAnalysisFailed;
   }
   if (!decode_magic(header, object)) {
-    report_unsupported_header(reader, path);
+    report_unsupported_header(reader, "Mach-O", path);
     return kAnalysisFailed;
   }
   if (read_checked(reader, stream, object.header_size - macho::kMagicSize,
@@ -437,7 +429,7 @@ int read_macho_object(ObjectReader& reader, InputStream& stream, std::string_vie
   const uint32_t file_type = load_u32(header + macho::kHeaderFileType, big);
   if (file_type != macho::MH_OBJECT) {
     if (file_type < macho::MH_EXECUTE || file_type > macho::MH_FILESET) {
-      report_unsupported_header(reader, path);
+      report_unsupported_header(reader, "Mach-O", path);
       return kAnalysisFailed;
     }
     report_not_an_object(reader, std::string(path).c_str());

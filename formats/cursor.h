@@ -1,5 +1,6 @@
-// A bounded reader over one debug section's bytes: a read past the end yields zeros and
-// sets `failed`, which the caller checks once per record (as Go's debug/dwarf buf does).
+// A bounded reader over a table's bytes (a debug section, an LTO symbol table): a read past
+// the end yields zeros and sets `failed`, which stays set and which the caller checks once
+// per record (as Go's debug/dwarf buf does).
 #pragma once
 
 #include <cstddef>
@@ -10,7 +11,7 @@
 
 #include "formats/bytes.h"
 
-namespace drelk::dwarf {
+namespace drelk {
 
 struct Cursor {
   const uint8_t* data = nullptr;
@@ -102,8 +103,8 @@ struct Cursor {
   }
 };
 
-inline Cursor cursor_over(std::span<const uint8_t> bytes, bool big_endian) {
+inline Cursor make_cursor(std::span<const uint8_t> bytes, bool big_endian) {
   return Cursor{bytes.data(), bytes.size(), 0, big_endian, false};
 }
 
-}  // namespace drelk::dwarf
+}  // namespace drelk
