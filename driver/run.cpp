@@ -13,7 +13,7 @@ namespace {
 // Opens the file that the -e (or -o) switch names (`argument`) for writing. False after a
 // diagnostic: `no_memory` when the name cannot be held, `open_failed` (with the name) when
 // the file cannot be opened.
-bool open_switch_file(Run& run, const std::string& argument, const char* no_memory,
+bool open_switch_file(Run& run, const char* argument, const char* no_memory,
                       const char* open_failed, std::string& name, std::FILE*& file) {
   try {
     name = argument;
