@@ -1,4 +1,4 @@
-// The registry's own indexes, private to registry.cpp: what keeps registering a
+// The registry's own indexes, private to the registry's sources: what keeps registering a
 // declaration at O(1) while the report still sees the order that plain sorted linked
 // lists would have given.
 //

@@ -1,0 +1,101 @@
+// The entries of the objects analysed, and how each is shown: a file as named, an archive
+// member as "lib.a (x.o)", a universal file's slice as "x.o (arm64)".
+#include <memory>
+#include <new>
+#include <string>
+#include <string_view>
+
+#include "registry/registry.h"
+
+namespace drelk {
+
+namespace {
+
+// Lists the entry just added to `owner` in Registry::entries too; on a failure it is taken
+// back out of `owner`, so that no list keeps it.
+void add_to_entries(Registry& registry, std::vector<std::unique_ptr<ObjectEntry>>& owner) {
+  try {
+    registry.entries.push_back(owner.back().get());
+  } catch (const std::bad_alloc&) {
+    owner.pop_back();
+    throw;
+  }
+}
+
+}  // namespace
+
+ObjectEntry* record_object(Registry& registry, std::string path, std::string name) {
+  try {
+    auto entry = std::make_unique<ObjectEntry>();
+    entry->path = std::move(path);
+    entry->name = std::move(name);
+    entry->ordinal = static_cast<uint32_t>(registry.entries.size());
+    ObjectEntry* made = entry.get();
+    registry.object_list.push_back(std::move(entry));
+    add_to_entries(registry, registry.object_list);
+    return made;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+namespace {
+
+// Appends " (part)" to `text`.
+void decorate(std::string& text, std::string_view part) {
+  text.append(" (").append(part).append(")");
+}
+
+// Keeps a made entry: among the member entries, and in Registry::entries.
+ObjectEntry* keep_entry(Registry& registry, std::unique_ptr<ObjectEntry> entry) {
+  entry->ordinal = static_cast<uint32_t>(registry.entries.size());
+  ObjectEntry* made = entry.get();
+  registry.member_entries.push_back(std::move(entry));
+  add_to_entries(registry, registry.member_entries);
+  return made;
+}
+
+}  // namespace
+
+ObjectEntry* make_member_entry(Registry& registry, const ObjectEntry& archive,
+                               std::string_view member, bool member_known,
+                               std::string_view architecture) {
+  try {
+    auto entry = std::make_unique<ObjectEntry>();
+    const std::string_view shown = member_known ? member : std::string_view("no obj file given");
+    const auto compose = [&](std::string& text, const std::string& file) {
+      text.reserve(file.size() + shown.size() + architecture.size() + 6);
+      text.append(file);
+      decorate(text, shown);
+      if (!architecture.empty()) decorate(text, architecture);
+    };
+    compose(entry->path, archive.path);
+    compose(entry->name, archive.name);
+    entry->archive = object_file(archive);
+    entry->member = member;
+    entry->in_archive = true;
+    entry->member_known = member_known;
+    entry->architecture = architecture;
+    return keep_entry(registry, std::move(entry));
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+ObjectEntry* make_slice_entry(Registry& registry, const ObjectEntry& object,
+                              std::string_view architecture, uint64_t offset) {
+  try {
+    auto entry = std::make_unique<ObjectEntry>(object);
+    decorate(entry->path, architecture);
+    decorate(entry->name, architecture);
+    entry->archive = object_file(object);
+    entry->member_offset = offset;
+    entry->architecture = architecture;
+    entry->format = {};
+    return keep_entry(registry, std::move(entry));
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+}  // namespace drelk
