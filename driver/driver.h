@@ -31,7 +31,7 @@ inline constexpr int kIllegalSwitch = -2;
 
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = -1;           // 255 where the system keeps 8 bits
-inline constexpr int kExitCommonBlockErrors = 1;  // with -w, when the findings hold errors
+inline constexpr int kExitCommonBlockErrors = 1;  // -w, --fail-on: findings of that severity
 
 // What the output stream receives (-f): the text report, or a document for programs.
 enum class ReportFormat { kText, kJson, kSarif, kHtml };
@@ -41,7 +41,9 @@ struct Run {
   unsigned options = 0;
   bool problems_only = false;
   ReportFormat format = ReportFormat::kText;
-  bool errors_fail = false;  // -w: COMMON block errors make the exit status 1
+  // -w, --fail-on: findings of `fail_on` or a graver severity make the exit status 1.
+  bool fail_on_findings = false;
+  Severity fail_on = Severity::kWarning;
   bool layouts = false;      // -m: the members of each block, from debug information
   bool quiet = false;        // -q: standard output gets the findings or the document alone
   // The file names of the first -e and -o switches, pointing into the arguments.

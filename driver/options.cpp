@@ -29,6 +29,24 @@ int illegal_program_option(Run& run, const char* argument) {
   return kIllegalSwitch;
 }
 
+// --fail-on=<severity>: the lowest severity of finding that fails the run.
+bool set_fail_on(Run& run, std::string_view severity) {
+  if (severity == "error") {
+    run.fail_on = Severity::kError;
+  } else if (severity == "warning") {
+    run.fail_on = Severity::kWarning;
+  } else if (severity == "note") {
+    run.fail_on = Severity::kNote;
+  } else {
+    return false;
+  }
+  run.fail_on_findings = true;
+  return true;
+}
+
+// The letter of a long option that has no switch letter of its own.
+constexpr char kFailOnOption = 'F';
+
 // -f<format>: the name must be one of these exactly.
 bool set_report_format(Run& run, const char* name) {
   if (std::strcmp(name, "text") == 0) {
@@ -69,7 +87,9 @@ void set_flag(Run& run, char letter) {
       run.options |= OPT_USAGE | OPT_VERSION_ONLY;
       break;
     case 'w':
-      run.errors_fail = true;
+      // Errors and warnings fail the run; notes (blank COMMON) do not.
+      run.fail_on_findings = true;
+      run.fail_on = Severity::kWarning;
       break;
     default:  // '?'
       run.options |= OPT_USAGE;
@@ -104,7 +124,8 @@ struct LongOption {
   char letter;
 };
 constexpr LongOption kLongOptions[] = {
-    {"error-file", true, 'e'},     {"exit-code", false, 'w'}, {"format", true, 'f'},
+    {"error-file", true, 'e'},     {"exit-code", false, 'w'}, {"fail-on", true, kFailOnOption},
+    {"format", true, 'f'},
     {"help", false, '?'},          {"layouts", false, 'm'},   {"output", true, 'o'},
     {"problems-only", false, 'p'}, {"quiet", false, 'q'},     {"recursive", false, 's'},
     {"version", false, 'v'},
@@ -152,6 +173,8 @@ int parse_long_option(Run& run, int argc, const char* const* argv, int& i) {
   }
   if (option->letter == 'f') {
     if (!set_report_format(run, value)) return illegal_option(run, argument);
+  } else if (option->letter == kFailOnOption) {
+    if (!set_fail_on(run, value)) return illegal_program_option(run, argument);
   } else {
     name_stream_file(run, option->letter, value);
   }
@@ -239,7 +262,10 @@ void print_usage(Run& run, const char* program_name) {
       "tells the rest\n"
       "    -s        --recursive        Recurse over subdirectories\n"
       "    -v        --version          Display version information\n"
-      "    -w        --exit-code        Exit with status 1 on COMMON block errors (default: 0)\n"
+      "    -w        --exit-code        Exit with status 1 on COMMON block errors and warnings "
+      "(default: 0)\n"
+      "    --fail-on=LEVEL              Exit with status 1 on findings of LEVEL (error, warning "
+      "or note) or graver\n"
       "    -?        --help             Displays this message\n"
       "    --                           Take every later argument as an input\n"
       "    @file                        Read further arguments from a file (blank-separated, "
@@ -247,7 +273,12 @@ void print_usage(Run& run, const char* program_name) {
       "Switches without a value may be bundled (-pw). Inputs are files, wildcard patterns (a "
       "name without\n"
       "an extension gets .obj unless only the name as given exists) and directories, searched "
-      "for objects.\n");
+      "for objects.\n"
+      "\n"
+      "exit status:\n"
+      "    0    the analysis ran (with -w or --fail-on: and found nothing that fails it)\n"
+      "    1    -w or --fail-on: findings of the severity asked for or graver\n"
+      "    255  (-1 on Windows) a diagnostic was reported, or the command line is unusable\n");
 }
 
 }  // namespace drelk

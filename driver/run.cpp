@@ -242,7 +242,7 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
   }
 
   if (run.diagnostics.out_of_memory) run.memory_reserve.reset();
-  // A diagnostic makes the status -1 (finish), which wins over -w.
+  // A diagnostic makes the status -1 (finish), which wins over -w and --fail-on.
   int status = kExitSuccess;
   // A run that found its -e or -o file among its inputs ends there, with no report.
   if (is_input(run, "output") || is_input(run, "error")) return finish(run, kExitFailure, false);
@@ -250,7 +250,9 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
   try {
     Findings findings = find_problems(run.registry, run.diagnostics.error_count, run.layouts);
     findings.directory_inputs = std::move(run.directory_inputs);
-    if (run.errors_fail && findings.errors_seen) status = kExitCommonBlockErrors;
+    if (run.fail_on_findings && findings.counts.at_least(run.fail_on) > 0) {
+      status = kExitCommonBlockErrors;
+    }
     render(run, findings, run.diagnostics.error_count > 0 ? kExitFailure : status, given_argc,
            given_argv);
   } catch (const std::bad_alloc&) {

@@ -4,6 +4,9 @@
 #include <string>
 #include <unordered_map>
 
+#include "platform/strprintf.h"
+#include "report/storage.h"
+
 namespace drelk {
 namespace {
 
@@ -32,46 +35,29 @@ struct Signatures {
   }
 };
 
-// What a group has at `offset`, for the search for the parting offset: a member starting
-// there (its size and type), nothing, or the end of the block.
-struct Item {
-  int kind = 0;  // 0 nothing, 1 a member, 2 the end of the block
-  uint64_t size = 0;
-  std::string_view type;
-  bool operator==(const Item& other) const {
-    return kind == other.kind && size == other.size && type == other.type;
-  }
-};
+// The first bytes that two of the distinct layouts read as different types: every pair is
+// compared, each comparison stopping at the best offset found so far. A block with more
+// layouts than a code base has (hostile debug information) compares the rest with the first
+// ones only.
+constexpr size_t kLayoutsComparedPairwise = 64;
 
-Item item_at(const LayoutGroup& group, uint64_t offset) {
-  const std::vector<LayoutMember>& members = group.example->shape->members;
-  const auto at = std::lower_bound(
-      members.begin(), members.end(), offset,
-      [](const LayoutMember& member, uint64_t value) { return member.offset < value; });
-  if (at != members.end() && at->offset == offset) return Item{1, at->size, at->type};
-  if (offset == group.size) return Item{2, 0, {}};
-  return Item{};
-}
-
-// The first offset at which the groups do not all have the same thing.
-void find_parting(LayoutFindings& layouts) {
-  std::vector<uint64_t> offsets;
-  for (const LayoutGroup& group : layouts.groups) {
-    for (const LayoutMember& member : group.example->shape->members) {
-      offsets.push_back(member.offset);
-    }
-    offsets.push_back(group.size);
+void find_conflict(LayoutFindings& layouts, const std::vector<uint32_t>& signatures) {
+  LayoutConflict& best = layouts.conflict;
+  // One layout of each signature: layouts alike in offset, size and type read alike.
+  std::vector<size_t> distinct;
+  std::unordered_map<uint32_t, size_t> seen;
+  for (size_t g = 0; g < layouts.groups.size(); ++g) {
+    if (seen.emplace(signatures[g], g).second) distinct.push_back(g);
   }
-  std::sort(offsets.begin(), offsets.end());
-  offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());
-  for (const uint64_t offset : offsets) {
-    const Item first = item_at(layouts.groups.front(), offset);
-    for (size_t g = 1; g < layouts.groups.size(); ++g) {
-      if (!(item_at(layouts.groups[g], offset) == first)) {
-        layouts.parted = true;
-        layouts.parting_offset = offset;
-        return;
-      }
+  for (size_t i = 1; i < distinct.size(); ++i) {
+    for (size_t j = 0; j < i && j < kLayoutsComparedPairwise; ++j) {
+      const size_t ga = distinct[j];
+      const size_t gb = distinct[i];
+      const StorageConflict found =
+          first_conflict(*layouts.groups[ga].example->shape, *layouts.groups[gb].example->shape,
+                         best.found ? best.first : UINT64_MAX);
+      if (!found.found) continue;
+      best = LayoutConflict{true, found.first, found.last, ga, gb, found.member_a, found.member_b};
     }
   }
 }
@@ -101,11 +87,158 @@ LayoutFindings group_layouts(const CommonBlock& block, Signatures& signatures) {
       ++found.groups[g].count;
     }
   }
-  if (found.groups.size() > 1) find_parting(found);
+  if (found.groups.size() > 1) find_conflict(found, group_signatures);
   return found;
 }
 
+// What goes wrong at run time, and on which linkers, for each class.
+constexpr std::string_view kInitialisedSmallerExplanation =
+    "an initialised definition (BLOCK DATA) is smaller than a declaration; it decides the "
+    "block's size on every linker, so routines that declare more write past its end into "
+    "other data";
+constexpr std::string_view kTypeConflictExplanation =
+    "two declarations read the same bytes as different types: a value stored through one "
+    "is read as garbage through the other, on every linker";
+constexpr std::string_view kExtentExplanation =
+    "a routine declares only the start of the block: harmless where the linker keeps the "
+    "largest size (GNU ld, lld), memory corruption where it keeps another (Apple's ld64 "
+    "since Xcode 15, MSVC's LINK)";
+constexpr std::string_view kExtentUncomparedExplanation =
+    "sizes differ and not every layout was compared (-m, objects built with -g): GNU ld and "
+    "lld keep the largest size; Apple's ld64 since Xcode 15 and MSVC's LINK may keep "
+    "another, which larger declarations overrun";
+constexpr std::string_view kBlankCommonExplanation =
+    "blank COMMON of different sizes, which the Fortran standard allows; GNU ld and lld "
+    "keep the largest size, Apple's ld64 since Xcode 15 and MSVC's LINK may not";
+
+// Blank COMMON as the compilers name its symbol: "__BLNK__", with the '_' that i386 COFF
+// and Mach-O put before every name.
+bool is_blank_common(std::string_view name) {
+  return name == "__BLNK__" || name == "___BLNK__";
+}
+
+// Classes a block of different sizes, or of one size with a type conflict.
+void classify(BlockFindings& found, bool layouts) {
+  const std::vector<const BlockReference*> references = block_references(*found.block);
+  uint64_t largest = 0;
+  uint64_t smallest = UINT64_MAX;
+  for (const BlockReference* reference : references) {
+    largest = std::max<uint64_t>(largest, reference->size);
+    smallest = std::min<uint64_t>(smallest, reference->size);
+  }
+  bool initialised_smaller = false;
+  for (const BlockReference* reference : references) {
+    if (reference->initialized && reference->size < largest) initialised_smaller = true;
+  }
+  LayoutFindings& found_layouts = found.layouts;
+  if (layouts) {
+    found_layouts.parted = true;
+    found_layouts.parting_offset =
+        found_layouts.conflict.found ? found_layouts.conflict.first : smallest;
+  }
+  if (initialised_smaller) {
+    found.finding_class = FindingClass::kInitialisedSmaller;
+    found.explanation = kInitialisedSmallerExplanation;
+  } else if (found_layouts.conflict.found) {
+    found.finding_class = FindingClass::kTypeConflict;
+    found.explanation = kTypeConflictExplanation;
+  } else if (is_blank_common(found.block->name)) {
+    found.finding_class = FindingClass::kBlankCommon;
+    found.explanation = kBlankCommonExplanation;
+  } else {
+    found.finding_class = FindingClass::kExtent;
+    const bool compared =
+        layouts && found_layouts.without_debug == 0 && !found_layouts.groups.empty();
+    found.explanation = compared ? kExtentExplanation : kExtentUncomparedExplanation;
+  }
+}
+
+void count(SeverityCounts& counts, Severity severity) {
+  switch (severity) {
+    case Severity::kError:
+      ++counts.errors;
+      break;
+    case Severity::kWarning:
+      ++counts.warnings;
+      break;
+    case Severity::kNote:
+      ++counts.notes;
+      break;
+  }
+}
+
+// "sa (a.f:2)": a routine and where it declares the block.
+std::string routine_where(const DeclaredLayout& layout) {
+  std::string where(layout.routine);
+  if (!layout.file.empty()) {
+    where += " (";
+    where += layout.file;
+    if (layout.line != 0) where += strprintf(":%u", layout.line);
+    where += ")";
+  }
+  return where;
+}
+
 }  // namespace
+
+const std::string_view kProcedureClashExplanation =
+    "a procedure has the block's name: the linker takes both for one symbol, so the "
+    "block's storage overlays code or a call jumps into data";
+
+std::string_view class_name(FindingClass finding_class) {
+  switch (finding_class) {
+    case FindingClass::kInitialisedSmaller:
+      return "initialised-smaller";
+    case FindingClass::kTypeConflict:
+      return "type-conflict";
+    case FindingClass::kExtent:
+      return "extent";
+    case FindingClass::kBlankCommon:
+      return "blank-common";
+    case FindingClass::kProcedureClash:
+      break;
+  }
+  return "procedure-clash";
+}
+
+Severity severity_of(FindingClass finding_class) {
+  switch (finding_class) {
+    case FindingClass::kExtent:
+      return Severity::kWarning;
+    case FindingClass::kBlankCommon:
+      return Severity::kNote;
+    case FindingClass::kInitialisedSmaller:
+    case FindingClass::kTypeConflict:
+    case FindingClass::kProcedureClash:
+      break;
+  }
+  return Severity::kError;
+}
+
+std::string_view severity_name(Severity severity) {
+  switch (severity) {
+    case Severity::kWarning:
+      return "warning";
+    case Severity::kNote:
+      return "note";
+    case Severity::kError:
+      break;
+  }
+  return "error";
+}
+
+std::string describe_conflict(const LayoutFindings& layouts) {
+  const LayoutConflict& conflict = layouts.conflict;
+  if (!conflict.found) return {};
+  const auto side = [&](const LayoutMember& member, size_t group) {
+    return std::string(member.type) + " " + element_name(member, conflict.first) + " in " +
+           routine_where(*layouts.groups[group].example);
+  };
+  return strprintf("bytes %llu-%llu: ", static_cast<unsigned long long>(conflict.first),
+                   static_cast<unsigned long long>(conflict.last)) +
+         side(*conflict.member_a, conflict.group_a) + ", " +
+         side(*conflict.member_b, conflict.group_b);
+}
 
 PartingMember member_at(const LayoutGroup& group, uint64_t offset) {
   const std::vector<LayoutMember>& members = group.example->shape->members;
@@ -124,6 +257,12 @@ Findings find_problems(const Registry& registry, uint64_t error_count, bool layo
   findings.incomplete = error_count > 0;
   findings.layouts = layouts;
   findings.objects = registry.entries;
+  for (const ObjectEntry* object : findings.objects) {
+    const std::string_view format = object->format;
+    if (format != "archive" && format != "thin-archive" && format != "universal") {
+      ++findings.objects_read;
+    }
+  }
   findings.procedures = procedures_named_like_blocks(registry);
   const std::vector<const CommonBlock*> blocks = sorted_blocks(registry);
   findings.blocks.reserve(blocks.size());
@@ -139,8 +278,14 @@ Findings find_problems(const Registry& registry, uint64_t error_count, bool layo
     found.size_mismatch = !block->consistent;
     if (layouts && (found.size_mismatch || has_layouts(*block))) {
       found.layouts = group_layouts(*block, signatures);
-      found.layout_mismatch = !found.size_mismatch && found.layouts.groups.size() > 1;
+      // Layouts of one size that differ only in names, EQUIVALENCE views or padding read
+      // their bytes alike: only a type conflict is a finding.
+      found.layout_mismatch = !found.size_mismatch && found.layouts.conflict.found;
       if (!found.size_mismatch && !found.layout_mismatch) found.layouts = LayoutFindings();
+    }
+    if (found.size_mismatch || found.layout_mismatch) {
+      classify(found, layouts);
+      count(findings.counts, severity_of(found.finding_class));
     }
     while (cursor < findings.procedures.size() && block->name > findings.procedures[cursor].name) {
       ++cursor;
@@ -150,6 +295,7 @@ Findings find_problems(const Registry& registry, uint64_t error_count, bool layo
       ++cursor;
     }
     found.clash_count = cursor - found.first_clash;
+    if (found.clash_count > 0) count(findings.counts, severity_of(FindingClass::kProcedureClash));
     if (has_errors(found)) findings.errors_seen = true;
     findings.blocks.push_back(found);
   }

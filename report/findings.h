@@ -6,11 +6,29 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "registry/registry.h"
 
 namespace drelk {
+
+// What kind of risk a finding is, computed once from what the objects hold.
+enum class FindingClass : uint8_t {
+  kInitialisedSmaller,  // an initialised definition is smaller than some declaration
+  kTypeConflict,        // some byte is read as different types (-m)
+  kExtent,              // sizes differ, the declarations agree on the bytes they share
+  kBlankCommon,         // blank COMMON of different sizes, which the standard allows
+  kProcedureClash,      // a block named like a procedure that some object defines
+};
+
+enum class Severity : uint8_t { kError, kWarning, kNote };
+
+// The class as the outputs name it: "initialised-smaller", "type-conflict", ...
+std::string_view class_name(FindingClass finding_class);
+Severity severity_of(FindingClass finding_class);
+// "error", "warning", "note".
+std::string_view severity_name(Severity severity);
 
 // A distinct layout of a block: the declarations whose members agree in offset, size and
 // type (their names and the shapes of their arrays may differ), of one block size.
@@ -21,23 +39,40 @@ struct LayoutGroup {
   size_t count = 0;                         // declarations (routines) with this layout
 };
 
+// The first bytes that two layouts of a block read as different types.
+struct LayoutConflict {
+  bool found = false;
+  uint64_t first = 0;  // the bytes [first, last]
+  uint64_t last = 0;
+  size_t group_a = 0;  // the two layouts (indexes into LayoutFindings::groups) and a
+  size_t group_b = 0;  // member of each that covers the bytes
+  const LayoutMember* member_a = nullptr;
+  const LayoutMember* member_b = nullptr;
+};
+
 // The layouts of a block's declarations, worked out under -m for the blocks whose
 // declarations disagree.
 struct LayoutFindings {
   std::vector<LayoutGroup> groups;  // in order of first appearance in list order
   size_t without_debug = 0;         // references whose object describes no layout
   const ObjectEntry* without_example = nullptr;
-  bool parted = false;          // the groups part at some offset
-  uint64_t parting_offset = 0;  // the first offset where they do
+  // Where the layouts part: the first conflicting byte, or, where they agree, the end of
+  // the smallest declaration.
+  bool parted = false;
+  uint64_t parting_offset = 0;
+  LayoutConflict conflict;
 };
 
 struct BlockFindings {
   const CommonBlock* block = nullptr;
   bool size_mismatch = false;  // declared with different sizes
-  // Declared with one size, but with members that differ in type or extent at some
-  // offset (only found under -m).
+  // Declared with one size, but with some byte read as different types by two
+  // declarations (only found under -m).
   bool layout_mismatch = false;
   LayoutFindings layouts;  // under -m, for a block of either mismatch
+  // The class of the size or layout finding, and its explanation.
+  FindingClass finding_class = FindingClass::kExtent;
+  std::string_view explanation;
   // The procedures named like the block: [first_clash, first_clash + clash_count) of
   // Findings::procedures.
   size_t first_clash = 0;
@@ -55,6 +90,21 @@ struct DirectoryInput {
   uint64_t files_read = 0;
 };
 
+// The explanation of a procedure clash.
+extern const std::string_view kProcedureClashExplanation;
+
+// How many findings there are of each severity: a size or layout finding is one, and the
+// clashes of a block with procedures of its name are one.
+struct SeverityCounts {
+  size_t errors = 0;
+  size_t warnings = 0;
+  size_t notes = 0;
+  size_t at_least(Severity severity) const {
+    return errors + (severity >= Severity::kWarning ? warnings : 0) +
+           (severity >= Severity::kNote ? notes : 0);
+  }
+};
+
 struct Findings {
   // Every object analysed, files and archive members, in the order they were read.
   std::vector<const ObjectEntry*> objects;
@@ -68,6 +118,8 @@ struct Findings {
   bool layouts = false;      // -m: layouts were read and compared
   // The directories named as inputs, in command-line order, for the text report's count.
   std::vector<DirectoryInput> directory_inputs;
+  SeverityCounts counts;
+  size_t objects_read = 0;  // the objects among `objects`: not the archives and universal files
 };
 
 // `layouts` (-m) compares the declarations' layouts too.
@@ -80,5 +132,8 @@ struct PartingMember {
   bool past_end = false;
 };
 PartingMember member_at(const LayoutGroup& group, uint64_t offset);
+
+// "bytes 0-3: INTEGER*4 iq(1) in sa (a.f:2), REAL*4 x(1) in sc (c.f:2)".
+std::string describe_conflict(const LayoutFindings& layouts);
 
 }  // namespace drelk

@@ -1,16 +1,20 @@
 // The findings as one JSON document for programs: the objects read, every block with its
 // declarations, the COMMON block errors, the diagnostics and the verdict. The layout is
 // described by docs/drelk-report.schema.json; objects are referred to by their index in
-// "objects", so that a declaration costs a number rather than a path.
+// "objects", so that a declaration costs a number rather than a path; under -m each
+// distinct layout's members are written once, in "shapes", and referred to by index.
+#include <unordered_map>
+
 #include "report/json_writer.h"
 #include "report/report.h"
+#include "report/storage.h"
 
 namespace drelk {
 namespace {
 
 // The document's name and layout version: a program checks both before it reads on.
 constexpr std::string_view kSchemaName = "drelk-report";
-constexpr uint64_t kSchemaVersion = 1;
+constexpr uint64_t kSchemaVersion = 2;
 
 void write_objects(JsonWriter& out, const Findings& findings) {
   out.raw("  \"objects\": [");
@@ -58,33 +62,71 @@ void write_source(JsonWriter& out, const DeclaredLayout& layout) {
   }
 }
 
-// A reference's layouts (-m): one for each routine of its object that declares the block.
-void write_reference_layouts(JsonWriter& out, const ReferenceLayouts& reference) {
-  out.raw(", \"layouts\": [");
-  for (size_t i = 0; i < reference.count; ++i) {
-    const DeclaredLayout& layout = reference.layouts[i];
-    if (i > 0) out.raw(", ");
-    out.raw("{").string_field("routine", layout.routine).raw(", ");
-    write_source(out, layout);
-    out.raw(", \"members\": [");
-    bool first = true;
-    for (const LayoutMember& member : layout.shape->members) {
-      if (!first) out.raw(", ");
-      first = false;
+// The distinct member lists of the layouts the document shows, each written once: a code
+// base declares each block from a few INCLUDE files in thousands of routines.
+struct ShapeIndex {
+  std::unordered_map<const LayoutShape*, uint64_t> number;
+  std::vector<const LayoutShape*> shapes;
+  uint64_t of(const LayoutShape* shape) {
+    const auto [at, added] = number.emplace(shape, shapes.size());
+    if (added) shapes.push_back(shape);
+    return at->second;
+  }
+};
+
+bool is_shown(const BlockFindings& found, bool problems_only) {
+  return !problems_only || has_errors(found);
+}
+
+ShapeIndex index_shapes(const Findings& findings, bool problems_only) {
+  ShapeIndex index;
+  for (const BlockFindings& found : findings.blocks) {
+    if (!is_shown(found, problems_only)) continue;
+    for (const ReferenceLayouts& reference : block_layouts(*found.block)) {
+      for (size_t i = 0; i < reference.count; ++i) index.of(reference.layouts[i].shape);
+    }
+  }
+  return index;
+}
+
+void write_shapes(JsonWriter& out, const ShapeIndex& index) {
+  out.raw("  \"shapes\": [");
+  bool first = true;
+  for (const LayoutShape* shape : index.shapes) {
+    out.item(first).raw("    {\"members\": [");
+    bool first_member = true;
+    for (const LayoutMember& member : shape->members) {
+      if (!first_member) out.raw(", ");
+      first_member = false;
       out.raw("{\"offset\": ").number(member.offset).raw(", \"size\": ").number(member.size);
       out.raw(", ").string_field("type", member.type).raw(", ").string_field("name", member.name);
       out.raw(", ").string_field("dimensions", member.dimensions).raw("}");
     }
     out.raw("]}");
   }
+  out.close_items(first, "  ").raw(",\n");
+}
+
+// A reference's layouts (-m): one for each routine of its object that declares the block.
+void write_reference_layouts(JsonWriter& out, const ReferenceLayouts& reference,
+                             ShapeIndex& shapes) {
+  out.raw(", \"layouts\": [");
+  for (size_t i = 0; i < reference.count; ++i) {
+    const DeclaredLayout& layout = reference.layouts[i];
+    if (i > 0) out.raw(", ");
+    out.raw("{").string_field("routine", layout.routine).raw(", ");
+    write_source(out, layout);
+    out.raw(", \"shape\": ").number(shapes.of(layout.shape)).raw("}");
+  }
   out.raw("]");
 }
 
-void write_blocks(JsonWriter& out, const Findings& findings, bool problems_only) {
+void write_blocks(JsonWriter& out, const Findings& findings, bool problems_only,
+                  ShapeIndex& shapes) {
   out.raw("  \"blocks\": [");
   bool first = true;
   for (const BlockFindings& found : findings.blocks) {
-    if (problems_only && !has_errors(found)) continue;
+    if (!is_shown(found, problems_only)) continue;
     out.item(first).raw("    {").string_field("name", found.block->name);
     out.raw(", \"references\": [");
     bool first_reference = true;
@@ -100,7 +142,7 @@ void write_blocks(JsonWriter& out, const Findings& findings, bool problems_only)
     if (findings.layouts) {
       for (const ReferenceLayouts& reference : block_layouts(*found.block)) {
         write_reference(reference.reference);
-        write_reference_layouts(out, reference);
+        write_reference_layouts(out, reference, shapes);
         out.raw("}");
       }
     } else {
@@ -120,14 +162,25 @@ void write_object_reference(JsonWriter& out, const ObjectEntry& object) {
 }
 
 // The distinct layouts of an inconsistent block (-m), as the text report lists them.
-void write_layout_findings(JsonWriter& out, const LayoutFindings& layouts) {
-  out.raw(",\n     \"parting_offset\": ");
-  if (layouts.parted) {
-    out.number(layouts.parting_offset);
-  } else {
-    out.raw("null");
-  }
+void write_layout_findings(JsonWriter& out, const LayoutFindings& layouts, ShapeIndex& shapes) {
+  out.raw(",\n     \"parting_offset\": ").number(layouts.parting_offset);
   out.raw(", \"without_debug\": ").number(layouts.without_debug);
+  if (layouts.conflict.found) {
+    const LayoutConflict& conflict = layouts.conflict;
+    out.raw(",\n     \"conflict\": {\"first\": ").number(conflict.first);
+    out.raw(", \"last\": ").number(conflict.last).raw(", ");
+    out.string_field("text", describe_conflict(layouts)).raw(", \"sides\": [");
+    const auto side = [&](size_t group, const LayoutMember& member) {
+      out.raw("{\"layout\": ").number(group).raw(", ");
+      out.string_field("type", member.type).raw(", ");
+      out.string_field("member", member.name).raw(", ");
+      out.string_field("element", element_name(member, conflict.first)).raw("}");
+    };
+    side(conflict.group_a, *conflict.member_a);
+    out.raw(", ");
+    side(conflict.group_b, *conflict.member_b);
+    out.raw("]}");
+  }
   out.raw(", \"layouts\": [");
   bool first = true;
   for (const LayoutGroup& group : layouts.groups) {
@@ -137,16 +190,23 @@ void write_layout_findings(JsonWriter& out, const LayoutFindings& layouts) {
     out.raw(", \"declarations\": ").number(group.count).raw(", ");
     out.string_field("routine", group.example->routine).raw(", ");
     write_source(out, *group.example);
-    out.raw("}");
+    out.raw(", \"shape\": ").number(shapes.of(group.example->shape)).raw("}");
   }
   out.close_items(first, "    ");
+}
+
+// "class", "severity" and "explanation" of a finding.
+void write_class(JsonWriter& out, FindingClass finding_class, std::string_view explanation) {
+  out.raw(",\n     ").string_field("class", class_name(finding_class));
+  out.raw(", ").string_field("severity", severity_name(severity_of(finding_class)));
+  out.raw(",\n     ").string_field("explanation", explanation);
 }
 
 // A finding about how a block is declared: its kind, every declaration with its size and,
 // when the layouts were read, the layouts.
 void write_declarations_finding(JsonWriter& out, bool& first, const char* kind,
-                                const CommonBlock& block, const BlockFindings& found,
-                                bool layouts) {
+                                const CommonBlock& block, const BlockFindings& found, bool layouts,
+                                ShapeIndex& shapes) {
   out.item(first).raw("    {\"kind\": ").string(kind).raw(", ");
   out.string_field("block", block.name).raw(", \"declarations\": [");
   bool first_declaration = true;
@@ -156,20 +216,22 @@ void write_declarations_finding(JsonWriter& out, bool& first, const char* kind,
     out.raw(", \"size\": ").number(reference->size).raw("}");
   }
   out.close_items(first_declaration, "    ");
-  if (layouts) write_layout_findings(out, found.layouts);
+  write_class(out, found.finding_class, found.explanation);
+  if (layouts) write_layout_findings(out, found.layouts, shapes);
   out.raw("}");
 }
 
-void write_findings(JsonWriter& out, const Findings& findings) {
+void write_findings(JsonWriter& out, const Findings& findings, ShapeIndex& shapes) {
   out.raw("  \"findings\": [");
   bool first = true;
   for (const BlockFindings& found : findings.blocks) {
     const CommonBlock& block = *found.block;
     if (found.size_mismatch) {
-      write_declarations_finding(out, first, "size-mismatch", block, found, findings.layouts);
+      write_declarations_finding(out, first, "size-mismatch", block, found, findings.layouts,
+                                 shapes);
     }
     if (found.layout_mismatch) {
-      write_declarations_finding(out, first, "layout-mismatch", block, found, true);
+      write_declarations_finding(out, first, "layout-mismatch", block, found, true, shapes);
     }
     if (found.clash_count > 0) {
       out.item(first).raw("    {\"kind\": \"procedure-clash\", ");
@@ -183,7 +245,9 @@ void write_findings(JsonWriter& out, const Findings& findings) {
         write_object_reference(out, *findings.procedures[i].definer);
         out.raw("}");
       }
-      out.close_items(first_definer, "    ").raw("}");
+      out.close_items(first_definer, "    ");
+      write_class(out, FindingClass::kProcedureClash, kProcedureClashExplanation);
+      out.raw("}");
     }
   }
   out.close_items(first, "  ").raw(",\n");
@@ -226,9 +290,20 @@ void render_json(const Findings& findings, const DocumentContext& context, TextS
   if (findings.layouts) out.raw(",\n  \"layouts\": true");
   out.raw(",\n");
   write_objects(out, findings);
-  write_blocks(out, findings, context.problems_only);
-  write_findings(out, findings);
+  ShapeIndex shapes;
+  if (findings.layouts) {
+    shapes = index_shapes(findings, context.problems_only);
+    write_shapes(out, shapes);
+  }
+  write_blocks(out, findings, context.problems_only, shapes);
+  write_findings(out, findings, shapes);
   write_diagnostics(out, context.diagnostics);
+  const SeverityCounts& counts = findings.counts;
+  out.raw("  \"summary\": {\"blocks\": ").number(findings.blocks.size());
+  out.raw(", \"objects\": ").number(findings.objects_read);
+  out.raw(", \"errors\": ").number(counts.errors);
+  out.raw(", \"warnings\": ").number(counts.warnings);
+  out.raw(", \"notes\": ").number(counts.notes).raw("},\n");
   // A run that could not read everything never says that it found no problems.
   out.raw("  \"verdict\": ")
       .string(findings.errors_seen  ? "common-block-errors"

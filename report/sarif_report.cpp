@@ -6,6 +6,7 @@
 // A result's locations are the objects concerned, because objects are what drelk reads;
 // under -m, where debug information gives the declaring source lines, those come first
 // and the objects are related locations.
+#include <iterator>
 #include <map>
 #include <unordered_map>
 #include <utility>
@@ -24,42 +25,83 @@ constexpr size_t kMaxLocations = 1000;
 // Sizes (or defining objects) that a result's message names before it says "and N more".
 constexpr size_t kMaxNamedInMessage = 8;
 
-// The rules, in the order of the driver's "rules" array (ruleIndex).
+// The rules, one a class of finding, in the order of the driver's "rules" array
+// (ruleIndex). The first three keep the ids they had before findings were classed: a size
+// mismatch with nothing graver is an extent, and a layout mismatch is a type conflict.
 struct Rule {
   std::string_view id;
   std::string_view name;
+  FindingClass finding_class;
   std::string_view short_description;
   std::string_view full_description;
   std::string_view help;
 };
 
-constexpr size_t kSizeMismatchRule = 0;
-constexpr size_t kProcedureClashRule = 1;
-constexpr size_t kLayoutMismatchRule = 2;  // listed under -m only
 constexpr Rule kRules[] = {
-    {"DRK1001", "CommonBlockSizeMismatch", "COMMON block declared with different sizes.",
-     "Objects declare the same COMMON block with different sizes. The linker gives all "
-     "declarations of one name a single storage area, so the program unit with the "
-     "larger declaration reads and writes past the end of what the others expect.",
+    {"DRK1001", "CommonBlockSizeMismatch", FindingClass::kExtent,
+     "COMMON block declared with different sizes.",
+     "Objects declare the same COMMON block with different sizes, and the declarations agree "
+     "on the bytes they share (or their layouts were not compared): a routine declares only "
+     "the start of the block. GNU ld and lld keep the largest size; Apple's ld64 since Xcode "
+     "15 and MSVC's LINK may keep another, and the larger declarations then overrun it.",
      "Declare the block identically in every program unit, best from one INCLUDE file. "
      "The result lists each size with an object declaring it; the related locations are "
      "the other declarations."},
-    {"DRK1002", "CommonBlockProcedureClash", "COMMON block named like a procedure.",
+    {"DRK1002", "CommonBlockProcedureClash", FindingClass::kProcedureClash,
+     "COMMON block named like a procedure.",
      "A COMMON block has the name of a procedure that some object defines. The linker "
      "takes both for one symbol: the block's storage overlays the procedure's code, or "
      "a call jumps into the data.",
      "Rename the COMMON block or the procedure. The result's locations are the objects "
      "that define the procedure; the related locations declare the block."},
-    {"DRK1003", "CommonBlockLayoutMismatch",
-     "COMMON block declared with the same size but different members.",
-     "Program units declare the same COMMON block with the same size, but their members "
-     "differ in type or extent at some offset, as the objects' debug information shows. "
-     "Storage association then reinterprets the bytes: an INTEGER is read as part of a "
-     "REAL*8.",
+    {"DRK1003", "CommonBlockTypeConflict", FindingClass::kTypeConflict,
+     "COMMON block whose declarations read the same bytes as different types.",
+     "Program units declare the same COMMON block with members that read some bytes as "
+     "different types, as the objects' debug information shows (EQUIVALENCE views, padding "
+     "and names make no difference). Storage association then reinterprets the bytes: an "
+     "INTEGER is read as part of a REAL*8.",
      "Declare the block identically in every program unit, best from one INCLUDE file. "
-     "The result's locations are the source lines that declare each distinct layout; the "
-     "related locations are the objects."},
+     "The message names the first conflicting bytes; the result's locations are the source "
+     "lines that declare each distinct layout; the related locations are the objects."},
+    {"DRK1004", "CommonBlockInitialisedSmaller", FindingClass::kInitialisedSmaller,
+     "COMMON block initialised with fewer bytes than it is declared with.",
+     "An initialised definition of a COMMON block (BLOCK DATA) is smaller than some "
+     "declaration. The initialised definition decides the block's size on every linker, so "
+     "the program units that declare more read and write past its end, into other data.",
+     "Make the BLOCK DATA declare the block as large as its largest declaration, best from "
+     "the INCLUDE file that the other program units use."},
+    {"DRK1005", "BlankCommonSizeMismatch", FindingClass::kBlankCommon,
+     "Blank COMMON declared with different sizes.",
+     "Blank COMMON may be declared with different sizes in different program units, as the "
+     "Fortran standard allows. GNU ld and lld keep the largest size; with Apple's ld64 since "
+     "Xcode 15 or MSVC's LINK check that the largest is kept.",
+     "Nothing needs to change where the linker keeps the largest size; declaring blank COMMON "
+     "alike everywhere removes the note."},
 };
+
+size_t rule_of(FindingClass finding_class) {
+  for (size_t i = 0; i < std::size(kRules); ++i) {
+    if (kRules[i].finding_class == finding_class) return i;
+  }
+  return 0;
+}
+
+// SARIF's level and code scanning's problem.severity of a class.
+std::string_view level_of(FindingClass finding_class) {
+  return severity_name(severity_of(finding_class));
+}
+
+std::string_view problem_severity(FindingClass finding_class) {
+  switch (severity_of(finding_class)) {
+    case Severity::kError:
+      return "error";
+    case Severity::kWarning:
+      return "warning";
+    case Severity::kNote:
+      break;
+  }
+  return "recommendation";
+}
 
 // A kind of finding and the block it concerns, hashed (64-bit FNV-1a over the rule id,
 // a NUL and the name's bytes) into the fingerprint that follows the finding from run to
@@ -255,31 +297,41 @@ void write_location(JsonWriter& out, const Artifacts& artifacts, const ObjectEnt
   out.raw("}}");
 }
 
-void write_rules(JsonWriter& out, bool layouts) {
+void write_rules(JsonWriter& out) {
   out.raw("          \"rules\": [");
   bool first = true;
   for (const Rule& rule : kRules) {
-    if (&rule == &kRules[kLayoutMismatchRule] && !layouts) break;
     out.item(first).raw("            {\"id\": ").string(rule.id);
     out.raw(", \"name\": ").string(rule.name);
     out.raw(",\n             \"shortDescription\": {\"text\": ").string(rule.short_description);
     out.raw("},\n             \"fullDescription\": {\"text\": ").string(rule.full_description);
     out.raw("},\n             \"help\": {\"text\": ").string(rule.help);
-    out.raw("},\n             \"defaultConfiguration\": {\"level\": \"error\"}");
-    out.raw(
-        ",\n             \"properties\": {\"precision\": \"very-high\", "
-        "\"problem.severity\": \"error\", \"tags\": [\"correctness\", \"fortran\"]}}");
+    out.raw("},\n             \"defaultConfiguration\": {\"level\": ")
+        .string(level_of(rule.finding_class))
+        .raw("}");
+    out.raw(",\n             \"properties\": {\"precision\": \"very-high\", ")
+        .raw("\"problem.severity\": ")
+        .string(problem_severity(rule.finding_class))
+        .raw(", \"class\": ")
+        .string(class_name(rule.finding_class))
+        .raw(", \"tags\": [\"correctness\", \"fortran\"]}}");
   }
   out.close_items(first, "          ").raw("\n");
 }
 
 // The messages are composed with strprintf (and llu), whose formats stay whole in the
-// program (the Debian package's spelling check reads its strings).
-void write_result_head(JsonWriter& out, bool& first, size_t rule, std::string_view block,
-                       const std::string& message) {
+// program (the Debian package's spelling check reads its strings). The result's rule and
+// level follow from its class; the message ends with what the class means.
+void write_result_head(JsonWriter& out, bool& first, FindingClass finding_class,
+                       std::string_view block, const std::string& message,
+                       std::string_view explanation) {
+  const size_t rule = rule_of(finding_class);
   out.item(first).raw("        {\"ruleId\": ").string(kRules[rule].id);
-  out.raw(", \"ruleIndex\": ").number(rule).raw(", \"level\": \"error\"");
-  out.raw(",\n         \"message\": {\"text\": ").string(message).raw("}");
+  out.raw(", \"ruleIndex\": ").number(rule).raw(", \"level\": ").string(level_of(finding_class));
+  out.raw(",\n         \"message\": {\"text\": ")
+      .string(message + " " + std::string(class_name(finding_class)) + ": " +
+              std::string(explanation) + ".")
+      .raw("}");
   out.raw(",\n         \"partialFingerprints\": {\"commonBlockFinding/v1\": ")
       .string(fingerprint(kRules[rule].id, block))
       .raw("}");
@@ -337,9 +389,6 @@ void write_layout_mismatch(JsonWriter& out, bool& first, const Artifacts& artifa
   const LayoutFindings& layouts = found.layouts;
   std::string message =
       "Common Block " + std::string(block.name) + " is declared with different layouts";
-  if (layouts.parted) {
-    message += strprintf(", which part at offset %llu", llu(layouts.parting_offset));
-  }
   message += ": ";
   for (size_t i = 0; i < layouts.groups.size() && i < kMaxNamedInMessage; ++i) {
     const LayoutGroup& group = layouts.groups[i];
@@ -350,8 +399,9 @@ void write_layout_mismatch(JsonWriter& out, bool& first, const Artifacts& artifa
   if (layouts.groups.size() > kMaxNamedInMessage) {
     message += strprintf(", and %zu other layouts", layouts.groups.size() - kMaxNamedInMessage);
   }
+  if (layouts.conflict.found) message += "; they conflict at " + describe_conflict(layouts);
   message += ".";
-  write_result_head(out, first, kLayoutMismatchRule, block.name, message);
+  write_result_head(out, first, found.finding_class, block.name, message, found.explanation);
   if (!write_source_locations(out, artifacts, block, layouts)) {
     out.raw(",\n         \"locations\": [");
     bool first_location = true;
@@ -398,8 +448,11 @@ void write_size_mismatch(JsonWriter& out, bool& first, const Artifacts& artifact
   if (sizes.size() > kMaxNamedInMessage) {
     message += strprintf(", and %zu other sizes", sizes.size() - kMaxNamedInMessage);
   }
+  if (layouts && found.layouts.conflict.found) {
+    message += "; they conflict at " + describe_conflict(found.layouts);
+  }
   message += ".";
-  write_result_head(out, first, kSizeMismatchRule, block.name, message);
+  write_result_head(out, first, found.finding_class, block.name, message, found.explanation);
   if (layouts && write_source_locations(out, artifacts, block, found.layouts)) {
     out.raw("}");
     return;
@@ -442,7 +495,8 @@ void write_procedure_clash(JsonWriter& out, bool& first, const Artifacts& artifa
     message += strprintf(" and %zu more", found.clash_count - kMaxNamedInMessage);
   }
   message += ".";
-  write_result_head(out, first, kProcedureClashRule, block.name, message);
+  write_result_head(out, first, FindingClass::kProcedureClash, block.name, message,
+                    kProcedureClashExplanation);
 
   const std::string defines = "defines procedure " + std::string(procedure) + ".";
   out.raw(",\n         \"locations\": [");
@@ -520,7 +574,7 @@ void render_sarif(const Findings& findings, const DocumentContext& context, Text
   out.raw("          \"fullName\": ").string(context.tool_title).raw(",\n");
   out.raw("          \"version\": ").string(context.tool_version).raw(",\n");
   out.raw("          \"semanticVersion\": ").string(context.tool_version).raw(",\n");
-  write_rules(out, findings.layouts);
+  write_rules(out);
   out.raw("        }\n      },\n");
   write_invocation(out, findings, context, artifacts);
   write_artifacts(out, artifacts);

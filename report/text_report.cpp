@@ -130,6 +130,7 @@ std::string declared_where(const LayoutGroup& group) {
 // it and where one of them is, then its members one per line, with "->" at the first
 // offset where the layouts part; then the declarations without debug information.
 void write_layouts(ReportWriter& out, const LayoutFindings& layouts) {
+  if (layouts.conflict.found) out.text("  Conflict: ").text(describe_conflict(layouts)).text("\n");
   const size_t total = layouts.groups.size();
   for (size_t g = 0; g < total; ++g) {
     const LayoutGroup& group = layouts.groups[g];
@@ -174,6 +175,44 @@ void write_layouts(ReportWriter& out, const LayoutFindings& layouts) {
   }
 }
 
+// The line under a finding's error line: its class, its severity and what it means.
+void write_class(ReportWriter& out, FindingClass finding_class, std::string_view explanation) {
+  out.text("  ")
+      .text(class_name(finding_class))
+      .text(" (")
+      .text(severity_name(severity_of(finding_class)))
+      .text("): ")
+      .text(explanation)
+      .text("\n");
+}
+
+// A count with its thousands separated by commas: "1,722".
+std::string grouped(size_t value) {
+  std::string digits = std::to_string(value);
+  for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+  return digits;
+}
+
+std::string counted(size_t value, const char* one, const char* many) {
+  return grouped(value) + " " + (value == 1 ? one : many);
+}
+
+// "Summary: 1,722 blocks in 1,206 objects; 3 errors, 28 warnings, 2 notes".
+void write_summary(ReportWriter& out, const Findings& findings) {
+  const SeverityCounts& counts = findings.counts;
+  out.text("Summary: ")
+      .text(counted(findings.blocks.size(), "block", "blocks"))
+      .text(" in ")
+      .text(counted(findings.objects_read, "object", "objects"))
+      .text("; ")
+      .text(counted(counts.errors, "error", "errors"))
+      .text(", ")
+      .text(counted(counts.warnings, "warning", "warnings"))
+      .text(", ")
+      .text(counted(counts.notes, "note", "notes"))
+      .text("\n");
+}
+
 }  // namespace
 
 void render_text(const Findings& findings, bool problems_only, TextStream& output, bool quiet) {
@@ -210,6 +249,7 @@ void render_text(const Findings& findings, bool problems_only, TextStream& outpu
       out.text("Drelk Error: Common Block ")
           .text(block.name)
           .text(" is declared with different sizes\n");
+      write_class(out, found.finding_class, found.explanation);
       if (problems_only) {
         for (const BlockReference* reference : references) {
           out.declaration(reference->size, 15, " bytes in ", reference->object->path);
@@ -222,6 +262,7 @@ void render_text(const Findings& findings, bool problems_only, TextStream& outpu
       out.text("Drelk Error: Common Block ")
           .text(block.name)
           .text(" is declared with different layouts\n");
+      write_class(out, found.finding_class, found.explanation);
       write_layouts(out, found.layouts);
       out.text("\n");
     }
@@ -233,9 +274,13 @@ void render_text(const Findings& findings, bool problems_only, TextStream& outpu
           .text(procedure.name)
           .text(" in ")
           .text(procedure.definer->path)
-          .text("\n\n");
+          .text("\n");
+      write_class(out, FindingClass::kProcedureClash, kProcedureClashExplanation);
+      out.text("\n");
     }
   }
+  // Where the verdict closes the report, and with -p once there is some block to count.
+  if (!findings.blocks.empty()) write_summary(out, findings);
   if (!problems_only) {
     for (const DirectoryInput& directory : findings.directory_inputs) {
       out.text(strprintf("%llu files read under ",

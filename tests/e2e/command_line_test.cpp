@@ -30,7 +30,10 @@ const std::string kUsage =
     "tells the rest\n"
     "    -s        --recursive        Recurse over subdirectories\n"
     "    -v        --version          Display version information\n"
-    "    -w        --exit-code        Exit with status 1 on COMMON block errors (default: 0)\n"
+    "    -w        --exit-code        Exit with status 1 on COMMON block errors and warnings "
+    "(default: 0)\n"
+    "    --fail-on=LEVEL              Exit with status 1 on findings of LEVEL (error, warning or "
+    "note) or graver\n"
     "    -?        --help             Displays this message\n"
     "    --                           Take every later argument as an input\n"
     "    @file                        Read further arguments from a file (blank-separated, "
@@ -38,7 +41,12 @@ const std::string kUsage =
     "Switches without a value may be bundled (-pw). Inputs are files, wildcard patterns (a name "
     "without\n"
     "an extension gets .obj unless only the name as given exists) and directories, searched for "
-    "objects.\n";
+    "objects.\n"
+    "\n"
+    "exit status:\n"
+    "    0    the analysis ran (with -w or --fail-on: and found nothing that fails it)\n"
+    "    1    -w or --fail-on: findings of the severity asked for or graver\n"
+    "    255  (-1 on Windows) a diagnostic was reported, or the command line is unusable\n";
 
 const std::string kNoInput = "Drelk: Error: No input file specified.\n\n\n";
 

@@ -190,10 +190,15 @@ def main():
                 [args.drelk, "-m", "-fjson", path], capture_output=True, text=True,
                 cwd=data).stdout)
             shown = {}
+            shapes = document.get("shapes", [])
             for block in document["blocks"]:
                 for ref in block["references"]:
                     for layout in ref["layouts"]:
-                        layout = dict(layout, file=os.path.normpath(layout["file"]))
+                        # The members of each distinct layout are written once.
+                        layout = {"routine": layout["routine"],
+                                  "file": os.path.normpath(layout["file"]),
+                                  "line": layout["line"],
+                                  "members": shapes[layout["shape"]]["members"]}
                         shown.setdefault(block["name"], []).append(layout)
             expected = expected_layouts(dumper, readelf, path, elf64, prefix)
             key = lambda l: (l["routine"], l["line"])

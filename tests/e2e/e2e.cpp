@@ -25,6 +25,30 @@ std::vector<uint8_t> object_declaring(const std::string& block, uint32_t size) {
   return CoffObject().section(".text", 4).common(block, size).bytes();
 }
 
+const std::string kExtentLine =
+    "  extent (warning): sizes differ and not every layout was compared (-m, objects built with "
+    "-g): GNU ld and lld keep the largest size; Apple's ld64 since Xcode 15 and MSVC's LINK may "
+    "keep another, which larger declarations overrun\n";
+const std::string kInitialisedSmallerLine =
+    "  initialised-smaller (error): an initialised definition (BLOCK DATA) is smaller than a "
+    "declaration; it decides the block's size on every linker, so routines that declare more "
+    "write past its end into other data\n";
+const std::string kProcedureClashLine =
+    "  procedure-clash (error): a procedure has the block's name: the linker takes both for one "
+    "symbol, so the block's storage overlays code or a call jumps into data\n";
+
+std::string summary_line(size_t blocks, size_t objects, size_t errors, size_t warnings,
+                         size_t notes) {
+  const auto counted = [](size_t n, const char* one, const char* many) {
+    std::string digits = std::to_string(n);
+    for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+    return digits + " " + (n == 1 ? one : many);
+  };
+  return "Summary: " + counted(blocks, "block", "blocks") + " in " +
+         counted(objects, "object", "objects") + "; " + counted(errors, "error", "errors") + ", " +
+         counted(warnings, "warning", "warnings") + ", " + counted(notes, "note", "notes") + "\n";
+}
+
 std::string report_of(const std::string& block, uint32_t size,
                       const std::vector<std::string>& paths) {
   std::string text =
@@ -37,7 +61,8 @@ std::string report_of(const std::string& block, uint32_t size,
     const std::string number = std::to_string(size);
     text += std::string(13 - number.size(), ' ') + number + std::string(18, ' ') + path + "\n";
   }
-  return text + "\nEnd of Analysis:  No problems encountered.\n";
+  return text + "\n" + summary_line(1, paths.size(), 0, 0, 0) +
+         "End of Analysis:  No problems encountered.\n";
 }
 
 std::multiset<ReportEntry> report_entries(const std::string& report) {

@@ -34,6 +34,15 @@ std::string from_text_mode(const std::string& text, const std::string& what);
 // An object that declares one COMMON block of `size` bytes.
 std::vector<uint8_t> object_declaring(const std::string& block, uint32_t size);
 
+// The line under a finding's error line, for the classes the plain reports show.
+extern const std::string kExtentLine;  // sizes differ, layouts not compared
+extern const std::string kInitialisedSmallerLine;
+extern const std::string kProcedureClashLine;
+
+// "Summary: ..." with these counts.
+std::string summary_line(size_t blocks, size_t objects, size_t errors, size_t warnings,
+                         size_t notes);
+
 // The full report of one block declared with one size by each of `paths`, in order.
 std::string report_of(const std::string& block, uint32_t size,
                       const std::vector<std::string>& paths);

@@ -135,16 +135,19 @@ TEST_F(ElfObjects, EveryArchiverGivesTheSameReport) {
   }
   // The problems alone, from the thin archive.
   EXPECT_EQ(drelk({"-p", "librod-thin.a"}).standard_output,
-            "Drelk Error: Common Block const_ is declared with different sizes\n"
-            "             12 bytes in librod-thin.a (x86_64/main.o)\n"
-            "             12 bytes in librod-thin.a (x86_64/solve.o)\n"
-            "              8 bytes in librod-thin.a (x86_64/consts.o)\n\n"
-            "Drelk Error: Common Block mesh_ is declared with different sizes\n"
-            "            964 bytes in librod-thin.a (x86_64/solve.o)\n"
-            "            804 bytes in librod-thin.a (x86_64/boundary_conditions.o)\n"
-            "            804 bytes in librod-thin.a (x86_64/main.o)\n\n"
-            "Drelk Error: Common Block output_ conflicts with procedure output_ in "
-            "librod-thin.a (x86_64/report.o)\n\n");
+            "Drelk Error: Common Block const_ is declared with different sizes\n" +
+                kInitialisedSmallerLine +
+                "             12 bytes in librod-thin.a (x86_64/main.o)\n"
+                "             12 bytes in librod-thin.a (x86_64/solve.o)\n"
+                "              8 bytes in librod-thin.a (x86_64/consts.o)\n\n"
+                "Drelk Error: Common Block mesh_ is declared with different sizes\n" +
+                kExtentLine +
+                "            964 bytes in librod-thin.a (x86_64/solve.o)\n"
+                "            804 bytes in librod-thin.a (x86_64/boundary_conditions.o)\n"
+                "            804 bytes in librod-thin.a (x86_64/main.o)\n\n"
+                "Drelk Error: Common Block output_ conflicts with procedure output_ in "
+                "librod-thin.a (x86_64/report.o)\n" +
+                kProcedureClashLine + "\n" + summary_line(4, 5, 2, 1, 0));
 }
 
 // A thin archive's member files are found beside the archive wherever it is named from;

@@ -112,8 +112,8 @@ TEST_F(Examples, ProcedurePassedAsAnArgumentIsNoCommonBlock) {
             "         Size \n\n"
             " grid_\n"
             "          804                  x64/drive.obj\n"
-            "          804                  x64/flux.obj\n\n"
-            "End of Analysis:  No problems encountered.\n");
+            "          804                  x64/flux.obj\n\n" +
+                summary_line(1, 2, 0, 0, 0) + "End of Analysis:  No problems encountered.\n");
   EXPECT_EQ(r.standard_error, "");
   EXPECT_EQ(r.exit_status, 0);
 }

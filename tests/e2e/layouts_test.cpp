@@ -10,6 +10,10 @@ namespace {
 
 const char* const kObjects[] = {"clash.o",  "grid.o",  "nodebug.o",
                                 "shrunk.o", "tally.o", "tally4.o"};
+// One block of every class: /Q/ (a.o, b.o, c.o), /BLK/ (bd.o, u.o), /EXT/ (exta.o, extb.o),
+// blank COMMON (grid.o, tally.o), /PAIR/ and the subroutine PAIR (clash.o, pairp.o).
+const char* const kClassObjects[] = {"a.o",    "b.o",    "c.o",     "bd.o",    "u.o",    "exta.o",
+                                     "extb.o", "grid.o", "tally.o", "clash.o", "pairp.o"};
 
 std::vector<uint8_t> data_file(const std::string& relative) {
   const std::string text =
@@ -22,16 +26,82 @@ class Layouts : public DrelkRun {
   void SetUp() override {
     for (const char* object : kObjects)
       dir.write(object, data_file(std::string("x86_64/") + object));
+    for (const char* object : kClassObjects)
+      dir.write(object, data_file(std::string("x86_64/") + object));
   }
 };
 
 TEST_F(Layouts, ListedUnderEachInconsistentBlock) {
-  const ProgramResult r = drelk({"-m", "*.o"});
+  std::vector<std::string> arguments = {"-m"};
+  arguments.insert(arguments.end(), std::begin(kObjects), std::end(kObjects));
+  const ProgramResult r = drelk(arguments);
   EXPECT_EQ(r.standard_output, golden("dwarf-layouts.txt"));
   EXPECT_EQ(r.standard_error, "");
   EXPECT_EQ(r.exit_status, 0);
-  const ProgramResult p = drelk({"-m", "-p", "*.o"});
+  arguments.insert(arguments.begin() + 1, "-p");
+  const ProgramResult p = drelk(arguments);
   EXPECT_EQ(p.standard_output, golden("dwarf-layouts-problems.txt"));
+}
+
+// The class of each finding, where two layouts part, and the count at the end, in the text
+// report and in the JSON document (whose layouts each hold their members once).
+TEST_F(Layouts, EveryClassOfFindingIsShownAndCounted) {
+  std::vector<std::string> arguments = {"-m"};
+  arguments.insert(arguments.end(), std::begin(kClassObjects), std::end(kClassObjects));
+  EXPECT_EQ(drelk(arguments).standard_output, golden("dwarf-classes.txt"));
+  arguments.push_back("-fjson");
+  std::string json = drelk(arguments).standard_output;
+  const std::string version = "\"tool\": {\"name\": \"drelk\", \"version\": \"";
+  const size_t at = json.find(version);
+  ASSERT_NE(at, std::string::npos);
+  json.replace(at + version.size(), json.find('"', at + version.size()) - at - version.size(),
+               "VERSION");
+  EXPECT_EQ(json, golden("dwarf-classes.json"));
+}
+
+// Members that share storage (EQUIVALENCE) are views of the same bytes, not a difference;
+// the same bytes read as another type are, and -m names where.
+TEST_F(Layouts, EquivalenceViewsAreNoDifferenceButOtherTypesAre) {
+  const ProgramResult views = drelk({"-m", "-w", "a.o", "b.o"});
+  EXPECT_EQ(views.exit_status, 0);
+  EXPECT_EQ(views.standard_output.find("Drelk Error"), std::string::npos) << views.standard_output;
+  const ProgramResult types = drelk({"-m", "-p", "-w", "a.o", "c.o"});
+  EXPECT_EQ(types.exit_status, 1);
+  EXPECT_NE(
+      types.standard_output.find("Drelk Error: Common Block q_ is declared with different layouts\n"
+                                 "  type-conflict (error): "),
+      std::string::npos)
+      << types.standard_output;
+  EXPECT_NE(types.standard_output.find("  Conflict: bytes 0-3: INTEGER*4 iq(1) in sa "
+                                       "(src/a.f:2), REAL*4 x(1) in sc (src/c.f:2)\n"),
+            std::string::npos)
+      << types.standard_output;
+}
+
+// Which findings fail the run: -w errors and warnings, --fail-on the severity named.
+TEST_F(Layouts, ExitStatusFollowsTheSeverityAskedFor) {
+  const struct {
+    std::vector<std::string> arguments;
+    int status;
+  } cases[] = {
+      {{"grid.o", "tally.o"}, 0},  // blank COMMON of two sizes: a note
+      {{"-w", "grid.o", "tally.o"}, 0},
+      {{"--fail-on=warning", "grid.o", "tally.o"}, 0},
+      {{"--fail-on=note", "grid.o", "tally.o"}, 1},
+      {{"-w", "exta.o", "extb.o"}, 1},  // a routine declares the start: a warning
+      {{"--fail-on=error", "exta.o", "extb.o"}, 0},
+      {{"--fail-on=error", "-fjson", "bd.o", "u.o"}, 1},  // BLOCK DATA smaller: an error
+      {{"--fail-on=error", "-m", "a.o", "b.o"}, 0},
+      {{"--fail-on=error", "-m", "-fsarif", "a.o", "c.o"}, 1},
+  };
+  for (const auto& c : cases) {
+    std::string shown;
+    for (const std::string& argument : c.arguments) shown += argument + " ";
+    EXPECT_EQ(drelk(c.arguments).exit_status, c.status) << shown;
+  }
+  const ProgramResult wrong = drelk({"--fail-on=warnings", "a.o"});
+  EXPECT_EQ(wrong.standard_error, "Drelk: Illegal program option: --fail-on=warnings\n\n\n");
+  EXPECT_EQ(wrong.exit_status, 255);
 }
 
 // Equal sizes with other members are an error only -m can see: -w fails on it then.

@@ -21,7 +21,8 @@ std::string report_of_one(const std::string& path) {
          "         Size \n\n"
          " _x_\n"
          "            4                  " +
-         path + "\n\nEnd of Analysis:  No problems encountered.\n";
+         path + "\n\n" + summary_line(1, 1, 0, 0, 0) +
+         "End of Analysis:  No problems encountered.\n";
 }
 
 std::vector<uint8_t> declaring_x() {

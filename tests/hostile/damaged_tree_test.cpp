@@ -187,6 +187,7 @@ TEST_F(DamagedTree, NamesFoundWithABackslashAreOpenedAsFound) {
                         "            4                  x\\d\\e\\z.obj\n\n"
                         " _y_\n"
                         "            8                  x\\a\\b.obj\n\n"
+                        "Summary: 2 blocks in 3 objects; 0 errors, 0 warnings, 0 notes\n"
                         "End of Analysis:  No problems encountered.\n"));
   EXPECT_EQ(r.program.exit_status, 0);
 }

@@ -104,7 +104,11 @@ TEST(ElfScan, InitialisedDefinitionJoinsTheBlockWithItsSize) {
             " const_\n"
             "           12                  main.o\n"
             "            8   I              consts.o\n\n"
-            "Drelk Error: Common Block const_ is declared with different sizes\n\n"
+            "Drelk Error: Common Block const_ is declared with different sizes\n"
+            "  initialised-smaller (error): an initialised definition (BLOCK DATA) is smaller than "
+            "a declaration; it decides the block's size on every linker, so routines that declare "
+            "more write past its end into other data\n\n"
+            "Summary: 1 block in 2 objects; 1 error, 0 warnings, 0 notes\n"
             "End of Analysis:  COMMON Block errors encountered.\n");
 
   InMemoryRun only_defined;

@@ -26,7 +26,11 @@ except ImportError:
     print("python3-jsonschema is not installed: skipped")
     sys.exit(77)
 
-RULE_KINDS = {"DRK1001": "size-mismatch", "DRK1002": "procedure-clash"}
+RULE_CLASSES = {"DRK1001": "extent", "DRK1002": "procedure-clash", "DRK1003": "type-conflict",
+                "DRK1004": "initialised-smaller", "DRK1005": "blank-common"}
+CLASS_LINE = re.compile(rb"^  ([a-z-]+) \((error|warning|note)\): (.+)$")
+SUMMARY_LINE = re.compile(rb"^Summary: ([\d,]+) blocks? in ([\d,]+) objects?; ([\d,]+) errors?, "
+                          rb"([\d,]+) warnings?, ([\d,]+) notes?$")
 REFERENCE_LINE = re.compile(rb"^ *(\d+)   ([I ])              (.*)$")
 ERROR_PREFIX = b"Drelk Error: Common Block "
 SIZE_ERROR_SUFFIX = b" is declared with different sizes"
@@ -60,13 +64,25 @@ def raw(item, key):
 
 
 def parse_text(report):
-    """The full text report as (blocks, findings): blocks as [(name, [(size, 'I' or ' ',
-    path)])], findings as [(kind, block, details)]."""
+    """The full text report as (blocks, findings, summary): blocks as [(name, [(size, 'I' or
+    ' ', path)])], findings as [(kind, block, details, class, severity)], the summary's
+    counts."""
     if report.startswith(INCOMPLETE):
         report = report[len(INCOMPLETE):]
-    blocks, findings = [], []
+    blocks, findings, summary = [], [], None
     for line in report.split(b"\n"):
         if line in HEADINGS:
+            continue
+        summary_match = SUMMARY_LINE.match(line)
+        if summary_match:
+            summary = [int(n.replace(b",", b"")) for n in summary_match.groups()]
+            continue
+        class_match = CLASS_LINE.match(line)
+        if class_match:
+            check(findings and findings[-1][3] in (None, class_match.group(1).decode()),
+                  "a class line under each error line: %r" % line)
+            findings[-1][3] = class_match.group(1).decode()
+            findings[-1][4] = class_match.group(2).decode()
             continue
         match = REFERENCE_LINE.match(line)
         if line.startswith(b" ") and not match:
@@ -78,17 +94,17 @@ def parse_text(report):
             if rest.endswith(SIZE_ERROR_SUFFIX):
                 name = rest[: -len(SIZE_ERROR_SUFFIX)]
                 check(blocks and blocks[-1][0] == name, "size error after its block: %r" % line)
-                findings.append(("size-mismatch", name,
-                                 [(size, path) for size, _, path in blocks[-1][1]]))
+                findings.append(["size-mismatch", name,
+                                 [(size, path) for size, _, path in blocks[-1][1]], None, None])
             else:
                 name = blocks[-1][0]
                 check(rest.startswith(name + CLASH_MARK + name + b" in "), "clash line %r" % line)
                 path = rest[len(name + CLASH_MARK + name + b" in "):]
-                if findings and findings[-1][:2] == ("procedure-clash", name):
+                if findings and findings[-1][:2] == ["procedure-clash", name]:
                     findings[-1][2].append(path)
                 else:
-                    findings.append(("procedure-clash", name, [path]))
-    return blocks, findings
+                    findings.append(["procedure-clash", name, [path], None, None])
+    return blocks, findings, summary
 
 
 def json_view(document):
@@ -108,7 +124,8 @@ def json_view(document):
             details = [raw(item, "path") for item in finding["definers"]]
             for item in finding["definers"]:
                 check(raw(item, "path") == objects[item["object"]], "definer path and index")
-        findings.append((finding["kind"], raw(finding, "block"), details))
+        findings.append([finding["kind"], raw(finding, "block"), details, finding["class"],
+                         finding["severity"]])
     return blocks, findings
 
 
@@ -152,8 +169,10 @@ def check_sarif(name, sarif, document, status):
     check(len(results) == len(document["findings"]), name + ": one result a finding")
     fingerprints = set()
     for result, finding in zip(results, document["findings"]):
-        kind = RULE_KINDS.get(result["ruleId"])
-        check(kind == finding["kind"], name + ": rule %s for %s" % (result["ruleId"], finding["kind"]))
+        kind = finding["kind"]
+        check(RULE_CLASSES.get(result["ruleId"]) == finding["class"],
+              name + ": rule %s for %s" % (result["ruleId"], finding["class"]))
+        check(result["level"] == finding["severity"], name + ": level is the severity")
         check(rules[result["ruleIndex"]] == result["ruleId"], name + ": ruleIndex")
         check(("Common Block " + finding["block"] + " ") in result["message"]["text"],
               name + ": message names the block: " + result["message"]["text"])
@@ -203,11 +222,19 @@ def check_case(name, cwd, patterns, drelk, validator, keep):
           name + ": diagnostics records match the error stream")
     check(document["complete"] == (json_errors == b""), name + ": complete")
 
-    text_blocks, text_findings = parse_text(text)
+    text_blocks, text_findings, text_summary = parse_text(text)
     json_blocks, json_findings = json_view(document)
     if text:
         check(text_blocks == json_blocks, name + ": text and JSON list the same blocks")
         check(text_findings == json_findings, name + ": text and JSON find the same")
+        summary = document["summary"]
+        check(text_summary is None and not text_blocks
+              or text_summary == [summary[k] for k in ("blocks", "objects", "errors", "warnings",
+                                                         "notes")], name + ": the summary")
+        severities = [f[4] for f in json_findings]
+        check([severities.count(k) for k in ("error", "warning", "note")]
+              == [summary["errors"], summary["warnings"], summary["notes"]],
+              name + ": the summary counts the findings")
         verdict = b"COMMON Block errors encountered" in text
         check((document["verdict"] == "common-block-errors") == verdict, name + ": verdict")
     else:
@@ -219,7 +246,7 @@ def check_case(name, cwd, patterns, drelk, validator, keep):
     check(problem_blocks == [b for b in json_blocks if b[0] in with_findings], name + ": -p blocks")
     problem_lines = [line for line in problems.split(b"\n") if line.startswith(ERROR_PREFIX)]
     check(len(problem_lines) == sum(1 if kind == "size-mismatch" else len(details)
-                                    for kind, _, details in json_findings), name + ": -p lines")
+                                    for kind, _, details, *_ in json_findings), name + ": -p lines")
 
     check_sarif(name, sarif, document, sarif_status)
     return document
@@ -302,10 +329,15 @@ def main():
     kinds = [f["kind"] for f in layout_document["findings"]]
     check("layout-mismatch" in kinds and "size-mismatch" in kinds, "layouts: both mismatches")
     results = json.loads(layout_sarif.decode("utf-8"))["runs"][0]["results"]
-    check([r["ruleId"] for r in results] == [{"size-mismatch": "DRK1001",
-                                              "layout-mismatch": "DRK1003"}[k] for k in kinds],
-          "layouts: one result a finding")
+    classes = [f["class"] for f in layout_document["findings"]]
+    check([RULE_CLASSES[r["ruleId"]] for r in results] == classes, "layouts: one result a finding")
+    check({"type-conflict", "extent", "blank-common"} <= set(classes),
+          "layouts: findings of every class -m tells")
+    check(all(f["parting_offset"] is not None for f in layout_document["findings"]
+              if "parting_offset" in f), "layouts: every layout finding says where they part")
     for result in results:
+        if RULE_CLASSES[result["ruleId"]] == "procedure-clash":
+            continue  # located at the objects that define the procedure
         first = result["locations"][0]["physicalLocation"]
         check(first["artifactLocation"]["uri"].startswith("src/")
               and first["region"]["startLine"] > 0, "layouts: located at a source line")

@@ -35,6 +35,17 @@ const char kHeading[] =
     "Common   Block   Initialized   Object File\n"
     "         Size \n\n";
 
+// The lines that classes and counts add under the error lines and before the verdict.
+const char kExtent[] =
+    "  extent (warning): sizes differ and not every layout was compared (-m, objects built with "
+    "-g): GNU ld and lld keep the largest size; Apple's ld64 since Xcode 15 and MSVC's LINK may "
+    "keep another, which larger declarations overrun\n";
+const char kClash[] =
+    "  procedure-clash (error): a procedure has the block's name: the linker takes both for one "
+    "symbol, so the block's storage overlays code or a call jumps into data\n";
+
+// A declaration marked initialised is the initialised definition, as an object that both
+// declares and initialises a block holds it: the larger declaration is the graver risk.
 TEST_F(ReportTest, SizeConflictWithAnInitialisedDeclaration) {
   const ObjectEntry& a = object("C:\\src\\a.obj");
   const ObjectEntry& b = object("C:\\src\\b.obj");
@@ -46,14 +57,23 @@ TEST_F(ReportTest, SizeConflictWithAnInitialisedDeclaration) {
                           "          800   I              C:\\src\\b.obj\n"
                           "          400                  C:\\src\\a.obj\n"
                           "\n"
-                          "Drelk Error: Common Block AREA is declared with different sizes\n"
+                          "Drelk Error: Common Block AREA is declared with different sizes\n" +
+                          kExtent +
                           "\n"
+                          "Summary: 1 block in 2 objects; 0 errors, 1 warning, 0 notes\n"
                           "End of Analysis:  COMMON Block errors encountered.\n");
   EXPECT_EQ(report(0, true),
-            "Drelk Error: Common Block AREA is declared with different sizes\n"
-            "            800 bytes in C:\\src\\b.obj\n"
-            "            400 bytes in C:\\src\\a.obj\n"
-            "\n");
+            std::string("Drelk Error: Common Block AREA is declared with different sizes\n") +
+                kExtent +
+                "            800 bytes in C:\\src\\b.obj\n"
+                "            400 bytes in C:\\src\\a.obj\n"
+                "\n"
+                "Summary: 1 block in 2 objects; 0 errors, 1 warning, 0 notes\n");
+  // The initialised declaration smaller than another is the error of its own class.
+  mark_initialized(*find_block(registry, "AREA"), a.path);
+  const std::string marked = report(0, true);
+  EXPECT_NE(marked.find("\n  initialised-smaller (error): "), std::string::npos) << marked;
+  EXPECT_NE(marked.find("; 1 error, 0 warnings,"), std::string::npos) << marked;
 }
 
 TEST_F(ReportTest, NoBlocksAtAll) {
@@ -84,8 +104,10 @@ TEST_F(ReportTest, NamesOnlyReferredToAreNotCommonBlocks) {
                           "          804                  flux.obj\n"
                           "            0                  caller.obj\n"
                           "\n"
-                          "Drelk Error: Common Block grid_ is declared with different sizes\n"
+                          "Drelk Error: Common Block grid_ is declared with different sizes\n" +
+                          kExtent +
                           "\n"
+                          "Summary: 1 block in 2 objects; 0 errors, 1 warning, 0 notes\n"
                           "End of Analysis:  COMMON Block errors encountered.\n");
 }
 
@@ -96,6 +118,7 @@ TEST_F(ReportTest, IncompleteProcessingDoesNotChangeTheVerdict) {
                            " X\n"
                            "            4                  a.obj\n"
                            "\n"
+                           "Summary: 1 block in 1 object; 0 errors, 0 warnings, 0 notes\n"
                            "End of Analysis:  No problems encountered.\n");
 }
 
@@ -107,19 +130,27 @@ TEST_F(ReportTest, BlockBothInconsistentAndClashingGetsBothErrorsSizeFirst) {
   add_procedure(registry, b, "_s_");
   add_procedure(registry, a, "_s_");
   EXPECT_EQ(report(0, true),
-            "Drelk Error: Common Block _s_ is declared with different sizes\n"
-            "              8 bytes in b.obj\n"
-            "              4 bytes in a.obj\n"
-            "\n"
-            "Drelk Error: Common Block _s_ conflicts with procedure _s_ in b.obj\n\n"
-            "Drelk Error: Common Block _s_ conflicts with procedure _s_ in a.obj\n\n");
+            std::string("Drelk Error: Common Block _s_ is declared with different sizes\n") +
+                kExtent +
+                "              8 bytes in b.obj\n"
+                "              4 bytes in a.obj\n"
+                "\n"
+                "Drelk Error: Common Block _s_ conflicts with procedure _s_ in b.obj\n" +
+                kClash +
+                "\n"
+                "Drelk Error: Common Block _s_ conflicts with procedure _s_ in a.obj\n" +
+                kClash +
+                "\n"
+                "Summary: 1 block in 2 objects; 1 error, 1 warning, 0 notes\n");
 }
 
 TEST_F(ReportTest, ProcedureCursorMovesAcrossBlocks) {
   const ObjectEntry& a = object("a.obj");
   for (const char* block : {"B", "D", "F"}) add_common_reference(registry, a, block, 4);
   for (const char* procedure : {"A", "C", "D", "E", "G"}) add_procedure(registry, a, procedure);
-  EXPECT_EQ(report(0, true), "Drelk Error: Common Block D conflicts with procedure D in a.obj\n\n");
+  EXPECT_EQ(report(0, true),
+            std::string("Drelk Error: Common Block D conflicts with procedure D in a.obj\n") +
+                kClash + "\nSummary: 3 blocks in 1 object; 1 error, 0 warnings, 0 notes\n");
 }
 
 TEST_F(ReportTest, SizesPrintUnsigned) {
@@ -131,22 +162,29 @@ TEST_F(ReportTest, SizesPrintUnsigned) {
                           "   4294967295                  a.obj\n"
                           "   2147483648                  a.obj\n"
                           "\n"
-                          "Drelk Error: Common Block BIG is declared with different sizes\n"
+                          "Drelk Error: Common Block BIG is declared with different sizes\n" +
+                          kExtent +
                           "\n"
+                          "Summary: 1 block in 1 object; 0 errors, 1 warning, 0 notes\n"
                           "End of Analysis:  COMMON Block errors encountered.\n");
   EXPECT_EQ(report(0, true),
-            "Drelk Error: Common Block BIG is declared with different sizes\n"
-            "     4294967295 bytes in a.obj\n"
-            "     2147483648 bytes in a.obj\n"
-            "\n");
+            std::string("Drelk Error: Common Block BIG is declared with different sizes\n") +
+                kExtent +
+                "     4294967295 bytes in a.obj\n"
+                "     2147483648 bytes in a.obj\n"
+                "\n"
+                "Summary: 1 block in 1 object; 0 errors, 1 warning, 0 notes\n");
 }
 
 TEST_F(ReportTest, LargeReportsAreWrittenWhole) {
   const ObjectEntry& a = object("a.obj");
   for (int i = 0; i < 20000; ++i) add_common_reference(registry, a, "B" + std::to_string(i), 4);
   const std::string text = report();
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5 + 3 * 20000 + 1);
-  EXPECT_EQ(text.substr(text.size() - 43), "End of Analysis:  No problems encountered.\n");
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5 + 3 * 20000 + 2);
+  const std::string end =
+      "Summary: 20,000 blocks in 1 object; 0 errors, 0 warnings, 0 notes\n"
+      "End of Analysis:  No problems encountered.\n";
+  EXPECT_EQ(text.substr(text.size() - end.size()), end);
 }
 
 // Names and paths are bytes from files: the documents for programs must carry every one

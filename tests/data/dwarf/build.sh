@@ -16,6 +16,11 @@
 #   clash.f   /PAIR/ as REAL*8 D in one routine, INTEGER I, J in the other: equal sizes
 #   grid.f90  INTEGER*2, LOGICAL, COMPLEX*16, REAL*4 F(-2:2,3), CHARACTER*4 T(2), a
 #             sequence type, blank COMMON of another size
+#   a.f, b.f, c.f  /Q/ as INTEGER IQ(10); as IQ(10) with NW EQUIVALENCEd to IQ(2) (a view of
+#             the same bytes, no difference); as REAL X(10) (the same bytes as another type)
+#   exta.f, extb.f  /EXT/ as N, X(10) and as N, X(5): a routine declares only its start
+#   bd.f, u.f  /BLK/ initialised by a BLOCK DATA with 40 bytes, declared with 80 elsewhere
+#   pairp.f   a subroutine PAIR, named like clash.f's /PAIR/
 #
 # Tools (Debian 12):
 #   apt-get install -y --no-install-recommends gfortran gfortran-multilib \
@@ -39,7 +44,7 @@ for tool in "$FC" "$FC_W64" "$FC_W32"; do
 done
 
 FFLAGS=(-c -g -O0 -fno-ident -Wno-align-commons "-fdebug-prefix-map=$here=.")
-units=(tally.f shrunk.f clash.f grid.f90)
+units=(tally.f shrunk.f clash.f grid.f90 a.f b.f c.f exta.f extb.f bd.f u.f pairp.f)
 
 cd "$here"
 rm -rf x86_64 i386 mingw-x86_64 mingw-i686

@@ -1,0 +1,2 @@
+      SUBROUTINE PAIR
+      END
