@@ -44,8 +44,8 @@ struct Run {
   // -w, --fail-on: findings of `fail_on` or a graver severity make the exit status 1.
   bool fail_on_findings = false;
   Severity fail_on = Severity::kWarning;
-  bool layouts = false;      // -m: the members of each block, from debug information
-  bool quiet = false;        // -q: standard output gets the findings or the document alone
+  bool layouts = false;  // -m: the members of each block, from debug information
+  bool quiet = false;    // -q: standard output gets the findings or the document alone
   // The file names of the first -e and -o switches, pointing into the arguments.
   const char* error_file_argument = nullptr;
   const char* output_file_argument = nullptr;

@@ -124,11 +124,10 @@ struct LongOption {
   char letter;
 };
 constexpr LongOption kLongOptions[] = {
-    {"error-file", true, 'e'},     {"exit-code", false, 'w'}, {"fail-on", true, kFailOnOption},
-    {"format", true, 'f'},
-    {"help", false, '?'},          {"layouts", false, 'm'},   {"output", true, 'o'},
-    {"problems-only", false, 'p'}, {"quiet", false, 'q'},     {"recursive", false, 's'},
-    {"version", false, 'v'},
+    {"error-file", true, 'e'}, {"exit-code", false, 'w'},     {"fail-on", true, kFailOnOption},
+    {"format", true, 'f'},     {"help", false, '?'},          {"layouts", false, 'm'},
+    {"output", true, 'o'},     {"problems-only", false, 'p'}, {"quiet", false, 'q'},
+    {"recursive", false, 's'}, {"version", false, 'v'},
 };
 
 // The long option that `name` spells in full or, as getopt_long allows, abbreviates

@@ -279,8 +279,9 @@ void render_text(const Findings& findings, bool problems_only, TextStream& outpu
       out.text("\n");
     }
   }
-  // Where the verdict closes the report, and with -p once there is some block to count.
-  if (!findings.blocks.empty()) write_summary(out, findings);
+  // Where the verdict closes the report, and with -p once there is some block to count;
+  // -q writes the findings alone.
+  if (!findings.blocks.empty() && !quiet) write_summary(out, findings);
   if (!problems_only) {
     for (const DirectoryInput& directory : findings.directory_inputs) {
       out.text(strprintf("%llu files read under ",

@@ -160,12 +160,11 @@ TEST_F(CommandLine, AbsolutePathIsAPatternAndSlashSwitchesKeepTheirMeaning) {
   EXPECT_EQ(r.standard_error, "");
   EXPECT_EQ(r.exit_status, 0);
   EXPECT_EQ(dir.read("rep.txt"),
-            "Drelk Error: Common Block _x_ is declared with different sizes\n"
-            "              8 bytes in " +
-                objs +
+            "Drelk Error: Common Block _x_ is declared with different sizes\n" + kExtentLine +
+                "              8 bytes in " + objs +
                 "d.obj\n"
                 "              4 bytes in " +
-                objs + "c.obj\n\n");
+                objs + "c.obj\n\n" + summary_line(1, 2, 0, 1, 0));
 
   // The -e look-up takes an absolute path for a path as well: "/etc/..." is no -e switch.
   const ProgramResult e = drelk({"/etc/.." + objs + "missing", "-elog.txt"});

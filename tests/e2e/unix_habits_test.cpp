@@ -13,10 +13,12 @@ namespace {
 
 using UnixHabits = DrelkRun;
 
-const std::string kSizeError =
-    "Drelk Error: Common Block _grid_ is declared with different sizes\n"
+// The finding alone, as -q shows it, and as -p shows it, with the count after it.
+const std::string kSizeFinding =
+    "Drelk Error: Common Block _grid_ is declared with different sizes\n" + kExtentLine +
     "            964 bytes in b.obj\n"
     "            804 bytes in a.obj\n\n";
+const std::string kSizeError = kSizeFinding + summary_line(1, 2, 0, 1, 0);
 
 void write_mismatch(RunDirectory& dir) {
   dir.write("a.obj", object_declaring("_grid_", 804));
@@ -103,7 +105,7 @@ TEST_F(UnixHabits, ANameWithoutWildcardsNamesOneFile) {
   dir.write("Ab.o", object_declaring("blk_", 40));
   dir.write("ab.o", object_declaring("blk_", 80));
   const ProgramResult r = drelk({"-p", "Ab.o"});
-  EXPECT_EQ(r.standard_output, "");
+  EXPECT_EQ(r.standard_output, summary_line(1, 1, 0, 0, 0));
   EXPECT_EQ(r.exit_status, 0);
   dir.write("list.rsp", std::string("Ab.o ab.o\n"));
   // Each name once in a response file: two objects, not four.
@@ -116,9 +118,10 @@ TEST_F(UnixHabits, ANameWithoutWildcardsNamesOneFile) {
       << listed;
   // Where the name as spelled does not exist, its case variants are still found.
   EXPECT_EQ(drelk({"-p", "AB.o"}).standard_output,
-            "Drelk Error: Common Block blk_ is declared with different sizes\n"
-            "             80 bytes in ab.o\n"
-            "             40 bytes in Ab.o\n\n");
+            "Drelk Error: Common Block blk_ is declared with different sizes\n" + kExtentLine +
+                "             80 bytes in ab.o\n"
+                "             40 bytes in Ab.o\n\n" +
+                summary_line(1, 2, 0, 1, 0));
 }
 #endif
 
@@ -139,7 +142,7 @@ TEST_F(UnixHabits, NameWithoutExtensionIsReadAsGivenWhenOnlyThatExists) {
 TEST_F(UnixHabits, QuietWritesOnlyTheFindings) {
   write_mismatch(dir);
   const ProgramResult r = drelk({"-q", "*.obj", "missing"});
-  EXPECT_EQ(r.standard_output, kSizeError);
+  EXPECT_EQ(r.standard_output, kSizeFinding);
   EXPECT_EQ(r.standard_error, "Drelk: Can't find file missing.obj\n\n");
   EXPECT_EQ(r.exit_status, 255);
   const ProgramResult clean = drelk({"--quiet", "a.obj"});
