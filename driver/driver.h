@@ -51,6 +51,13 @@ struct Run {
   const char* output_file_argument = nullptr;
   // The directories named as inputs, each with the number of files read under it.
   std::vector<DirectoryInput> directory_inputs;
+  // --baseline: a JSON report of an earlier run; only new and updated findings fail.
+  std::string baseline_file;
+  // --suppressions: findings accepted on purpose; --show-suppressed lists them in the text
+  // report, --stale-suppressions reports the entries that accept nothing.
+  std::string suppressions_file;
+  bool show_suppressed = false;
+  bool stale_suppressions = false;
   Diagnostics diagnostics;
   TextStream standard_output;   // where the usage text always goes
   TextStream standard_error;    // where a failed error stream is said

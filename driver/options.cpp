@@ -46,6 +46,11 @@ bool set_fail_on(Run& run, std::string_view severity) {
 
 // The letter of a long option that has no switch letter of its own.
 constexpr char kFailOnOption = 'F';
+// The long options of baselines and suppressions, which have no letter.
+constexpr char kBaselineOption = 'B';
+constexpr char kSuppressionsOption = 'S';
+constexpr char kShowSuppressedOption = 'U';
+constexpr char kStaleSuppressionsOption = 'T';
 
 // -f<format>: the name must be one of these exactly.
 bool set_report_format(Run& run, const char* name) {
@@ -91,6 +96,12 @@ void set_flag(Run& run, char letter) {
       run.fail_on_findings = true;
       run.fail_on = Severity::kWarning;
       break;
+    case kShowSuppressedOption:
+      run.show_suppressed = true;
+      break;
+    case kStaleSuppressionsOption:
+      run.stale_suppressions = true;
+      break;
     default:  // '?'
       run.options |= OPT_USAGE;
       break;
@@ -115,19 +126,30 @@ void name_stream_file(Run& run, char letter, const char* name) {
   run.options |= letter == 'e' ? OPT_ERRFILE : OPT_OUTFILE;
 }
 
-// The long options, spelled as GNU tools spell them; each stands for a switch letter.
-// A value follows '=' or comes as the next argument. The options of the severity
-// threshold, baselines and suppressions take their places here as they come.
+// The long options, spelled as GNU tools spell them; each stands for a switch letter, or
+// for a code of its own where it has no letter. A value follows '=' or comes as the next
+// argument.
 struct LongOption {
   const char* name;
   bool takes_value;
   char letter;
 };
 constexpr LongOption kLongOptions[] = {
-    {"error-file", true, 'e'}, {"exit-code", false, 'w'},     {"fail-on", true, kFailOnOption},
-    {"format", true, 'f'},     {"help", false, '?'},          {"layouts", false, 'm'},
-    {"output", true, 'o'},     {"problems-only", false, 'p'}, {"quiet", false, 'q'},
-    {"recursive", false, 's'}, {"version", false, 'v'},
+    {"baseline", true, kBaselineOption},
+    {"error-file", true, 'e'},
+    {"exit-code", false, 'w'},
+    {"fail-on", true, kFailOnOption},
+    {"format", true, 'f'},
+    {"help", false, '?'},
+    {"layouts", false, 'm'},
+    {"output", true, 'o'},
+    {"problems-only", false, 'p'},
+    {"quiet", false, 'q'},
+    {"recursive", false, 's'},
+    {"show-suppressed", false, kShowSuppressedOption},
+    {"stale-suppressions", false, kStaleSuppressionsOption},
+    {"suppressions", true, kSuppressionsOption},
+    {"version", false, 'v'},
 };
 
 // The long option that `name` spells in full or, as getopt_long allows, abbreviates
@@ -174,6 +196,9 @@ int parse_long_option(Run& run, int argc, const char* const* argv, int& i) {
     if (!set_report_format(run, value)) return illegal_option(run, argument);
   } else if (option->letter == kFailOnOption) {
     if (!set_fail_on(run, value)) return illegal_program_option(run, argument);
+  } else if (option->letter == kBaselineOption || option->letter == kSuppressionsOption) {
+    if (*value == '\0') return illegal_program_option(run, argument);
+    (option->letter == kBaselineOption ? run.baseline_file : run.suppressions_file) = value;
   } else {
     name_stream_file(run, option->letter, value);
   }

@@ -5,6 +5,7 @@
 
 #include "driver/driver.h"
 #include "platform/strprintf.h"
+#include "report/adoption.h"
 #include "report/report.h"
 
 namespace drelk {
@@ -135,10 +136,12 @@ int shown_exit_status(int status) {
 // Writes the findings in the format of -f. The text report is printed only when some
 // input file was opened and recorded; a document for programs is written in any case,
 // since it also carries the diagnostics that tell why nothing was read.
-void render(Run& run, const Findings& findings, int status, int argc, const char* const* argv) {
+void render(Run& run, const Findings& findings, const Adoption& adoption, int status, int argc,
+            const char* const* argv) {
   if (run.format == ReportFormat::kText) {
     if (!run.registry.object_list.empty()) {
-      render_text(findings, run.problems_only || run.quiet, run.output_stream, run.quiet);
+      render_text(findings, run.problems_only || run.quiet, run.output_stream, run.quiet,
+                  &adoption, run.show_suppressed);
     }
     return;
   }
@@ -149,6 +152,7 @@ void render(Run& run, const Findings& findings, int status, int argc, const char
   context.diagnostics = &run.diagnostics.records;
   context.problems_only = run.problems_only;
   context.exit_status = shown_exit_status(status);
+  context.adoption = &adoption;
   for (int i = 1; i < argc; ++i) context.arguments.emplace_back(argv[i]);
   if (run.format == ReportFormat::kJson) {
     render_json(findings, context, run.output_stream);
@@ -156,6 +160,60 @@ void render(Run& run, const Findings& findings, int status, int argc, const char
     render_html(findings, context, run.output_stream);
   } else {
     render_sarif(findings, context, run.output_stream);
+  }
+}
+
+// A baseline or suppressions file can hold a whole tree's findings, never more than this.
+constexpr size_t kMaxAdoptionFileBytes = size_t{1} << 30;
+
+// Reads what a team keeps beside its build, the baseline and the suppressions, before any
+// input: a file that cannot be used is a diagnostic, and the run reads nothing.
+bool read_adoption_files(Run& run, Baseline& baseline, std::vector<Suppression>& suppressions) {
+  std::string text;
+  if (!run.baseline_file.empty()) {
+    const char* name = run.baseline_file.c_str();
+    if (!read_whole_file(run.baseline_file, kMaxAdoptionFileBytes, text)) {
+      report_error(run.diagnostics, strprintf("Error reading baseline \"%s\": the file cannot "
+                                              "be read\n",
+                                              name));
+      return false;
+    }
+    std::string why;
+    if (!read_baseline(text, baseline, why)) {
+      report_error(run.diagnostics,
+                   strprintf("Error reading baseline \"%s\": the file %s\n", name, why.c_str()));
+      return false;
+    }
+    baseline.name = run.baseline_file;
+  }
+  if (!run.suppressions_file.empty()) {
+    const char* name = run.suppressions_file.c_str();
+    if (!read_whole_file(run.suppressions_file, kMaxAdoptionFileBytes, text)) {
+      report_error(run.diagnostics, strprintf("Error reading suppressions file \"%s\": the file "
+                                              "cannot be read\n",
+                                              name));
+      return false;
+    }
+    SuppressionError error;
+    if (!parse_suppressions(text, suppressible_kinds(), suppressions, error)) {
+      report_error(run.diagnostics,
+                   strprintf("Error in suppressions file \"%s\", line %llu: %s\n", name,
+                             static_cast<unsigned long long>(error.line), error.message.c_str()));
+      return false;
+    }
+  }
+  return true;
+}
+
+// With --stale-suppressions, an entry that accepted no finding is a diagnostic of its own:
+// the finding it was written for is gone, and the entry would hide the next one.
+void report_stale_suppressions(Run& run, const std::vector<Suppression>& suppressions) {
+  for (const Suppression& entry : suppressions) {
+    if (entry.matches > 0) continue;
+    report_error(run.diagnostics,
+                 strprintf("Suppression \"%s\" in \"%s\", line %llu, accepts no finding\n",
+                           entry.pattern.c_str(), run.suppressions_file.c_str(),
+                           static_cast<unsigned long long>(entry.line)));
   }
 }
 
@@ -225,6 +283,10 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
   }
   if (response_file_written) return finish(run, kExitFailure, false);
 
+  Baseline baseline;
+  std::vector<Suppression> suppressions;
+  if (!read_adoption_files(run, baseline, suppressions)) return finish(run, kExitFailure, false);
+
   // Debug sections are located and read only for -m.
   run.analysis.reader.read_layouts = run.layouts;
   // The documents for programs carry the diagnostics as well.
@@ -250,11 +312,19 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
   try {
     Findings findings = find_problems(run.registry, run.diagnostics.error_count, run.layouts);
     findings.directory_inputs = std::move(run.directory_inputs);
-    if (run.fail_on_findings && findings.counts.at_least(run.fail_on) > 0) {
+    Adoption adoption = adopt(findings, run.baseline_file.empty() ? nullptr : &baseline,
+                              run.suppressions_file.empty() ? nullptr : &suppressions);
+    adoption.baseline_file = run.baseline_file;
+    adoption.suppressions_file = run.suppressions_file;
+    if (run.stale_suppressions) {
+      report_stale_suppressions(run, suppressions);
+      findings.incomplete = run.diagnostics.error_count > 0;
+    }
+    if (run.fail_on_findings && adoption.failing.at_least(run.fail_on) > 0) {
       status = kExitCommonBlockErrors;
     }
-    render(run, findings, run.diagnostics.error_count > 0 ? kExitFailure : status, given_argc,
-           given_argv);
+    render(run, findings, adoption, run.diagnostics.error_count > 0 ? kExitFailure : status,
+           given_argc, given_argv);
   } catch (const std::bad_alloc&) {
     report_out_of_memory(run.diagnostics, {});
   }

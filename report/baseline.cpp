@@ -38,6 +38,23 @@ bool is_hex(std::string_view text) {
   });
 }
 
+// Where the layouts of a finding conflict, as a baseline compares it: the bytes and the two
+// types, not the routines' source paths, which a rebuild elsewhere may change.
+std::string conflict_print(const JsonValue& conflict) {
+  std::string print;
+  if (const JsonValue* first = conflict.find("first")) print += first->text;
+  print += '-';
+  if (const JsonValue* last = conflict.find("last")) print += last->text;
+  if (const JsonValue* sides = conflict.find("sides");
+      sides != nullptr && sides->is(JsonValue::Kind::kArray)) {
+    for (const JsonValue& side : sides->items) {
+      print += ' ';
+      print += side.string_at("type").value_or("");
+    }
+  }
+  return print;
+}
+
 // One finding of the document; false where it lacks what every version writes.
 bool read_finding(const JsonValue& value, FindingPrint& print) {
   if (!value.is(JsonValue::Kind::kObject)) return false;
@@ -60,9 +77,9 @@ bool read_finding(const JsonValue& value, FindingPrint& print) {
       }
     }
   }
-  if (const JsonValue* layouts = value.find("layouts");
-      layouts != nullptr && layouts->is(JsonValue::Kind::kObject)) {
-    print.layouts = layouts->string_at("conflict").value_or("");
+  if (const JsonValue* conflict = value.find("conflict");
+      conflict != nullptr && conflict->is(JsonValue::Kind::kObject)) {
+    print.layouts = conflict_print(*conflict);
   }
   normalise(print);
   return true;
@@ -113,7 +130,9 @@ std::string_view baseline_state_name(BaselineState state) {
 
 void normalise(FindingPrint& print) {
   std::sort(print.sizes.begin(), print.sizes.end());
+  print.sizes.erase(std::unique(print.sizes.begin(), print.sizes.end()), print.sizes.end());
   std::sort(print.files.begin(), print.files.end());
+  print.files.erase(std::unique(print.files.begin(), print.files.end()), print.files.end());
 }
 
 std::string declarer_name(std::string_view path) {

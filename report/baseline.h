@@ -26,12 +26,13 @@ struct FindingPrint {
   std::string kind;                // "size-mismatch", "procedure-clash", ...
   std::string block;               // the block's name as the symbols spell it
   std::string finding_class;       // its class, where the document carries one
-  std::vector<uint64_t> sizes;     // the sizes declared, sorted
-  std::vector<std::string> files;  // the declarers' (or definers') file names, sorted
+  std::vector<uint64_t> sizes;     // the sizes declared, each once, sorted
+  std::vector<std::string> files;  // the declarers' (or definers') file names, each once
   std::string layouts;             // where the layouts part, as the report says it, or empty
 };
 
-// Sorts the sizes and files, so that prints compare whatever the order of the objects.
+// Sorts the sizes and files and keeps each once, so that prints compare whatever the order
+// of the objects.
 void normalise(FindingPrint& print);
 
 // The file name that identifies a declarer: the last component of its path, with the

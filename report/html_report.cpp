@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/strprintf.h"
+#include "report/adoption.h"
 #include "report/json_writer.h"
 #include "report/report.h"
 
@@ -26,7 +27,7 @@ h3{font-size:15px;margin:0 0 6px}code,td.num,.layout td{font-family:ui-monospace
 .finding{border:1px solid #d0d7de;border-left:5px solid #cf222e;border-radius:6px;padding:10px 14px;margin:10px 0}
 .finding.warning{border-left-color:#bf8700}.finding.note{border-left-color:#0969da}
 .badge{display:inline-block;font-size:12px;font-weight:600;padding:0 8px;border-radius:10px;margin-right:6px;background:#eaeef2}
-.badge.error{background:#ffebe9;color:#a40e26}.badge.warning{background:#fff8c5;color:#7d4e00}.badge.note{background:#ddf4ff;color:#0550ae}
+.badge.state{background:#fff;border:1px solid #8c959f}.badge.error{background:#ffebe9;color:#a40e26}.badge.warning{background:#fff8c5;color:#7d4e00}.badge.note{background:#ddf4ff;color:#0550ae}
 .explanation{margin:2px 0 8px;color:#3b434b}
 table{border-collapse:collapse}th,td{text-align:left;padding:3px 10px 3px 0;vertical-align:top}
 th{font-weight:600;border-bottom:1px solid #d0d7de}td.num,th.num{text-align:right}
@@ -34,7 +35,7 @@ th{font-weight:600;border-bottom:1px solid #d0d7de}td.num,th.num{text-align:righ
 .layout caption{text-align:left;font-weight:600;padding-bottom:4px}.layout tr.conflict td{background:#ffebe9;font-weight:600}
 #blocks th[data-sort]{cursor:pointer;user-select:none}#blocks th[data-sort]:hover{color:#0969da}
 #blocks tbody tr:nth-child(odd){background:#f6f8fa}#filter{font:inherit;padding:4px 8px;width:320px;margin:0 0 8px}
-details summary{cursor:pointer;color:#0969da}ul.refs{margin:4px 0;padding-left:18px}
+details summary{cursor:pointer;color:#0969da}#suppressed summary h2{display:inline}ul.refs{margin:4px 0;padding-left:18px}
 .diagnostics li{font-family:ui-monospace,Menlo,Consolas,monospace;font-size:13px}
 )css";
 
@@ -196,31 +197,67 @@ void write_layouts(HtmlWriter& out, const LayoutFindings& layouts) {
   out.raw("</div>\n");
 }
 
-void open_finding(HtmlWriter& out, std::string_view block, std::string_view headline) {
-  out.raw("<article class=\"finding error\" data-block=\"").text(block).raw("\">\n<h3>");
-  out.raw("<span class=\"badge error\">error</span><code>").text(block).raw("</code> ");
-  out.text(headline).raw("</h3>\n");
+// A finding's heading, its class and severity, what it means, and what the baseline and
+// the suppressions make of it.
+void open_finding(HtmlWriter& out, const Adoption& adoption, std::string_view block,
+                  std::string_view headline, FindingClass finding_class,
+                  std::string_view explanation, const FindingMark* mark) {
+  const std::string_view severity = severity_name(severity_of(finding_class));
+  out.raw("<article class=\"finding ").raw(severity).raw("\" data-block=\"").text(block);
+  out.raw("\">\n<h3><span class=\"badge ").raw(severity).raw("\">").raw(severity);
+  out.raw("</span><span class=\"badge\">").raw(class_name(finding_class)).raw("</span>");
+  if (mark != nullptr && adoption.baseline) {
+    out.raw("<span class=\"badge state\">").raw(baseline_state_name(mark->state)).raw("</span>");
+  }
+  if (mark != nullptr && mark->suppression != nullptr) {
+    out.raw("<span class=\"badge state\">suppressed</span>");
+  }
+  out.raw("<code>").text(block).raw("</code> ").text(headline).raw("</h3>\n");
+  out.raw("<p class=\"explanation\">").text(explanation).raw("</p>\n");
+  if (mark != nullptr && !mark->change.empty()) {
+    out.raw("<p class=\"explanation\">Since the baseline: ").text(mark->change).raw("</p>\n");
+  }
+  if (mark != nullptr && mark->suppression != nullptr) {
+    out.raw("<p class=\"explanation\">Suppressed: ").text(mark->suppression->reason);
+    out.raw(" (").text(adoption.suppressions_file).raw(", line ");
+    out.number(mark->suppression->line).raw(")</p>\n");
+  }
 }
 
-size_t write_findings(HtmlWriter& out, const Findings& findings) {
+// Writes the findings, suppressed ones (`suppressed`) or the others; returns how many.
+size_t write_findings(HtmlWriter& out, const Findings& findings, const Adoption& adoption,
+                      bool suppressed) {
   size_t count = 0;
-  for (const BlockFindings& found : findings.blocks) {
+  const auto wanted = [&](const FindingMark* mark) {
+    return (mark != nullptr && mark->suppression != nullptr) == suppressed;
+  };
+  for (size_t b = 0; b < findings.blocks.size(); ++b) {
+    const BlockFindings& found = findings.blocks[b];
     if (!has_errors(found)) continue;
     const CommonBlock& block = *found.block;
     const std::vector<const BlockReference*> references = block_references(block);
-    if (found.size_mismatch || found.layout_mismatch) {
+    const FindingMark* declarations =
+        mark_of(adoption, b,
+                found.size_mismatch ? FindingKind::kSizeMismatch : FindingKind::kLayoutMismatch);
+    if ((found.size_mismatch || found.layout_mismatch) && wanted(declarations)) {
       ++count;
-      open_finding(out, block.name,
+      open_finding(out, adoption, block.name,
                    found.size_mismatch ? "is declared with different sizes"
-                                       : "is declared with different layouts");
+                                       : "is declared with different layouts",
+                   found.finding_class, found.explanation, declarations);
+      if (found.layouts.conflict.found) {
+        out.raw("<p>Conflict: ").text(describe_conflict(found.layouts)).raw("</p>\n");
+      }
       write_declarations(out, references);
       if (findings.layouts) write_layouts(out, found.layouts);
       out.raw("</article>\n");
     }
-    if (found.clash_count > 0) {
+    const FindingMark* clash = mark_of(adoption, b, FindingKind::kProcedureClash);
+    if (found.clash_count > 0 && wanted(clash)) {
       ++count;
       const ProcedureEntry& first = findings.procedures[found.first_clash];
-      open_finding(out, block.name, "conflicts with a procedure");
+      open_finding(out, adoption, block.name, "conflicts with a procedure",
+                   FindingClass::kProcedureClash, kProcedureClashExplanation, clash);
       out.raw("<p>The procedure <code>").text(first.name).raw("</code> is defined in:</p>");
       out.raw("<ul class=\"refs\">");
       for (size_t i = found.first_clash; i < found.first_clash + found.clash_count; ++i) {
@@ -232,6 +269,19 @@ size_t write_findings(HtmlWriter& out, const Findings& findings) {
     }
   }
   return count;
+}
+
+// The baseline's findings that this run no longer has.
+void write_absent(HtmlWriter& out, const Adoption& adoption) {
+  if (adoption.absent.empty()) return;
+  out.raw("<section id=\"absent\"><h2>Absent since the baseline (");
+  out.number(adoption.absent.size()).raw(")</h2><ul>\n");
+  for (const FindingPrint& gone : adoption.absent) {
+    out.raw("<li><code>").text(gone.block).raw("</code> ").text(gone.kind);
+    if (!gone.finding_class.empty()) out.raw(" (").text(gone.finding_class).raw(")");
+    out.raw("</li>\n");
+  }
+  out.raw("</ul></section>\n");
 }
 
 // A string for the page's JSON data: escaped as JSON, with '<' escaped too, so that no
@@ -337,7 +387,20 @@ void render_html(const Findings& findings, const DocumentContext& context, TextS
   for (const ObjectEntry* object : findings.objects) objects += object->format != "archive";
   out.raw("<p id=\"summary\" class=\"summary\">").number(findings.blocks.size());
   out.raw(" block").raw(plural(findings.blocks.size())).raw(" in ").number(objects);
-  out.raw(" object").raw(plural(objects)).raw("</p>\n");
+  out.raw(" object").raw(plural(objects)).raw("; ").number(findings.counts.errors);
+  out.raw(findings.counts.errors == 1 ? " error, " : " errors, ").number(findings.counts.warnings);
+  out.raw(findings.counts.warnings == 1 ? " warning, " : " warnings, ");
+  out.number(findings.counts.notes).raw(findings.counts.notes == 1 ? " note" : " notes");
+  if (context.adoption != nullptr && context.adoption->baseline) {
+    const AdoptionCounts& states = context.adoption->counts;
+    out.raw("; against the baseline ").number(states.new_findings).raw(" new, ");
+    out.number(states.updated).raw(" updated, ").number(states.unchanged).raw(" unchanged, ");
+    out.number(states.absent).raw(" absent");
+  }
+  if (context.adoption != nullptr && context.adoption->suppressions) {
+    out.raw("; ").number(context.adoption->counts.suppressed).raw(" suppressed");
+  }
+  out.raw("</p>\n");
   if (findings.incomplete) {
     out.raw(
         "<p class=\"verdict incomplete\">Processing is incomplete: see the diagnostics."
@@ -347,9 +410,18 @@ void render_html(const Findings& findings, const DocumentContext& context, TextS
                                : "<p class=\"verdict clean\">No problems encountered.");
   out.raw("</p>\n</header>\n");
 
+  const Adoption none;
+  const Adoption& adoption = context.adoption != nullptr ? *context.adoption : none;
   out.raw("<section id=\"findings\"><h2>Findings</h2>\n");
-  if (write_findings(out, findings) == 0) out.raw("<p>No findings.</p>\n");
+  if (write_findings(out, findings, adoption, false) == 0) out.raw("<p>No findings.</p>\n");
   out.raw("</section>\n");
+  if (adoption.counts.suppressed > 0) {
+    out.raw("<section id=\"suppressed\"><details><summary><h2>Suppressed findings (");
+    out.number(adoption.counts.suppressed).raw(")</h2></summary>\n");
+    write_findings(out, findings, adoption, true);
+    out.raw("</details></section>\n");
+  }
+  write_absent(out, adoption);
   write_diagnostics(out, context);
   write_block_table(out, findings);
   out.raw("<script>").raw(kScript).raw("</script>\n</body>\n</html>\n");

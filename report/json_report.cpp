@@ -5,6 +5,7 @@
 // distinct layout's members are written once, in "shapes", and referred to by index.
 #include <unordered_map>
 
+#include "report/adoption.h"
 #include "report/json_writer.h"
 #include "report/report.h"
 #include "report/storage.h"
@@ -202,11 +203,51 @@ void write_class(JsonWriter& out, FindingClass finding_class, std::string_view e
   out.raw(",\n     ").string_field("explanation", explanation);
 }
 
+// What the baseline and the suppressions make of a finding, where there are either.
+void write_mark(JsonWriter& out, const Adoption& adoption, const FindingMark* mark) {
+  if (mark == nullptr) return;
+  if (adoption.baseline) {
+    out.raw(",\n     ").string_field("baseline", baseline_state_name(mark->state));
+    if (!mark->change.empty()) out.raw(", ").string_field("baseline_change", mark->change);
+  }
+  if (mark->suppression != nullptr) {
+    out.raw(",\n     \"suppressed\": {").string_field("reason", mark->suppression->reason);
+    out.raw(", ").string_field("file", adoption.suppressions_file);
+    out.raw(", \"line\": ").number(mark->suppression->line).raw("}");
+  }
+}
+
+// The baseline compared and what it found, and the suppressions applied.
+void write_adoption(JsonWriter& out, const Adoption& adoption) {
+  if (adoption.baseline) {
+    const AdoptionCounts& counts = adoption.counts;
+    out.raw("  \"baseline\": {").string_field("file", adoption.baseline_file);
+    out.raw(", ").string_field("guid", adoption.baseline_guid);
+    out.raw(", \"new\": ").number(counts.new_findings);
+    out.raw(", \"updated\": ").number(counts.updated);
+    out.raw(", \"unchanged\": ").number(counts.unchanged);
+    out.raw(", \"absent\": ").number(counts.absent).raw(", \"absent_findings\": [");
+    bool first = true;
+    for (const FindingPrint& gone : adoption.absent) {
+      out.item(first).raw("    {").string_field("kind", gone.kind).raw(", ");
+      out.string_field("block", gone.block);
+      if (!gone.finding_class.empty()) out.raw(", ").string_field("class", gone.finding_class);
+      out.raw("}");
+    }
+    out.close_items(first, "  ").raw("},\n");
+  }
+  if (adoption.suppressions) {
+    out.raw("  \"suppressions\": {").string_field("file", adoption.suppressions_file);
+    out.raw(", \"suppressed\": ").number(adoption.counts.suppressed).raw("},\n");
+  }
+}
+
 // A finding about how a block is declared: its kind, every declaration with its size and,
 // when the layouts were read, the layouts.
 void write_declarations_finding(JsonWriter& out, bool& first, const char* kind,
                                 const CommonBlock& block, const BlockFindings& found, bool layouts,
-                                ShapeIndex& shapes) {
+                                ShapeIndex& shapes, const Adoption& adoption,
+                                const FindingMark* mark) {
   out.item(first).raw("    {\"kind\": ").string(kind).raw(", ");
   out.string_field("block", block.name).raw(", \"declarations\": [");
   bool first_declaration = true;
@@ -217,21 +258,26 @@ void write_declarations_finding(JsonWriter& out, bool& first, const char* kind,
   }
   out.close_items(first_declaration, "    ");
   write_class(out, found.finding_class, found.explanation);
+  write_mark(out, adoption, mark);
   if (layouts) write_layout_findings(out, found.layouts, shapes);
   out.raw("}");
 }
 
-void write_findings(JsonWriter& out, const Findings& findings, ShapeIndex& shapes) {
+void write_findings(JsonWriter& out, const Findings& findings, ShapeIndex& shapes,
+                    const Adoption& adoption) {
   out.raw("  \"findings\": [");
   bool first = true;
-  for (const BlockFindings& found : findings.blocks) {
+  for (size_t b = 0; b < findings.blocks.size(); ++b) {
+    const BlockFindings& found = findings.blocks[b];
     const CommonBlock& block = *found.block;
     if (found.size_mismatch) {
       write_declarations_finding(out, first, "size-mismatch", block, found, findings.layouts,
-                                 shapes);
+                                 shapes, adoption,
+                                 mark_of(adoption, b, FindingKind::kSizeMismatch));
     }
     if (found.layout_mismatch) {
-      write_declarations_finding(out, first, "layout-mismatch", block, found, true, shapes);
+      write_declarations_finding(out, first, "layout-mismatch", block, found, true, shapes,
+                                 adoption, mark_of(adoption, b, FindingKind::kLayoutMismatch));
     }
     if (found.clash_count > 0) {
       out.item(first).raw("    {\"kind\": \"procedure-clash\", ");
@@ -247,6 +293,7 @@ void write_findings(JsonWriter& out, const Findings& findings, ShapeIndex& shape
       }
       out.close_items(first_definer, "    ");
       write_class(out, FindingClass::kProcedureClash, kProcedureClashExplanation);
+      write_mark(out, adoption, mark_of(adoption, b, FindingKind::kProcedureClash));
       out.raw("}");
     }
   }
@@ -296,7 +343,10 @@ void render_json(const Findings& findings, const DocumentContext& context, TextS
     write_shapes(out, shapes);
   }
   write_blocks(out, findings, context.problems_only, shapes);
-  write_findings(out, findings, shapes);
+  const Adoption none;
+  const Adoption& adoption = context.adoption != nullptr ? *context.adoption : none;
+  write_findings(out, findings, shapes, adoption);
+  write_adoption(out, adoption);
   write_diagnostics(out, context.diagnostics);
   const SeverityCounts& counts = findings.counts;
   out.raw("  \"summary\": {\"blocks\": ").number(findings.blocks.size());

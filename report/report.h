@@ -12,11 +12,15 @@
 
 namespace drelk {
 
+struct Adoption;
+
 // Prints the findings as the text report on `output`; `problems_only` prints only the
-// COMMON block errors.
-// `quiet` (-q) leaves out the note that processing was incomplete: the exit status says it.
+// COMMON block errors. `quiet` (-q) leaves out the note that processing was incomplete: the
+// exit status says it. With a baseline or suppressions (`adoption`), each finding says its
+// state; suppressed findings are left out unless `show_suppressed`.
 void render_text(const Findings& findings, bool problems_only, TextStream& output,
-                 bool quiet = false);
+                 bool quiet = false, const Adoption* adoption = nullptr,
+                 bool show_suppressed = false);
 
 // Finds and prints in one call. `error_count` is the number of diagnostics reported
 // during the analysis.
@@ -33,6 +37,8 @@ struct DocumentContext {
   bool problems_only = false;               // -p: only the blocks with COMMON block errors
   int exit_status = 0;                      // as the caller of the run sees it
   std::vector<std::string_view> arguments;  // the command line after the program name
+  // The baseline states and suppressions of the findings, or null.
+  const Adoption* adoption = nullptr;
 };
 
 // The findings as one JSON document (the schema in docs/drelk-report.schema.json).

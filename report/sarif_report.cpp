@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "platform/strprintf.h"
+#include "report/adoption.h"
 #include "report/json_writer.h"
 #include "report/report.h"
 
@@ -322,9 +323,14 @@ void write_rules(JsonWriter& out) {
 // The messages are composed with strprintf (and llu), whose formats stay whole in the
 // program (the Debian package's spelling check reads its strings). The result's rule and
 // level follow from its class; the message ends with what the class means.
+//
+// Against a baseline the result has its baselineState; a suppressed result carries the
+// suppression, of kind "external" (it is kept in a file beside the sources), with the
+// entry's reason as its justification.
 void write_result_head(JsonWriter& out, bool& first, FindingClass finding_class,
                        std::string_view block, const std::string& message,
-                       std::string_view explanation) {
+                       std::string_view explanation, const Adoption* adoption = nullptr,
+                       const FindingMark* mark = nullptr) {
   const size_t rule = rule_of(finding_class);
   out.item(first).raw("        {\"ruleId\": ").string(kRules[rule].id);
   out.raw(", \"ruleIndex\": ").number(rule).raw(", \"level\": ").string(level_of(finding_class));
@@ -335,6 +341,44 @@ void write_result_head(JsonWriter& out, bool& first, FindingClass finding_class,
   out.raw(",\n         \"partialFingerprints\": {\"commonBlockFinding/v1\": ")
       .string(fingerprint(kRules[rule].id, block))
       .raw("}");
+  if (mark == nullptr) return;
+  if (adoption->baseline) {
+    out.raw(",\n         \"baselineState\": ").string(baseline_state_name(mark->state));
+  }
+  if (mark->suppression != nullptr) {
+    out.raw(",\n         \"suppressions\": [{\"kind\": \"external\", \"status\": \"accepted\", ");
+    out.string_field("justification", mark->suppression->reason).raw("}]");
+  }
+}
+
+// The class of a finding that the baseline names: by its class where the baseline has one,
+// else by its kind, as the kinds were classed before classes were written.
+FindingClass class_of_absent(const FindingPrint& gone) {
+  for (const Rule& rule : kRules) {
+    if (class_name(rule.finding_class) == gone.finding_class) return rule.finding_class;
+  }
+  if (gone.kind == "layout-mismatch") return FindingClass::kTypeConflict;
+  if (gone.kind == "procedure-clash") return FindingClass::kProcedureClash;
+  return FindingClass::kExtent;
+}
+
+// A finding of the baseline that this run does not have: a result with baselineState
+// "absent" and no location, since no object of this run holds it.
+void write_absent(JsonWriter& out, bool& first, const Adoption& adoption,
+                  const FindingPrint& gone) {
+  const FindingClass finding_class = class_of_absent(gone);
+  const size_t rule = rule_of(finding_class);
+  out.item(first).raw("        {\"ruleId\": ").string(kRules[rule].id);
+  out.raw(", \"ruleIndex\": ").number(rule).raw(", \"level\": ").string(level_of(finding_class));
+  out.raw(",\n         \"message\": {\"text\": ")
+      .string("Common Block " + gone.block + " (" + gone.kind +
+              ") is no longer found: it was a finding of the baseline " + adoption.baseline_file +
+              ".")
+      .raw("}");
+  out.raw(",\n         \"partialFingerprints\": {\"commonBlockFinding/v1\": ")
+      .string(fingerprint(kRules[rule].id, gone.block))
+      .raw("}");
+  out.raw(",\n         \"baselineState\": \"absent\"}");
 }
 
 // Every declaration of the block as a related location, numbered from 1 up to the limit:
@@ -384,7 +428,8 @@ bool write_source_locations(JsonWriter& out, const Artifacts& artifacts, const C
 }
 
 void write_layout_mismatch(JsonWriter& out, bool& first, const Artifacts& artifacts,
-                           const BlockFindings& found) {
+                           const BlockFindings& found, const Adoption& adoption,
+                           const FindingMark* mark) {
   const CommonBlock& block = *found.block;
   const LayoutFindings& layouts = found.layouts;
   std::string message =
@@ -401,7 +446,8 @@ void write_layout_mismatch(JsonWriter& out, bool& first, const Artifacts& artifa
   }
   if (layouts.conflict.found) message += "; they conflict at " + describe_conflict(layouts);
   message += ".";
-  write_result_head(out, first, found.finding_class, block.name, message, found.explanation);
+  write_result_head(out, first, found.finding_class, block.name, message, found.explanation,
+                    &adoption, mark);
   if (!write_source_locations(out, artifacts, block, layouts)) {
     out.raw(",\n         \"locations\": [");
     bool first_location = true;
@@ -416,7 +462,8 @@ void write_layout_mismatch(JsonWriter& out, bool& first, const Artifacts& artifa
 }
 
 void write_size_mismatch(JsonWriter& out, bool& first, const Artifacts& artifacts,
-                         const BlockFindings& found, bool layouts) {
+                         const BlockFindings& found, bool layouts, const Adoption& adoption,
+                         const FindingMark* mark) {
   const CommonBlock& block = *found.block;
   const std::vector<const BlockReference*> references = block_references(block);
   // The first declaration of each size, in list order, and how many declare that size.
@@ -452,7 +499,8 @@ void write_size_mismatch(JsonWriter& out, bool& first, const Artifacts& artifact
     message += "; they conflict at " + describe_conflict(found.layouts);
   }
   message += ".";
-  write_result_head(out, first, found.finding_class, block.name, message, found.explanation);
+  write_result_head(out, first, found.finding_class, block.name, message, found.explanation,
+                    &adoption, mark);
   if (layouts && write_source_locations(out, artifacts, block, found.layouts)) {
     out.raw("}");
     return;
@@ -482,7 +530,8 @@ void write_size_mismatch(JsonWriter& out, bool& first, const Artifacts& artifact
 }
 
 void write_procedure_clash(JsonWriter& out, bool& first, const Artifacts& artifacts,
-                           const Findings& findings, const BlockFindings& found) {
+                           const Findings& findings, const BlockFindings& found,
+                           const Adoption& adoption, const FindingMark* mark) {
   const CommonBlock& block = *found.block;
   const std::string_view procedure = findings.procedures[found.first_clash].name;
   std::string message = "Common Block " + std::string(block.name) + " conflicts with procedure " +
@@ -496,7 +545,7 @@ void write_procedure_clash(JsonWriter& out, bool& first, const Artifacts& artifa
   }
   message += ".";
   write_result_head(out, first, FindingClass::kProcedureClash, block.name, message,
-                    kProcedureClashExplanation);
+                    kProcedureClashExplanation, &adoption, mark);
 
   const std::string defines = "defines procedure " + std::string(procedure) + ".";
   out.raw(",\n         \"locations\": [");
@@ -511,14 +560,26 @@ void write_procedure_clash(JsonWriter& out, bool& first, const Artifacts& artifa
   out.raw("}");
 }
 
-void write_results(JsonWriter& out, const Findings& findings, const Artifacts& artifacts) {
+void write_results(JsonWriter& out, const Findings& findings, const Artifacts& artifacts,
+                   const Adoption& adoption) {
   out.raw("      \"results\": [");
   bool first = true;
-  for (const BlockFindings& found : findings.blocks) {
-    if (found.size_mismatch) write_size_mismatch(out, first, artifacts, found, findings.layouts);
-    if (found.layout_mismatch) write_layout_mismatch(out, first, artifacts, found);
-    if (found.clash_count > 0) write_procedure_clash(out, first, artifacts, findings, found);
+  for (size_t b = 0; b < findings.blocks.size(); ++b) {
+    const BlockFindings& found = findings.blocks[b];
+    if (found.size_mismatch) {
+      write_size_mismatch(out, first, artifacts, found, findings.layouts, adoption,
+                          mark_of(adoption, b, FindingKind::kSizeMismatch));
+    }
+    if (found.layout_mismatch) {
+      write_layout_mismatch(out, first, artifacts, found, adoption,
+                            mark_of(adoption, b, FindingKind::kLayoutMismatch));
+    }
+    if (found.clash_count > 0) {
+      write_procedure_clash(out, first, artifacts, findings, found, adoption,
+                            mark_of(adoption, b, FindingKind::kProcedureClash));
+    }
   }
+  for (const FindingPrint& gone : adoption.absent) write_absent(out, first, adoption, gone);
   out.close_items(first, "      ").raw("\n");
 }
 
@@ -576,9 +637,16 @@ void render_sarif(const Findings& findings, const DocumentContext& context, Text
   out.raw("          \"semanticVersion\": ").string(context.tool_version).raw(",\n");
   write_rules(out);
   out.raw("        }\n      },\n");
+  const Adoption none;
+  const Adoption& adoption = context.adoption != nullptr ? *context.adoption : none;
+  // The baseline is named by a GUID made from its bytes (SARIF's run.baselineGuid names the
+  // run that the baseline states compare with).
+  if (adoption.baseline) {
+    out.raw("      \"baselineGuid\": ").string(adoption.baseline_guid).raw(",\n");
+  }
   write_invocation(out, findings, context, artifacts);
   write_artifacts(out, artifacts);
-  write_results(out, findings, artifacts);
+  write_results(out, findings, artifacts, adoption);
   out.raw("    }\n  ]\n}\n");
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/strprintf.h"
+#include "report/adoption.h"
 #include "report/report.h"
 
 namespace drelk {
@@ -198,7 +199,7 @@ std::string counted(size_t value, const char* one, const char* many) {
 }
 
 // "Summary: 1,722 blocks in 1,206 objects; 3 errors, 28 warnings, 2 notes".
-void write_summary(ReportWriter& out, const Findings& findings) {
+void write_summary(ReportWriter& out, const Findings& findings, const Adoption* adoption) {
   const SeverityCounts& counts = findings.counts;
   out.text("Summary: ")
       .text(counted(findings.blocks.size(), "block", "blocks"))
@@ -209,14 +210,69 @@ void write_summary(ReportWriter& out, const Findings& findings) {
       .text(", ")
       .text(counted(counts.warnings, "warning", "warnings"))
       .text(", ")
-      .text(counted(counts.notes, "note", "notes"))
-      .text("\n");
+      .text(counted(counts.notes, "note", "notes"));
+  if (adoption != nullptr && adoption->baseline) {
+    const AdoptionCounts& states = adoption->counts;
+    out.text("; against the baseline ")
+        .text(grouped(states.new_findings))
+        .text(" new, ")
+        .text(grouped(states.updated))
+        .text(" updated, ")
+        .text(grouped(states.unchanged))
+        .text(" unchanged, ")
+        .text(grouped(states.absent))
+        .text(" absent");
+  }
+  if (adoption != nullptr && adoption->suppressions) {
+    out.text("; ").text(grouped(adoption->counts.suppressed)).text(" suppressed");
+  }
+  out.text("\n");
+}
+
+// The lines under a finding's class line that say what the baseline and the suppressions
+// make of it.
+void write_mark(ReportWriter& out, const Adoption& adoption, const FindingMark& mark) {
+  if (adoption.baseline) {
+    out.text("  baseline: ").text(baseline_state_name(mark.state));
+    if (!mark.change.empty()) out.text(": ").text(mark.change);
+    out.text("\n");
+  }
+  if (mark.suppression != nullptr) {
+    out.text("  suppressed: ")
+        .text(mark.suppression->reason)
+        .text(strprintf(" (%s, line %llu)\n", adoption.suppressions_file.c_str(),
+                        llu(mark.suppression->line)));
+  }
+}
+
+// The baseline's findings that this run no longer has.
+void write_absent(ReportWriter& out, const Adoption& adoption) {
+  for (const FindingPrint& gone : adoption.absent) {
+    out.text("Absent since the baseline: Common Block ")
+        .text(gone.block)
+        .text(" (")
+        .text(gone.kind);
+    if (!gone.finding_class.empty() && gone.finding_class != gone.kind) {
+      out.text(", ").text(gone.finding_class);
+    }
+    out.text(")\n");
+  }
+  if (!adoption.absent.empty()) out.text("\n");
 }
 
 }  // namespace
 
-void render_text(const Findings& findings, bool problems_only, TextStream& output, bool quiet) {
+void render_text(const Findings& findings, bool problems_only, TextStream& output, bool quiet,
+                 const Adoption* adoption, bool show_suppressed) {
   ReportWriter out(output);
+  // A finding's marks, where there is a baseline or there are suppressions; whether it is
+  // listed at all.
+  const auto mark_for = [&](size_t block, FindingKind kind) {
+    return adoption != nullptr ? mark_of(*adoption, block, kind) : nullptr;
+  };
+  const auto shown = [&](const FindingMark* mark) {
+    return mark == nullptr || mark->suppression == nullptr || show_suppressed;
+  };
   if (findings.incomplete && !quiet)
     out.text("Drelk: Processing is incomplete due to previous error(s).\n\n");
 
@@ -230,8 +286,12 @@ void render_text(const Findings& findings, bool problems_only, TextStream& outpu
     out.text("         Size \n\n");
   }
 
-  for (const BlockFindings& found : findings.blocks) {
+  for (size_t b = 0; b < findings.blocks.size(); ++b) {
+    const BlockFindings& found = findings.blocks[b];
     const CommonBlock& block = *found.block;
+    const FindingMark* declarations = mark_for(
+        b, found.size_mismatch ? FindingKind::kSizeMismatch : FindingKind::kLayoutMismatch);
+    const FindingMark* clash = mark_for(b, FindingKind::kProcedureClash);
     // Only what is printed is put in list order: with -p, the blocks of several sizes.
     const bool listed = !problems_only || found.size_mismatch;
     const std::vector<const BlockReference*> references =
@@ -245,11 +305,12 @@ void render_text(const Findings& findings, bool problems_only, TextStream& outpu
       }
       out.text("\n");
     }
-    if (found.size_mismatch) {
+    if (found.size_mismatch && shown(declarations)) {
       out.text("Drelk Error: Common Block ")
           .text(block.name)
           .text(" is declared with different sizes\n");
       write_class(out, found.finding_class, found.explanation);
+      if (declarations != nullptr) write_mark(out, *adoption, *declarations);
       if (problems_only) {
         for (const BlockReference* reference : references) {
           out.declaration(reference->size, 15, " bytes in ", reference->object->path);
@@ -258,15 +319,17 @@ void render_text(const Findings& findings, bool problems_only, TextStream& outpu
       if (findings.layouts) write_layouts(out, found.layouts);
       out.text("\n");
     }
-    if (found.layout_mismatch) {
+    if (found.layout_mismatch && shown(declarations)) {
       out.text("Drelk Error: Common Block ")
           .text(block.name)
           .text(" is declared with different layouts\n");
       write_class(out, found.finding_class, found.explanation);
+      if (declarations != nullptr) write_mark(out, *adoption, *declarations);
       write_layouts(out, found.layouts);
       out.text("\n");
     }
-    for (size_t i = found.first_clash; i < found.first_clash + found.clash_count; ++i) {
+    for (size_t i = found.first_clash; shown(clash) && i < found.first_clash + found.clash_count;
+         ++i) {
       const ProcedureEntry& procedure = findings.procedures[i];
       out.text("Drelk Error: Common Block ")
           .text(block.name)
@@ -276,12 +339,14 @@ void render_text(const Findings& findings, bool problems_only, TextStream& outpu
           .text(procedure.definer->path)
           .text("\n");
       write_class(out, FindingClass::kProcedureClash, kProcedureClashExplanation);
+      if (clash != nullptr) write_mark(out, *adoption, *clash);
       out.text("\n");
     }
   }
+  if (adoption != nullptr) write_absent(out, *adoption);
   // Where the verdict closes the report, and with -p once there is some block to count;
   // -q writes the findings alone.
-  if (!findings.blocks.empty() && !quiet) write_summary(out, findings);
+  if (!findings.blocks.empty() && !quiet) write_summary(out, findings, adoption);
   if (!problems_only) {
     for (const DirectoryInput& directory : findings.directory_inputs) {
       out.text(strprintf("%llu files read under ",
