@@ -4,7 +4,7 @@
 # or out-of-memory ends libFuzzer with a non-zero status, and so this script.
 #
 #   .ci/fuzz.sh                      every target, 60 s for the analysis target, 20 s for
-#                                    the command-line and DWARF targets
+#                                    the command-line, DWARF and adoption targets
 #   FUZZ_SECONDS=600 .ci/fuzz.sh     a longer run of the analysis target
 #
 # New inputs go to build/fuzz/corpus-*, never into the committed corpus; a finding is
@@ -16,6 +16,7 @@ build="$root/build/fuzz"
 seconds="${FUZZ_SECONDS:-60}"
 command_line_seconds="${FUZZ_COMMAND_LINE_SECONDS:-20}"
 dwarf_seconds="${FUZZ_DWARF_SECONDS:-20}"
+adoption_seconds="${FUZZ_ADOPTION_SECONDS:-20}"
 
 fuzzer_runtime="/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a"
 if ! command -v clang++ >/dev/null || ! compgen -G "$fuzzer_runtime" >/dev/null; then
@@ -30,7 +31,7 @@ cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo
   -DCMAKE_CXX_COMPILER=clang++ \
   -DDRELK_FUZZ=ON -DDRELK_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 --target drelk_fuzz_analyze drelk_fuzz_command_line \
-  drelk_fuzz_dwarf
+  drelk_fuzz_dwarf drelk_fuzz_adoption
 
 mkdir -p "$build/findings" "$build/corpus-analyze" "$build/corpus-command-line" \
   "$build/corpus-dwarf" "$build/tmp"
@@ -102,4 +103,18 @@ echo "fuzz: drelk_fuzz_dwarf for ${dwarf_seconds} s"
   }
 grep -E '^(#[0-9]+.*DONE|stat::number_of_executed_units|stat::average_exec_per_sec|stat::peak_rss_mb)' \
   "$build/fuzz-dwarf.log" || true
+echo "fuzz: drelk_fuzz_adoption for ${adoption_seconds} s"
+mkdir -p "$build/corpus-adoption"
+"$build/fuzz/drelk_fuzz_adoption" \
+  -max_total_time="$adoption_seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=256 \
+  -max_len=65536 -print_final_stats=1 -dict="$root/fuzz/adoption.dict" \
+  -artifact_prefix="$build/findings/adoption-" \
+  "$build/corpus-adoption" "$root/fuzz/corpus/adoption" \
+  2>"$build/fuzz-adoption.log" || {
+    tail -n 60 "$build/fuzz-adoption.log"
+    echo "fuzz: drelk_fuzz_adoption found a fault; the input is in $build/findings/"
+    exit 1
+  }
+grep -E '^(#[0-9]+.*DONE|stat::number_of_executed_units|stat::average_exec_per_sec|stat::peak_rss_mb)' \
+  "$build/fuzz-adoption.log" || true
 echo "fuzz: no findings"

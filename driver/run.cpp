@@ -140,8 +140,8 @@ void render(Run& run, const Findings& findings, const Adoption& adoption, int st
             const char* const* argv) {
   if (run.format == ReportFormat::kText) {
     if (!run.registry.object_list.empty()) {
-      render_text(findings, run.problems_only || run.quiet, run.output_stream, run.quiet,
-                  &adoption, run.show_suppressed);
+      render_text(findings, run.problems_only || run.quiet, run.output_stream, run.quiet, &adoption,
+                  run.show_suppressed);
     }
     return;
   }

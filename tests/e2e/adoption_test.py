@@ -115,8 +115,11 @@ def test_not_a_baseline(program, source, work):
         check(f"a baseline that is {name}: exit 255, said, nothing read",
               status == 255 and errors == expected and out == "", errors)
     status, _, errors = drelk(program, examples, "main.obj", "--baseline")
-    check("--baseline without a file is an illegal option",
-          status == 255 and "Illegal program option: --baseline" in errors, errors)
+    check("--baseline without a file is refused",
+          status == 255 and "Option --baseline requires an argument" in errors, errors)
+    status, _, errors = drelk(program, examples, "--baseline=", "main.obj")
+    check("--baseline with an empty name is refused",
+          status == 255 and "Illegal program option: --baseline=" in errors, errors)
 
 
 def test_suppressions(program, source, work):

@@ -343,6 +343,37 @@ def main():
               and first["region"]["startLine"] > 0, "layouts: located at a source line")
         check(len(result["relatedLocations"]) > 0, "layouts: the objects are related locations")
 
+    # A baseline and suppressions: the documents carry each finding's state and suppression,
+    # the JSON validates, and the SARIF log goes to the validator with its baselineState,
+    # baselineGuid and external suppressions.
+    current_case[0] = "adoption"
+    examples = os.path.join(source, "examples")
+    _, baseline_json, _ = run(drelk, examples, ["-fjson", "main.obj", "solver.obj"])
+    baseline = os.path.join(work, "baseline.json")
+    with open(baseline, "wb") as file:
+        file.write(baseline_json)
+    suppressions = os.path.join(work, "suppressions.txt")
+    with open(suppressions, "w", encoding="utf-8") as file:
+        file.write("_set*_ procedure-clash  # renamed in the next release\n")
+    adopted = ["--baseline", baseline, "--suppressions", suppressions, "*.obj", "lib/physics.lib"]
+    _, adopted_json, _ = run(drelk, examples, ["-fjson"] + adopted)
+    _, adopted_sarif, _ = run(drelk, examples, ["-fsarif"] + adopted)
+    if options.keep:
+        with open(os.path.join(options.keep, "adoption.sarif"), "wb") as file:
+            file.write(adopted_sarif)
+    adopted_document = json.loads(adopted_json.decode("utf-8"))
+    errors = sorted(validator.iter_errors(adopted_document), key=lambda e: list(e.path))
+    check(not errors, "adoption json: " + "; ".join(e.message for e in errors[:3]))
+    states = {f["block"]: (f.get("baseline"), "suppressed" in f)
+              for f in adopted_document["findings"]}
+    check(states == {"_grid_": ("updated", False), "_setup_": ("new", True)},
+          "adoption: states and suppressions %s" % states)
+    adopted_run = json.loads(adopted_sarif.decode("utf-8"))["runs"][0]
+    check(adopted_run.get("baselineGuid") == adopted_document["baseline"]["guid"] and
+          [r.get("baselineState") for r in adopted_run["results"]] == ["updated", "new"] and
+          adopted_run["results"][1]["suppressions"][0]["kind"] == "external",
+          "adoption: SARIF baselineState, baselineGuid and suppressions")
+
     for failure in failures[:40]:
         print("FAILED:", failure)
     print("%d passed, %d failed" % (len(cases) + 2 - len(failed_cases), len(failed_cases)))

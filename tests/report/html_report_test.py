@@ -91,6 +91,25 @@ def main():
     check("both findings", findings == ["_grid_", "_setup_"])
     check("the summary", "6 blocks in 9 objects" in dom)
 
+    # Against a baseline, with suppressions: each finding's state, the suppressed ones apart.
+    baseline = os.path.join(args.work, "baseline.json")
+    subprocess.run([args.drelk, "-fjson", "-o" + baseline, "main.obj", "solver.obj"],
+                   cwd=os.path.join(args.source, "examples"), check=True)
+    suppressions = os.path.join(args.work, "suppressions.txt")
+    with open(suppressions, "w", encoding="utf-8") as f:
+        f.write("_setup_ # renamed in the next release\n")
+    page = os.path.join(args.work, "adopted.html")
+    drelk_html(args.drelk, ["--baseline", baseline, "--suppressions", suppressions, "*",
+                            "lib/*.lib"], os.path.join(args.source, "examples"), page)
+    dom = dump_dom(browser, page, args.work)
+    findings_part = dom[dom.find('id="findings"'):dom.find('id="suppressed"')]
+    suppressed_part = dom[dom.find('id="suppressed"'):dom.find('id="blocks"')]
+    check("a finding shows its baseline state",
+          '<span class="badge state">updated</span><code>_grid_</code>' in findings_part)
+    check("a suppressed finding stands apart with its reason",
+          'data-block="_setup_"' in suppressed_part and "renamed in the next release" in
+          suppressed_part and 'data-block="_setup_"' not in findings_part)
+
     # Names that are markup stay text; a block's declarations appear when its row opens.
     work = os.path.join(args.work, "hostile")
     os.makedirs(work)
