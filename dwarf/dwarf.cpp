@@ -65,14 +65,14 @@ const char* debug_section_name(DebugSection section) {
   return kSectionNames[section];
 }
 
-LayoutsRead read_debug_layouts(const DebugInput& input, DwarfStorageHandle& storage,
-                               LayoutOutput& output, DwarfDamage& damage) {
+Outcome read_debug_layouts(const DebugInput& input, DwarfStorageHandle& storage,
+                           LayoutOutput& output, DwarfDamage& damage) {
   bool read = false;
   try {
     if (!storage) storage.reset(new DwarfStorage());
     read = read_with_storage(input, *storage, output, damage);
   } catch (const std::bad_alloc&) {
-    return LayoutsRead::kNoMemory;
+    return Outcome::kNoMemory;
   }
   // The routines in the order of their files and lines: gfortran describes a file's
   // routines last first.
@@ -80,7 +80,7 @@ LayoutsRead read_debug_layouts(const DebugInput& input, DwarfStorageHandle& stor
                    [](const CommonLayout& a, const CommonLayout& b) {
                      return a.file != b.file ? a.file < b.file : a.line < b.line;
                    });
-  return read ? LayoutsRead::kRead : LayoutsRead::kDamaged;
+  return read ? Outcome::kOk : Outcome::kFailed;
 }
 
 }  // namespace drelk

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/outcome.h"
+
 namespace drelk {
 
 // The debug sections that the layouts read.
@@ -94,12 +96,10 @@ struct DwarfDamage {
   const char* reason = nullptr;
 };
 
-enum class LayoutsRead { kRead, kDamaged, kNoMemory };
-
 // Reads the layouts of `input` into `output`, in the order of their source files and lines.
-// kDamaged when a section cannot be read as DWARF (`damage` says why; the layouts found
+// kFailed when a section cannot be read as DWARF (`damage` says why; the layouts found
 // before it are kept); kNoMemory when they cannot be held.
-LayoutsRead read_debug_layouts(const DebugInput& input, DwarfStorageHandle& storage,
-                               LayoutOutput& output, DwarfDamage& damage);
+Outcome read_debug_layouts(const DebugInput& input, DwarfStorageHandle& storage,
+                           LayoutOutput& output, DwarfDamage& damage);
 
 }  // namespace drelk

@@ -86,12 +86,12 @@ void read_common_layouts(ObjectReader& reader) {
   LayoutOutput output{reader.declarations.layouts, reader.declarations.members, tables.texts};
   DwarfDamage damage;
   switch (read_debug_layouts(input, tables.storage, output, damage)) {
-    case LayoutsRead::kRead:
+    case Outcome::kOk:
       return;
-    case LayoutsRead::kNoMemory:
+    case Outcome::kNoMemory:
       report_out_of_memory(reader.diagnostics, reader.object_path);
       return;
-    case LayoutsRead::kDamaged:
+    case Outcome::kFailed:
       break;
   }
   report_error(reader.diagnostics,

@@ -33,12 +33,12 @@ size_t read_checked(ObjectReader& reader, InputStream& stream, size_t count, voi
   return got == count && !stream.error ? count : 0;
 }
 
-TableRead read_table(ObjectReader& reader, InputStream& stream, uint64_t count,
-                     std::vector<uint8_t>& buffer, const char* label) {
+Outcome read_table(ObjectReader& reader, InputStream& stream, uint64_t count,
+                   std::vector<uint8_t>& buffer, const char* label) {
   buffer.clear();
   if (stream.error) {
     report_short_read(reader.diagnostics, true, 0, count, label);
-    return TableRead::kFailed;
+    return Outcome::kFailed;
   }
   // A table that the rest of the file cannot hold is the short read it would be, found
   // without allocating or reading it: a damaged header may claim gigabytes.
@@ -47,20 +47,20 @@ TableRead read_table(ObjectReader& reader, InputStream& stream, uint64_t count,
     stream_seek(stream, static_cast<int64_t>(stream.position + available));
     stream.end_of_file = true;
     report_short_read(reader.diagnostics, false, available, count, label);
-    return TableRead::kFailed;
+    return Outcome::kFailed;
   }
-  if (count > buffer.max_size()) return TableRead::kNoMemory;
+  if (count > buffer.max_size()) return Outcome::kNoMemory;
   try {
     buffer.resize(static_cast<size_t>(count));
   } catch (const std::bad_alloc&) {
-    return TableRead::kNoMemory;
+    return Outcome::kNoMemory;
   }
   const size_t got = stream_read(stream, buffer.data(), buffer.size());
   if (stream.error || got < count) {
     report_short_read(reader.diagnostics, stream.error, got, count, label);
-    return TableRead::kFailed;
+    return Outcome::kFailed;
   }
-  return TableRead::kOk;
+  return Outcome::kOk;
 }
 
 void begin_object(ObjectReader& reader, std::string_view path) {
@@ -73,45 +73,45 @@ void begin_object(ObjectReader& reader, std::string_view path) {
   reader.overlaps_capped = false;
 }
 
-TableRead read_table_at(ObjectReader& reader, InputStream& stream, uint64_t base, uint64_t offset,
-                        uint64_t size, std::vector<uint8_t>& buffer) {
+Outcome read_table_at(ObjectReader& reader, InputStream& stream, uint64_t base, uint64_t offset,
+                      uint64_t size, std::vector<uint8_t>& buffer) {
   const uint64_t position = saturating_add(base, offset);
   if (position > uint64_t{INT64_MAX} || !stream_seek(stream, static_cast<int64_t>(position))) {
     buffer.clear();
     report_short_read(reader.diagnostics, stream.error, 0, size, kLabel);
-    return TableRead::kFailed;
+    return Outcome::kFailed;
   }
   return read_table(reader, stream, size, buffer, kLabel);
 }
 
-bool table_was_read(ObjectReader& reader, TableRead result) {
-  if (result == TableRead::kNoMemory) report_out_of_memory(reader.diagnostics, reader.object_path);
-  return result == TableRead::kOk;
+bool table_was_read(ObjectReader& reader, Outcome result) {
+  if (result == Outcome::kNoMemory) report_out_of_memory(reader.diagnostics, reader.object_path);
+  return result == Outcome::kOk;
 }
 
-bool symbol_table_was_read(ObjectReader& reader, TableRead result, uint64_t bytes) {
+bool symbol_table_was_read(ObjectReader& reader, Outcome result, uint64_t bytes) {
   switch (result) {
-    case TableRead::kOk:
+    case Outcome::kOk:
       return true;
-    case TableRead::kNoMemory:
+    case Outcome::kNoMemory:
       report_error(reader.diagnostics, strprintf(message::kSymbolTableNoMemory,
                                                  static_cast<unsigned long long>(bytes)));
       return false;
-    case TableRead::kFailed:
+    case Outcome::kFailed:
       report_error(reader.diagnostics, message::kSymbolTableUnreadable);
       return false;
   }
   return false;
 }
 
-void check_string_table_read(ObjectReader& reader, TableRead result, std::vector<uint8_t>& table) {
+void check_string_table_read(ObjectReader& reader, Outcome result, std::vector<uint8_t>& table) {
   switch (result) {
-    case TableRead::kOk:
+    case Outcome::kOk:
       return;
-    case TableRead::kNoMemory:
+    case Outcome::kNoMemory:
       report_error(reader.diagnostics, message::kStringTableNoMemory);
       break;
-    case TableRead::kFailed:
+    case Outcome::kFailed:
       report_error(reader.diagnostics, message::kStringTableUnreadable);
       break;
   }

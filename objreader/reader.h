@@ -16,6 +16,7 @@
 
 #include "dwarf/dwarf.h"
 #include "formats/bytes.h"
+#include "formats/outcome.h"
 #include "platform/diagnostics.h"
 #include "platform/input_stream.h"
 
@@ -135,9 +136,8 @@ size_t read_counted(ObjectReader& reader, InputStream& stream, size_t count, voi
 // Reads a table of `count` bytes into `buffer`, never allocating more than the stream can
 // still return: a damaged header may claim gigabytes that the file does not hold. A short
 // read is reported as a read of the full count would be.
-enum class TableRead { kOk, kNoMemory, kFailed };
-TableRead read_table(ObjectReader& reader, InputStream& stream, uint64_t count,
-                     std::vector<uint8_t>& buffer, const char* label);
+Outcome read_table(ObjectReader& reader, InputStream& stream, uint64_t count,
+                   std::vector<uint8_t>& buffer, const char* label);
 
 // Reads up to `count` bytes at `offset` without a diagnostic, and puts the position back:
 // what identification looks at. Returns the bytes read.
@@ -150,20 +150,20 @@ void begin_object(ObjectReader& reader, std::string_view path);
 // Reads `size` bytes at `base` + `offset` of the stream into `buffer`, never allocating
 // more than the stream holds; a stretch the stream cannot reach is reported as a short read.
 // For formats with 64-bit offsets (ELF, Mach-O).
-TableRead read_table_at(ObjectReader& reader, InputStream& stream, uint64_t base, uint64_t offset,
-                        uint64_t size, std::vector<uint8_t>& buffer);
+Outcome read_table_at(ObjectReader& reader, InputStream& stream, uint64_t base, uint64_t offset,
+                      uint64_t size, std::vector<uint8_t>& buffer);
 
 // True when a table was read. Running out of memory is reported here; a failed read has
 // been reported by the read itself.
-bool table_was_read(ObjectReader& reader, TableRead result);
+bool table_was_read(ObjectReader& reader, Outcome result);
 
 // Says why a symbol table of `bytes` bytes could not be read. True when it was read: the
 // object's symbols can be scanned.
-bool symbol_table_was_read(ObjectReader& reader, TableRead result, uint64_t bytes);
+bool symbol_table_was_read(ObjectReader& reader, Outcome result, uint64_t bytes);
 
 // Says why a symbol string table could not be read, and leaves it empty: the object is
 // still scanned, and every named symbol is then reported as outside it.
-void check_string_table_read(ObjectReader& reader, TableRead result, std::vector<uint8_t>& table);
+void check_string_table_read(ObjectReader& reader, Outcome result, std::vector<uint8_t>& table);
 
 // The name at `offset` of a symbol string table (ELF, Mach-O): up to its NUL, or to the
 // table's end when none ends it. False, after the diagnostic of a name outside the string

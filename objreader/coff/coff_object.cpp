@@ -175,11 +175,11 @@ int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view
     };
     const uint64_t bytes = uint64_t{tables.number_of_sections} * coff::kSectionHeaderSize;
     switch (read_table(reader, stream, bytes, tables.section_table, kLabel)) {
-      case TableRead::kOk:
+      case Outcome::kOk:
         break;
-      case TableRead::kNoMemory:
+      case Outcome::kNoMemory:
         return no_memory();
-      case TableRead::kFailed:
+      case Outcome::kFailed:
         report_error(reader.diagnostics, message::kSectionHeadersUnreadable);
         return kAnalysisFailed;
     }

@@ -377,8 +377,8 @@ bool read_elf_table(ObjectReader& reader, InputStream& stream, const ElfObject& 
   return table_was_read(reader, read_elf_stretch(reader, stream, object, offset, size, buffer));
 }
 
-TableRead read_elf_stretch(ObjectReader& reader, InputStream& stream, const ElfObject& object,
-                           uint64_t offset, uint64_t size, std::vector<uint8_t>& buffer) {
+Outcome read_elf_stretch(ObjectReader& reader, InputStream& stream, const ElfObject& object,
+                         uint64_t offset, uint64_t size, std::vector<uint8_t>& buffer) {
   return read_table_at(reader, stream, object.base, offset, size, buffer);
 }
 

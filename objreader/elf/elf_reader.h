@@ -69,8 +69,8 @@ ElfSection elf_section(const ObjectReader& reader, const ElfObject& object, uint
 
 // Reads `size` bytes at `offset` of the object into `buffer`, never allocating more than
 // the stream holds; a stretch the stream cannot reach is reported as a short read.
-TableRead read_elf_stretch(ObjectReader& reader, InputStream& stream, const ElfObject& object,
-                           uint64_t offset, uint64_t size, std::vector<uint8_t>& buffer);
+Outcome read_elf_stretch(ObjectReader& reader, InputStream& stream, const ElfObject& object,
+                         uint64_t offset, uint64_t size, std::vector<uint8_t>& buffer);
 
 // The same read for a table whose failure the caller reports in its own words: true when
 // it was read; a table that cannot be held is reported as running out of memory.

@@ -81,8 +81,8 @@ bool decode_magic(const uint8_t* bytes, MachObject& object) {
 
 // Reads `size` bytes at `offset` of the object into `buffer`, never allocating more than
 // the stream holds; a stretch the stream cannot reach is reported as a short read.
-TableRead read_stretch(ObjectReader& reader, InputStream& stream, const MachObject& object,
-                       uint64_t offset, uint64_t size, std::vector<uint8_t>& buffer) {
+Outcome read_stretch(ObjectReader& reader, InputStream& stream, const MachObject& object,
+                     uint64_t offset, uint64_t size, std::vector<uint8_t>& buffer) {
   return read_table_at(reader, stream, object.base, offset, size, buffer);
 }
 
@@ -441,12 +441,12 @@ int read_macho_object(ObjectReader& reader, InputStream& stream, std::string_vie
   const uint32_t commands_size = load_u32(header + macho::kHeaderSizeOfCommands, big);
   switch (read_stretch(reader, stream, object, object.header_size, commands_size,
                        macho_tables(reader).load_commands)) {
-    case TableRead::kOk:
+    case Outcome::kOk:
       break;
-    case TableRead::kNoMemory:
+    case Outcome::kNoMemory:
       report_out_of_memory(reader.diagnostics, reader.object_path);
       [[fallthrough]];
-    case TableRead::kFailed:
+    case Outcome::kFailed:
       report_error(reader.diagnostics, message::kSectionHeadersUnreadable);
       return kAnalysisFailed;
   }

@@ -72,12 +72,12 @@ int read_universal_header(ObjectReader& reader, InputStream& stream, std::string
   const size_t record_size = is64 ? macho::kFatArchSize64 : macho::kFatArchSize32;
   std::vector<uint8_t> records;
   switch (read_table(reader, stream, uint64_t{count} * record_size, records, kLabel)) {
-    case TableRead::kOk:
+    case Outcome::kOk:
       break;
-    case TableRead::kNoMemory:
+    case Outcome::kNoMemory:
       report_out_of_memory(reader.diagnostics, path);
       [[fallthrough]];
-    case TableRead::kFailed:
+    case Outcome::kFailed:
       report_error(reader.diagnostics, message::kFileHeaderUnreadable);
       return kAnalysisFailed;
   }

@@ -30,7 +30,7 @@ Sections sections_of(const DwarfBuilder& dwarf) {
 }
 
 struct LayoutsOfOneObject {
-  LayoutsRead result = LayoutsRead::kRead;
+  Outcome result = Outcome::kOk;
   DwarfDamage damage;
   std::vector<CommonLayout> layouts;
   std::vector<MemberLayout> members;
@@ -77,7 +77,7 @@ TEST(DwarfReader, RelocatedFieldsTakeTheValuesTheContainerGives) {
   LayoutsOfOneObject layouts;
   std::vector<RelocationCall> calls;
   read(sections, storage, layouts, move_fields, &calls);
-  ASSERT_EQ(layouts.result, LayoutsRead::kRead);
+  ASSERT_EQ(layouts.result, Outcome::kOk);
   EXPECT_EQ(members_shown(layouts),
             (std::vector<std::string>{"256 m INTEGER*4 4", "264 m REAL*8 8"}));
   // The unit header's abbreviation offset, then each member's DW_OP_addr operand: the
@@ -154,7 +154,7 @@ TEST(DwarfReader, DamageNamesItsSectionAndKeepsTheLayoutsBeforeIt) {
     DwarfStorageHandle storage;
     LayoutsOfOneObject layouts;
     read(sections, storage, layouts);
-    ASSERT_EQ(layouts.result, LayoutsRead::kDamaged);
+    ASSERT_EQ(layouts.result, Outcome::kFailed);
     EXPECT_EQ(layouts.damage.section, c.section);
     EXPECT_STREQ(layouts.damage.reason, c.reason);
     EXPECT_EQ(layouts.layouts.size(), c.layouts_kept);
@@ -209,7 +209,7 @@ TEST(DwarfReader, ArraysOfCFamilyUnitsCountFromZeroAndNamesComeThroughStringInde
   DwarfStorageHandle storage;
   LayoutsOfOneObject layouts;
   read(sections, storage, layouts);
-  ASSERT_EQ(layouts.result, LayoutsRead::kRead);
+  ASSERT_EQ(layouts.result, Outcome::kOk);
   ASSERT_EQ(layouts.layouts.size(), 1u);
   EXPECT_EQ(layouts.layouts[0].symbol, "blk_");
   EXPECT_EQ(layouts.layouts[0].routine, "f");
