@@ -103,6 +103,12 @@ if(DRELK_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6")
+  if("zlib" IN_LIST DRELK_DECOMPRESSORS)
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", zlib1g")
+  endif()
+  if("zstd" IN_LIST DRELK_DECOMPRESSORS)
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libzstd1")
+  endif()
 endif()
 
 # The Debian package's documents: the copyright file, the Debian changelog (whose date is

@@ -60,6 +60,17 @@ inline constexpr uint32_t SHT_REL = 9;
 
 // Section flags.
 inline constexpr uint64_t SHF_COMPRESSED = 0x800;
+
+// Elf32_Chdr / Elf64_Chdr: the header before a compressed section's data.
+inline constexpr size_t kChdrType = 0;  // ch_type, u32 in either class
+inline constexpr size_t kChdrSize32 = 4;
+inline constexpr size_t kChdrSize64 = 8;  // after ch_reserved
+inline constexpr size_t kChdrHeaderSize32 = 12;
+inline constexpr size_t kChdrHeaderSize64 = 24;
+static_assert(kChdrSize32 + 2 * 4 == kChdrHeaderSize32);  // ch_size, ch_addralign
+static_assert(kChdrSize64 + 2 * 8 == kChdrHeaderSize64);
+inline constexpr uint32_t ELFCOMPRESS_ZLIB = 1;
+inline constexpr uint32_t ELFCOMPRESS_ZSTD = 2;
 inline constexpr uint32_t SHT_SYMTAB_SHNDX = 18;
 
 // st_info: binding in the high four bits, type in the low four.

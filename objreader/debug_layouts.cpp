@@ -101,4 +101,13 @@ void read_common_layouts(ObjectReader& reader) {
                          std::string(reader.object_path).c_str(), damage.reason));
 }
 
+void report_unreadable_debug_section(ObjectReader& reader, std::string_view name,
+                                     const char* reason) {
+  report_error(
+      reader.diagnostics,
+      strprintf("Debug Information Error: %s in %s cannot be read (%s); "
+                "COMMON block layouts are not shown\n",
+                std::string(name).c_str(), std::string(reader.object_path).c_str(), reason));
+}
+
 }  // namespace drelk

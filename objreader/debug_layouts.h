@@ -4,6 +4,8 @@
 // reported here, the same way for every format.
 #pragma once
 
+#include <string_view>
+
 #include "dwarf/dwarf.h"
 #include "objreader/reader.h"
 
@@ -11,6 +13,12 @@ namespace drelk {
 
 // Clears the debug sections for the next object, keeping their buffers' storage.
 void reset_debug_sections(DwarfTables& tables);
+
+// Reports that the debug section `name` of the object being read cannot be read at all
+// (`reason`: compressed with a method this build lacks, or damaged), so that none of the
+// object's layouts are shown.
+void report_unreadable_debug_section(ObjectReader& reader, std::string_view name,
+                                     const char* reason);
 
 // Reads the layouts of the debug sections in the reader's DwarfTables into the reader's
 // declarations. A section that cannot be read as DWARF is reported once, and the layouts

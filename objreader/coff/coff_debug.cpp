@@ -7,6 +7,7 @@
 
 #include "formats/coff.h"
 #include "objreader/coff/coff_reader.h"
+#include "objreader/compressed_section.h"
 #include "objreader/debug_layouts.h"
 #include "objreader/string_table.h"
 
@@ -36,9 +37,14 @@ void read_coff_layouts(ObjectReader& reader, InputStream& stream, uint32_t base)
   // i386 symbols carry a leading underscore that the linkage names do not.
   if (tables.machine == coff::IMAGE_FILE_MACHINE_I386) dwarf.symbol_prefix = "_";
   bool any = false;
+  std::vector<uint8_t> stored;
   for (uint32_t i = 1; i <= tables.number_of_sections; ++i) {
     const uint8_t* header = tables.section_table.data() + size_t{i} * coff::kSectionHeaderSize;
-    const DebugSection found = debug_section_named(coff_section_name(tables, header));
+    const std::string_view name = coff_section_name(tables, header);
+    // GNU as writes the debug sections of -gz as ".zdebug_" sections.
+    const std::string expanded_name = gnu_compressed_section_name(name);
+    const bool compressed = !expanded_name.empty();
+    const DebugSection found = debug_section_named(compressed ? expanded_name : name);
     if (found == kDebugSectionCount || dwarf.sections[found].present) continue;
     const uint32_t size = load_u32(header + coff::kSectionSizeOfRawData);
     const uint32_t pointer = load_u32(header + coff::kSectionPointerToRawData);
@@ -47,9 +53,16 @@ void read_coff_layouts(ObjectReader& reader, InputStream& stream, uint32_t base)
       report_short_read(reader.diagnostics, stream.error, 0, size, "analyze");
       return;
     }
+    std::vector<uint8_t>& bytes = dwarf.sections[found].bytes;
     if (!table_was_read(reader,
-                        read_table(reader, stream, size, dwarf.sections[found].bytes, "analyze"))) {
+                        read_table(reader, stream, size, compressed ? stored : bytes, "analyze"))) {
       return;
+    }
+    if (compressed) {
+      if (const char* why = expand_gnu_compressed(stored, bytes)) {
+        report_unreadable_debug_section(reader, name, why);
+        return;
+      }
     }
     dwarf.sections[found].present = true;
     any = true;

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "formats/elf.h"
+#include "objreader/compressed_section.h"
 #include "objreader/debug_layouts.h"
 #include "objreader/elf/elf_reader.h"
 #include "objreader/string_table.h"
@@ -96,24 +97,46 @@ void read_elf_layouts(ObjectReader& reader, InputStream& stream, const ElfObject
   tables.big_endian = object.encoding.big_endian;
   if (!read_elf_section_names(reader, stream, object)) return;
   uint64_t index[kDebugSectionCount] = {};
+  bool gnu_compressed[kDebugSectionCount] = {};  // a ".zdebug_" section
   std::vector<uint64_t>& relocations = elf_tables(reader).relocation_sections;
   relocations.clear();
   for (uint64_t i = 1; i < object.section_count; ++i) {
     const ElfSection section = elf_section(reader, object, i);
     if (section.type == elf::SHT_RELA) relocations.push_back(i);
-    const DebugSection found = debug_section_named(elf_section_name(reader, section.name));
-    if (found != kDebugSectionCount && index[found] == 0) index[found] = i;
+    const std::string_view name = elf_section_name(reader, section.name);
+    DebugSection found = debug_section_named(name);
+    bool gnu = false;
+    if (found == kDebugSectionCount && name.substr(0, 2) == ".z") {
+      found = debug_section_named(gnu_compressed_section_name(name));
+      gnu = true;
+    }
+    if (found != kDebugSectionCount && index[found] == 0) {
+      index[found] = i;
+      gnu_compressed[found] = gnu;
+    }
   }
   if (index[kDebugInfo] == 0) return;
+  std::vector<uint8_t> stored;
   for (size_t s = 0; s < kDebugSectionCount; ++s) {
     if (index[s] == 0) continue;
     const ElfSection section = elf_section(reader, object, index[s]);
-    // Compressed debug sections (gcc -gz) are not expanded: their layouts are not shown.
-    if (section.flags & elf::SHF_COMPRESSED) return;
     if (section.type == elf::SHT_NOBITS) continue;
+    std::vector<uint8_t>& bytes = tables.sections[s].bytes;
+    const bool compressed = (section.flags & elf::SHF_COMPRESSED) != 0 || gnu_compressed[s];
     if (!read_elf_table(reader, stream, object, section.offset, section.size,
-                        tables.sections[s].bytes)) {
+                        compressed ? stored : bytes)) {
       return;
+    }
+    // Compressed sections (gcc -gz) are expanded; the relocations apply to what they hold.
+    if (compressed) {
+      const char* why = gnu_compressed[s]
+                            ? expand_gnu_compressed(stored, bytes)
+                            : expand_elf_compressed(stored, object.encoding.is64,
+                                                    object.encoding.big_endian, bytes);
+      if (why != nullptr) {
+        report_unreadable_debug_section(reader, elf_section_name(reader, section.name), why);
+        return;
+      }
     }
     tables.sections[s].present = true;
   }

@@ -3,7 +3,10 @@
 // nothing of it without -m.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "tests/e2e/e2e.h"
+#include "tests/support/elf_builder.h"
 
 namespace drelk::test {
 namespace {
@@ -135,6 +138,78 @@ TEST_F(Layouts, DamagedDebugInformationIsOneDiagnostic) {
             "beyond the section); COMMON block layouts after that are not shown\n\n");
   EXPECT_EQ(m.standard_output, "Drelk: Processing is incomplete due to previous error(s).\n\n" +
                                    plain.standard_output);
+}
+
+// Debug sections compressed with -gz (zlib, GNU's .zdebug_ form, zstd; and mingw-w64's COFF
+// .zdebug_ sections) give the layouts that the same objects uncompressed give.
+TEST_F(Layouts, CompressedDebugSectionsGiveTheSameLayouts) {
+  const struct {
+    const char* compressed;
+    const char* plain;
+    const char* extension;
+    bool readable;
+  } cases[] = {
+#if defined(DRELK_HAVE_ZLIB)
+    {"compressed/zlib", "x86_64", ".o", true},
+    {"compressed/zlib-gnu", "x86_64", ".o", true},
+    {"compressed/mingw-x86_64", "mingw-x86_64", ".obj", true},
+#else
+    {"compressed/zlib", "x86_64", ".o", false},
+#endif
+#if defined(DRELK_HAVE_ZSTD)
+    {"compressed/zstd", "x86_64", ".o", true},
+#else
+    {"compressed/zstd", "x86_64", ".o", false},
+#endif
+  };
+  for (const auto& c : cases) {
+    for (const char* unit : {"tally", "shrunk"}) {
+      const std::string name = std::string(unit) + c.extension;
+      dir.write("gz/" + name, data_file(std::string(c.compressed) + "/" + name));
+      dir.write("plain/" + name, data_file(std::string(c.plain) + "/" + name));
+    }
+    const std::string pattern = std::string("*") + c.extension;
+    const ProgramResult gz = drelk({"-m", "-p", "gz/" + pattern});
+    const ProgramResult plain = drelk({"-m", "-p", "plain/" + pattern});
+    if (c.readable) {
+      std::string expected = plain.standard_output;
+      for (size_t at = 0; (at = expected.find("plain/", at)) != std::string::npos;) {
+        expected.replace(at, 6, "gz/");
+      }
+      EXPECT_NE(plain.standard_output.find("Layout 2 of 2"), std::string::npos);
+      EXPECT_EQ(gz.standard_output, expected) << c.compressed;
+      EXPECT_EQ(gz.standard_error, "") << c.compressed;
+    } else {
+      EXPECT_NE(gz.standard_error.find("cannot be read (it is compressed with"), std::string::npos)
+          << gz.standard_error;
+    }
+    std::filesystem::remove_all(dir.path() / "gz");
+    std::filesystem::remove_all(dir.path() / "plain");
+  }
+}
+
+// A compressed debug section that cannot be expanded is one diagnostic; the symbols are
+// read as without -m.
+TEST_F(Layouts, DamagedCompressedDebugSectionIsOneDiagnostic) {
+  std::vector<uint8_t> stored = {'Z', 'L', 'I', 'B', 0, 0, 0, 0, 0, 0, 0, 64};
+  stored.insert(stored.end(), {0x78, 0x9c, 0xde, 0xad, 0xbe, 0xef});
+  dir.write("damaged.o", ElfObject()
+                             .section_bytes(".zdebug_info", stored)
+                             .section_bytes(".zdebug_abbrev", stored)
+                             .common("tally_", 96)
+                             .bytes());
+  const ProgramResult m = drelk({"-m", "damaged.o"});
+#if defined(DRELK_HAVE_ZLIB)
+  const char* why = "its compressed data is damaged";
+#else
+  const char* why = "it is compressed with zlib, which this drelk was built without";
+#endif
+  EXPECT_EQ(m.standard_error, std::string("Drelk: Debug Information Error: .zdebug_info in "
+                                          "damaged.o cannot be read (") +
+                                  why + "); COMMON block layouts are not shown\n\n");
+  EXPECT_EQ(m.standard_output, "Drelk: Processing is incomplete due to previous error(s).\n\n" +
+                                   drelk({"damaged.o"}).standard_output);
+  EXPECT_EQ(m.exit_status, 255);
 }
 
 // Each object's references carry its own layouts: a Mach-O object read after a Windows one

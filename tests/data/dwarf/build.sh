@@ -9,6 +9,12 @@
 #   i386/*.o            gfortran -m32 -g, ELF32 (REL relocations: offsets in the fields)
 #   mingw-x86_64/*.obj  x86_64-w64-mingw32-gfortran -g (COFF, long section names)
 #   mingw-i686/*.obj    i686-w64-mingw32-gfortran -g (COFF, symbols with '_')
+#   compressed/         tally.f and shrunk.f with compressed debug sections (-gz):
+#     zlib/*.o            gfortran -gz=zlib (SHF_COMPRESSED, ELFCOMPRESS_ZLIB)
+#     zlib-gnu/*.o        gfortran -gz=zlib-gnu (.zdebug_ sections)
+#     zstd/*.o            objcopy --compress-debug-sections=zstd of x86_64/*.o (Debian 12's
+#                         gcc has no -gz=zstd; binutils 2.40 writes ELFCOMPRESS_ZSTD)
+#     mingw-x86_64/*.obj  x86_64-w64-mingw32-gfortran -gz (COFF .zdebug_ sections)
 #
 # Sources:
 #   tally.f   /TALLY/ (INTEGER, REAL*8 array, CHARACTER*8) in two routines, blank COMMON
@@ -47,8 +53,8 @@ FFLAGS=(-c -g -O0 -fno-ident -Wno-align-commons "-fdebug-prefix-map=$here=.")
 units=(tally.f shrunk.f clash.f grid.f90 a.f b.f c.f exta.f extb.f bd.f u.f pairp.f)
 
 cd "$here"
-rm -rf x86_64 i386 mingw-x86_64 mingw-i686
-mkdir -p x86_64 i386 mingw-x86_64 mingw-i686
+rm -rf x86_64 i386 mingw-x86_64 mingw-i686 compressed
+mkdir -p x86_64 i386 mingw-x86_64 mingw-i686 compressed/{zlib,zlib-gnu,zstd,mingw-x86_64}
 for source in "${units[@]}"; do
   unit=${source%.*}
   "$FC" "${FFLAGS[@]}" -o "x86_64/$unit.o" "src/$source"
@@ -58,3 +64,9 @@ for source in "${units[@]}"; do
 done
 "$FC" "${FFLAGS[@]}" -gdwarf-4 -o x86_64/tally4.o src/tally.f
 "$FC" -c -O0 -fno-ident -o x86_64/nodebug.o src/shrunk.f
+for unit in tally shrunk; do
+  "$FC" "${FFLAGS[@]}" -gz=zlib -o "compressed/zlib/$unit.o" "src/$unit.f"
+  "$FC" "${FFLAGS[@]}" -gz=zlib-gnu -o "compressed/zlib-gnu/$unit.o" "src/$unit.f"
+  objcopy --compress-debug-sections=zstd "x86_64/$unit.o" "compressed/zstd/$unit.o"
+  "$FC_W64" "${FFLAGS[@]}" -gz -o "compressed/mingw-x86_64/$unit.obj" "src/$unit.f"
+done
