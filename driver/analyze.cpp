@@ -79,7 +79,16 @@ int analyze_external_member(Analysis& analysis, const ObjectEntry& archive, Obje
   if (!member.name_known ||
       !analysis.open_file(member_file_native_path(object_file(archive), member.name), stream)) {
     const DiagnosticSubject subject(analysis.reader.diagnostics, entry);
-    report_open_failure(analysis.reader.diagnostics, path);
+    if (member.name_known && is_native_directory(native_path(path))) {
+      report_not_an_object(analysis.reader, path.c_str(), "a directory");
+    } else {
+      report_open_failure(analysis.reader.diagnostics, path);
+    }
+    return kAnalysisOk;
+  }
+  // A member that is plainly no object is named for what it is and passed over.
+  if (reported_unreadable_file(analysis.reader, stream, path.c_str())) {
+    close_input_stream(stream);
     return kAnalysisOk;
   }
   if (reads_written_file(analysis, stream, path)) {

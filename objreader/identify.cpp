@@ -67,6 +67,32 @@ bool is_coff_object_header(const uint8_t* bytes, size_t count) {
           optional == coff::kOptionalHeaderSizePe32);
 }
 
+// LLVM bitcode: the raw form ("BC" 0xC0DE) or the wrapper that Darwin tools put around it.
+bool is_llvm_bitcode(const uint8_t* bytes, size_t count) {
+  constexpr uint8_t kRaw[] = {'B', 'C', 0xC0, 0xDE};
+  constexpr uint32_t kWrapperMagic = 0x0B17C0DE;
+  return count >= 4 && (std::memcmp(bytes, kRaw, 4) == 0 || load_u32(bytes) == kWrapperMagic);
+}
+
+// Text: printable ASCII, blanks and line ends, and UTF-8 sequences, with no NUL; a
+// sequence cut off by the end of the bytes looked at counts as text.
+bool is_text(const uint8_t* bytes, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t b = bytes[i];
+    if (b == '\t' || b == '\n' || b == '\r' || b == '\f' || (b >= 0x20 && b < 0x7F)) continue;
+    const size_t trail = b >= 0xC2 && b <= 0xDF   ? 1
+                         : b >= 0xE0 && b <= 0xEF ? 2
+                         : b >= 0xF0 && b <= 0xF4 ? 3
+                                                  : 0;
+    if (trail == 0) return false;
+    for (size_t k = 1; k <= trail && i + k < count; ++k) {
+      if ((bytes[i + k] & 0xC0) != 0x80) return false;
+    }
+    i += trail;
+  }
+  return count > 0;
+}
+
 }  // namespace
 
 bool is_object_or_library(const uint8_t* bytes, size_t count) {
@@ -120,8 +146,34 @@ FileKind identify_member(const uint8_t* bytes, size_t count) {
   return identify_coff(bytes, count);
 }
 
+const char* unreadable_file_kind(const uint8_t* bytes, size_t count, uint64_t size) {
+  if (size == 0) return "empty";
+  const FileKind kind = identify_format(bytes, count);
+  // Executables keep their own diagnostic; archives begin with printable text.
+  if (kind != FileKind::kCoffObject) return nullptr;
+  if (is_llvm_bitcode(bytes, count)) return "LLVM bitcode";
+  if (is_text(bytes, count)) return "a text file";
+  return nullptr;
+}
+
+void report_not_an_object(ObjectReader& reader, const char* path, const char* what) {
+  report_error(reader.diagnostics, strprintf(message::kNotAnObjectBecause, path, what));
+}
+
+bool reported_unreadable_file(ObjectReader& reader, InputStream& stream, const char* path) {
+  uint8_t head[kNamingBytes] = {};
+  const size_t held = peek_bytes(stream, 0, head, sizeof head);
+  const char* what = unreadable_file_kind(head, held, stream.size);
+  if (what != nullptr) report_not_an_object(reader, path, what);
+  return what != nullptr;
+}
+
 bool classify_file(ObjectReader& reader, InputStream& stream, const char* name, const char* path,
                    FileKind& kind, int& result) {
+  if (reported_unreadable_file(reader, stream, path)) {
+    result = kAnalysisFailed;
+    return false;
+  }
   // The signatures are read as the format's first readers read them: two bytes, then
   // four, then eight, each failure with its own diagnostics.
   uint8_t bytes[kIdentifyBytes] = {};

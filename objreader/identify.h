@@ -40,8 +40,23 @@ inline constexpr size_t kObjectSignatureBytes = 20;
 // Executables, shared libraries, bitcode and every other file are passed over.
 bool is_object_or_library(const uint8_t* bytes, size_t count);
 
+// The number of leading bytes unreadable_file_kind looks at.
+inline constexpr size_t kNamingBytes = 256;
+
+// What a file plainly is when it is no object and no library, by its size and its first
+// `count` bytes: "empty", "LLVM bitcode" or "a text file"; nullptr for anything else
+// (executables, whose diagnostic is their own, and whatever the readers are to judge).
+const char* unreadable_file_kind(const uint8_t* bytes, size_t count, uint64_t size);
+
 // Reports that the file at `path` is no object file (an executable, a shared library).
 void report_not_an_object(ObjectReader& reader, const char* path);
+// The same, saying what it is instead ("empty", "a directory").
+void report_not_an_object(ObjectReader& reader, const char* path, const char* what);
+
+// Files that are plainly no object are named for what they are, in one line: true, after
+// that diagnostic, when the file in `stream` is one (see unreadable_file_kind). Anything
+// else is left to the readers, COFF's for anything unrecognised, with their diagnostics.
+bool reported_unreadable_file(ObjectReader& reader, InputStream& stream, const char* path);
 
 // The classification reads of an input file, with their diagnostics: executables are
 // refused ("The file %s is not an object file."), an archive is recognised by its

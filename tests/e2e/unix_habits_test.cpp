@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "tests/e2e/e2e.h"
+#include "tests/support/archive_builder.h"
 #include "tests/support/elf_builder.h"
 
 namespace drelk::test {
@@ -164,6 +165,38 @@ TEST_F(UnixHabits, AnIncompleteRunIsNeverNoProblems) {
       << r.standard_output;
   EXPECT_NE(drelk({"-fjson", "a.obj"}).standard_output.find("\"verdict\": \"no-problems\""),
             std::string::npos);
+}
+
+// Files drelk cannot read are named for what they are, one line each with the path;
+// executables and shared libraries keep their line, and a damaged COFF object its lines.
+TEST_F(UnixHabits, FilesThatAreNoObjectAreNamedForWhatTheyAre) {
+  dir.write("empty.o", std::string());
+  dir.write("notes.obj", std::string("COMMON /GRID/ is declared in grid.inc\n"));
+  dir.write("lto.o", std::vector<uint8_t>{'B', 'C', 0xC0, 0xDE, 0x35, 0x14, 0, 0, 5, 0, 0, 0});
+  dir.write("solver", ElfObject().type(elfv::ET_EXEC).bytes());
+  dir.write("libsolver.so", ElfObject().type(elfv::ET_DYN).bytes());
+  dir.write("solver.exe", std::vector<uint8_t>{'M', 'Z', 0x90, 0, 3, 0});
+  std::vector<uint8_t> cut = object_declaring("_x_", 4);
+  cut.resize(10);
+  dir.write("cut.obj", cut);
+  dir.make_directory("objs.obj");
+  dir.write(
+      "libthin.a",
+      Archive().style(ArchiveStyle::Thin).member("objs.obj", {}).member("notes.obj", {}).bytes());
+  const ProgramResult r = drelk({"empty.o", "notes.obj", "lto.o", "solver", "libsolver.so",
+                                 "solver.exe", "cut.obj", "libthin.a"});
+  EXPECT_EQ(r.standard_error,
+            "Drelk: The file empty.o is empty, not an object file.\n"
+            "Drelk: The file notes.obj is a text file, not an object file.\n"
+            "Drelk: The file lto.o is LLVM bitcode, not an object file.\n"
+            "Drelk: The file solver is not an object file.\n"
+            "Drelk: The file libsolver.so is not an object file.\n"
+            "Drelk: The file solver.exe is not an object file.\n"
+            "Drelk: DRELK Internal: fread returned 10 bytes (20 expected). [process_file_header]\n"
+            "Drelk: Error reading file header\n\n"
+            "Drelk: The file objs.obj is a directory, not an object file.\n"
+            "Drelk: The file notes.obj is a text file, not an object file.\n");
+  EXPECT_EQ(r.exit_status, 255);
 }
 
 // A build tree as CMake leaves it: objects with and without extensions, a library, and
