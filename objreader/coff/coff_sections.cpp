@@ -130,30 +130,37 @@ void check_section_overlaps(ObjectReader& reader, uint32_t i, uint32_t j) {
   check_stretch_overlaps(reader, i, a, j, b);
 }
 
+namespace {
+
+// A compiler's object holds a few sections: every pair is tested directly, without the
+// memory of the index.
+void check_few_section_overlaps(ObjectReader& reader, uint32_t sections) {
+  // Only sections with a stretch that takes part can overlap another.
+  Stretch stretches[kFewSections + 1][3];
+  uint32_t taking_part[kFewSections];
+  uint32_t count = 0;
+  for (uint32_t i = 1; i <= sections; ++i) {
+    section_stretches(coff_tables(reader), i, stretches[i]);
+    if (takes_part(stretches[i][0]) || takes_part(stretches[i][1]) || takes_part(stretches[i][2])) {
+      taking_part[count++] = i;
+    }
+  }
+  for (uint32_t a = 0; a + 1 < count; ++a) {
+    for (uint32_t b = a + 1; b < count; ++b) {
+      const uint32_t i = taking_part[a];
+      const uint32_t j = taking_part[b];
+      check_stretch_overlaps(reader, i, stretches[i], j, stretches[j]);
+    }
+  }
+}
+
+}  // namespace
+
 void check_all_section_overlaps(ObjectReader& reader) {
   const uint32_t sections = coff_tables(reader).number_of_sections;
   if (sections < 2) return;
-  // A compiler's object holds a few sections: every pair is tested directly, without the
-  // memory of the index.
   if (sections <= kFewSections) {
-    // Only sections with a stretch that takes part can overlap another.
-    Stretch stretches[kFewSections + 1][3];
-    uint32_t taking_part[kFewSections];
-    uint32_t count = 0;
-    for (uint32_t i = 1; i <= sections; ++i) {
-      section_stretches(coff_tables(reader), i, stretches[i]);
-      if (takes_part(stretches[i][0]) || takes_part(stretches[i][1]) ||
-          takes_part(stretches[i][2])) {
-        taking_part[count++] = i;
-      }
-    }
-    for (uint32_t a = 0; a + 1 < count; ++a) {
-      for (uint32_t b = a + 1; b < count; ++b) {
-        const uint32_t i = taking_part[a];
-        const uint32_t j = taking_part[b];
-        check_stretch_overlaps(reader, i, stretches[i], j, stretches[j]);
-      }
-    }
+    check_few_section_overlaps(reader, sections);
     return;
   }
   // For stretches that do not wrap, the three overlap rules say exactly that the two
