@@ -1,6 +1,9 @@
 #include "driver/analyze.h"
 
 #include <algorithm>
+#include <iterator>
+#include <map>
+#include <set>
 #include <vector>
 
 #include "platform/strprintf.h"
@@ -72,8 +75,29 @@ bool reads_written_file(Analysis& analysis, const InputStream& stream, const std
 
 // A thin archive's member: the file its name gives, beside the archive, read as a member
 // of its own. One that cannot be opened is reported and passed over.
+// What one archive's walk has read: the stretches of its members' data and the files of
+// its thin members. A member whose data overlaps one already read, or whose file was
+// already read, is reported (once an archive) and passed over: names and offsets that
+// all lead to the same bytes must not make them be read again and again.
+struct MembersRead {
+  std::map<uint64_t, uint64_t> stretches;  // start -> end of each member's data read
+  std::set<FileIdentity> files;
+  bool overlap_reported = false;
+  bool file_reported = false;
+};
+
+// True when the data from `start` to `end` meets none of the members read, and notes it.
+bool first_read_of(MembersRead& read, uint64_t start, uint64_t end) {
+  if (start >= end) return true;
+  const auto after = read.stretches.lower_bound(start);
+  if (after != read.stretches.end() && after->first < end) return false;
+  if (after != read.stretches.begin() && std::prev(after)->second > start) return false;
+  read.stretches.emplace(start, end);
+  return true;
+}
+
 int analyze_external_member(Analysis& analysis, const ObjectEntry& archive, ObjectEntry& entry,
-                            const ArchiveMember& member) {
+                            const ArchiveMember& member, MembersRead& read) {
   const std::string path = member_file_path(object_file(archive), member.name);
   InputStream stream;
   if (!member.name_known ||
@@ -95,6 +119,18 @@ int analyze_external_member(Analysis& analysis, const ObjectEntry& archive, Obje
     close_input_stream(stream);
     return kAnalysisFailed;
   }
+  FileIdentity identity;
+  if (stream.descriptor >= 0 && descriptor_identity(stream.descriptor, identity) &&
+      !read.files.insert(identity).second) {
+    close_input_stream(stream);
+    if (!read.file_reported) {
+      read.file_reported = true;
+      const DiagnosticSubject subject(analysis.reader.diagnostics, entry);
+      report_error(analysis.reader.diagnostics,
+                   strprintf("Error - thin archive member file %s named again\n", path.c_str()));
+    }
+    return kAnalysisOk;
+  }
   const FileKind kind = identify_at_position(stream);
   use_positions_of(stream, kind);
   const int result = analyze_contained(analysis, stream, entry, 0, stream.size, kind);
@@ -114,6 +150,7 @@ int analyze_archive(Analysis& analysis, InputStream& stream, ObjectEntry& archiv
     return kAnalysisFailed;
   }
   ArchiveMember member;
+  MembersRead read;
   while (true) {
     switch (next_archive_member(reader, stream, walk, member)) {
       case MemberStep::kEnd:
@@ -134,8 +171,19 @@ int analyze_archive(Analysis& analysis, InputStream& stream, ObjectEntry& archiv
     entry->member_offset = member.data_offset;
     int result = kAnalysisOk;
     if (member.external) {
-      result = analyze_external_member(analysis, archive, *entry, member);
+      result = analyze_external_member(analysis, archive, *entry, member, read);
     } else {
+      if (!first_read_of(read, member.data_offset, member.data_offset + member.extent)) {
+        if (!read.overlap_reported) {
+          read.overlap_reported = true;
+          const DiagnosticSubject subject(reader.diagnostics, *entry);
+          report_error(reader.diagnostics,
+                       strprintf("Error - library member data at offset %llx overlaps a member "
+                                 "already read\n",
+                                 static_cast<unsigned long long>(member.data_offset)));
+        }
+        continue;
+      }
       result = analyze_contained(analysis, stream, *entry, member.data_offset, member.extent,
                                  identify_at_position(stream));
     }

@@ -15,8 +15,8 @@ constexpr PositionRule kSigned32 = PositionRule::kSigned32;
 constexpr PositionRule kUnbounded = PositionRule::kUnbounded;
 
 int read_coff(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
-              uint64_t, FileKind kind) {
-  return read_coff_object(reader, stream, path, base, kind);
+              uint64_t extent, FileKind kind) {
+  return read_coff_object(reader, stream, path, base, extent, kind);
 }
 
 int read_elf(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,

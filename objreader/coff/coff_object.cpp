@@ -28,10 +28,32 @@ bool is_valid_subsystem(uint16_t subsystem) {
   }
 }
 
-void read_string_table(ObjectReader& reader, InputStream& stream, uint32_t base) {
+// Where an archive member's object ends, when the file goes on after it: a table that
+// reaches past that end would be read from the members after it, and many members could
+// name one large table. Such a table is reported and not read.
+struct MemberEnd {
+  uint64_t end = 0;
+  bool bounds = false;  // false for an object that the file's end bounds
+
+  bool holds(uint64_t start, uint64_t bytes) const {
+    return !bounds || (start <= end && bytes <= end - start);
+  }
+};
+
+void report_table_outside(ObjectReader& reader, const char* table) {
+  report_error(reader.diagnostics,
+               strprintf("Object Format Error: The %s lies outside the object\n", table));
+}
+
+void read_string_table(ObjectReader& reader, InputStream& stream, uint32_t base,
+                       const MemberEnd& member) {
   CoffTables& tables = coff_tables(reader);
   const uint32_t position = base + tables.pointer_to_symbol_table +
                             static_cast<uint32_t>(coff::kSymbolSize) * tables.number_of_symbols;
+  if (!member.holds(position, coff::kStringTableSizeField)) {
+    report_table_outside(reader, "string table");
+    return;
+  }
   if (!seek_to(stream, position)) {
     report_error(
         reader.diagnostics,
@@ -51,6 +73,10 @@ void read_string_table(ObjectReader& reader, InputStream& stream, uint32_t base)
   }
   const uint32_t text_length = size - coff::kStringTableSizeField;
   if (text_length == 0) return;
+  if (!member.holds(uint64_t{position} + coff::kStringTableSizeField, text_length)) {
+    report_table_outside(reader, "string table");
+    return;
+  }
   check_string_table_read(reader,
                           read_table(reader, stream, text_length, tables.string_text, kLabel),
                           tables.string_text);
@@ -135,7 +161,7 @@ bool seek_to(InputStream& stream, uint32_t offset) {
 }
 
 int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view path,
-                     uint64_t base_offset, FileKind kind) {
+                     uint64_t base_offset, uint64_t extent, FileKind kind) {
   // Nothing of the previous object's tables is used; their buffers are kept for the next
   // object unless they grew large.
   reset_tables(coff_tables(reader));
@@ -144,6 +170,9 @@ int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view
   // Offsets computed from the headers are 32-bit and wrap.
   const auto base = static_cast<uint32_t>(base_offset);
   const auto path_text = [&] { return std::string(path); };
+  MemberEnd member;
+  member.end = base_offset + extent;
+  member.bounds = member.end < stream.size;
 
   switch (kind) {
     case FileKind::kCoffImport:
@@ -174,6 +203,10 @@ int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view
       return kAnalysisFailed;
     };
     const uint64_t bytes = uint64_t{tables.number_of_sections} * coff::kSectionHeaderSize;
+    if (!member.holds(stream.position, bytes)) {
+      report_table_outside(reader, "section table");
+      return kAnalysisFailed;
+    }
     switch (read_table(reader, stream, bytes, tables.section_table, kLabel)) {
       case Outcome::kOk:
         break;
@@ -190,13 +223,17 @@ int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view
     }
   }
 
-  if (tables.pointer_to_symbol_table != 0) read_string_table(reader, stream, base);
+  if (tables.pointer_to_symbol_table != 0) read_string_table(reader, stream, base, member);
 
   check_all_section_overlaps(reader);
 
   if (tables.number_of_symbols != 0 && tables.pointer_to_symbol_table != 0) {
     const uint64_t bytes = uint64_t{tables.number_of_symbols} * coff::kSymbolSize;
     tables.symbol_table_offset = uint32_t{base + tables.pointer_to_symbol_table};
+    if (!member.holds(tables.symbol_table_offset, bytes)) {
+      report_table_outside(reader, "symbol table");
+      return kAnalysisFailed;
+    }
     if (!seek_to(stream, base + tables.pointer_to_symbol_table)) {
       report_error(reader.diagnostics, "Error seeking to symbol table\n");
       return kAnalysisFailed;

@@ -42,10 +42,11 @@ void use_coff_positions(InputStream& stream);
 bool seek_to(InputStream& stream, uint32_t offset);
 
 // Reads the COFF object of `kind` (an object, an import member or a bigobj object)
-// starting at the stream's position, `base` in the file; `path` names it in diagnostics.
-// Fills the reader's declarations; returns kAnalysisFailed or kAnalysisOk.
+// starting at the stream's position, `base` in the file and `extent` bytes long (the file,
+// or the archive member); `path` names it in diagnostics. Fills the reader's declarations;
+// returns kAnalysisFailed or kAnalysisOk.
 int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view path,
-                     uint64_t base, FileKind kind);
+                     uint64_t base, uint64_t extent, FileKind kind);
 
 // File header and optional header readers at the stream's position. Both return 0 when
 // the header is unusable, non-zero otherwise.
