@@ -114,6 +114,12 @@ int read_lto_symbols(ObjectReader& reader, InputStream& stream, const ElfObject&
   // Tables that do not share bytes fit in the object together: tables claiming more than
   // that are damaged, and are not all held at once.
   uint64_t held = 0;
+  // The extension last read, by the bytes it lies in: tables that share one extension
+  // (their names may repeat) decode it once. Extensions in different places are held to
+  // what the object holds, as the tables are.
+  uint64_t extension_held = 0;
+  bool extension_kept = false;
+  std::pair<uint64_t, uint64_t> extension_read{0, 0};
   for (const auto& [suffix, index] : symbol_tables) {
     const ElfSection section = elf_section(reader, object, index);
     if (section.size > object.extent - std::min(held, object.extent)) {
@@ -128,12 +134,25 @@ int read_lto_symbols(ObjectReader& reader, InputStream& stream, const ElfObject&
       sound = false;
       continue;
     }
-    tables.lto_kinds.clear();
-    if (const auto found = extensions.find(suffix); found != extensions.end()) {
+    if (const auto found = extensions.find(suffix); found == extensions.end()) {
+      tables.lto_kinds.clear();
+      extension_kept = false;
+    } else {
       const ElfSection extension = elf_section(reader, object, found->second);
-      if (!read_elf_table(reader, stream, object, extension.offset, extension.size,
-                          tables.lto_kinds)) {
+      const std::pair<uint64_t, uint64_t> bytes{extension.offset, extension.size};
+      if (!extension_kept || extension_read != bytes) {
         tables.lto_kinds.clear();
+        extension_kept = true;
+        extension_read = bytes;
+        if (extension.size > object.extent - std::min(extension_held, object.extent)) {
+          sound = false;
+          break;
+        }
+        extension_held += extension.size;
+        if (!read_elf_table(reader, stream, object, extension.offset, extension.size,
+                            tables.lto_kinds)) {
+          tables.lto_kinds.clear();
+        }
       }
     }
     if (!scan_lto_table(reader, table, tables.lto_kinds, declared_all)) sound = false;
