@@ -2,13 +2,17 @@
 // the section-name table, read whole, and, in a relocatable object with RELA relocations,
 // paired with the values their relocated fields take. Read only when layouts are asked for.
 #include <algorithm>
+#include <set>
+#include <string>
 #include <string_view>
+#include <tuple>
 
 #include "formats/elf.h"
 #include "objreader/compressed_section.h"
 #include "objreader/debug_layouts.h"
 #include "objreader/elf/elf_reader.h"
 #include "objreader/string_table.h"
+#include "platform/strprintf.h"
 
 namespace drelk {
 namespace {
@@ -28,7 +32,6 @@ void take_relocations(const ElfObject& object, const std::vector<uint8_t>& recor
   };
   const size_t count = records.size() / layout.rela_size;
   const uint64_t symbol_count = symbols.size() / layout.symbol_size;
-  relocations.reserve(relocations.size() + count);
   for (size_t i = 0; i < count; ++i) {
     const uint8_t* record = records.data() + i * layout.rela_size;
     const uint64_t info = word(record + layout.r_info);
@@ -47,7 +50,7 @@ void take_relocations(const ElfObject& object, const std::vector<uint8_t>& recor
 }
 
 // The values that the RELA relocations of `section` give the fields of the section they
-// apply to, sorted by the offset of the field.
+// apply to, appended to `relocations`.
 bool read_relocations(ObjectReader& reader, InputStream& stream, const ElfObject& object,
                       const ElfSection& section, std::vector<DebugRelocation>& relocations,
                       std::vector<uint8_t>& buffer) {
@@ -64,14 +67,18 @@ bool read_relocations(ObjectReader& reader, InputStream& stream, const ElfObject
   } else {
     take_relocations<false, false>(object, buffer, symbols, relocations);
   }
-  // Assemblers write them in offset order already.
+  return true;
+}
+
+// Sorts the relocations of a section by the offset of their fields, once all are gathered;
+// assemblers write them in offset order already.
+void sort_relocations(std::vector<DebugRelocation>& relocations) {
   const auto by_offset = [](const DebugRelocation& a, const DebugRelocation& b) {
     return a.offset < b.offset;
   };
   if (!std::is_sorted(relocations.begin(), relocations.end(), by_offset)) {
     std::sort(relocations.begin(), relocations.end(), by_offset);
   }
-  return true;
 }
 
 }  // namespace
@@ -140,18 +147,34 @@ void read_elf_layouts(ObjectReader& reader, InputStream& stream, const ElfObject
     }
     tables.sections[s].present = true;
   }
-  // REL relocations keep their addends in the fields, which are read as they stand.
+  // REL relocations keep their addends in the fields, which are read as they stand. A
+  // table that several RELA sections name is read once; tables in different places are held
+  // to what the object holds.
   std::vector<uint8_t> buffer;
+  std::set<std::tuple<uint64_t, uint64_t, size_t>> read;
+  uint64_t held = 0;
   for (const uint64_t r : relocations) {
     const ElfSection section = elf_section(reader, object, r);
     for (size_t s = 0; s < kDebugSectionCount; ++s) {
       if (index[s] == 0 || section.info != index[s]) continue;
+      if (!read.emplace(section.offset, section.size, s).second) continue;
+      if (section.size > object.extent - std::min(held, object.extent)) {
+        report_error(reader.diagnostics,
+                     strprintf("Debug Information Error: %s in %s cannot be read (its relocations "
+                               "claim more than the object holds); COMMON block layouts after "
+                               "that are not shown\n",
+                               debug_section_name(static_cast<DebugSection>(s)),
+                               std::string(reader.object_path).c_str()));
+        return;
+      }
+      held += section.size;
       if (!read_relocations(reader, stream, object, section, tables.sections[s].relocations,
                             buffer)) {
         return;
       }
     }
   }
+  for (size_t s = 0; s < kDebugSectionCount; ++s) sort_relocations(tables.sections[s].relocations);
   read_common_layouts(reader);
 }
 
