@@ -28,9 +28,13 @@ bool read_with_storage(const DebugInput& input, DwarfStorage& storage, LayoutOut
   const std::span<const uint8_t> abbreviations = input.sections[kDebugAbbrev];
   if (!std::equal(abbreviations.begin(), abbreviations.end(), storage.abbreviation_bytes.begin(),
                   storage.abbreviation_bytes.end())) {
-    storage.abbreviations.offset = UINT64_MAX;
+    storage.abbreviations.clear();
+    storage.abbreviation_records = 0;
     storage.abbreviation_bytes.assign(abbreviations.begin(), abbreviations.end());
   }
+  // Line tables are another object's.
+  storage.line_files.clear();
+  storage.line_records = 0;
   dwarf::Walk walk(input, output, storage);
   const bool read = dwarf::read_units(walk);
   damage = walk.damage;

@@ -147,7 +147,7 @@ bool read_code(Walk& walk, Cursor& cursor, const Abbreviation*& abbreviation) {
   if (cursor.failed) return fail(walk, kDebugInfo, "entry runs past its unit");
   abbreviation = nullptr;
   if (code == 0) return true;
-  abbreviation = find_abbreviation(walk.abbreviations, code);
+  abbreviation = find_abbreviation(*walk.abbreviations, code);
   if (abbreviation == nullptr) return fail(walk, kDebugInfo, "entry of an unknown abbreviation");
   return true;
 }
@@ -162,7 +162,7 @@ bool read_attributes(Walk& walk, Cursor& cursor, const Abbreviation& abbreviatio
   die.tag = abbreviation.tag;
   die.has_children = abbreviation.has_children;
   Value scratch;
-  const AttributeField* fields = walk.abbreviations.fields.data() + abbreviation.first_field;
+  const AttributeField* fields = walk.abbreviations->fields.data() + abbreviation.first_field;
   for (uint32_t i = 0; i < abbreviation.field_count; ++i) {
     const AttributeField& field = fields[i];
     if (field.slot == kNoSlot && field.size != kVariableSize) {

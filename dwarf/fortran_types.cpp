@@ -187,10 +187,7 @@ bool describe_named_type(Walk& walk, const Die& die, uint64_t byte_size, MemberT
 
 bool describe_type(Walk& walk, uint64_t reference, int depth, MemberType& shown) {
   shown = MemberType{"?", {}, 0};
-  if (depth > kMaxTypeChain) {
-    walk.depth_reached = true;
-    return true;
-  }
+  if (depth > kMaxTypeChain) return true;
   Cursor cursor = cursor_over(walk, kDebugInfo);
   cursor.at = static_cast<size_t>(reference);
   cursor.size = walk.unit.end;
@@ -235,12 +232,17 @@ bool referenced_type(Walk& walk, const Value& type, int depth, MemberType& shown
     shown = *cached;
     return true;
   }
-  // A description cut short by the length of its chain holds only for that depth.
-  const bool reached = walk.depth_reached;
-  walk.depth_reached = false;
+  // Beyond the longest chain a type is not described, and that says nothing of the type.
+  if (depth > kMaxTypeChain) {
+    shown = MemberType{"?", {}, 0};
+    return true;
+  }
+  // Every type is described once a unit, whatever ended its description: one cut short by
+  // the length of its chain stands for every later reference, or thousands of members
+  // could each walk a chain at its cap again, and what lies below it. (A type that refers
+  // to itself was described below this level already.)
   if (!describe_type(walk, offset, depth, shown)) return false;
-  if (!walk.depth_reached) walk.types.insert(offset, shown);
-  walk.depth_reached = walk.depth_reached || reached;
+  if (walk.types.find(offset) == nullptr) walk.types.insert(offset, shown);
   return true;
 }
 

@@ -41,14 +41,14 @@ bool read_line_header(Walk& walk, const Unit& unit, Cursor& cursor, uint16_t& ve
 }
 
 // DWARF 2 to 4: include_directories and file_names, each list ended by an empty name.
-bool read_names_before_5(Walk& walk, Cursor& cursor, Unit& unit) {
-  unit.files_one_based = true;
-  unit.directories.push_back({});  // directory 0: the compilation directory
+bool read_names_before_5(Walk& walk, Cursor& cursor, LineFiles& names) {
+  names.one_based = true;
+  names.directories.push_back({});  // directory 0: the compilation directory
   while (true) {
     const std::string_view directory = cursor.string();
     if (cursor.failed) return fail(walk, kDebugLine, "line table header runs past its end");
     if (directory.empty()) break;
-    unit.directories.push_back(directory);
+    names.directories.push_back(directory);
   }
   while (true) {
     LineFile file;
@@ -59,7 +59,7 @@ bool read_names_before_5(Walk& walk, Cursor& cursor, Unit& unit) {
     cursor.uleb();  // modification time
     cursor.uleb();  // length
     if (cursor.failed) return fail(walk, kDebugLine, "line table header runs past its end");
-    unit.files.push_back(file);
+    names.files.push_back(file);
   }
   return true;
 }
@@ -142,7 +142,7 @@ FieldStep read_entry_field(Walk& walk, Cursor& cursor, uint64_t content, uint64_
 
 // DWARF 5: the directories (or, with `files`, the file names) as entries of the formats
 // that the header describes first.
-bool read_entries(Walk& walk, Cursor& cursor, Unit& unit, bool files) {
+bool read_entries(Walk& walk, Cursor& cursor, LineFiles& names, bool files) {
   const uint8_t format_count = cursor.u8();
   std::vector<std::pair<uint64_t, uint64_t>> formats;
   for (uint8_t i = 0; i < format_count && !cursor.failed; ++i) {
@@ -165,24 +165,43 @@ bool read_entries(Walk& walk, Cursor& cursor, Unit& unit, bool files) {
     }
     if (cursor.failed) return fail(walk, kDebugLine, "line table header runs past its end");
     if (files) {
-      unit.files.push_back(entry);
+      names.files.push_back(entry);
     } else {
-      unit.directories.push_back(entry.name);
+      names.directories.push_back(entry.name);
     }
   }
   return true;
 }
 
-// Reads the line table header of the unit for its directories and file names.
-bool read_line_files(Walk& walk, Unit& unit) {
-  unit.files_read = true;
-  if (!unit.has_line_table) return true;
+bool read_names(Walk& walk, const Unit& unit, LineFiles& names) {
   Cursor cursor = cursor_over(walk, kDebugLine);
   uint16_t version = 0;
   if (!read_line_header(walk, unit, cursor, version)) return false;
   if (version == 0) return true;
-  if (version < 5) return read_names_before_5(walk, cursor, unit);
-  return read_entries(walk, cursor, unit, false) && read_entries(walk, cursor, unit, true);
+  if (version < 5) return read_names_before_5(walk, cursor, names);
+  return read_entries(walk, cursor, names, false) && read_entries(walk, cursor, names, true);
+}
+
+// Reads the line table header of the unit for its directories and file names, once for
+// all the units that name the table. Tables that damaged units place at ever other offsets
+// may hold more names than the section could, each read anew: then those kept are let go.
+bool read_line_files(Walk& walk, Unit& unit) {
+  unit.files_read = true;
+  if (!unit.has_line_table) return true;
+  const std::pair<uint64_t, uint64_t> key{unit.stmt_list, unit.str_offsets_base};
+  if (const auto found = walk.line_files.find(key); found != walk.line_files.end()) {
+    unit.lines = &found->second;
+    return true;
+  }
+  if (walk.line_records > 2 * walk.input.sections[kDebugLine].size() + 1024) {
+    walk.line_files.clear();
+    walk.line_records = 0;
+  }
+  LineFiles& names = walk.line_files[key];
+  unit.lines = &names;
+  const bool read = read_names(walk, unit, names);
+  walk.line_records += names.directories.size() + names.files.size();
+  return read;
 }
 
 bool is_absolute(std::string_view name) {
@@ -198,16 +217,18 @@ bool source_file(Walk& walk, const Value& decl_file, std::string_view& path) {
   if (!constant(decl_file, index)) return true;
   Unit& unit = walk.unit;
   if (!unit.files_read && !read_line_files(walk, unit)) return false;
-  if (unit.files_one_based) {
+  if (unit.lines == nullptr) return true;
+  LineFiles& names = *unit.lines;
+  if (names.one_based) {
     if (index == 0) return true;
     --index;
   }
-  if (index >= unit.files.size()) return true;
-  LineFile& file = unit.files[index];
+  if (index >= names.files.size()) return true;
+  LineFile& file = names.files[index];
   if (!file.composed) {
     if (!is_absolute(file.name) && file.directory != 0 &&
-        file.directory < unit.directories.size() && !unit.directories[file.directory].empty()) {
-      std::string text(unit.directories[file.directory]);
+        file.directory < names.directories.size() && !names.directories[file.directory].empty()) {
+      std::string text(names.directories[file.directory]);
       if (text.back() != '/' && text.back() != '\\') text.push_back('/');
       text.append(file.name);
       file.path = keep(walk, std::move(text));

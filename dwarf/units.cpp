@@ -10,15 +10,35 @@
 namespace drelk::dwarf {
 namespace {
 
-// Makes `unit` a new one, keeping the storage of its lists.
+// Makes `unit` a new one.
 void start_unit(Unit& unit) {
-  std::vector<std::string_view> directories = std::move(unit.directories);
-  std::vector<LineFile> files = std::move(unit.files);
-  directories.clear();
-  files.clear();
   unit = Unit();
-  unit.directories = std::move(directories);
-  unit.files = std::move(files);
+}
+
+// The abbreviation table at `offset`, decoded once for the object. Tables that damaged
+// units place at ever other offsets may hold more records than the section could, each
+// decoded anew: then those kept are let go.
+bool unit_abbreviations(Walk& walk, uint64_t offset, const Unit& unit) {
+  const std::span<const uint8_t> section = walk.input.sections[kDebugAbbrev];
+  auto found = walk.abbreviation_tables.find(offset);
+  if (found == walk.abbreviation_tables.end()) {
+    if (walk.abbreviation_records > 2 * section.size() + 1024) {
+      walk.abbreviation_tables.clear();
+      walk.abbreviation_records = 0;
+    }
+    found = walk.abbreviation_tables.emplace(offset, AbbreviationTable()).first;
+    if (!read_abbreviations(section, offset, unit.address_size, unit.version, found->second,
+                            walk.damage)) {
+      walk.abbreviation_tables.erase(found);
+      return false;
+    }
+    walk.abbreviation_records += found->second.entries.size() + found->second.fields.size();
+  } else if (!read_abbreviations(section, offset, unit.address_size, unit.version, found->second,
+                                 walk.damage)) {
+    return false;
+  }
+  walk.abbreviations = &found->second;
+  return true;
 }
 
 // What the header of a unit says: `walked` is false for a unit that holds no blocks (a
@@ -43,10 +63,7 @@ bool read_unit_header(Walk& walk, Cursor& header, bool& walked) {
   if (unit.address_size != 2 && unit.address_size != 4 && unit.address_size != 8) {
     return fail(walk, kDebugInfo, "unit of an unknown address size");
   }
-  if (!read_abbreviations(walk.input.sections[kDebugAbbrev], abbreviations, unit.address_size,
-                          unit.version, walk.abbreviations, walk.damage)) {
-    return false;
-  }
+  if (!unit_abbreviations(walk, abbreviations, unit)) return false;
   walked = true;
   return true;
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -29,6 +30,14 @@ struct LineFile {
   std::string_view path;
 };
 
+// The directories and file names of a line table, read once for all the units that name
+// it.
+struct LineFiles {
+  std::vector<std::string_view> directories;
+  std::vector<LineFile> files;
+  bool one_based = false;  // DWARF 2 to 4 count file names from 1
+};
+
 // One unit of .debug_info as the walk reads it.
 struct Unit {
   size_t start = 0;  // of its header
@@ -41,9 +50,7 @@ struct Unit {
   bool has_line_table = false;
   uint64_t stmt_list = 0;
   bool files_read = false;
-  std::vector<std::string_view> directories;
-  std::vector<LineFile> files;
-  bool files_one_based = false;  // DWARF 2 to 4 count file names from 1
+  LineFiles* lines = nullptr;  // its line table's, once read
 };
 
 // A member's type as the layouts show it, and its size, described once for each type DIE
@@ -118,9 +125,16 @@ struct Level {
 namespace drelk {
 
 struct DwarfStorage {
-  dwarf::AbbreviationTable abbreviations;
-  std::vector<uint8_t> abbreviation_bytes;  // the .debug_abbrev the table was read from
+  // The abbreviation tables read, by their offset in .debug_abbrev: units that take turns
+  // between tables decode each once. Kept while .debug_abbrev holds the same bytes.
+  std::map<uint64_t, dwarf::AbbreviationTable> abbreviations;
+  size_t abbreviation_records = 0;          // the entries and fields the tables hold
+  std::vector<uint8_t> abbreviation_bytes;  // the .debug_abbrev the tables were read from
   dwarf::Unit unit;
+  // The line tables' names read for this object, by the table's offset and the unit's
+  // string offsets base (which their string indexes use).
+  std::map<std::pair<uint64_t, uint64_t>, dwarf::LineFiles> line_files;
+  size_t line_records = 0;  // the directories and files they hold
   std::vector<dwarf::Level> levels;
   dwarf::TypeCache types;
 };
@@ -133,19 +147,25 @@ struct Walk {
   Walk(const DebugInput& sections, LayoutOutput& layouts, DwarfStorage& storage)
       : input(sections),
         output(layouts),
-        abbreviations(storage.abbreviations),
+        abbreviation_tables(storage.abbreviations),
+        abbreviation_records(storage.abbreviation_records),
         unit(storage.unit),
+        line_files(storage.line_files),
+        line_records(storage.line_records),
         levels(storage.levels),
         types(storage.types) {}
   const DebugInput& input;
   LayoutOutput& output;
-  AbbreviationTable& abbreviations;
+  std::map<uint64_t, AbbreviationTable>& abbreviation_tables;
+  size_t& abbreviation_records;
+  const AbbreviationTable* abbreviations = nullptr;  // the unit's
   Unit& unit;
+  std::map<std::pair<uint64_t, uint64_t>, LineFiles>& line_files;
+  size_t& line_records;
   std::vector<Level>& levels;
   TypeCache& types;
   DwarfDamage damage;
   size_t members = 0;
-  bool depth_reached = false;  // a description met the longest chain of types: not cached
 };
 
 inline bool fail(Walk& walk, DebugSection section, const char* reason) {
