@@ -1,8 +1,11 @@
 // The registry's index of blocks by name and its store of names: a hash of names eight bytes
 // at a step, an open-addressing table of blocks, and names copied into large chunks.
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <memory>
+#include <random>
 
 #include "registry/registry_index.h"
 
@@ -17,6 +20,30 @@ constexpr size_t kFirstNameChunkSize = 1024;
 constexpr size_t kNameChunkSize = 64 * 1024;
 
 }  // namespace
+
+// The key of the run's hashes, chosen when the run first hashes: names and member lists come
+// from the files, and a hash that an input could solve for would put thousands of them in
+// one slot, each compared with all the others.
+static uint64_t hash_key() {
+  static const uint64_t key = [] {
+    uint64_t chosen =
+        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    chosen ^= static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&chosen)) << 16;
+    try {
+      std::random_device device;
+      chosen ^= (uint64_t{device()} << 32) | device();
+    } catch (...) {
+      // The clock and the place of the stack serve alone.
+    }
+    return chosen;
+  }();
+  return key;
+}
+
+uint64_t detail::hash_step(uint64_t hash, uint64_t word) {
+  hash = (hash ^ word) * 0xBF58476D1CE4E5B9ULL;
+  return hash ^ (hash >> 31);
+}
 
 uint64_t detail::hash_name(std::string_view name) {
   // Words of eight bytes, the last one ending with the name's last byte (overlapping the
@@ -33,11 +60,8 @@ uint64_t detail::hash_name(std::string_view name) {
     std::memcpy(&word, p, sizeof word);
     return uint64_t{word};
   };
-  const auto mix = [](uint64_t hash, uint64_t word) {
-    hash = (hash ^ word) * 0xBF58476D1CE4E5B9ULL;
-    return hash ^ (hash >> 31);
-  };
-  uint64_t hash = 0x9E3779B97F4A7C15ULL ^ size;
+  const auto mix = detail::hash_step;
+  uint64_t hash = hash_key() ^ size;
   if (size >= 8) {
     for (size_t at = 0; at + 8 < size; at += 8) hash = mix(hash, load64(bytes + at));
     hash = mix(hash, load64(bytes + size - 8));

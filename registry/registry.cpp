@@ -120,11 +120,11 @@ namespace {
 uint64_t hash_members(const std::vector<LayoutMember>& members) {
   uint64_t hash = detail::hash_name({}) ^ members.size();
   for (const LayoutMember& member : members) {
-    hash = (hash ^ member.offset) * 0x100000001B3ULL;
-    hash = (hash ^ member.size) * 0x100000001B3ULL;
-    hash ^= detail::hash_name(member.name) + 3 * detail::hash_name(member.type) +
-            5 * detail::hash_name(member.dimensions);
-    hash *= 0x100000001B3ULL;
+    hash = detail::hash_step(hash, member.offset);
+    hash = detail::hash_step(hash, member.size);
+    hash = detail::hash_step(hash, detail::hash_name(member.name));
+    hash = detail::hash_step(hash, detail::hash_name(member.type));
+    hash = detail::hash_step(hash, detail::hash_name(member.dimensions));
   }
   return hash;
 }

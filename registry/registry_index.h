@@ -83,6 +83,8 @@ class NameStore {
 
 // A hash of block names, eight bytes at a step: a name is hashed once per declaration.
 uint64_t hash_name(std::string_view name);
+// One step of the hashes: every bit of the word reaches every bit of the hash.
+uint64_t hash_step(uint64_t hash, uint64_t word);
 
 // The blocks by name: an open-addressing table of (hash, block) slots, a power of two of
 // them and at most half full, so that a look-up compares a few hashes held side by side.
