@@ -216,6 +216,13 @@ ElfObject& ElfObject::section_size(const std::string& name, uint64_t value) {
   return *this;
 }
 
+ElfObject& ElfObject::section_info(const std::string& name, uint32_t value) {
+  for (Section& s : sections_) {
+    if (s.name == name) s.info = value;
+  }
+  return *this;
+}
+
 ElfObject::Plan ElfObject::plan() const {
   const Offsets& o = is64_ ? kOffsets64 : kOffsets32;
   Plan p;

@@ -151,6 +151,8 @@ class ElfObject {
   // sh_offset and sh_size of the section named `name` (".symtab", ".strtab" included).
   ElfObject& section_offset(const std::string& name, uint64_t value);
   ElfObject& section_size(const std::string& name, uint64_t value);
+  // sh_info of every section of that name so far (a RELA section's target section).
+  ElfObject& section_info(const std::string& name, uint32_t value);
 
   std::vector<uint8_t> bytes() const;
   // The first n bytes of bytes(); n beyond the end throws std::out_of_range.
