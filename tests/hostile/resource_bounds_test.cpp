@@ -258,7 +258,7 @@ TEST_F(ResourceBounds, ResponseFilesThatNameOneFileAThousandTimes) {
   RecordProperty("peak_rss_kib", std::to_string(r.peak_rss_kib));
   EXPECT_FALSE(r.timed_out);
   if (!drelk_is_instrumented()) {
-    EXPECT_LT(r.seconds, 3);
+    EXPECT_LT(r.seconds, 10);  // a loaded machine; the expansion itself takes well under 1 s
     EXPECT_LT(r.peak_rss_kib, 200u << 10);
   }
   EXPECT_EQ(r.program.standard_error,
