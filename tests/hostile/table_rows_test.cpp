@@ -319,14 +319,25 @@ TEST_F(TableRows, UnitsThatShareALineTableOfAMillionFiles) {
   dwarf
       .abbreviation(1, DW_TAG_compile_unit, true,
                     {{DW_AT_name, DW_FORM_string}, {DW_AT_stmt_list, DW_FORM_sec_offset}})
-      .abbreviation(2, DW_TAG_common_block, false,
+      .abbreviation(2, DW_TAG_subprogram, true, {{DW_AT_name, DW_FORM_string}})
+      .abbreviation(3, DW_TAG_common_block, true,
                     {{DW_AT_name, DW_FORM_string},
                      {DW_AT_linkage_name, DW_FORM_string},
                      {DW_AT_decl_file, DW_FORM_data4}})
+      .abbreviation(4, DW_TAG_variable, false,
+                    {{DW_AT_name, DW_FORM_string},
+                     {DW_AT_type, DW_FORM_ref4},
+                     {DW_AT_location, DW_FORM_exprloc}})
+      .abbreviation(5, DW_TAG_base_type, false,
+                    {{DW_AT_byte_size, DW_FORM_data1}, {DW_AT_encoding, DW_FORM_data1}})
       .end_abbreviations();
   for (uint32_t unit = 0; unit < 2000; ++unit) {
-    dwarf.begin_unit().code(1).string("a.f").u32(0);
-    dwarf.code(2).string("blk").string("blk_").u32(1 + unit * 499);
+    dwarf.begin_unit().code(1).string("a.f").u32(0).code(2).string("s");
+    dwarf.code(3).string("blk").string("blk_").u32(1 + unit * 499);
+    const uint32_t type = dwarf.here() + 17 + 2;
+    dwarf.code(4).string("m").u32(type).address_location(0);
+    dwarf.end_children().end_children();
+    dwarf.code(5).u8(4).u8(DW_ATE_signed);
     dwarf.end_children().end_unit();
   }
   dir.write("lines.o", ElfObject()
