@@ -111,11 +111,14 @@ TEST(DwarfReader, AnAbbreviationTableKeptFromTheLastObjectIsReadAgainWhenItsByte
   // The base type's two bytes, size then encoding, in the second table's order.
   std::swap(second.info[second.info.size() - 3], second.info[second.info.size() - 2]);
 
+  // The layouts name their members from the sections' bytes: both stay while they are read.
+  const Sections first_sections = sections_of(first);
+  const Sections second_sections = sections_of(second);
   DwarfStorageHandle storage;
   LayoutsOfOneObject one;
-  read(sections_of(first), storage, one);
+  read(first_sections, storage, one);
   LayoutsOfOneObject two;
-  read(sections_of(second), storage, two);
+  read(second_sections, storage, two);
   EXPECT_EQ(members_shown(one), std::vector<std::string>{"0 m REAL*8 8"});
   EXPECT_EQ(members_shown(two), std::vector<std::string>{"0 m REAL*8 8"});
 }
