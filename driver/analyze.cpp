@@ -269,6 +269,25 @@ bool register_declarations(Registry& registry, Diagnostics& diagnostics, const O
                            const ObjectDeclarations& declarations) {
   bool registered = true;
   bool marks = false;  // some definition without its size marks the blocks it initialises
+  // A definition bounded by the layout (COFF, Mach-O) of a block that the object also
+  // declares marks that declaration, as a definition without a size does; one of a block
+  // the object does not declare (a BLOCK DATA as mingw-w64 gfortran writes it) is a
+  // reference of its own, as an ELF definition is.
+  std::vector<std::string_view> declared_here;
+  for (const Declaration& declaration : declarations.items) {
+    if (declaration.bounded) {
+      for (const Declaration& other : declarations.items) {
+        if (other.kind == Declaration::kCommon) declared_here.push_back(other.name);
+      }
+      std::sort(declared_here.begin(), declared_here.end());
+      break;
+    }
+  }
+  const auto marks_its_declaration = [&](const Declaration& declaration) {
+    return !declaration.has_size ||
+           (declaration.bounded &&
+            std::binary_search(declared_here.begin(), declared_here.end(), declaration.name));
+  };
   for (const Declaration& declaration : declarations.items) {
     switch (declaration.kind) {
       case Declaration::kCommon:
@@ -282,7 +301,7 @@ bool register_declarations(Registry& registry, Diagnostics& diagnostics, const O
         break;
       case Declaration::kInitializedData:
         // A definition that records its size is a reference of its own, in its place.
-        if (!declaration.has_size) {
+        if (marks_its_declaration(declaration)) {
           marks = true;
         } else if (add_initialized_reference(registry, object, declaration.name,
                                              declaration.size) == kRegistryOutOfMemory) {
@@ -313,7 +332,9 @@ bool register_declarations(Registry& registry, Diagnostics& diagnostics, const O
   // path.
   if (!marks) return registered;
   for (const Declaration& declaration : declarations.items) {
-    if (declaration.kind != Declaration::kInitializedData || declaration.has_size) continue;
+    if (declaration.kind != Declaration::kInitializedData || !marks_its_declaration(declaration)) {
+      continue;
+    }
     if (CommonBlock* block = find_block(registry, declaration.name)) {
       mark_initialized(*block, object.path);
     }

@@ -33,6 +33,10 @@ struct Declaration {
   std::string_view name;  // valid until the reader reads its next object
   uint64_t size = 0;
   uint64_t alignment = 0;  // of a COMMON declaration, where the format records one
+  // Initialised data whose format records no size (COFF, Mach-O): `size` is then the bound
+  // that the object's layout gives, the bytes up to the next symbol of its section or to
+  // the section's end.
+  bool bounded = false;
 };
 
 // What one object declares. Whether its analysis failed (which ends an archive walk) is

@@ -115,6 +115,15 @@ std::vector<const BlockReference*> block_references(const CommonBlock& block) {
   return references;
 }
 
+std::vector<bool> block_definitions(const CommonBlock& block) {
+  ReferenceList& list = *block.references;
+  order_references(list, block.consistent);
+  std::vector<bool> definitions;
+  definitions.reserve(list.order.size());
+  for (const uint32_t node : list.order) definitions.push_back(list.arrivals[node].defined);
+  return definitions;
+}
+
 namespace {
 
 uint64_t hash_members(const std::vector<LayoutMember>& members) {

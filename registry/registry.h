@@ -180,6 +180,11 @@ bool mark_initialized(CommonBlock& block, const std::string& path);
 // the pointers stay valid until the block's next declaration).
 std::vector<const BlockReference*> block_references(const CommonBlock& block);
 
+// For each reference of block_references(block), in that order, whether it is a definition
+// that records its size (registered by add_initialized_reference) rather than a COMMON
+// declaration.
+std::vector<bool> block_definitions(const CommonBlock& block);
+
 // The blocks in name order, and the procedures in name order (equal names in arrival
 // order), as the report walks them.
 std::vector<const CommonBlock*> sorted_blocks(const Registry& registry);

@@ -66,7 +66,14 @@ void find_conflict(LayoutFindings& layouts, const std::vector<uint32_t>& signatu
 LayoutFindings group_layouts(const CommonBlock& block, Signatures& signatures) {
   LayoutFindings found;
   std::vector<uint32_t> group_signatures;
-  for (const ReferenceLayouts& reference : block_layouts(block)) {
+  const std::vector<ReferenceLayouts> references = block_layouts(block);
+  const std::vector<bool> definitions = block_definitions(block);
+  for (size_t r = 0; r < references.size(); ++r) {
+    const ReferenceLayouts& reference = references[r];
+    if (reference.count == 0 && definitions[r]) {
+      if (found.block_data++ == 0) found.block_data_example = reference.reference->object;
+      continue;
+    }
     if (reference.count == 0) {
       if (found.without_debug++ == 0) found.without_example = reference.reference->object;
       continue;
@@ -96,6 +103,11 @@ constexpr std::string_view kInitialisedSmallerExplanation =
     "an initialised definition (BLOCK DATA) is smaller than a declaration; it decides the "
     "block's size on every linker, so routines that declare more write past its end into "
     "other data";
+constexpr std::string_view kInitialisedSmallerBoundExplanation =
+    "an initialised definition (BLOCK DATA) is smaller than a declaration: its object's layout "
+    "leaves it fewer bytes (up to the next symbol of its section) than the block is declared "
+    "with; it decides the block's size on every linker (LINK's LNK2133), so routines that "
+    "declare more write past its end into other data";
 constexpr std::string_view kTypeConflictExplanation =
     "two declarations read the same bytes as different types: a value stored through one "
     "is read as garbage through the other, on every linker";
@@ -117,19 +129,55 @@ bool is_blank_common(std::string_view name) {
   return name == "__BLNK__" || name == "___BLNK__";
 }
 
+// A definition whose size is only bounded by its object's layout: COFF and Mach-O record
+// no size for a defined symbol.
+bool size_is_bound(const ObjectEntry& object) {
+  return object.format == "coff" || object.format == "macho";
+}
+
+// The sizes of a block's references, a bounded definition's apart: it is certainly smaller
+// than a declaration only where its bound is, and agrees with any size up to its bound.
+struct BlockSizes {
+  uint64_t largest = 0;  // of the declarations and the exact definitions
+  uint64_t smallest = UINT64_MAX;
+  bool differ = false;  // some two of them differ, or a bound is below the largest
+  bool bounded_smaller = false;
+  bool exact_smaller = false;  // an initialised reference of exact size below the largest
+};
+
+BlockSizes block_sizes(const CommonBlock& block) {
+  const std::vector<const BlockReference*> references = block_references(block);
+  const std::vector<bool> definitions = block_definitions(block);
+  BlockSizes sizes;
+  const auto bounded = [&](size_t i) {
+    return definitions[i] && size_is_bound(*references[i]->object);
+  };
+  bool first = true;
+  for (size_t i = 0; i < references.size(); ++i) {
+    if (bounded(i)) continue;
+    const uint64_t size = references[i]->size;
+    if (!first && (size != sizes.largest || size != sizes.smallest)) sizes.differ = true;
+    first = false;
+    sizes.largest = std::max(sizes.largest, size);
+    sizes.smallest = std::min(sizes.smallest, size);
+  }
+  for (size_t i = 0; i < references.size(); ++i) {
+    const uint64_t size = references[i]->size;
+    if (bounded(i)) {
+      if (size < sizes.largest) sizes.bounded_smaller = sizes.differ = true;
+      sizes.smallest = std::min(sizes.smallest, size);
+    } else if (references[i]->initialized && size < sizes.largest) {
+      sizes.exact_smaller = true;
+    }
+  }
+  return sizes;
+}
+
 // Classes a block of different sizes, or of one size with a type conflict.
 void classify(BlockFindings& found, bool layouts) {
-  const std::vector<const BlockReference*> references = block_references(*found.block);
-  uint64_t largest = 0;
-  uint64_t smallest = UINT64_MAX;
-  for (const BlockReference* reference : references) {
-    largest = std::max<uint64_t>(largest, reference->size);
-    smallest = std::min<uint64_t>(smallest, reference->size);
-  }
-  bool initialised_smaller = false;
-  for (const BlockReference* reference : references) {
-    if (reference->initialized && reference->size < largest) initialised_smaller = true;
-  }
+  const BlockSizes sizes = block_sizes(*found.block);
+  const uint64_t smallest = sizes.smallest;
+  const bool initialised_smaller = sizes.exact_smaller || sizes.bounded_smaller;
   LayoutFindings& found_layouts = found.layouts;
   if (layouts) {
     found_layouts.parted = true;
@@ -138,7 +186,8 @@ void classify(BlockFindings& found, bool layouts) {
   }
   if (initialised_smaller) {
     found.finding_class = FindingClass::kInitialisedSmaller;
-    found.explanation = kInitialisedSmallerExplanation;
+    found.explanation =
+        sizes.exact_smaller ? kInitialisedSmallerExplanation : kInitialisedSmallerBoundExplanation;
   } else if (found_layouts.conflict.found) {
     found.finding_class = FindingClass::kTypeConflict;
     found.explanation = kTypeConflictExplanation;
@@ -275,7 +324,9 @@ Findings find_problems(const Registry& registry, uint64_t error_count, bool layo
     if (!block->declared) continue;
     BlockFindings found;
     found.block = block;
-    found.size_mismatch = !block->consistent;
+    // A definition bounded by its object's layout differs only where its bound is below
+    // a declaration: otherwise it may hold exactly what the block is declared with.
+    found.size_mismatch = !block->consistent && block_sizes(*block).differ;
     if (layouts && (found.size_mismatch || has_layouts(*block))) {
       found.layouts = group_layouts(*block, signatures);
       // Layouts of one size that differ only in names, EQUIVALENCE views or padding read

@@ -56,6 +56,9 @@ struct LayoutFindings {
   std::vector<LayoutGroup> groups;  // in order of first appearance in list order
   size_t without_debug = 0;         // references whose object describes no layout
   const ObjectEntry* without_example = nullptr;
+  // Initialised definitions (BLOCK DATA): compilers describe no block for them, -g or not.
+  size_t block_data = 0;
+  const ObjectEntry* block_data_example = nullptr;
   // Where the layouts part: the first conflicting byte, or, where they agree, the end of
   // the smallest declaration.
   bool parted = false;

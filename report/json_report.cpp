@@ -166,6 +166,7 @@ void write_object_reference(JsonWriter& out, const ObjectEntry& object) {
 void write_layout_findings(JsonWriter& out, const LayoutFindings& layouts, ShapeIndex& shapes) {
   out.raw(",\n     \"parting_offset\": ").number(layouts.parting_offset);
   out.raw(", \"without_debug\": ").number(layouts.without_debug);
+  out.raw(", \"block_data\": ").number(layouts.block_data);
   if (layouts.conflict.found) {
     const LayoutConflict& conflict = layouts.conflict;
     out.raw(",\n     \"conflict\": {\"first\": ").number(conflict.first);

@@ -169,6 +169,11 @@ void write_layouts(ReportWriter& out, const LayoutFindings& layouts) {
     }
     mark_gap(UINT64_MAX);
   }
+  if (layouts.block_data > 0) {
+    out.text(strprintf(
+        "  BLOCK DATA: no layout in its debug information: %zu definition%s, as in %s\n",
+        layouts.block_data, plural(layouts.block_data), layouts.block_data_example->path.c_str()));
+  }
   if (layouts.without_debug > 0) {
     out.text(strprintf("  Without debug information: %zu declaration%s, as in %s\n",
                        layouts.without_debug, plural(layouts.without_debug),

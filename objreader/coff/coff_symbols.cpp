@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "formats/coff.h"
 #include "objreader/coff/coff_reader.h"
@@ -85,6 +87,44 @@ void drop_initialized_data(ObjectDeclarations& declarations) {
       items.end());
 }
 
+// Where a symbol defined in a section stands: its section and its offset there.
+struct Placed {
+  int16_t section = 0;
+  uint32_t value = 0;
+  bool operator<(const Placed& other) const {
+    return section != other.section ? section < other.section : value < other.value;
+  }
+};
+
+// The raw data size of a section, by its number (1 up to NumberOfSections).
+uint32_t section_data_size(const CoffTables& tables, int16_t section) {
+  const uint8_t* header =
+      tables.section_table.data() + static_cast<size_t>(section) * coff::kSectionHeaderSize;
+  return load_u32(header + coff::kSectionSizeOfRawData);
+}
+
+// Bounds the size of each initialised definition by the object's layout: COFF records no
+// size for a defined symbol, but a definition ends at the latest where the next symbol of
+// its section begins, or where the section's raw data ends; one alone in a section of its
+// own (a COMDAT section) is bounded exactly. A definition whose offset lies past its
+// section's data keeps no bound.
+void bound_definitions(const CoffTables& tables, std::vector<Placed>& placed,
+                       const std::vector<std::pair<size_t, Placed>>& definitions,
+                       ObjectDeclarations& declarations) {
+  std::sort(placed.begin(), placed.end());
+  for (const auto& [index, at] : definitions) {
+    if (at.section < 1 || at.section > static_cast<int32_t>(tables.number_of_sections)) continue;
+    uint32_t end = section_data_size(tables, at.section);
+    const auto next = std::upper_bound(placed.begin(), placed.end(), at);
+    if (next != placed.end() && next->section == at.section) end = std::min(end, next->value);
+    if (at.value > end) continue;
+    Declaration& definition = declarations.items[index];
+    definition.has_size = true;
+    definition.bounded = true;
+    definition.size = end - at.value;
+  }
+}
+
 }  // namespace
 
 int process_symbol_table(ObjectReader& reader) {
@@ -100,9 +140,20 @@ int process_symbol_table(ObjectReader& reader) {
   };
 
   const uint32_t count = tables.number_of_symbols;
+  // Every symbol defined in a section, and the initialised definitions among them, for the
+  // bounds of their sizes.
+  std::vector<Placed> placed;
+  std::vector<std::pair<size_t, Placed>> definitions;
   for (uint32_t i = 0; i < count; ++i) {
     const Symbol symbol = decode_symbol(tables.symbols.data() + size_t{i} * coff::kSymbolSize);
     const uint64_t record_offset = tables.symbol_table_offset + uint64_t{i} * coff::kSymbolSize;
+    if (symbol.section_number > 0) {
+      try {
+        placed.push_back(Placed{symbol.section_number, symbol.value});
+      } catch (const std::bad_alloc&) {
+        lost();
+      }
+    }
     std::string_view name;
     if (resolve_name(reader, symbol, record_offset, name)) {
       if (is_defined_function(symbol)) {
@@ -119,6 +170,12 @@ int process_symbol_table(ObjectReader& reader) {
           return kAnalysisFailed;
         }
         holds_initialized_data = true;
+        try {
+          definitions.emplace_back(reader.declarations.items.size() - 1,
+                                   Placed{symbol.section_number, symbol.value});
+        } catch (const std::bad_alloc&) {
+          lost();
+        }
       } else if (is_common_declaration(symbol)) {
         if (!declare(reader, Declaration{Declaration::kCommon, false, name, symbol.value, 0})) {
           lost();
@@ -144,6 +201,7 @@ int process_symbol_table(ObjectReader& reader) {
       i += symbol.storage_class == coff::IMAGE_SYM_CLASS_WEAK_EXTERNAL ? 1 : aux;
     }
   }
+  if (!out_of_memory) bound_definitions(tables, placed, definitions, reader.declarations);
   return failed;
 }
 

@@ -107,6 +107,25 @@ TEST_F(Layouts, ExitStatusFollowsTheSeverityAskedFor) {
   EXPECT_EQ(wrong.exit_status, 255);
 }
 
+// The same sources compiled with mingw-w64 gfortran (COFF): the BLOCK DATA, which defines
+// /BLK/ in .data without declaring it, is bounded by its section (64 bytes, below the 80
+// declared elsewhere), and the layouts compare as on ELF.
+TEST_F(Layouts, MingwObjectsGiveTheSameClasses) {
+  for (const char* object : {"a.obj", "b.obj", "c.obj", "bd.obj", "u.obj"})
+    dir.write(object, data_file(std::string("mingw-x86_64/") + object));
+  const ProgramResult smaller = drelk({"-p", "bd.obj", "u.obj"});
+  EXPECT_EQ(smaller.standard_output.substr(0, smaller.standard_output.find("  initialised")),
+            "Drelk Error: Common Block blk_ is declared with different sizes\n");
+  EXPECT_NE(smaller.standard_output.find("  initialised-smaller (error): "), std::string::npos);
+  EXPECT_NE(smaller.standard_output.find("             64 bytes in bd.obj\n"), std::string::npos)
+      << smaller.standard_output;
+  EXPECT_EQ(drelk({"-w", "-m", "a.obj", "b.obj"}).exit_status, 0);
+  EXPECT_NE(drelk({"-m", "a.obj", "c.obj"})
+                .standard_output.find("  Conflict: bytes 0-3: INTEGER*4 iq(1) in sa (src/a.f:2), "
+                                      "REAL*4 x(1) in sc (src/c.f:2)\n"),
+            std::string::npos);
+}
+
 // Equal sizes with other members are an error only -m can see: -w fails on it then.
 TEST_F(Layouts, EqualSizesWithOtherMembersFailOnlyUnderM) {
   const ProgramResult plain = drelk({"-w", "clash.o"});

@@ -220,12 +220,18 @@ TEST(InitialisedBlocks, OnlyTheFirstOfTwoOwnDeclarationsIsMarked) {
   EXPECT_EQ(blocks(run), (std::vector<std::string>{"_x_ 4I@a.obj 4@a.obj"}));
 }
 
-TEST(InitialisedBlocks, DefinitionWithoutDeclarationAddsNothing) {
-  // BLOCK DATA as gfortran writes it: the block is defined in .data, not declared.
+// BLOCK DATA as gfortran writes it: the block is defined in .data, not declared. The
+// definition is a reference of its own, of the size that the object's layout leaves it:
+// up to the next symbol of its section, or to the section's end.
+TEST(InitialisedBlocks, DefinitionWithoutDeclarationIsBoundedByTheLayout) {
   InMemoryRun run;
-  run.analyze(CoffObject().common("_x_", 4).bytes(), "a.obj");
-  run.analyze(CoffObject().section(".data", 4).data("_x_", 1).bytes(), "pdata.obj");
-  EXPECT_EQ(blocks(run), (std::vector<std::string>{"_x_ 4@a.obj"}));
+  run.analyze(CoffObject().common("_x_", 8).bytes(), "a.obj");
+  run.analyze(CoffObject().section(".data", 8).data("_x_", 1).bytes(), "alone.obj");
+  run.analyze(CoffObject().section(".data", 8).data("_x_", 1).data("_y_", 1, 4).bytes(),
+              "pair.obj");
+  run.analyze(CoffObject().section(".data", 8).data("_x_", 1, 12).bytes(), "past.obj");
+  EXPECT_EQ(blocks(run),
+            (std::vector<std::string>{"_x_ 8@a.obj 8I@alone.obj 4I@pair.obj", "_y_ 4I@pair.obj"}));
 }
 
 TEST(InitialisedBlocks, MembersSharingAPathAreNotToldApart) {
