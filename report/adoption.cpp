@@ -4,20 +4,6 @@
 namespace drelk {
 namespace {
 
-void count(SeverityCounts& counts, Severity severity) {
-  switch (severity) {
-    case Severity::kError:
-      ++counts.errors;
-      break;
-    case Severity::kWarning:
-      ++counts.warnings;
-      break;
-    case Severity::kNote:
-      ++counts.notes;
-      break;
-  }
-}
-
 FindingKind declarations_kind(const BlockFindings& found) {
   return found.size_mismatch ? FindingKind::kSizeMismatch : FindingKind::kLayoutMismatch;
 }
@@ -115,7 +101,7 @@ Adoption adopt(const Findings& findings, Baseline* baseline,
     if (marked.suppression != nullptr) ++adoption.counts.suppressed;
     // What is accepted, or known and unchanged, does not fail the run.
     if (marked.suppression != nullptr || marked.state == BaselineState::kUnchanged) return;
-    count(adoption.failing, severity);
+    adoption.failing.add(severity);
   };
   for (size_t b = 0; b < findings.blocks.size(); ++b) {
     const BlockFindings& found = findings.blocks[b];

@@ -202,20 +202,6 @@ void classify(BlockFindings& found, bool layouts) {
   }
 }
 
-void count(SeverityCounts& counts, Severity severity) {
-  switch (severity) {
-    case Severity::kError:
-      ++counts.errors;
-      break;
-    case Severity::kWarning:
-      ++counts.warnings;
-      break;
-    case Severity::kNote:
-      ++counts.notes;
-      break;
-  }
-}
-
 // "sa (a.f:2)": a routine and where it declares the block.
 std::string routine_where(const DeclaredLayout& layout) {
   std::string where(layout.routine);
@@ -336,7 +322,7 @@ Findings find_problems(const Registry& registry, uint64_t error_count, bool layo
     }
     if (found.size_mismatch || found.layout_mismatch) {
       classify(found, layouts);
-      count(findings.counts, severity_of(found.finding_class));
+      findings.counts.add(severity_of(found.finding_class));
     }
     while (cursor < findings.procedures.size() && block->name > findings.procedures[cursor].name) {
       ++cursor;
@@ -346,7 +332,7 @@ Findings find_problems(const Registry& registry, uint64_t error_count, bool layo
       ++cursor;
     }
     found.clash_count = cursor - found.first_clash;
-    if (found.clash_count > 0) count(findings.counts, severity_of(FindingClass::kProcedureClash));
+    if (found.clash_count > 0) findings.counts.add(severity_of(FindingClass::kProcedureClash));
     if (has_errors(found)) findings.errors_seen = true;
     findings.blocks.push_back(found);
   }

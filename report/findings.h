@@ -106,6 +106,9 @@ struct SeverityCounts {
     return errors + (severity >= Severity::kWarning ? warnings : 0) +
            (severity >= Severity::kNote ? notes : 0);
   }
+  void add(Severity severity) {
+    ++(severity == Severity::kError ? errors : severity == Severity::kWarning ? warnings : notes);
+  }
 };
 
 struct Findings {
