@@ -24,7 +24,8 @@ constexpr size_t kGnuHeaderSize = kGnuMagicSize + 8;  // the size, big-endian
 constexpr std::string_view kGnuPrefix = ".zdebug_";
 
 const char* const kTooLarge = "it would expand to more than 1 GiB";
-const char* const kDamaged = "its compressed data is damaged";
+// Unused where the build has neither zlib nor zstd.
+[[maybe_unused]] const char* const kDamaged = "its compressed data is damaged";
 
 // Inflates `size` bytes at `data`, a zlib stream, into exactly `expanded.size()` bytes.
 const char* inflate_zlib(const uint8_t* data, size_t size, std::vector<uint8_t>& expanded) {
