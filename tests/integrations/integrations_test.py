@@ -174,7 +174,7 @@ def run_action(source, directory, given, path):
     import yaml
     with open(os.path.join(source, "action.yml"), encoding="utf-8") as f:
         action = yaml.safe_load(f)
-    inputs = {name: str(spec.get("default", "")) for name, spec in action["inputs"].items()}
+    inputs = {name: str(declared.get("default", "")) for name, declared in action["inputs"].items()}
     inputs.update(given)
     outputs, log, status = {}, "", 0
     for number, step in enumerate(action["runs"]["steps"]):
