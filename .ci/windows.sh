@@ -33,7 +33,14 @@ if ((${#missing[@]} > 0)); then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
   fi
-  apt-get update -qq
+  # A mirror in the middle of a sync serves an index of the wrong size for a minute or two:
+  # try again before giving up.
+  for attempt in 1 2 3 4; do
+    apt-get update -qq && break
+    [ "$attempt" -lt 4 ] || exit 1
+    echo "== apt-get update failed (attempt $attempt), trying again in 30 s"
+    sleep 30
+  done
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
