@@ -3,7 +3,7 @@
 # bounded time from the committed seed corpus. Any crash, leak, sanitizer report, timeout
 # or out-of-memory ends libFuzzer with a non-zero status, and so this script.
 #
-#   .ci/fuzz.sh                      every target, 60 s for the analysis target, 20 s for
+#   .ci/fuzz.sh                      every target, 40 s for the analysis target, 15 s for
 #                                    the command-line, DWARF and adoption targets
 #   FUZZ_SECONDS=600 .ci/fuzz.sh     a longer run of the analysis target
 #
@@ -13,10 +13,10 @@ set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$root/build/fuzz"
-seconds="${FUZZ_SECONDS:-60}"
-command_line_seconds="${FUZZ_COMMAND_LINE_SECONDS:-20}"
-dwarf_seconds="${FUZZ_DWARF_SECONDS:-20}"
-adoption_seconds="${FUZZ_ADOPTION_SECONDS:-20}"
+seconds="${FUZZ_SECONDS:-40}"
+command_line_seconds="${FUZZ_COMMAND_LINE_SECONDS:-15}"
+dwarf_seconds="${FUZZ_DWARF_SECONDS:-15}"
+adoption_seconds="${FUZZ_ADOPTION_SECONDS:-15}"
 
 fuzzer_runtime="/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a"
 if ! command -v clang++ >/dev/null || ! compgen -G "$fuzzer_runtime" >/dev/null; then

@@ -65,8 +65,11 @@ if [ -n "$hostile" ]; then
   echo "valgrind: drelk_hostile_tests"
   # The test of closed standard descriptors cannot pass through the wrapper either: the
   # descriptors it closes are where valgrind opens its log, which drelk then writes to.
+  # The table rows build inputs of tens of megabytes to bound the work drelk does; under
+  # memcheck they would take minutes each, and the sanitizer build runs them already.
   "$hostile" --gtest_brief=1 \
-    --gtest_filter='-DamagedTree.ClosedStandardDescriptorsAreNotTakenByTheFilesOpened' || status=1
+    --gtest_filter='-DamagedTree.ClosedStandardDescriptorsAreNotTakenByTheFilesOpened:TableRows.*' ||
+    status=1
 fi
 
 runs=$(find "$logs" -name 'drelk.*.log' | wc -l)

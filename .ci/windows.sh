@@ -33,13 +33,17 @@ if ((${#missing[@]} > 0)); then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
   fi
-  # A mirror in the middle of a sync serves an index of the wrong size for a minute or two:
-  # try again before giving up.
-  for attempt in 1 2 3 4; do
+  # A mirror in the middle of a sync serves an index of the wrong size for a while: try
+  # again, then go on with the indexes that did load (the install says if they lack a
+  # package).
+  for attempt in 1 2 3; do
     apt-get update -qq && break
-    [ "$attempt" -lt 4 ] || exit 1
-    echo "== apt-get update failed (attempt $attempt), trying again in 30 s"
-    sleep 30
+    if [ "$attempt" -eq 3 ]; then
+      echo "== apt-get update failed three times; installing from the indexes that loaded"
+      break
+    fi
+    echo "== apt-get update failed (attempt $attempt), trying again in 20 s"
+    sleep 20
   done
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
