@@ -25,18 +25,6 @@ std::vector<uint8_t> object_declaring(const std::string& block, uint32_t size) {
   return CoffObject().section(".text", 4).common(block, size).bytes();
 }
 
-const std::string kExtentLine =
-    "  extent (warning): sizes differ and not every layout was compared (-m, objects built with "
-    "-g): GNU ld and lld keep the largest size; Apple's ld64 since Xcode 15 and MSVC's LINK may "
-    "keep another, which larger declarations overrun\n";
-const std::string kInitialisedSmallerLine =
-    "  initialised-smaller (error): an initialised definition (BLOCK DATA) is smaller than a "
-    "declaration; it decides the block's size on every linker, so routines that declare more "
-    "write past its end into other data\n";
-const std::string kProcedureClashLine =
-    "  procedure-clash (error): a procedure has the block's name: the linker takes both for one "
-    "symbol, so the block's storage overlays code or a call jumps into data\n";
-
 std::string summary_line(size_t blocks, size_t objects, size_t errors, size_t warnings,
                          size_t notes) {
   const auto counted = [](size_t n, const char* one, const char* many) {

@@ -34,10 +34,20 @@ std::string from_text_mode(const std::string& text, const std::string& what);
 // An object that declares one COMMON block of `size` bytes.
 std::vector<uint8_t> object_declaring(const std::string& block, uint32_t size);
 
-// The line under a finding's error line, for the classes the plain reports show.
-extern const std::string kExtentLine;  // sizes differ, layouts not compared
-extern const std::string kInitialisedSmallerLine;
-extern const std::string kProcedureClashLine;
+// The line under a finding's error line, for the classes the plain reports show. Inline, so
+// that they are made before the expectations of any test file that builds on them (a
+// definition in e2e.cpp left them empty where the linker put that file last).
+inline const std::string kExtentLine =  // sizes differ, layouts not compared
+    "  extent (warning): sizes differ and not every layout was compared (-m, objects built with "
+    "-g): GNU ld and lld keep the largest size; Apple's ld64 since Xcode 15 and MSVC's LINK may "
+    "keep another, which larger declarations overrun\n";
+inline const std::string kInitialisedSmallerLine =
+    "  initialised-smaller (error): an initialised definition (BLOCK DATA) is smaller than a "
+    "declaration; it decides the block's size on every linker, so routines that declare more "
+    "write past its end into other data\n";
+inline const std::string kProcedureClashLine =
+    "  procedure-clash (error): a procedure has the block's name: the linker takes both for one "
+    "symbol, so the block's storage overlays code or a call jumps into data\n";
 
 // "Summary: ..." with these counts.
 std::string summary_line(size_t blocks, size_t objects, size_t errors, size_t warnings,
