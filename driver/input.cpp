@@ -197,7 +197,8 @@ void process_pattern(Run& run, std::string pattern, const std::string& native_di
 void process_input(Run& run, std::string pattern) {
   run.searched_directories.clear();
   const std::string native = native_path(pattern);
-  if (names_a_directory(pattern, native)) {
+  // Under -s a name is a pattern that every subdirectory is searched for, never a directory.
+  if (!(run.options & OPT_RECURSE) && names_a_directory(pattern, native)) {
     process_directory_input(run, pattern, native);
     run.searched_directories.clear();
     return;
