@@ -65,10 +65,10 @@ if [ -n "$hostile" ]; then
   echo "valgrind: drelk_hostile_tests"
   # The test of closed standard descriptors cannot pass through the wrapper either: the
   # descriptors it closes are where valgrind opens its log, which drelk then writes to.
-  # The table rows build inputs of tens of megabytes to bound the work drelk does; under
-  # memcheck they would take minutes each, and the sanitizer build runs them already.
+  # The table rows and resource bounds build inputs of megabytes to bound the work and the
+  # memory drelk takes; under memcheck they take minutes, and the sanitizer build runs them.
   "$hostile" --gtest_brief=1 \
-    --gtest_filter='-DamagedTree.ClosedStandardDescriptorsAreNotTakenByTheFilesOpened:TableRows.*' ||
+    --gtest_filter='-DamagedTree.ClosedStandardDescriptorsAreNotTakenByTheFilesOpened:TableRows.*:ResourceBounds.*' ||
     status=1
 fi
 
