@@ -30,16 +30,16 @@ class DiagnosticSubject {
 
 // Reads one object of `kind` at the stream's position (`base` in the file, `extent` bytes
 // long) and registers what it declares; what it registered before a failure stays.
-int analyze_object(Analysis& analysis, InputStream& stream, ObjectEntry& entry, uint64_t base,
-                   uint64_t extent, FileKind kind) {
+Outcome analyze_object(Analysis& analysis, InputStream& stream, ObjectEntry& entry, uint64_t base,
+                       uint64_t extent, FileKind kind) {
   ObjectReader& reader = analysis.reader;
   const DiagnosticSubject subject(reader.diagnostics, entry);
   entry.format = object_format(kind).name;
-  int result = object_format(kind).read(reader, stream, entry.path, base, extent, kind);
+  Outcome result = object_format(kind).read(reader, stream, entry.path, base, extent, kind);
   // An executable or a shared object is no object file: read as nothing.
   if (reader.declarations.refused) entry.format = {};
   if (!register_declarations(analysis.registry, reader.diagnostics, entry, reader.declarations)) {
-    result = kAnalysisFailed;
+    result = Outcome::kFailed;
   }
   return result;
 }
@@ -51,14 +51,14 @@ FileKind identify_at_position(InputStream& stream) {
   return identify_member(bytes, got);
 }
 
-int analyze_universal(Analysis& analysis, InputStream& stream, ObjectEntry& universal,
-                      uint64_t base, uint64_t extent, bool slices_may_be_archives);
+Outcome analyze_universal(Analysis& analysis, InputStream& stream, ObjectEntry& universal,
+                          uint64_t base, uint64_t extent, bool slices_may_be_archives);
 
 // An object of `kind` that an archive or a universal file holds, or a file of its own:
 // a universal file is analysed slice by slice (whose slices are objects only), anything
 // else as one object.
-int analyze_contained(Analysis& analysis, InputStream& stream, ObjectEntry& entry, uint64_t base,
-                      uint64_t extent, FileKind kind) {
+Outcome analyze_contained(Analysis& analysis, InputStream& stream, ObjectEntry& entry,
+                          uint64_t base, uint64_t extent, FileKind kind) {
   if (kind == FileKind::kUniversal) {
     return analyze_universal(analysis, stream, entry, base, extent, false);
   }
@@ -96,8 +96,8 @@ bool first_read_of(MembersRead& read, uint64_t start, uint64_t end) {
   return true;
 }
 
-int analyze_external_member(Analysis& analysis, const ObjectEntry& archive, ObjectEntry& entry,
-                            const ArchiveMember& member, MembersRead& read) {
+Outcome analyze_external_member(Analysis& analysis, const ObjectEntry& archive, ObjectEntry& entry,
+                                const ArchiveMember& member, MembersRead& read) {
   const std::string path = member_file_path(object_file(archive), member.name);
   InputStream stream;
   if (!member.name_known ||
@@ -108,16 +108,16 @@ int analyze_external_member(Analysis& analysis, const ObjectEntry& archive, Obje
     } else {
       report_open_failure(analysis.reader.diagnostics, path);
     }
-    return kAnalysisOk;
+    return Outcome::kOk;
   }
   // A member that is plainly no object is named for what it is and passed over.
   if (reported_unreadable_file(analysis.reader, stream, path.c_str())) {
     close_input_stream(stream);
-    return kAnalysisOk;
+    return Outcome::kOk;
   }
   if (reads_written_file(analysis, stream, path)) {
     close_input_stream(stream);
-    return kAnalysisFailed;
+    return Outcome::kFailed;
   }
   FileIdentity identity;
   if (stream.descriptor >= 0 && descriptor_identity(stream.descriptor, identity) &&
@@ -129,11 +129,11 @@ int analyze_external_member(Analysis& analysis, const ObjectEntry& archive, Obje
       report_error(analysis.reader.diagnostics,
                    strprintf("Error - thin archive member file %s named again\n", path.c_str()));
     }
-    return kAnalysisOk;
+    return Outcome::kOk;
   }
   const FileKind kind = identify_at_position(stream);
   use_positions_of(stream, kind);
-  const int result = analyze_contained(analysis, stream, entry, 0, stream.size, kind);
+  const Outcome result = analyze_contained(analysis, stream, entry, 0, stream.size, kind);
   close_input_stream(stream);
   return result;
 }
@@ -141,22 +141,22 @@ int analyze_external_member(Analysis& analysis, const ObjectEntry& archive, Obje
 // The members of an archive, each analysed as an object of its own, until the first
 // member whose analysis fails. The archive may be the `architecture` slice of a universal
 // file, from `base` to `end` in the stream.
-int analyze_archive(Analysis& analysis, InputStream& stream, ObjectEntry& archive, bool thin,
-                    std::string_view architecture = {}, uint64_t base = 0,
-                    uint64_t end = UINT64_MAX) {
+Outcome analyze_archive(Analysis& analysis, InputStream& stream, ObjectEntry& archive, bool thin,
+                        std::string_view architecture = {}, uint64_t base = 0,
+                        uint64_t end = UINT64_MAX) {
   ObjectReader& reader = analysis.reader;
   ArchiveWalk walk;
-  if (begin_archive_walk(reader, stream, walk, thin, base, end) == kAnalysisFailed) {
-    return kAnalysisFailed;
+  if (begin_archive_walk(reader, stream, walk, thin, base, end) == Outcome::kFailed) {
+    return Outcome::kFailed;
   }
   ArchiveMember member;
   MembersRead read;
   while (true) {
     switch (next_archive_member(reader, stream, walk, member)) {
       case MemberStep::kEnd:
-        return kAnalysisOk;
+        return Outcome::kOk;
       case MemberStep::kFailed:
-        return kAnalysisFailed;
+        return Outcome::kFailed;
       case MemberStep::kMember:
         break;
     }
@@ -164,12 +164,12 @@ int analyze_archive(Analysis& analysis, InputStream& stream, ObjectEntry& archiv
         make_member_entry(analysis.registry, archive, member.name, member.name_known, architecture);
     if (entry == nullptr) {
       report_entry_failure(reader.diagnostics, archive.path);
-      return kAnalysisFailed;
+      return Outcome::kFailed;
     }
     // A thin archive's member has no data in the archive: its place there, where its
     // header ends, still tells it from the other members.
     entry->member_offset = member.data_offset;
-    int result = kAnalysisOk;
+    Outcome result = Outcome::kOk;
     if (member.external) {
       result = analyze_external_member(analysis, archive, *entry, member, read);
     } else {
@@ -187,7 +187,7 @@ int analyze_archive(Analysis& analysis, InputStream& stream, ObjectEntry& archiv
       result = analyze_contained(analysis, stream, *entry, member.data_offset, member.extent,
                                  identify_at_position(stream));
     }
-    if (result == kAnalysisFailed) return kAnalysisFailed;
+    if (result == Outcome::kFailed) return Outcome::kFailed;
   }
 }
 
@@ -201,14 +201,14 @@ void report_unsupported_slice(Diagnostics& diagnostics, const ObjectEntry& slice
 // an archive (lipo's universal static libraries) only in a universal file read on its
 // own. Every slice is analysed whatever became of the others; the result is a failure
 // when any failed.
-int analyze_universal(Analysis& analysis, InputStream& stream, ObjectEntry& universal,
-                      uint64_t base, uint64_t extent, bool slices_may_be_archives) {
+Outcome analyze_universal(Analysis& analysis, InputStream& stream, ObjectEntry& universal,
+                          uint64_t base, uint64_t extent, bool slices_may_be_archives) {
   ObjectReader& reader = analysis.reader;
   const DiagnosticSubject subject(reader.diagnostics, universal);
   const ObjectFormat& format = object_format(FileKind::kUniversal);
   universal.format = format.name;
   std::vector<Slice> slices;
-  int result = format.read_slices(reader, stream, universal.path, base, extent, slices);
+  Outcome result = format.read_slices(reader, stream, universal.path, base, extent, slices);
   for (const Slice& slice : slices) {
     const std::string& architecture = slice.architecture;
     // What the slice is, from its own first bytes.
@@ -218,25 +218,25 @@ int analyze_universal(Analysis& analysis, InputStream& stream, ObjectEntry& univ
     if (object_format(kind).is_archive && slices_may_be_archives) {
       skip_archive_signature(stream, slice.offset);
       if (analyze_archive(analysis, stream, universal, kind == FileKind::kThinArchive, architecture,
-                          slice.offset, slice.offset + slice.size) == kAnalysisFailed) {
-        result = kAnalysisFailed;
+                          slice.offset, slice.offset + slice.size) == Outcome::kFailed) {
+        result = Outcome::kFailed;
       }
       continue;
     }
     ObjectEntry* entry = make_slice_entry(analysis.registry, universal, architecture, slice.offset);
     if (entry == nullptr) {
       report_entry_failure(reader.diagnostics, universal.path);
-      return kAnalysisFailed;
+      return Outcome::kFailed;
     }
     if (!object_format(kind).may_be_slice) {
       const DiagnosticSubject slice_subject(reader.diagnostics, *entry);
       report_unsupported_slice(reader.diagnostics, *entry);
-      result = kAnalysisFailed;
+      result = Outcome::kFailed;
       continue;
     }
     if (analyze_object(analysis, stream, *entry, slice.offset, slice.size, kind) ==
-        kAnalysisFailed) {
-      result = kAnalysisFailed;
+        Outcome::kFailed) {
+      result = Outcome::kFailed;
     }
   }
   return result;
@@ -244,12 +244,12 @@ int analyze_universal(Analysis& analysis, InputStream& stream, ObjectEntry& univ
 
 }  // namespace
 
-int analyze_file(Analysis& analysis, InputStream& stream, ObjectEntry& entry) {
+Outcome analyze_file(Analysis& analysis, InputStream& stream, ObjectEntry& entry) {
   const DiagnosticSubject subject(analysis.reader.diagnostics, entry);
-  if (reads_written_file(analysis, stream, entry.path)) return kAnalysisFailed;
+  if (reads_written_file(analysis, stream, entry.path)) return Outcome::kFailed;
   use_classification_positions(stream);
   FileKind kind = FileKind::kCoffObject;
-  int result = kAnalysisOk;
+  Outcome result = Outcome::kOk;
   if (!classify_file(analysis.reader, stream, entry.name.c_str(), entry.path.c_str(), kind,
                      result)) {
     return result;

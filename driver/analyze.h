@@ -39,10 +39,10 @@ struct Analysis {
 bool is_written_file(Analysis& analysis, const FileIdentity& identity, const std::string& path);
 
 // Classifies an opened input and analyses it: executables are refused, archives walked
-// member by member, objects read by the reader of their format. Returns kAnalysisFailed
-// when the analysis of the file ended in a failure, kAnalysisOk otherwise.
+// member by member, objects read by the reader of their format. Returns Outcome::kFailed
+// when the analysis of the file ended in a failure, Outcome::kOk otherwise.
 // The entry's format is set once the file or member is identified.
-int analyze_file(Analysis& analysis, InputStream& stream, ObjectEntry& entry);
+Outcome analyze_file(Analysis& analysis, InputStream& stream, ObjectEntry& entry);
 
 // Registers what one object declares: its COMMON declarations and procedures, then the
 // marks of the blocks it initialises. False, after a diagnostic, when the registry ran out

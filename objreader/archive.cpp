@@ -176,13 +176,13 @@ bool at_linker_member(InputStream& stream) {
 
 // The second linker member's table of member offsets, read one at a time: a damaged
 // count can claim 2^32 - 1 members, and the table holds no more than the file can back.
-int read_member_offsets(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk) {
+Outcome read_member_offsets(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk) {
   find_long_names(stream, stream.position, walk);
   skip_forward(stream, kMemberHeaderSize);
   uint8_t word[4] = {};
   if (read_checked(reader, stream, 4, word, kLabel) == 0) {
     report_error(reader.diagnostics, "Error reading number of members in library\n");
-    return kAnalysisFailed;
+    return Outcome::kFailed;
   }
   const uint32_t member_count = load_u32(word);
   walk.member_offsets.reserve(
@@ -190,7 +190,7 @@ int read_member_offsets(ObjectReader& reader, InputStream& stream, ArchiveWalk& 
   for (uint32_t i = 0; i < member_count; ++i) {
     if (read_checked(reader, stream, 4, word, kLabel) == 0) {
       report_error(reader.diagnostics, "Error reading library members");
-      return kAnalysisFailed;
+      return Outcome::kFailed;
     }
     walk.member_offsets.push_back(load_u32(word));
   }
@@ -201,7 +201,7 @@ int read_member_offsets(ObjectReader& reader, InputStream& stream, ArchiveWalk& 
       walk.distinct_offsets.end());
   walk.walked.assign(walk.distinct_offsets.size(), false);
   walk.by_member_offsets = true;
-  return kAnalysisOk;
+  return Outcome::kOk;
 }
 
 // Marks the member at `offset` walked. False when it was walked before; the first repeat
@@ -304,8 +304,8 @@ MemberStep next_in_file_order(ObjectReader& reader, InputStream& stream, Archive
 
 }  // namespace
 
-int begin_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk, bool thin,
-                       uint64_t base, uint64_t end) {
+Outcome begin_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk, bool thin,
+                           uint64_t base, uint64_t end) {
   walk = ArchiveWalk();
   walk.thin = thin;
   walk.base = base;
@@ -313,7 +313,7 @@ int begin_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWalk& w
   // An archive written without a symbol index starts with its first object.
   if (!at_linker_member(stream)) {
     walk.next_header = stream.position;
-    return kAnalysisOk;
+    return Outcome::kOk;
   }
 
   // The first linker member is stepped over by parsing it: a big-endian symbol count,
@@ -322,7 +322,7 @@ int begin_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWalk& w
   uint8_t word[4] = {};
   if (read_checked(reader, stream, 4, word, kLabel) == 0) {
     report_error(reader.diagnostics, "Error with number of symbols in library\n");
-    return kAnalysisFailed;
+    return Outcome::kFailed;
   }
   const uint32_t symbol_count = swap_bytes32(load_u32(word));
   skip_forward(stream, 4 * symbol_count);
@@ -335,7 +335,7 @@ int begin_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWalk& w
     do {
       if (read_checked(reader, stream, 1, &byte, kLabel) == 0) {
         report_error(reader.diagnostics, "Error reading library symbol names\n");
-        return kAnalysisFailed;
+        return Outcome::kFailed;
       }
     } while (byte != 0);
   }
@@ -345,7 +345,7 @@ int begin_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWalk& w
   // are walked in file order. A thin archive's members are never read at an offset.
   if (!thin && at_linker_member(stream)) return read_member_offsets(reader, stream, walk);
   walk.next_header = stream.position;
-  return kAnalysisOk;
+  return Outcome::kOk;
 }
 
 MemberStep next_archive_member(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk,

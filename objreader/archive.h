@@ -57,10 +57,10 @@ struct ArchiveWalk {
 
 // Reads the linker members of the archive whose signature the stream has just passed, and
 // sets up the walk; `thin` for a thin archive's signature; the archive starts at `base` in
-// the stream and ends at `end`. Returns kAnalysisFailed after a diagnostic when they cannot
+// the stream and ends at `end`. Returns Outcome::kFailed after a diagnostic when they cannot
 // be read.
-int begin_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk,
-                       bool thin = false, uint64_t base = 0, uint64_t end = UINT64_MAX);
+Outcome begin_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk,
+                           bool thin = false, uint64_t base = 0, uint64_t end = UINT64_MAX);
 
 // Passes over the signature of the archive at `base` in the stream (a universal file's
 // slice), to where begin_archive_walk starts.

@@ -169,15 +169,15 @@ bool reported_unreadable_file(ObjectReader& reader, InputStream& stream, const c
 }
 
 bool classify_file(ObjectReader& reader, InputStream& stream, const char* name, const char* path,
-                   FileKind& kind, int& result) {
+                   FileKind& kind, Outcome& result) {
   if (reported_unreadable_file(reader, stream, path)) {
-    result = kAnalysisFailed;
+    result = Outcome::kFailed;
     return false;
   }
   // The signatures are read as the format's first readers read them: two bytes, then
   // four, then eight, each failure with its own diagnostics.
   uint8_t bytes[kIdentifyBytes] = {};
-  result = kAnalysisOk;
+  result = Outcome::kOk;
   if (read_checked(reader, stream, 2, bytes, name) == 0) {
     report_error(reader.diagnostics, kSignatureReadFailed);
     return false;
@@ -186,7 +186,7 @@ bool classify_file(ObjectReader& reader, InputStream& stream, const char* name, 
     report_not_an_object(reader, path);
     return false;
   }
-  result = kAnalysisFailed;
+  result = Outcome::kFailed;
   if (!stream_seek(stream, 0)) {
     report_error(reader.diagnostics, "Error seeking to start of file\n");
     return false;

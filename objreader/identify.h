@@ -64,6 +64,6 @@ bool reported_unreadable_file(ObjectReader& reader, InputStream& stream, const c
 // the file's analysis ends here, with `result` as its result; otherwise `kind` says what it is, and
 // the stream stands at the archive's first member header, or at 0.
 bool classify_file(ObjectReader& reader, InputStream& stream, const char* name, const char* path,
-                   FileKind& kind, int& result);
+                   FileKind& kind, Outcome& result);
 
 }  // namespace drelk

@@ -14,18 +14,18 @@ namespace {
 constexpr PositionRule kSigned32 = PositionRule::kSigned32;
 constexpr PositionRule kUnbounded = PositionRule::kUnbounded;
 
-int read_coff(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
-              uint64_t extent, FileKind kind) {
+Outcome read_coff(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
+                  uint64_t extent, FileKind kind) {
   return read_coff_object(reader, stream, path, base, extent, kind);
 }
 
-int read_elf(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
-             uint64_t extent, FileKind) {
+Outcome read_elf(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
+                 uint64_t extent, FileKind) {
   return read_elf_object(reader, stream, path, base, extent);
 }
 
-int read_macho(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
-               uint64_t extent, FileKind) {
+Outcome read_macho(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
+                   uint64_t extent, FileKind) {
   return read_macho_object(reader, stream, path, base, extent);
 }
 

@@ -26,13 +26,13 @@ struct Slice {
 };
 
 // Reads the object of `kind` at the stream's position, `base` in the stream and `extent`
-// bytes long, into the reader's declarations; `path` names it. kAnalysisFailed or kAnalysisOk.
-using ReadObject = int (*)(ObjectReader& reader, InputStream& stream, std::string_view path,
-                           uint64_t base, uint64_t extent, FileKind kind);
+// bytes long, into the reader's declarations; `path` names it. Outcome::kFailed or Outcome::kOk.
+using ReadObject = Outcome (*)(ObjectReader& reader, InputStream& stream, std::string_view path,
+                               uint64_t base, uint64_t extent, FileKind kind);
 // Reads the slice table of the container at `base`, `extent` bytes long: the slices that lie
-// inside it, each other one reported. kAnalysisFailed after a diagnostic.
-using ReadSlices = int (*)(ObjectReader& reader, InputStream& stream, std::string_view path,
-                           uint64_t base, uint64_t extent, std::vector<Slice>& slices);
+// inside it, each other one reported. Outcome::kFailed after a diagnostic.
+using ReadSlices = Outcome (*)(ObjectReader& reader, InputStream& stream, std::string_view path,
+                               uint64_t base, uint64_t extent, std::vector<Slice>& slices);
 
 struct ObjectFormat {
   FileKind kind;

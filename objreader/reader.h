@@ -124,10 +124,6 @@ struct ObjectReader {
 // Overlap diagnostics listed for one object before the rest are summed up in one line.
 inline constexpr uint32_t kMaxOverlapsListed = 10000;
 
-// Result of the analysers: kAnalysisFailed ends an archive walk.
-inline constexpr int kAnalysisOk = 0;
-inline constexpr int kAnalysisFailed = 1;
-
 // Reads `count` bytes in one request. Returns `count`, or 0 after reporting a failed or
 // short read (report_short_read).
 size_t read_checked(ObjectReader& reader, InputStream& stream, size_t count, void* destination,

@@ -84,10 +84,10 @@ void read_string_table(ObjectReader& reader, InputStream& stream, uint32_t base,
 
 }  // namespace
 
-int process_file_header(ObjectReader& reader, InputStream& stream) {
+Outcome process_file_header(ObjectReader& reader, InputStream& stream) {
   uint8_t header[coff::kFileHeaderSize] = {};
   if (read_checked(reader, stream, sizeof header, header, "process_file_header") == 0) {
-    return 0;
+    return Outcome::kFailed;
   }
   CoffTables& tables = coff_tables(reader);
   tables.machine = load_u16(header + coff::kFileHeaderMachine);
@@ -106,27 +106,27 @@ int process_file_header(ObjectReader& reader, InputStream& stream) {
   if (!coff::is_valid_machine(tables.machine)) {
     report_error(reader.diagnostics, "Error - bad file header machine value\n");
   }
-  return 1;
+  return Outcome::kOk;
 }
 
-int process_opt_header(ObjectReader& reader, InputStream& stream) {
+Outcome process_opt_header(ObjectReader& reader, InputStream& stream) {
   const uint16_t size = coff_tables(reader).size_of_optional_header;
   if (size != coff::kOptionalHeaderSizeSmall && size != coff::kOptionalHeaderSizePe32) {
     report_error(reader.diagnostics,
                  strprintf("DRELK Internal: bad optional header size of %d (expecting %d or %d)\n",
                            size, coff::kOptionalHeaderSizeSmall, coff::kOptionalHeaderSizePe32));
-    return 0;
+    return Outcome::kFailed;
   }
   uint8_t header[coff::kOptionalHeaderSizePe32] = {};
   if (read_checked(reader, stream, size, header, "process_opt_header") == 0) {
     report_error(reader.diagnostics, "DRELK Internal:  error reading optional header\n");
-    return 0;
+    return Outcome::kFailed;
   }
   if (size > coff::kOptionalHeaderSizeSmall &&
       !is_valid_subsystem(load_u16(header + coff::kOptionalHeaderSubsystem))) {
     report_error(reader.diagnostics, "DRELK Internal: bad optional header subsystem value\n");
   }
-  return 1;
+  return Outcome::kOk;
 }
 
 void reset_tables(CoffTables& tables) {
@@ -160,8 +160,8 @@ bool seek_to(InputStream& stream, uint32_t offset) {
   return stream_seek(stream, offset);
 }
 
-int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view path,
-                     uint64_t base_offset, uint64_t extent, FileKind kind) {
+Outcome read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view path,
+                         uint64_t base_offset, uint64_t extent, FileKind kind) {
   // Nothing of the previous object's tables is used; their buffers are kept for the next
   // object unless they grew large.
   reset_tables(coff_tables(reader));
@@ -176,23 +176,23 @@ int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view
 
   switch (kind) {
     case FileKind::kCoffImport:
-      return kAnalysisOk;  // an import member declares no COMMON block
+      return Outcome::kOk;  // an import member declares no COMMON block
     case FileKind::kCoffBigObject:
       report_error(reader.diagnostics,
                    strprintf("Error - unsupported big object format in %s\n", path_text().c_str()));
-      return kAnalysisFailed;
+      return Outcome::kFailed;
     default:
       break;
   }
 
-  if (process_file_header(reader, stream) == 0) {
+  if (process_file_header(reader, stream) != Outcome::kOk) {
     report_error(reader.diagnostics, message::kFileHeaderUnreadable);
-    return kAnalysisFailed;
+    return Outcome::kFailed;
   }
-  if (tables.size_of_optional_header != 0 && process_opt_header(reader, stream) == 0) {
+  if (tables.size_of_optional_header != 0 && process_opt_header(reader, stream) != Outcome::kOk) {
     report_error(reader.diagnostics,
                  strprintf("Could not process optional header (file %s)", path_text().c_str()));
-    return kAnalysisFailed;
+    return Outcome::kFailed;
   }
 
   if (tables.number_of_sections != 0) {
@@ -200,12 +200,12 @@ int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view
       report_error(reader.diagnostics,
                    strprintf("DRELK Internal: calloc failed for %d section headers\n",
                              tables.number_of_sections));
-      return kAnalysisFailed;
+      return Outcome::kFailed;
     };
     const uint64_t bytes = uint64_t{tables.number_of_sections} * coff::kSectionHeaderSize;
     if (!member.holds(stream.position, bytes)) {
       report_table_outside(reader, "section table");
-      return kAnalysisFailed;
+      return Outcome::kFailed;
     }
     switch (read_table(reader, stream, bytes, tables.section_table, kLabel)) {
       case Outcome::kOk:
@@ -214,7 +214,7 @@ int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view
         return no_memory();
       case Outcome::kFailed:
         report_error(reader.diagnostics, message::kSectionHeadersUnreadable);
-        return kAnalysisFailed;
+        return Outcome::kFailed;
     }
     try {
       tables.section_table.insert(tables.section_table.begin(), coff::kSectionHeaderSize, 0);
@@ -232,21 +232,21 @@ int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view
     tables.symbol_table_offset = uint32_t{base + tables.pointer_to_symbol_table};
     if (!member.holds(tables.symbol_table_offset, bytes)) {
       report_table_outside(reader, "symbol table");
-      return kAnalysisFailed;
+      return Outcome::kFailed;
     }
     if (!seek_to(stream, base + tables.pointer_to_symbol_table)) {
       report_error(reader.diagnostics, "Error seeking to symbol table\n");
-      return kAnalysisFailed;
+      return Outcome::kFailed;
     }
     if (!symbol_table_was_read(reader, read_table(reader, stream, bytes, tables.symbols, kLabel),
                                bytes)) {
-      return kAnalysisFailed;
+      return Outcome::kFailed;
     }
   } else {
     tables.number_of_symbols = 0;
   }
 
-  const int result = process_symbol_table(reader);
+  const Outcome result = process_symbol_table(reader);
   // The layouts of the debug information never change the result of the symbol scan.
   if (reader.read_layouts) read_coff_layouts(reader, stream, base);
   return result;

@@ -44,14 +44,14 @@ bool seek_to(InputStream& stream, uint32_t offset);
 // Reads the COFF object of `kind` (an object, an import member or a bigobj object)
 // starting at the stream's position, `base` in the file and `extent` bytes long (the file,
 // or the archive member); `path` names it in diagnostics. Fills the reader's declarations;
-// returns kAnalysisFailed or kAnalysisOk.
-int read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view path,
-                     uint64_t base, uint64_t extent, FileKind kind);
+// returns Outcome::kFailed or Outcome::kOk.
+Outcome read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view path,
+                         uint64_t base, uint64_t extent, FileKind kind);
 
-// File header and optional header readers at the stream's position. Both return 0 when
-// the header is unusable, non-zero otherwise.
-int process_file_header(ObjectReader& reader, InputStream& stream);
-int process_opt_header(ObjectReader& reader, InputStream& stream);
+// File header and optional header readers at the stream's position. Both return kFailed when
+// the header is unusable, kOk otherwise.
+Outcome process_file_header(ObjectReader& reader, InputStream& stream);
+Outcome process_opt_header(ObjectReader& reader, InputStream& stream);
 
 // Section layout checks.
 int ranges_overlap(uint32_t start1, uint32_t length1, uint32_t start2, uint32_t length2);
@@ -62,8 +62,8 @@ void check_section_overlaps(ObjectReader& reader, uint32_t i, uint32_t j);
 void check_all_section_overlaps(ObjectReader& reader);
 
 // Scans the current object's symbol table into the reader's declarations. Returns
-// kAnalysisFailed or kAnalysisOk.
-int process_symbol_table(ObjectReader& reader);
+// Outcome::kFailed or Outcome::kOk.
+Outcome process_symbol_table(ObjectReader& reader);
 
 // Locates and reads the debug sections of the COFF object at `base`, and reads the COMMON
 // block layouts they describe into the reader's declarations.

@@ -127,16 +127,16 @@ void bound_definitions(const CoffTables& tables, std::vector<Placed>& placed,
 
 }  // namespace
 
-int process_symbol_table(ObjectReader& reader) {
+Outcome process_symbol_table(ObjectReader& reader) {
   const CoffTables& tables = coff_tables(reader);
-  int failed = kAnalysisOk;
+  Outcome failed = Outcome::kOk;
   bool holds_initialized_data = false;
   bool out_of_memory = false;
   // A declaration that cannot be held fails the object, once said.
   const auto lost = [&] {
     if (!out_of_memory) report_out_of_memory(reader.diagnostics, reader.object_path);
     out_of_memory = true;
-    failed = kAnalysisFailed;
+    failed = Outcome::kFailed;
   };
 
   const uint32_t count = tables.number_of_symbols;
@@ -167,7 +167,7 @@ int process_symbol_table(ObjectReader& reader) {
           // Without the whole list of what the object initialises, it marks nothing.
           report_error(reader.diagnostics, "Could not allocate DATAINITIALIZED\n");
           if (holds_initialized_data) drop_initialized_data(reader.declarations);
-          return kAnalysisFailed;
+          return Outcome::kFailed;
         }
         holds_initialized_data = true;
         try {
@@ -182,20 +182,20 @@ int process_symbol_table(ObjectReader& reader) {
         }
       }
     } else {
-      failed = kAnalysisFailed;
+      failed = Outcome::kFailed;
     }
 
     if (symbol.section_number < coff::IMAGE_SYM_DEBUG ||
         symbol.section_number > static_cast<int32_t>(tables.number_of_sections)) {
       report_error_at(reader.diagnostics, message::kSectionNumberOutOfRange, record_offset);
-      failed = kAnalysisFailed;
+      failed = Outcome::kFailed;
     }
 
     const uint32_t aux = symbol.aux_count;
     if (uint64_t{i} + aux >= count) {
       report_error_at(reader.diagnostics, "Error:  Aux symbol count overflows symbol table\n",
                       record_offset);
-      failed = kAnalysisFailed;
+      failed = Outcome::kFailed;
     } else if (aux > 0) {
       // A weak external carries one auxiliary record, whatever its count says.
       i += symbol.storage_class == coff::IMAGE_SYM_CLASS_WEAK_EXTERNAL ? 1 : aux;

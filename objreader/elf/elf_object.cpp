@@ -262,9 +262,9 @@ bool is_out_of_range(uint16_t shndx, bool resolved, uint64_t index, uint64_t sec
 
 // Scans the symbols after the null symbol into the reader's declarations. `slim` is set
 // when the object is a slim LTO object, whose real symbols are elsewhere.
-int scan_symbols(ObjectReader& reader, const ElfObject& object, const SymbolTable& table,
-                 bool& slim) {
-  int failed = kAnalysisOk;
+Outcome scan_symbols(ObjectReader& reader, const ElfObject& object, const SymbolTable& table,
+                     bool& slim) {
+  Outcome failed = Outcome::kOk;
   bool out_of_memory = false;
   const std::vector<uint8_t>& strings = elf_tables(reader).string_table;
   const uint64_t entry_size = object.layout->symbol_size;
@@ -277,7 +277,7 @@ int scan_symbols(ObjectReader& reader, const ElfObject& object, const SymbolTabl
     bool named = true;
     if (symbol.name != 0 &&
         !name_in_string_table(reader, strings, symbol.name, record_offset, name)) {
-      failed = kAnalysisFailed;
+      failed = Outcome::kFailed;
       named = false;
     }
     if (named) {
@@ -300,14 +300,14 @@ int scan_symbols(ObjectReader& reader, const ElfObject& object, const SymbolTabl
         // A declaration that cannot be held fails the object, once said.
         if (!out_of_memory) report_out_of_memory(reader.diagnostics, reader.object_path);
         out_of_memory = true;
-        failed = kAnalysisFailed;
+        failed = Outcome::kFailed;
       }
     }
     uint64_t index = 0;
     const bool resolved = section_index(reader, object, table, i, symbol, index);
     if (is_out_of_range(symbol.shndx, resolved, index, object.section_count)) {
       report_error_at(reader.diagnostics, message::kSectionNumberOutOfRange, record_offset);
-      failed = kAnalysisFailed;
+      failed = Outcome::kFailed;
     }
   }
   return failed;
@@ -315,14 +315,14 @@ int scan_symbols(ObjectReader& reader, const ElfObject& object, const SymbolTabl
 
 }  // namespace
 
-int read_elf_object(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
-                    uint64_t extent) {
+Outcome read_elf_object(ObjectReader& reader, InputStream& stream, std::string_view path,
+                        uint64_t base, uint64_t extent) {
   begin_object(reader, path);
   ElfObject object;
   object.base = base;
   object.extent = extent;
   uint8_t header[elf::kElf64.header_size] = {};
-  if (!read_header(reader, stream, path, header, object)) return kAnalysisFailed;
+  if (!read_header(reader, stream, path, header, object)) return Outcome::kFailed;
 
   const bool big = object.encoding.big_endian;
   switch (load_u16(header + object.layout->e_type, big)) {
@@ -333,22 +333,22 @@ int read_elf_object(ObjectReader& reader, InputStream& stream, std::string_view 
     case elf::ET_CORE:
       report_not_an_object(reader, std::string(path).c_str());
       reader.declarations.refused = true;
-      return kAnalysisOk;
+      return Outcome::kOk;
     default:
       report_unsupported_header(reader, "ELF", path);
-      return kAnalysisFailed;
+      return Outcome::kFailed;
   }
   object.machine = load_u16(header + object.layout->e_machine, big);
 
-  if (!read_section_headers(reader, stream, path, header, object)) return kAnalysisFailed;
+  if (!read_section_headers(reader, stream, path, header, object)) return Outcome::kFailed;
   check_section_layout(reader, object);
 
   SymbolTable table;
-  if (!read_symbol_table(reader, stream, object, table)) return kAnalysisFailed;
+  if (!read_symbol_table(reader, stream, object, table)) return Outcome::kFailed;
   bool slim = false;
-  int result = scan_symbols(reader, object, table, slim);
-  if (slim && read_lto_symbols(reader, stream, object, path) == kAnalysisFailed) {
-    result = kAnalysisFailed;
+  Outcome result = scan_symbols(reader, object, table, slim);
+  if (slim && read_lto_symbols(reader, stream, object, path) == Outcome::kFailed) {
+    result = Outcome::kFailed;
   }
   // The layouts of the debug information never change the result of the symbol scan.
   if (reader.read_layouts && !slim) read_elf_layouts(reader, stream, object);

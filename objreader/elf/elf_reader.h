@@ -35,10 +35,10 @@ inline const ElfTables& elf_tables(const ObjectReader& reader) {
 // Reads the ELF file that starts at the stream's position, `base` in the stream, and is
 // `extent` bytes long (the file, or the archive member); `path` names it in diagnostics.
 // Relocatable objects are read into the reader's declarations; executables, shared
-// objects and core files are refused as no object files. Returns kAnalysisFailed or
-// kAnalysisOk.
-int read_elf_object(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
-                    uint64_t extent);
+// objects and core files are refused as no object files. Returns Outcome::kFailed or
+// Outcome::kOk.
+Outcome read_elf_object(ObjectReader& reader, InputStream& stream, std::string_view path,
+                        uint64_t base, uint64_t extent);
 
 // What the ELF reader knows of the object being read, for the LTO reader.
 struct ElfObject {
@@ -90,8 +90,8 @@ void read_elf_layouts(ObjectReader& reader, InputStream& stream, const ElfObject
 
 // Adds the COMMON declarations, procedures and data definitions of a slim LTO object's
 // symbol tables to the reader's declarations, and reports what of them cannot be read.
-// Returns kAnalysisFailed or kAnalysisOk.
-int read_lto_symbols(ObjectReader& reader, InputStream& stream, const ElfObject& object,
-                     std::string_view path);
+// Returns Outcome::kFailed or Outcome::kOk.
+Outcome read_lto_symbols(ObjectReader& reader, InputStream& stream, const ElfObject& object,
+                         std::string_view path);
 
 }  // namespace drelk

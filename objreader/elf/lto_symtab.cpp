@@ -77,15 +77,15 @@ bool scan_lto_table(ObjectReader& reader, const std::vector<uint8_t>& table,
 
 }  // namespace
 
-int read_lto_symbols(ObjectReader& reader, InputStream& stream, const ElfObject& object,
-                     std::string_view path) {
+Outcome read_lto_symbols(ObjectReader& reader, InputStream& stream, const ElfObject& object,
+                         std::string_view path) {
   ElfTables& tables = elf_tables(reader);
   tables.lto_symbols.clear();
   tables.section_names.clear();
   const auto unreadable = [&] {
     report_error(reader.diagnostics, strprintf("Error - unreadable LTO symbol table in %s\n",
                                                std::string(path).c_str()));
-    return kAnalysisFailed;
+    return Outcome::kFailed;
   };
   if (object.section_names_index == 0 || object.section_names_index >= object.section_count) {
     return unreadable();
@@ -159,7 +159,7 @@ int read_lto_symbols(ObjectReader& reader, InputStream& stream, const ElfObject&
   }
   if (!declared_all) report_out_of_memory(reader.diagnostics, path);
   if (!sound) return unreadable();
-  return declared_all ? kAnalysisOk : kAnalysisFailed;
+  return declared_all ? Outcome::kOk : Outcome::kFailed;
 }
 
 }  // namespace drelk

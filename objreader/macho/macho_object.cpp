@@ -134,52 +134,52 @@ bool add_sections(ObjectReader& reader, const MachObject& object, size_t at, uin
 // Walks the `count` load commands, taking the sections of the segment commands of the
 // object's class (numbered from 1 in this order, as n_sect numbers them) and the first
 // symbol table command. A command whose size does not fit ends the walk, since the next
-// one cannot be found; what came before it is kept. Returns kAnalysisFailed after a
+// one cannot be found; what came before it is kept. Returns Outcome::kFailed after a
 // diagnostic for any damage found.
-int walk_load_commands(ObjectReader& reader, const MachObject& object, uint32_t count,
-                       SymbolTable& table) {
+Outcome walk_load_commands(ObjectReader& reader, const MachObject& object, uint32_t count,
+                           SymbolTable& table) {
   const std::vector<uint8_t>& commands = macho_tables(reader).load_commands;
   const bool big = object.big_endian;
-  int result = kAnalysisOk;
+  Outcome result = Outcome::kOk;
   size_t at = 0;
   for (uint32_t k = 0; k < count; ++k) {
     if (commands.size() - at < macho::kCommandHeaderSize) {
       report_error(reader.diagnostics, strprintf(kLoadCommandOutside, k));
-      return kAnalysisFailed;
+      return Outcome::kFailed;
     }
     const uint8_t* command = commands.data() + at;
     const uint32_t kind = load_u32(command + macho::kCommandCmd, big);
     const uint32_t size = load_u32(command + macho::kCommandSize, big);
     if (size < macho::kCommandHeaderSize) {
       report_error(reader.diagnostics, strprintf(kLoadCommandBadSize, k, size));
-      return kAnalysisFailed;
+      return Outcome::kFailed;
     }
     if (size > commands.size() - at) {
       report_error(reader.diagnostics, strprintf(kLoadCommandOutside, k));
-      return kAnalysisFailed;
+      return Outcome::kFailed;
     }
     if (kind == object.segment_command) {
       if (size < object.segment_size) {
         report_error(reader.diagnostics, strprintf(kLoadCommandBadSize, k, size));
-        result = kAnalysisFailed;
+        result = Outcome::kFailed;
       } else {
         const uint32_t sections = load_u32(command + object.segment_number_of_sections, big);
         const uint64_t room = (size - object.segment_size) / object.section->record_size;
         if (sections > room) {
           // The records that fit are still read as sections.
           report_error(reader.diagnostics, strprintf(kSegmentTooSmall, k, sections));
-          result = kAnalysisFailed;
+          result = Outcome::kFailed;
         }
         if (!add_sections(reader, object, at + object.segment_size,
                           std::min<uint64_t>(sections, room))) {
           report_out_of_memory(reader.diagnostics, reader.object_path);
-          return kAnalysisFailed;
+          return Outcome::kFailed;
         }
       }
     } else if (kind == macho::LC_SYMTAB) {
       if (size < macho::kSymtabCommandSize) {
         report_error(reader.diagnostics, strprintf(kLoadCommandBadSize, k, size));
-        result = kAnalysisFailed;
+        result = Outcome::kFailed;
       } else if (!table.present) {
         table.present = true;
         table.symbol_offset = load_u32(command + macho::kSymtabSymbolOffset, big);
@@ -323,8 +323,8 @@ bool is_defined_in_section(const MachSymbol& symbol) {
 // (defined in a section of code, external or not) and initialised data (external and
 // defined in any other section; Mach-O records no sizes). Debugging entries are passed
 // over.
-int scan_symbols(ObjectReader& reader, const MachObject& object, const SymbolTable& table) {
-  int failed = kAnalysisOk;
+Outcome scan_symbols(ObjectReader& reader, const MachObject& object, const SymbolTable& table) {
+  Outcome failed = Outcome::kOk;
   bool out_of_memory = false;
   const std::vector<uint8_t>& strings = macho_tables(reader).string_table;
   const std::vector<MachOSection>& sections = macho_tables(reader).sections;
@@ -338,7 +338,7 @@ int scan_symbols(ObjectReader& reader, const MachObject& object, const SymbolTab
     bool named = true;
     if (symbol.name != 0 &&
         !name_in_string_table(reader, strings, symbol.name, record_offset, name)) {
-      failed = kAnalysisFailed;
+      failed = Outcome::kFailed;
       named = false;
     }
     const bool in_range = !is_defined_in_section(symbol) ||
@@ -360,12 +360,12 @@ int scan_symbols(ObjectReader& reader, const MachObject& object, const SymbolTab
         // A declaration that cannot be held fails the object, once said.
         if (!out_of_memory) report_out_of_memory(reader.diagnostics, reader.object_path);
         out_of_memory = true;
-        failed = kAnalysisFailed;
+        failed = Outcome::kFailed;
       }
     }
     if (!in_range) {
       report_error_at(reader.diagnostics, message::kSectionNumberOutOfRange, record_offset);
-      failed = kAnalysisFailed;
+      failed = Outcome::kFailed;
     }
   }
   return failed;
@@ -395,8 +395,8 @@ void read_macho_layouts(ObjectReader& reader, InputStream& stream, const MachObj
 
 }  // namespace
 
-int read_macho_object(ObjectReader& reader, InputStream& stream, std::string_view path,
-                      uint64_t base, uint64_t extent) {
+Outcome read_macho_object(ObjectReader& reader, InputStream& stream, std::string_view path,
+                          uint64_t base, uint64_t extent) {
   begin_object(reader, path);
   macho_tables(reader).sections.clear();
   macho_tables(reader).symbols.clear();
@@ -410,31 +410,31 @@ int read_macho_object(ObjectReader& reader, InputStream& stream, std::string_vie
   if (!stream_seek(stream, static_cast<int64_t>(base))) {
     report_short_read(reader.diagnostics, stream.error, 0, macho::kMagicSize, kLabel);
     report_error(reader.diagnostics, message::kFileHeaderUnreadable);
-    return kAnalysisFailed;
+    return Outcome::kFailed;
   }
   if (read_checked(reader, stream, macho::kMagicSize, header, kLabel) == 0) {
     report_error(reader.diagnostics, message::kFileHeaderUnreadable);
-    return kAnalysisFailed;
+    return Outcome::kFailed;
   }
   if (!decode_magic(header, object)) {
     report_unsupported_header(reader, "Mach-O", path);
-    return kAnalysisFailed;
+    return Outcome::kFailed;
   }
   if (read_checked(reader, stream, object.header_size - macho::kMagicSize,
                    header + macho::kMagicSize, kLabel) == 0) {
     report_error(reader.diagnostics, message::kFileHeaderUnreadable);
-    return kAnalysisFailed;
+    return Outcome::kFailed;
   }
   const bool big = object.big_endian;
   const uint32_t file_type = load_u32(header + macho::kHeaderFileType, big);
   if (file_type != macho::MH_OBJECT) {
     if (file_type < macho::MH_EXECUTE || file_type > macho::MH_FILESET) {
       report_unsupported_header(reader, "Mach-O", path);
-      return kAnalysisFailed;
+      return Outcome::kFailed;
     }
     report_not_an_object(reader, std::string(path).c_str());
     reader.declarations.refused = true;
-    return kAnalysisOk;
+    return Outcome::kOk;
   }
 
   const uint32_t command_count = load_u32(header + macho::kHeaderNumberOfCommands, big);
@@ -448,14 +448,14 @@ int read_macho_object(ObjectReader& reader, InputStream& stream, std::string_vie
       [[fallthrough]];
     case Outcome::kFailed:
       report_error(reader.diagnostics, message::kSectionHeadersUnreadable);
-      return kAnalysisFailed;
+      return Outcome::kFailed;
   }
   SymbolTable table;
-  int result = walk_load_commands(reader, object, command_count, table);
+  Outcome result = walk_load_commands(reader, object, command_count, table);
   check_section_layout(reader, object);
   if (!table.present) return result;
-  if (!read_symbol_table(reader, stream, object, table)) return kAnalysisFailed;
-  if (scan_symbols(reader, object, table) == kAnalysisFailed) result = kAnalysisFailed;
+  if (!read_symbol_table(reader, stream, object, table)) return Outcome::kFailed;
+  if (scan_symbols(reader, object, table) == Outcome::kFailed) result = Outcome::kFailed;
   if (reader.read_layouts) read_macho_layouts(reader, stream, object);
   return result;
 }

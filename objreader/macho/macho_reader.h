@@ -42,9 +42,9 @@ inline MachOTables& macho_tables(ObjectReader& reader) {
 // is `extent` bytes long (the file, the archive member or the universal file's slice);
 // `path` names it in diagnostics. Relocatable objects are read into the reader's
 // declarations; executables, libraries, bundles and the other linked types are refused as
-// no object files. Returns kAnalysisFailed or kAnalysisOk.
-int read_macho_object(ObjectReader& reader, InputStream& stream, std::string_view path,
-                      uint64_t base, uint64_t extent);
+// no object files. Returns Outcome::kFailed or Outcome::kOk.
+Outcome read_macho_object(ObjectReader& reader, InputStream& stream, std::string_view path,
+                          uint64_t base, uint64_t extent);
 
 // One architecture's slice of a universal file: where it lies in the stream.
 struct UniversalSlice {
@@ -56,15 +56,15 @@ struct UniversalSlice {
 
 // Reads the header and slice table of the universal file at `base` in the stream, `extent`
 // bytes long, into `slices`: only those that lie inside the file, each other one reported.
-// Returns kAnalysisFailed after a diagnostic when the table cannot be read, or some slice
+// Returns Outcome::kFailed after a diagnostic when the table cannot be read, or some slice
 // lies outside the file.
-int read_universal_header(ObjectReader& reader, InputStream& stream, std::string_view path,
-                          uint64_t base, uint64_t extent, std::vector<UniversalSlice>& slices);
+Outcome read_universal_header(ObjectReader& reader, InputStream& stream, std::string_view path,
+                              uint64_t base, uint64_t extent, std::vector<UniversalSlice>& slices);
 
 // The slices of the universal file at `base`, `extent` bytes long, each with its
 // architecture's name: the reader of universal files in the table of formats.
-int read_universal_slices(ObjectReader& reader, InputStream& stream, std::string_view path,
-                          uint64_t base, uint64_t extent, std::vector<Slice>& slices);
+Outcome read_universal_slices(ObjectReader& reader, InputStream& stream, std::string_view path,
+                              uint64_t base, uint64_t extent, std::vector<Slice>& slices);
 
 // The architecture's usual name ("x86_64", "arm64", "armv7"), or "cputype N" for a CPU
 // type drelk does not know.

@@ -58,14 +58,14 @@ constexpr ArchitectureName kArchitectureNames[] = {
 
 }  // namespace
 
-int read_universal_header(ObjectReader& reader, InputStream& stream, std::string_view path,
-                          uint64_t base, uint64_t extent, std::vector<UniversalSlice>& slices) {
+Outcome read_universal_header(ObjectReader& reader, InputStream& stream, std::string_view path,
+                              uint64_t base, uint64_t extent, std::vector<UniversalSlice>& slices) {
   slices.clear();
   uint8_t header[macho::kFatHeaderSize] = {};
   if (!stream_seek(stream, static_cast<int64_t>(base)) ||
       read_checked(reader, stream, sizeof header, header, kLabel) == 0) {
     report_error(reader.diagnostics, message::kFileHeaderUnreadable);
-    return kAnalysisFailed;
+    return Outcome::kFailed;
   }
   const bool is64 = load_u32(header, true) == macho::FAT_MAGIC_64;
   const uint32_t count = load_u32(header + macho::kFatHeaderNumberOfArchitectures, true);
@@ -79,9 +79,9 @@ int read_universal_header(ObjectReader& reader, InputStream& stream, std::string
       [[fallthrough]];
     case Outcome::kFailed:
       report_error(reader.diagnostics, message::kFileHeaderUnreadable);
-      return kAnalysisFailed;
+      return Outcome::kFailed;
   }
-  int result = kAnalysisOk;
+  Outcome result = Outcome::kOk;
   for (uint32_t i = 0; i < count; ++i) {
     const uint8_t* record = records.data() + size_t{i} * record_size;
     UniversalSlice slice;
@@ -95,7 +95,7 @@ int read_universal_header(ObjectReader& reader, InputStream& stream, std::string
                    strprintf("Object Format Error: The %s slice lies outside universal file %s\n",
                              architecture_name(slice.cpu_type, slice.cpu_subtype).c_str(),
                              std::string(path).c_str()));
-      result = kAnalysisFailed;
+      result = Outcome::kFailed;
       continue;
     }
     slice.offset = base + offset;
@@ -103,7 +103,7 @@ int read_universal_header(ObjectReader& reader, InputStream& stream, std::string
       slices.push_back(slice);
     } catch (const std::bad_alloc&) {
       report_out_of_memory(reader.diagnostics, path);
-      return kAnalysisFailed;
+      return Outcome::kFailed;
     }
   }
   return result;
@@ -120,11 +120,11 @@ std::string architecture_name(uint32_t cpu_type, uint32_t cpu_subtype) {
   return strprintf("cputype %u", cpu_type);
 }
 
-int read_universal_slices(ObjectReader& reader, InputStream& stream, std::string_view path,
-                          uint64_t base, uint64_t extent, std::vector<Slice>& slices) {
+Outcome read_universal_slices(ObjectReader& reader, InputStream& stream, std::string_view path,
+                              uint64_t base, uint64_t extent, std::vector<Slice>& slices) {
   slices.clear();
   std::vector<UniversalSlice> table;
-  const int result = read_universal_header(reader, stream, path, base, extent, table);
+  const Outcome result = read_universal_header(reader, stream, path, base, extent, table);
   try {
     for (const UniversalSlice& slice : table) {
       slices.push_back(
@@ -132,7 +132,7 @@ int read_universal_slices(ObjectReader& reader, InputStream& stream, std::string
     }
   } catch (const std::bad_alloc&) {
     report_out_of_memory(reader.diagnostics, path);
-    return kAnalysisFailed;
+    return Outcome::kFailed;
   }
   return result;
 }

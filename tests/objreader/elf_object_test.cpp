@@ -72,7 +72,7 @@ TEST(ElfScan, EveryClassAndByteOrderGivesTheSameDeclarations) {
   };
   for (const auto& [label, object] : encodings) {
     InMemoryRun run;
-    EXPECT_EQ(run.analyze(every_kind(object).bytes(), "x.o"), kAnalysisOk) << label;
+    EXPECT_EQ(run.analyze(every_kind(object).bytes(), "x.o"), Outcome::kOk) << label;
     EXPECT_EQ(run.diagnostics(), "") << label;
     EXPECT_EQ(blocks(run), (Lines{"__BLNK__ 20@x.o", "blk_ 400@x.o", "init_ 8I@x.o", "tls_ 16I@x.o",
                                   "uninit_ 64I@x.o"}))
@@ -146,7 +146,7 @@ TEST(ElfScan, ExtendedNumberingAndExtendedSectionIndexes) {
                                           .extended_numbering()
                                           .bytes();
   InMemoryRun run;
-  EXPECT_EQ(run.analyze(object, "x.o"), kAnalysisFailed);
+  EXPECT_EQ(run.analyze(object, "x.o"), Outcome::kFailed);
   // lost_ names section 99 of 7: classified, then reported.
   EXPECT_EQ(run.diagnostics(), "Drelk: Error: Section number is out of range\n\n");
   EXPECT_EQ(blocks(run), (Lines{"init_ 16@x.o 8I@x.o", "lost_ 8I@x.o"}));
@@ -164,7 +164,7 @@ TEST(ElfScan, SlimLtoObjectsAreReadFromTheirLtoSymbolTables) {
   };
   InMemoryRun run;
   EXPECT_EQ(run.analyze(ElfObject().lto_symbols(symbols, "b93b9ec4e0bff7d9").bytes(), "lto.o"),
-            kAnalysisOk);
+            Outcome::kOk);
   EXPECT_EQ(run.diagnostics(), "");
   EXPECT_EQ(blocks(run), (Lines{"ltopar_ 4@lto.o", "mesh_ 804@lto.o"}));
   EXPECT_EQ(procedures(run), (Lines{"smooth_@lto.o", "weak_fn_@lto.o"}));
@@ -211,7 +211,7 @@ TEST(ElfScan, UnreadableLtoSymbolTablesAreReported) {
   };
   for (const Case& c : cases) {
     InMemoryRun run;
-    EXPECT_EQ(run.analyze(c.object.bytes(), "lto.o"), kAnalysisFailed) << c.what;
+    EXPECT_EQ(run.analyze(c.object.bytes(), "lto.o"), Outcome::kFailed) << c.what;
     EXPECT_EQ(run.diagnostics(), c.diagnostics) << c.what;
     EXPECT_EQ(blocks(run), c.blocks) << c.what;
   }
@@ -225,58 +225,58 @@ TEST(ElfChecks, DamagedObjectsGetTheirDiagnostics) {
   struct Case {
     const char* what;
     std::vector<uint8_t> bytes;
-    int result;
+    Outcome result;
     std::string diagnostics;
   };
   const std::vector<Case> cases = {
-      {"class 3", ElfObject(sound).ident_byte(4, 3).bytes(), kAnalysisFailed, unsupported},
-      {"byte order 0", ElfObject(sound).ident_byte(5, 0).bytes(), kAnalysisFailed, unsupported},
-      {"ident version 2", ElfObject(sound).ident_byte(6, 2).bytes(), kAnalysisFailed, unsupported},
-      {"e_version 0", ElfObject(sound).version(0).bytes(), kAnalysisFailed, unsupported},
-      {"e_type 0", ElfObject(sound).type(0).bytes(), kAnalysisFailed, unsupported},
-      {"e_shentsize 40 in ELF64", ElfObject(sound).section_header_size(40).bytes(), kAnalysisFailed,
-       unsupported},
-      {"executable", ElfObject(sound).type(elfv::ET_EXEC).bytes(), kAnalysisOk,
+      {"class 3", ElfObject(sound).ident_byte(4, 3).bytes(), Outcome::kFailed, unsupported},
+      {"byte order 0", ElfObject(sound).ident_byte(5, 0).bytes(), Outcome::kFailed, unsupported},
+      {"ident version 2", ElfObject(sound).ident_byte(6, 2).bytes(), Outcome::kFailed, unsupported},
+      {"e_version 0", ElfObject(sound).version(0).bytes(), Outcome::kFailed, unsupported},
+      {"e_type 0", ElfObject(sound).type(0).bytes(), Outcome::kFailed, unsupported},
+      {"e_shentsize 40 in ELF64", ElfObject(sound).section_header_size(40).bytes(),
+       Outcome::kFailed, unsupported},
+      {"executable", ElfObject(sound).type(elfv::ET_EXEC).bytes(), Outcome::kOk,
        "Drelk: The file x.o is not an object file.\n"},
-      {"shared object", ElfObject(sound).type(elfv::ET_DYN).bytes(), kAnalysisOk,
+      {"shared object", ElfObject(sound).type(elfv::ET_DYN).bytes(), Outcome::kOk,
        "Drelk: The file x.o is not an object file.\n"},
-      {"core file", ElfObject(sound).type(elfv::ET_CORE).bytes(), kAnalysisOk,
+      {"core file", ElfObject(sound).type(elfv::ET_CORE).bytes(), Outcome::kOk,
        "Drelk: The file x.o is not an object file.\n"},
-      {"header cut in its identification", sound.truncated(10), kAnalysisFailed,
+      {"header cut in its identification", sound.truncated(10), Outcome::kFailed,
        "Drelk: DRELK Internal: fread returned 10 bytes (16 expected). [analyze]\n"
        "Drelk: Error reading file header\n\n"},
-      {"header cut after its identification", sound.truncated(40), kAnalysisFailed,
+      {"header cut after its identification", sound.truncated(40), Outcome::kFailed,
        "Drelk: DRELK Internal: fread returned 24 bytes (48 expected). [analyze]\n"
        "Drelk: Error reading file header\n\n"},
       {"section headers beyond the file",
-       ElfObject(sound).section_headers_offset(1ull << 40).bytes(), kAnalysisFailed,
+       ElfObject(sound).section_headers_offset(1ull << 40).bytes(), Outcome::kFailed,
        "Drelk: DRELK Internal: fread returned 0 bytes (384 expected). [analyze]\n"
        "Drelk: Error reading section headers\n\n"},
-      {"e_shnum claims 65535", ElfObject(sound).section_count(0xFFFF).bytes(), kAnalysisFailed,
+      {"e_shnum claims 65535", ElfObject(sound).section_count(0xFFFF).bytes(), Outcome::kFailed,
        "Drelk: DRELK Internal: fread returned 384 bytes (4194240 expected). [analyze]\n"
        "Drelk: Error reading section headers\n\n"},
-      {"symbol entry size 20", ElfObject(sound).symbol_entry_size(20).bytes(), kAnalysisFailed,
+      {"symbol entry size 20", ElfObject(sound).symbol_entry_size(20).bytes(), Outcome::kFailed,
        "Drelk: Error - bad symbol table entry size 20 (expecting 24)\n\n"},
       {"symbol table linked to .text", ElfObject(sound).symbol_table_link(1).bytes(),
-       kAnalysisFailed,
+       Outcome::kFailed,
        "Drelk: Error - symbol table links to section 1, which is no string table\n\n"},
       {"symbol table linked beyond the sections", ElfObject(sound).symbol_table_link(70).bytes(),
-       kAnalysisFailed,
+       Outcome::kFailed,
        "Drelk: Error - symbol table links to section 70, which is no string table\n\n"},
       {"symbol table cut short by the end of the file",
        ElfObject(sound).section_offset(".symtab", sound.layout().size - 24).bytes(),
-       kAnalysisFailed,
+       Outcome::kFailed,
        "Drelk: Object Format Error: Section 3 data lies outside the object\n\n"
        "Drelk: DRELK Internal: fread returned 24 bytes (48 expected). [analyze]\n"
        "Drelk: Error reading symbol table\n\n"},
       {"string table outside the file",
-       ElfObject(sound).section_offset(".strtab", 1ull << 62).bytes(), kAnalysisFailed,
+       ElfObject(sound).section_offset(".strtab", 1ull << 62).bytes(), Outcome::kFailed,
        "Drelk: Object Format Error: Section 4 data lies outside the object\n\n"
        "Drelk: DRELK Internal: fread returned 0 bytes (6 expected). [analyze]\n"
        "Drelk: Read of string table failed\n\n"
        "Drelk: DRELK Internal: name offset        1 is outside string table\n"},
       {"sections sharing bytes", ElfObject(sound).section_offset(".data", text_at + 8).bytes(),
-       kAnalysisOk, "Drelk: Object Format Error: Raw data overlap between sections 1 and 2\n\n"},
+       Outcome::kOk, "Drelk: Object Format Error: Raw data overlap between sections 1 and 2\n\n"},
   };
   for (const Case& c : cases) {
     InMemoryRun run;
@@ -296,7 +296,7 @@ TEST(ElfChecks, SymbolsOutsideTheirTablesAreReportedAndTheScanGoesOn) {
                             .common("after_", 4)
                             .bytes(),
                         "x.o"),
-            kAnalysisFailed);
+            Outcome::kFailed);
   EXPECT_EQ(run.diagnostics(),
             "Drelk: DRELK Internal: name offset     1000 is outside string table\n"
             "Drelk: Error: Section number is out of range\n\n");
@@ -319,7 +319,7 @@ TEST(ElfArchives, EveryStyleAndMixedFormats) {
                                              .symbol("blk_", 0)
                                              .bytes();
     InMemoryRun run;
-    EXPECT_EQ(run.analyze(library, "lib.a"), kAnalysisOk) << static_cast<int>(style);
+    EXPECT_EQ(run.analyze(library, "lib.a"), Outcome::kOk) << static_cast<int>(style);
     EXPECT_EQ(run.diagnostics(), "") << static_cast<int>(style);
     EXPECT_EQ(blocks(run), (Lines{"blk_ 96@lib.a (a.o) 48@lib.a (a_long_member_name.obj) "
                                   "96@lib.a (with blank.o)"}))
@@ -332,7 +332,7 @@ TEST(ElfArchives, BsdNameLongerThanItsMemberEndsTheWalk) {
       Archive().style(ArchiveStyle::Bsd).member("a.o", ElfObject().common("blk_", 96).bytes());
   archive.raw_member_name(0, "#1/99999");
   InMemoryRun run;
-  EXPECT_EQ(run.analyze(archive.bytes(), "lib.a"), kAnalysisFailed);
+  EXPECT_EQ(run.analyze(archive.bytes(), "lib.a"), Outcome::kFailed);
   EXPECT_EQ(run.diagnostics(), "Drelk: Error reading library member header\n\n");
 }
 

@@ -35,14 +35,14 @@ TEST(Classification, ExecutableSignaturesAtOffsetZeroAreRefused) {
   for (const char* signature : {"MZ", "NE", "LE"}) {
     InMemoryRun run;
     EXPECT_EQ(run.analyze(bytes_of(std::string(signature) + "rest of it"), "dir/prog.exe"),
-              kAnalysisOk);
+              Outcome::kOk);
     EXPECT_EQ(run.diagnostics(), "Drelk: The file dir/prog.exe is not an object file.\n");
   }
 }
 
 TEST(Classification, PortableExecutableSignatureFailsTheFile) {
   InMemoryRun run;
-  EXPECT_EQ(run.analyze(bytes_of(std::string("PE\0\0rest", 8)), "x.dll"), kAnalysisFailed);
+  EXPECT_EQ(run.analyze(bytes_of(std::string("PE\0\0rest", 8)), "x.dll"), Outcome::kFailed);
   EXPECT_EQ(run.diagnostics(), "Drelk: The file x.dll is not an object file.\n");
 }
 
@@ -64,7 +64,7 @@ TEST(Classification, FilesThatAreNoObjectAreNamedForWhatTheyAre) {
   };
   for (const auto& c : cases) {
     InMemoryRun run;
-    EXPECT_EQ(run.analyze(c.bytes, "dir/x.obj"), kAnalysisFailed) << c.what;
+    EXPECT_EQ(run.analyze(c.bytes, "dir/x.obj"), Outcome::kFailed) << c.what;
     EXPECT_EQ(run.diagnostics(),
               std::string("Drelk: The file dir/x.obj is ") + c.what + ", not an object file.\n")
         << c.what;
@@ -83,7 +83,7 @@ TEST(Classification, FileShorterThanASignatureIsAShortRead) {
   for (const std::vector<uint8_t>& bytes : std::vector<std::vector<uint8_t>>{
            {0x4C, 0x01, 0x00}, {'a', 'b', 0x00}, {'a', 0xC3, 'b'}, {'a', 0x7F, 'b'}}) {
     InMemoryRun run;
-    EXPECT_EQ(run.analyze(bytes, "x.obj"), kAnalysisFailed);
+    EXPECT_EQ(run.analyze(bytes, "x.obj"), Outcome::kFailed);
     EXPECT_EQ(run.diagnostics(),
               "Drelk: DRELK Internal: fread returned 3 bytes (4 expected). [analyze]\n"
               "Drelk: Error reading file signature\n\n");
@@ -104,7 +104,7 @@ TEST(ArchiveWalk, MembersAreNamedByTheirHeaderNames) {
                                            .symbol("_x_", 0)
                                            .bytes();
   InMemoryRun run;
-  EXPECT_EQ(run.analyze(library, "lib/m.lib"), kAnalysisOk);
+  EXPECT_EQ(run.analyze(library, "lib/m.lib"), Outcome::kOk);
   EXPECT_EQ(run.diagnostics(), "");
   EXPECT_EQ(references_of(run, "_x_"),
             (std::vector<std::string>{"8 lib/m.lib (b.obj)", "4 lib/m.lib (a.obj)"}));
@@ -126,7 +126,7 @@ TEST(ArchiveWalk, LongMemberNamesAreShownWhole) {
             .raw_member_name(2, "/9999")
             .bytes();
     InMemoryRun run;
-    EXPECT_EQ(run.analyze(library, "m.lib"), kAnalysisOk);
+    EXPECT_EQ(run.analyze(library, "m.lib"), Outcome::kOk);
     EXPECT_EQ(run.diagnostics(), "");
     EXPECT_EQ(references_of(run, "_x_"),
               (std::vector<std::string>{"4 m.lib (..\\coff-i686\\gphys\\gbrele.o)",
@@ -146,7 +146,7 @@ TEST(ArchiveWalk, NameBeforeTheFirstSlashKeepsItsBlanks) {
 
 TEST(ArchiveWalk, LibraryWithoutMembersAnalysesNothing) {
   InMemoryRun run;
-  EXPECT_EQ(run.analyze(Archive().bytes(), "empty.lib"), kAnalysisOk);
+  EXPECT_EQ(run.analyze(Archive().bytes(), "empty.lib"), Outcome::kOk);
   EXPECT_EQ(run.diagnostics(), "");
   EXPECT_TRUE(run.registry().member_entries.empty());
 }
@@ -159,7 +159,7 @@ TEST(ArchiveWalk, FirstFailingMemberEndsTheWalk) {
                                            .member("c.obj", declaring("_c_", 4))
                                            .bytes();
   InMemoryRun run;
-  EXPECT_EQ(run.analyze(library, "m.lib"), kAnalysisFailed);
+  EXPECT_EQ(run.analyze(library, "m.lib"), Outcome::kFailed);
   EXPECT_EQ(run.diagnostics(),
             "Drelk: DRELK Internal: bad optional header size of 96 (expecting 28 or 224)\n\n"
             "Drelk: Could not process optional header (file m.lib (bad.obj))\n");
@@ -187,7 +187,7 @@ TEST(ArchiveWalk, TruncatedSymbolNamesEndAtTheEndOfTheFile) {
   const std::vector<uint8_t> library =
       Archive().member("a.obj", declaring("_x_", 4)).first_linker_symbol_count(0x00FFFFFF).bytes();
   InMemoryRun run;
-  EXPECT_EQ(run.analyze(library, "m.lib"), kAnalysisFailed);
+  EXPECT_EQ(run.analyze(library, "m.lib"), Outcome::kFailed);
   EXPECT_EQ(run.diagnostics(),
             "Drelk: DRELK Internal: fread returned 0 bytes (1 expected). [analyze]\n"
             "Drelk: Error reading library symbol names\n\n");
@@ -197,7 +197,7 @@ TEST(ArchiveWalk, MemberCountBeyondTheFileIsAShortReadNotAnAllocation) {
   const std::vector<uint8_t> library =
       Archive().member("a.obj", declaring("_x_", 4)).member_count(0xFFFFFFFF).bytes();
   InMemoryRun run;
-  EXPECT_EQ(run.analyze(library, "m.lib"), kAnalysisFailed);
+  EXPECT_EQ(run.analyze(library, "m.lib"), Outcome::kFailed);
   // The offsets are read one by one until the file ends, whatever the count claims.
   EXPECT_EQ(run.diagnostics().rfind("Drelk: DRELK Internal: fread returned ", 0), 0u);
   EXPECT_NE(
@@ -209,7 +209,7 @@ TEST(ArchiveWalk, MemberCountBeyondTheFileIsAShortReadNotAnAllocation) {
 TEST(ArchiveWalk, TruncatedSymbolCount) {
   InMemoryRun run;
   EXPECT_EQ(run.analyze(Archive().member("a.obj", declaring("_x_", 4)).truncated(70), "m.lib"),
-            kAnalysisFailed);
+            Outcome::kFailed);
   EXPECT_EQ(run.diagnostics(),
             "Drelk: DRELK Internal: fread returned 2 bytes (4 expected). [analyze]\n"
             "Drelk: Error with number of symbols in library\n\n");
@@ -238,7 +238,7 @@ TEST(ArchiveWalk, TruncatedLinkerMembersSayWhichFieldIsMissing) {
   };
   for (const auto& c : cases) {
     InMemoryRun run;
-    EXPECT_EQ(run.analyze(archive.truncated(c.length), "m.lib"), kAnalysisFailed) << c.length;
+    EXPECT_EQ(run.analyze(archive.truncated(c.length), "m.lib"), Outcome::kFailed) << c.length;
     EXPECT_EQ(run.diagnostics(), c.diagnostics) << c.length;
   }
 }
@@ -251,7 +251,7 @@ TEST(ArchiveWalk, OddLengthFirstLinkerMemberIsFollowedByAPadByte) {
     const std::vector<uint8_t> library =
         Archive().style(style).member("a.obj", declaring("_ab_", 4)).symbol("_ab_", 0).bytes();
     InMemoryRun run;
-    EXPECT_EQ(run.analyze(library, "m.lib"), kAnalysisOk);
+    EXPECT_EQ(run.analyze(library, "m.lib"), Outcome::kOk);
     EXPECT_EQ(run.diagnostics(), "");
     EXPECT_EQ(references_of(run, "_ab_"), (std::vector<std::string>{"4 m.lib (a.obj)"}));
   }
@@ -277,7 +277,7 @@ TEST(SequentialArchiveWalk, GnuArchiveGivesTheSameMembersAsAMicrosoftOne) {
   for (ArchiveStyle style :
        {ArchiveStyle::Microsoft, ArchiveStyle::Gnu, ArchiveStyle::NoLinkerMembers}) {
     InMemoryRun run;
-    EXPECT_EQ(run.analyze(build(style), "m.lib"), kAnalysisOk);
+    EXPECT_EQ(run.analyze(build(style), "m.lib"), Outcome::kOk);
     EXPECT_EQ(run.diagnostics(), "");
     listings.push_back(references_of(run, "_x_"));
   }
@@ -297,7 +297,7 @@ TEST(SequentialArchiveWalk, UnreadableSizeFieldEndsTheWalk) {
   const size_t second = archive.member_header_offset(1);
   std::fill(bytes.begin() + second + 48, bytes.begin() + second + 58, 'x');
   InMemoryRun run;
-  EXPECT_EQ(run.analyze(bytes, "m.lib"), kAnalysisFailed);
+  EXPECT_EQ(run.analyze(bytes, "m.lib"), Outcome::kFailed);
   EXPECT_EQ(run.diagnostics(), "Drelk: Error reading library member header\n\n");
   EXPECT_EQ(references_of(run, "_x_").size(), 1u);
 }
@@ -309,7 +309,7 @@ TEST(SequentialArchiveWalk, TruncatedMemberHeaderEndsTheWalk) {
       .member("b.obj", declaring("_y_", 4));
   InMemoryRun run;
   EXPECT_EQ(run.analyze(archive.truncated(archive.member_header_offset(1) + 30), "m.lib"),
-            kAnalysisFailed);
+            Outcome::kFailed);
   EXPECT_EQ(run.diagnostics(),
             "Drelk: DRELK Internal: fread returned 30 bytes (60 expected). [analyze]\n"
             "Drelk: Error reading library member header\n\n");
@@ -335,7 +335,7 @@ TEST(ImportMembers, ShortImportMembersAreSkippedInBothWalks) {
                                              .member("k32.dll", import_member(0))
                                              .member("a.obj", declaring("_x_", 4))
                                              .bytes();
-    EXPECT_EQ(run.analyze(library, "k.lib"), kAnalysisOk);
+    EXPECT_EQ(run.analyze(library, "k.lib"), Outcome::kOk);
     EXPECT_EQ(run.diagnostics(), "");
     EXPECT_EQ(references_of(run, "_x_"), (std::vector<std::string>{"4 k.lib (a.obj)"}));
   }
@@ -343,13 +343,13 @@ TEST(ImportMembers, ShortImportMembersAreSkippedInBothWalks) {
 
 TEST(ImportMembers, BigObjectHeaderIsReportedNotMisread) {
   InMemoryRun run;
-  EXPECT_EQ(run.analyze(import_member(2), "big.obj"), kAnalysisFailed);
+  EXPECT_EQ(run.analyze(import_member(2), "big.obj"), Outcome::kFailed);
   EXPECT_EQ(run.diagnostics(), "Drelk: Error - unsupported big object format in big.obj\n\n");
 
   InMemoryRun member;
   const std::vector<uint8_t> library =
       Archive().member("big.obj", import_member(2)).member("a.obj", declaring("_x_", 4)).bytes();
-  EXPECT_EQ(member.analyze(library, "m.lib"), kAnalysisFailed);
+  EXPECT_EQ(member.analyze(library, "m.lib"), Outcome::kFailed);
   EXPECT_EQ(member.diagnostics(),
             "Drelk: Error - unsupported big object format in m.lib (big.obj)\n\n");
 }

@@ -43,7 +43,8 @@ TEST(ObjectReaders, EachFormatReadsAnObjectInsideALargerStreamWithoutTheDriver) 
     EXPECT_EQ(format.name, c.format);
     use_positions_of(stream, kind);
     ASSERT_TRUE(stream_seek(stream, kBase));
-    EXPECT_EQ(format.read(reader, stream, "lib.a(x.o)", kBase, c.object.size(), kind), kAnalysisOk);
+    EXPECT_EQ(format.read(reader, stream, "lib.a(x.o)", kBase, c.object.size(), kind),
+              Outcome::kOk);
     EXPECT_EQ(errors, "");
     ASSERT_EQ(reader.declarations.items.size(), 1u);
     EXPECT_EQ(reader.declarations.items[0].kind, Declaration::kCommon);

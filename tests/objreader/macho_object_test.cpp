@@ -55,7 +55,7 @@ TEST(MachOScan, EveryClassAndByteOrderGivesTheSameDeclarations) {
   };
   for (const auto& [label, object] : encodings) {
     InMemoryRun run;
-    EXPECT_EQ(run.analyze(every_kind(object).bytes(), "x.o"), kAnalysisOk) << label;
+    EXPECT_EQ(run.analyze(every_kind(object).bytes(), "x.o"), Outcome::kOk) << label;
     EXPECT_EQ(run.diagnostics(), "") << label;
     EXPECT_EQ(run.blocks(), (Lines{"___BLNK__ 20@x.o", "_blk_ 400I@x.o", "_hidden_ 8@x.o"}))
         << label;
@@ -89,66 +89,67 @@ TEST(MachOChecks, DamagedObjectsGetTheirDiagnostics) {
   struct Case {
     const char* what;
     std::vector<uint8_t> bytes;
-    int result;
+    Outcome result;
     std::string diagnostics;
   };
   const std::vector<Case> cases = {
-      {"file type 0", MachOObject(sound()).file_type(0).bytes(), kAnalysisFailed,
+      {"file type 0", MachOObject(sound()).file_type(0).bytes(), Outcome::kFailed,
        "Drelk: Error - unsupported Mach-O header in x.o\n\n"},
-      {"file type 13", MachOObject(sound()).file_type(13).bytes(), kAnalysisFailed,
+      {"file type 13", MachOObject(sound()).file_type(13).bytes(), Outcome::kFailed,
        "Drelk: Error - unsupported Mach-O header in x.o\n\n"},
-      {"executable", MachOObject(sound()).file_type(machov::MH_EXECUTE).bytes(), kAnalysisOk,
+      {"executable", MachOObject(sound()).file_type(machov::MH_EXECUTE).bytes(), Outcome::kOk,
        not_an_object},
-      {"dynamic library", MachOObject(sound()).file_type(machov::MH_DYLIB).bytes(), kAnalysisOk,
+      {"dynamic library", MachOObject(sound()).file_type(machov::MH_DYLIB).bytes(), Outcome::kOk,
        not_an_object},
-      {"debug companion", MachOObject(sound()).file_type(machov::MH_DSYM).bytes(), kAnalysisOk,
+      {"debug companion", MachOObject(sound()).file_type(machov::MH_DSYM).bytes(), Outcome::kOk,
        not_an_object},
-      {"header cut short", sound().truncated(10), kAnalysisFailed,
+      {"header cut short", sound().truncated(10), Outcome::kFailed,
        "Drelk: DRELK Internal: fread returned 6 bytes (28 expected). [analyze]\n"
        "Drelk: Error reading file header\n\n"},
       {"load commands beyond the file", MachOObject(sound()).commands_size(0x100000).bytes(),
-       kAnalysisFailed,
+       Outcome::kFailed,
        "Drelk: DRELK Internal: fread returned " + std::to_string(layout.size - 32) +
            " bytes (1048576 expected). [analyze]\nDrelk: Error reading section headers\n\n"},
       {"one command more than they hold", MachOObject(sound()).command_count(3).bytes(),
-       kAnalysisFailed, "Drelk: Error - load command 2 lies outside the load commands\n\n"},
-      {"command size 0", MachOObject(sound()).command_size(0, 0).bytes(), kAnalysisFailed,
+       Outcome::kFailed, "Drelk: Error - load command 2 lies outside the load commands\n\n"},
+      {"command size 0", MachOObject(sound()).command_size(0, 0).bytes(), Outcome::kFailed,
        "Drelk: Error - load command 0 has a bad size of 0 bytes\n\n"},
       {"command beyond the others", MachOObject(sound()).command_size(1, 32).bytes(),
-       kAnalysisFailed, "Drelk: Error - load command 1 lies outside the load commands\n\n"},
+       Outcome::kFailed, "Drelk: Error - load command 1 lies outside the load commands\n\n"},
       {"segment smaller than its header", MachOObject(sound()).command_size(0, 64).bytes(),
-       kAnalysisFailed,
+       Outcome::kFailed,
        "Drelk: Error - load command 0 has a bad size of 64 bytes\n\n"
        "Drelk: Error - load command 1 has a bad size of 0 bytes\n\n"},
       {"more sections than the segment holds", MachOObject(sound()).section_count(3).bytes(),
-       kAnalysisFailed, "Drelk: Error - load command 0 is too small for its 3 sections\n\n"},
+       Outcome::kFailed, "Drelk: Error - load command 0 is too small for its 3 sections\n\n"},
       {"symbol table command too small", MachOObject(sound()).command_size(1, 16).bytes(),
-       kAnalysisFailed, "Drelk: Error - load command 1 has a bad size of 16 bytes\n\n"},
+       Outcome::kFailed, "Drelk: Error - load command 1 has a bad size of 16 bytes\n\n"},
       {"symbol table past the end", MachOObject(sound()).symbol_offset(0xFFFFFFF0).bytes(),
-       kAnalysisFailed,
+       Outcome::kFailed,
        "Drelk: DRELK Internal: fread returned 0 bytes (16 expected). [analyze]\n"
        "Drelk: Error reading symbol table\n\n"},
       {"string table past the end", MachOObject(sound()).string_offset(0xFFFFFFF0).bytes(),
-       kAnalysisFailed,
+       Outcome::kFailed,
        "Drelk: DRELK Internal: fread returned 0 bytes (7 expected). [analyze]\n"
        "Drelk: Read of string table failed\n\n" +
            name_outside},
       {"sections sharing data",
-       MachOObject(sound()).section_offset(2, layout.section_offsets[0] + 8).bytes(), kAnalysisOk,
+       MachOObject(sound()).section_offset(2, layout.section_offsets[0] + 8).bytes(), Outcome::kOk,
        "Drelk: Object Format Error: Raw data overlap between sections 1 and 2\n\n"},
       {"data over relocations",
-       MachOObject(sound()).section_offset(1, layout.section_offsets[1] + 24).bytes(), kAnalysisOk,
+       MachOObject(sound()).section_offset(1, layout.section_offsets[1] + 24).bytes(), Outcome::kOk,
        "Drelk: Object Format Error: Section 1 raw data overlaps section 2 relocations\n\n"},
       {"relocations over data",
-       MachOObject(sound()).relocations_offset(1, layout.section_offsets[1]).bytes(), kAnalysisOk,
+       MachOObject(sound()).relocations_offset(1, layout.section_offsets[1]).bytes(), Outcome::kOk,
        "Drelk: Object Format Error: Section 1 relocations overlap section 2 raw data\n\n"},
       {"relocations over relocations",
        MachOObject(sound()).relocations_offset(2, layout.section_offsets[1] + 16).bytes(),
-       kAnalysisOk, "Drelk: Object Format Error: Relocations overlap for sections 1 and 2\n\n"},
+       Outcome::kOk, "Drelk: Object Format Error: Relocations overlap for sections 1 and 2\n\n"},
       {"data beyond the object", MachOObject(sound()).section_offset(2, 0xFFFFFFFF).bytes(),
-       kAnalysisOk, "Drelk: Object Format Error: Section 2 data lies outside the object\n\n"},
+       Outcome::kOk, "Drelk: Object Format Error: Section 2 data lies outside the object\n\n"},
       {"relocations beyond the object", MachOObject(sound()).relocations_offset(1, 0x10000).bytes(),
-       kAnalysisOk, "Drelk: Object Format Error: Section 1 relocations lie outside the object\n\n"},
+       Outcome::kOk,
+       "Drelk: Object Format Error: Section 1 relocations lie outside the object\n\n"},
   };
   for (const Case& c : cases) {
     InMemoryRun run;
@@ -179,7 +180,7 @@ TEST(MachOChecks, SymbolsOutsideTheirTablesAreReportedAndTheScanGoesOn) {
                             .common("_after_", 4)
                             .bytes(),
                         "x.o"),
-            kAnalysisFailed);
+            Outcome::kFailed);
   EXPECT_EQ(run.diagnostics(),
             "Drelk: DRELK Internal: name offset     1000 is outside string table\n"
             "Drelk: Error: Section number is out of range\n\n"
@@ -205,7 +206,7 @@ TEST(UniversalFiles, EachSliceIsAnObjectOfItsOwn) {
                              .slice(machov::CPU_TYPE_ARM64, 0, arm64, 14);
     if (fat64) file.fat64();
     InMemoryRun run;
-    EXPECT_EQ(run.analyze(file.bytes(), "x.o"), kAnalysisOk);
+    EXPECT_EQ(run.analyze(file.bytes(), "x.o"), Outcome::kOk);
     EXPECT_EQ(run.diagnostics(), "");
     EXPECT_EQ(run.blocks(), (Lines{"_blk_ 96@x.o (x86_64)", "_scr_ 88@x.o (arm64)"}));
     const std::vector<const ObjectEntry*>& entries = run.registry().entries;
@@ -274,7 +275,7 @@ TEST(UniversalFiles, ArchivesHoldUniversalFilesAndUniversalFilesHoldArchives) {
                       UniversalFile().slice(machov::CPU_TYPE_X86_64, 3, library(x86_64), 3).bytes())
               .bytes(),
           "outer.a"),
-      kAnalysisFailed);
+      Outcome::kFailed);
   EXPECT_EQ(nested.diagnostics(),
             "Drelk: Error - unsupported universal file slice outer.a (lib.a) (x86_64)\n\n");
 }
@@ -321,7 +322,7 @@ TEST(UniversalFiles, DamagedUniversalFiles) {
   };
   for (const Case& c : cases) {
     InMemoryRun run;
-    EXPECT_EQ(run.analyze(c.bytes, "x.o"), kAnalysisFailed) << c.what;
+    EXPECT_EQ(run.analyze(c.bytes, "x.o"), Outcome::kFailed) << c.what;
     EXPECT_EQ(run.diagnostics(), c.diagnostics) << c.what;
     EXPECT_EQ(run.blocks(), c.blocks) << c.what;
   }
@@ -356,7 +357,7 @@ TEST(MachOArchives, SymbolIndexesOfEveryNameArePassedOver) {
                             .raw_member_name(3, "__.SYMDEF SORTED")
                             .bytes(),
                         "lib.a"),
-            kAnalysisOk);
+            Outcome::kOk);
   EXPECT_EQ(run.diagnostics(), "");
   EXPECT_EQ(run.blocks(), (Lines{"_blk_ 8@lib.a (a.o)"}));
 }

@@ -29,7 +29,7 @@ TEST(FileHeader, TimeStampsTheRuntimeCannotHoldAreReported) {
                         Case{0xFFFFFFFF, "Drelk: Error - bad file header time stamp\n\n"}}) {
     InMemoryRun run;
     EXPECT_EQ(run.analyze(CoffObject().time_stamp(c.stamp).common("_x_", 4).bytes(), kPath),
-              kAnalysisOk);
+              Outcome::kOk);
     EXPECT_EQ(run.diagnostics(), c.diagnostics) << std::hex << c.stamp;
     EXPECT_TRUE(declares(run, "_x_"));  // reported, and analysed all the same
   }
@@ -48,7 +48,7 @@ TEST(FileHeader, OtherMachineTypesAreReportedAndStillScanned) {
   for (uint16_t machine : {0x200, 0x1, 0xFFFF}) {
     InMemoryRun run;
     EXPECT_EQ(run.analyze(CoffObject().machine(machine).common("_x_", 4).bytes(), kPath),
-              kAnalysisOk);
+              Outcome::kOk);
     EXPECT_EQ(run.diagnostics(), "Drelk: Error - bad file header machine value\n\n");
     EXPECT_TRUE(declares(run, "_x_"));
   }
@@ -64,7 +64,7 @@ TEST(FileHeader, BothHeaderDiagnosticsComeInOrder) {
 
 TEST(FileHeader, TruncatedHeaderFailsTheObject) {
   InMemoryRun run;
-  EXPECT_EQ(run.analyze(CoffObject().truncated(12), kPath), kAnalysisFailed);
+  EXPECT_EQ(run.analyze(CoffObject().truncated(12), kPath), Outcome::kFailed);
   EXPECT_EQ(run.diagnostics(),
             "Drelk: DRELK Internal: fread returned 12 bytes (20 expected). [process_file_header]\n"
             "Drelk: Error reading file header\n\n");
@@ -74,7 +74,7 @@ TEST(OptionalHeader, SizesOtherThan28Or224AreUnusable) {
   InMemoryRun run;
   EXPECT_EQ(
       run.analyze(CoffObject().optional_header_size_field(96).common("_x_", 4).bytes(), kPath),
-      kAnalysisFailed);
+      Outcome::kFailed);
   EXPECT_EQ(run.diagnostics(),
             "Drelk: DRELK Internal: bad optional header size of 96 (expecting 28 or 224)\n\n"
             "Drelk: Could not process optional header (file obj/x.obj)\n");
@@ -89,7 +89,7 @@ TEST(OptionalHeader, SubsystemIsCheckedInTheLongFormOnly) {
   }
   InMemoryRun bad;
   EXPECT_EQ(bad.analyze(CoffObject().optional_header(224, 4).common("_x_", 4).bytes(), kPath),
-            kAnalysisOk);
+            Outcome::kOk);
   EXPECT_EQ(bad.diagnostics(), "Drelk: DRELK Internal: bad optional header subsystem value\n\n");
   EXPECT_TRUE(declares(bad, "_x_"));
 
@@ -100,7 +100,7 @@ TEST(OptionalHeader, SubsystemIsCheckedInTheLongFormOnly) {
 
 TEST(OptionalHeader, TruncatedOptionalHeader) {
   InMemoryRun run;
-  EXPECT_EQ(run.analyze(CoffObject().optional_header(224).truncated(100), kPath), kAnalysisFailed);
+  EXPECT_EQ(run.analyze(CoffObject().optional_header(224).truncated(100), kPath), Outcome::kFailed);
   EXPECT_EQ(run.diagnostics(),
             "Drelk: DRELK Internal: fread returned 80 bytes (224 expected). [process_opt_header]\n"
             "Drelk: DRELK Internal:  error reading optional header\n\n"
@@ -110,7 +110,7 @@ TEST(OptionalHeader, TruncatedOptionalHeader) {
 TEST(SectionTable, TruncatedSectionTableFailsTheObject) {
   InMemoryRun run;
   EXPECT_EQ(run.analyze(CoffObject().section(".text", 4).section(".data", 4).truncated(40), kPath),
-            kAnalysisFailed);
+            Outcome::kFailed);
   EXPECT_EQ(run.diagnostics(),
             "Drelk: DRELK Internal: fread returned 20 bytes (80 expected). [analyze]\n"
             "Drelk: Error reading section headers\n\n");
@@ -119,7 +119,7 @@ TEST(SectionTable, TruncatedSectionTableFailsTheObject) {
 TEST(SectionTable, MaximumSectionCountIsAShortReadOfWhatTheFileHolds) {
   InMemoryRun run;
   EXPECT_EQ(run.analyze(CoffObject().section(".text", 4).section_count(0xFFFF).bytes(), kPath),
-            kAnalysisFailed);
+            Outcome::kFailed);
   EXPECT_NE(run.diagnostics().find(
                 "(2621400 expected). [analyze]\nDrelk: Error reading section headers\n"),
             std::string::npos)
@@ -131,7 +131,7 @@ TEST(StringTable, ObjectEndingAfterItsSymbolTableHasNoStringTable) {
   EXPECT_EQ(run.analyze(
                 CoffObject().common("_x_", 4).common("_a_long_name_", 8).no_string_table().bytes(),
                 kPath),
-            kAnalysisFailed);
+            Outcome::kFailed);
   EXPECT_EQ(run.diagnostics(),
             "Drelk: DRELK Internal: fread returned 0 bytes (4 expected). [analyze]\n"
             "Drelk: Error reading string table size\n\n"
@@ -142,7 +142,7 @@ TEST(StringTable, ObjectEndingAfterItsSymbolTableHasNoStringTable) {
 TEST(StringTable, SizeFieldOfFourIsAnEmptyTable) {
   InMemoryRun run;
   EXPECT_EQ(run.analyze(CoffObject().common("_x_", 4).string_table_size(4).bytes(), kPath),
-            kAnalysisOk);
+            Outcome::kOk);
   EXPECT_EQ(run.diagnostics(), "");
 }
 
@@ -150,7 +150,7 @@ TEST(StringTable, SizesOneToThreeAreBad) {
   for (uint32_t size : {1u, 2u, 3u}) {
     InMemoryRun run;
     EXPECT_EQ(run.analyze(CoffObject().common("_x_", 4).string_table_size(size).bytes(), kPath),
-              kAnalysisOk);
+              Outcome::kOk);
     EXPECT_EQ(run.diagnostics(), "Drelk: Bad string table size\n\n");
   }
 }
@@ -164,7 +164,7 @@ TEST(StringTable, SizeZeroMeansNoTable) {
 TEST(StringTable, HugeClaimedSizeIsAShortReadNotAnAllocation) {
   InMemoryRun run;
   EXPECT_EQ(run.analyze(CoffObject().common("_x_", 4).string_table_size(0xFFFFFFF0).bytes(), kPath),
-            kAnalysisOk);
+            Outcome::kOk);
   EXPECT_EQ(run.diagnostics(),
             "Drelk: DRELK Internal: fread returned 0 bytes (4294967276 expected). [analyze]\n"
             "Drelk: Read of string table failed\n\n");
@@ -183,7 +183,7 @@ TEST(StringTable, UnreachablePositionIsReportedInHex) {
 TEST(SymbolTable, ClaimedSymbolsBeyondTheFileAreAShortRead) {
   InMemoryRun run;
   EXPECT_EQ(run.analyze(CoffObject().common("_x_", 4).symbol_count(0xFFFFFFFF).bytes(), kPath),
-            kAnalysisFailed);
+            Outcome::kFailed);
   // The string table is looked for past the claimed symbols, at a 32-bit position that
   // wraps to 2 (20 - 18): the zero bytes there read as "no string table".
   EXPECT_EQ(run.diagnostics(),
@@ -199,7 +199,7 @@ TEST(SymbolTable, ObjectWithoutSymbolTableStillHasItsSectionsChecked) {
   a.size_of_raw_data = 10;
   SectionHeader b = a;
   EXPECT_EQ(run.analyze(CoffObject().section_header(a).section_header(b).bytes(), kPath),
-            kAnalysisOk);
+            Outcome::kOk);
   EXPECT_EQ(run.diagnostics(),
             "Drelk: Object Format Error: Raw data overlap between sections 1 and 2\n\n");
 }

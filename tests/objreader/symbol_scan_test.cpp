@@ -68,7 +68,7 @@ TEST(NameResolution, OffsetsOutsideTheTextAreReported) {
     EXPECT_EQ(run.analyze(
                   CoffObject().symbol("", 4, 0).name_offset(offset).string_text("abcdefgh").bytes(),
                   "x.obj"),
-              kAnalysisFailed);
+              Outcome::kFailed);
     char expected[80];
     std::snprintf(expected, sizeof expected,
                   "Drelk: DRELK Internal: name offset %8x is outside string table\n", offset);
@@ -130,7 +130,7 @@ TEST(SectionNumbers, DebugAndLastSectionAreAcceptedBeyondThemNot) {
         run.analyze(
             CoffObject().section(".text", 4).section(".data", 4).symbol("_s", 0, section).bytes(),
             "x.obj"),
-        kAnalysisFailed);
+        Outcome::kFailed);
     EXPECT_EQ(run.diagnostics(), "Drelk: Error: Section number is out of range\n\n") << section;
   }
 }
@@ -144,7 +144,7 @@ TEST(SectionNumbers, OutOfRangeFunctionIsStillRegisteredAndTheScanFails) {
                             .common("_far_", 4)
                             .bytes(),
                         "x.obj"),
-            kAnalysisFailed);
+            Outcome::kFailed);
   EXPECT_EQ(run.diagnostics(), "Drelk: Error: Section number is out of range\n\n");
   EXPECT_EQ(procedures(run), (std::vector<std::string>{"_far_", "_near_"}));
   EXPECT_EQ(blocks(run), (std::vector<std::string>{"_far_ 4@x.obj"}));
@@ -195,7 +195,7 @@ TEST(AuxiliaryRecords, CountReachingTheEndOfTheTableIsReported) {
   EXPECT_EQ(run.analyze(
                 CoffObject().common("_x_", 4).common("_y_", 8).aux_count(1).symbol_count(2).bytes(),
                 "x.obj"),
-            kAnalysisFailed);
+            Outcome::kFailed);
   EXPECT_EQ(run.diagnostics(), "Drelk: Error:  Aux symbol count overflows symbol table\n\n");
   EXPECT_EQ(blocks(run), (std::vector<std::string>{"_x_ 4@x.obj", "_y_ 8@x.obj"}));
 }

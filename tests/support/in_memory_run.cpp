@@ -13,7 +13,7 @@ InMemoryRun::~InMemoryRun() {
   free_lists(registry_);
 }
 
-int InMemoryRun::analyze(const std::vector<uint8_t>& bytes, const std::string& path) {
+Outcome InMemoryRun::analyze(const std::vector<uint8_t>& bytes, const std::string& path) {
   const size_t separator = path.find_last_of("/\\");
   const std::string name = separator == std::string::npos ? path : path.substr(separator + 1);
   ObjectEntry* entry = record_object(registry_, path, name);

@@ -21,7 +21,7 @@ class InMemoryRun {
 
   // Records an input under `path` (its name is the part after the last separator) and
   // analyses it; returns analyze_file's result.
-  int analyze(const std::vector<uint8_t>& bytes, const std::string& path);
+  Outcome analyze(const std::vector<uint8_t>& bytes, const std::string& path);
 
   // The diagnostics so far, each with its "Drelk: " prefix.
   const std::string& diagnostics() const { return diagnostic_text_; }
