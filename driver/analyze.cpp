@@ -291,20 +291,20 @@ bool register_declarations(Registry& registry, Diagnostics& diagnostics, const O
   for (const Declaration& declaration : declarations.items) {
     switch (declaration.kind) {
       case Declaration::kCommon:
-        if (add_common_reference(registry, object, declaration.name, declaration.size) ==
-            kRegistryOutOfMemory) {
+        if (add_common_reference(registry, object, declaration.name, declaration.size) !=
+            Outcome::kOk) {
           registered = false;
         }
         break;
       case Declaration::kProcedure:
-        if (add_procedure(registry, object, declaration.name) != 0) registered = false;
+        if (add_procedure(registry, object, declaration.name) != Outcome::kOk) registered = false;
         break;
       case Declaration::kInitializedData:
         // A definition that records its size is a reference of its own, in its place.
         if (marks_its_declaration(declaration)) {
           marks = true;
         } else if (add_initialized_reference(registry, object, declaration.name,
-                                             declaration.size) == kRegistryOutOfMemory) {
+                                             declaration.size) != Outcome::kOk) {
           registered = false;
         }
         break;
@@ -321,7 +321,7 @@ bool register_declarations(Registry& registry, Diagnostics& diagnostics, const O
           LayoutMember{member.offset, member.size, member.name, member.type, member.dimensions});
     }
     if (add_reference_layout(registry, object, layout.symbol, layout.routine, layout.file,
-                             layout.line, members) == kRegistryOutOfMemory) {
+                             layout.line, members) != Outcome::kOk) {
       registered = false;
     }
   }

@@ -30,8 +30,8 @@ CommonBlock& CommonBlock::operator=(CommonBlock&&) noexcept = default;
 Registry::Registry() : index(std::make_unique<detail::RegistryIndex>()) {}
 Registry::~Registry() = default;
 
-int add_common_reference(Registry& registry, const ObjectEntry& object, std::string_view name,
-                         uint64_t declared_size) {
+Outcome add_common_reference(Registry& registry, const ObjectEntry& object, std::string_view name,
+                             uint64_t declared_size) {
   const uint64_t size = std::min(declared_size, kLargestHeldSize);
   try {
     detail::RegistryIndex& index = *registry.index;
@@ -56,7 +56,7 @@ int add_common_reference(Registry& registry, const ObjectEntry& object, std::str
         registry.blocks.pop_back();
         throw;
       }
-      return kNewBlock;
+      return Outcome::kOk;
     }
     CommonBlock& block = *found;
     ReferenceList& list = *block.references;
@@ -71,20 +71,20 @@ int add_common_reference(Registry& registry, const ObjectEntry& object, std::str
     }
     if (size != list.arrivals.front().reference.size) block.consistent = false;
     if (size != 0) block.declared = true;
-    return kAddedToBlock;
+    return Outcome::kOk;
   } catch (const std::bad_alloc&) {
-    return kRegistryOutOfMemory;
+    return Outcome::kNoMemory;
   }
 }
 
-int add_initialized_reference(Registry& registry, const ObjectEntry& object, std::string_view name,
-                              uint64_t size) {
+Outcome add_initialized_reference(Registry& registry, const ObjectEntry& object,
+                                  std::string_view name, uint64_t size) {
   // Registered as a declaration is, then made a definition: the declarations' path, which
   // every COMMON symbol of a run takes, stays as it is.
   const CommonBlock* before = find_block(registry, name);
   const bool declared = before != nullptr && before->declared;
-  const int result = add_common_reference(registry, object, name, size);
-  if (result == kRegistryOutOfMemory) return result;
+  const Outcome result = add_common_reference(registry, object, name, size);
+  if (result != Outcome::kOk) return result;
   CommonBlock& block = *find_block(registry, name);
   ReferenceList& list = *block.references;
   list.arrivals.back().reference.initialized = 1;
@@ -174,13 +174,13 @@ const LayoutShape* intern_shape(detail::RegistryIndex& index,
 
 }  // namespace
 
-int add_reference_layout(Registry& registry, const ObjectEntry& object, std::string_view name,
-                         std::string_view routine, std::string_view file, uint32_t line,
-                         const std::vector<LayoutMember>& members) {
+Outcome add_reference_layout(Registry& registry, const ObjectEntry& object, std::string_view name,
+                             std::string_view routine, std::string_view file, uint32_t line,
+                             const std::vector<LayoutMember>& members) {
   CommonBlock* block = find_block(registry, name);
-  if (block == nullptr) return 0;
+  if (block == nullptr) return Outcome::kOk;
   ReferenceList& list = *block->references;
-  if (list.arrivals.back().reference.object != &object) return 0;
+  if (list.arrivals.back().reference.object != &object) return Outcome::kOk;
   try {
     detail::RegistryIndex& index = *registry.index;
     DeclaredLayout layout;
@@ -195,9 +195,9 @@ int add_reference_layout(Registry& registry, const ObjectEntry& object, std::str
       list.layouts.pop_back();
       throw;
     }
-    return 0;
+    return Outcome::kOk;
   } catch (const std::bad_alloc&) {
-    return kRegistryOutOfMemory;
+    return Outcome::kNoMemory;
   }
 }
 
@@ -220,12 +220,12 @@ std::vector<ReferenceLayouts> block_layouts(const CommonBlock& block) {
   return references;
 }
 
-int add_procedure(Registry& registry, const ObjectEntry& object, std::string_view name) {
+Outcome add_procedure(Registry& registry, const ObjectEntry& object, std::string_view name) {
   try {
     registry.procedures.push_back(ProcedureEntry{registry.index->names.store(name), &object});
-    return 0;
+    return Outcome::kOk;
   } catch (const std::bad_alloc&) {
-    return 1;
+    return Outcome::kNoMemory;
   }
 }
 

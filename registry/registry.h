@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/outcome.h"
+
 namespace drelk {
 
 // One analysed object: a file from the command line, or a member of an archive.
@@ -134,30 +136,25 @@ struct Registry {
   std::unique_ptr<detail::RegistryIndex> index;  // the registry's own
 };
 
-// Result codes of add_common_reference.
-inline constexpr int kNewBlock = 0;
-inline constexpr int kRegistryOutOfMemory = 1;
-inline constexpr int kAddedToBlock = 2;
-
-// Registers one declaration of block `name` with `size` bytes by `object`. Returns
-// kNewBlock, kAddedToBlock, or kRegistryOutOfMemory (nothing linked).
-int add_common_reference(Registry& registry, const ObjectEntry& object, std::string_view name,
-                         uint64_t size);
+// Registers one declaration of block `name` with `size` bytes by `object`. Returns kOk, or
+// kNoMemory with nothing linked.
+Outcome add_common_reference(Registry& registry, const ObjectEntry& object, std::string_view name,
+                             uint64_t size);
 
 // Registers a definition of `name` that records its size (an ELF object's initialised
 // data) as a reference of that size: it joins the block by the same rules, marked
 // initialised, but does not by itself make the name a COMMON block (see
 // CommonBlock::declared). Returns as add_common_reference does.
-int add_initialized_reference(Registry& registry, const ObjectEntry& object, std::string_view name,
-                              uint64_t size);
+Outcome add_initialized_reference(Registry& registry, const ObjectEntry& object,
+                                  std::string_view name, uint64_t size);
 
 // Gives the latest reference of block `name`, when `object` made it (the declaration just
 // registered), a layout: the routine that declares the block, where, and its members in
-// offset order. Returns 0, or kRegistryOutOfMemory (nothing kept); 0 with nothing kept
-// when the object has no such reference (a block it only defines, in COFF).
-int add_reference_layout(Registry& registry, const ObjectEntry& object, std::string_view name,
-                         std::string_view routine, std::string_view file, uint32_t line,
-                         const std::vector<LayoutMember>& members);
+// offset order. Returns kOk, or kNoMemory (nothing kept); kOk with nothing kept when
+// the object has no such reference (a block it only defines, in COFF).
+Outcome add_reference_layout(Registry& registry, const ObjectEntry& object, std::string_view name,
+                             std::string_view routine, std::string_view file, uint32_t line,
+                             const std::vector<LayoutMember>& members);
 
 // True when some reference of the block has a layout.
 bool has_layouts(const CommonBlock& block);
@@ -167,7 +164,7 @@ bool has_layouts(const CommonBlock& block);
 std::vector<ReferenceLayouts> block_layouts(const CommonBlock& block);
 
 // Registers one procedure defined by `object`. Returns 0, or 1 when memory ran out.
-int add_procedure(Registry& registry, const ObjectEntry& object, std::string_view name);
+Outcome add_procedure(Registry& registry, const ObjectEntry& object, std::string_view name);
 
 // The block of that name, or nullptr.
 CommonBlock* find_block(Registry& registry, std::string_view name);

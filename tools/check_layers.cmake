@@ -6,7 +6,7 @@ set(allowed_platform platform)
 set(allowed_formats formats)
 set(allowed_dwarf dwarf formats)
 set(allowed_objreader objreader dwarf formats platform)
-set(allowed_registry registry)
+set(allowed_registry registry formats)
 set(allowed_report report registry platform)
 set(allowed_driver driver objreader registry report platform)
 

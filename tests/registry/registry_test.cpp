@@ -35,8 +35,8 @@ class RegistryTest : public ::testing::Test {
 TEST_F(RegistryTest, EqualSizesJoinInPathOrder) {
   const ObjectEntry& a = object("a.obj");
   const ObjectEntry& b = object("b.obj");
-  EXPECT_EQ(add_common_reference(registry, b, "X", 400), kNewBlock);
-  EXPECT_EQ(add_common_reference(registry, a, "X", 400), kAddedToBlock);
+  EXPECT_EQ(add_common_reference(registry, b, "X", 400), Outcome::kOk);
+  EXPECT_EQ(add_common_reference(registry, a, "X", 400), Outcome::kOk);
   EXPECT_EQ(listing(block("X")), (std::vector<std::string>{"400 a.obj", "400 b.obj"}));
   EXPECT_TRUE(block("X").consistent);
 }
@@ -143,12 +143,12 @@ struct ModelBlock {
 
 class Model {
  public:
-  int add(const ObjectEntry& object, const std::string& name, uint32_t size) {
+  Outcome add(const ObjectEntry& object, const std::string& name, uint32_t size) {
     auto block = blocks_.begin();
     while (block != blocks_.end() && block->name < name) ++block;
     if (block == blocks_.end() || block->name != name) {
       blocks_.insert(block, ModelBlock{name, {{&object, size}}, true});
-      return kNewBlock;
+      return Outcome::kOk;
     }
     auto& references = block->references;
     auto at = references.begin();
@@ -156,21 +156,21 @@ class Model {
       block->consistent = false;
       if (at->size < size) {
         references.insert(at, {&object, size});
-        return kAddedToBlock;
+        return Outcome::kOk;
       }
       if (++at == references.end()) {
         references.push_back({&object, size});
-        return kAddedToBlock;
+        return Outcome::kOk;
       }
     }
     for (; at != references.end(); ++at) {
       if (at->size == size && at->object->path > object.path) {
         references.insert(at, {&object, size});
-        return kAddedToBlock;
+        return Outcome::kOk;
       }
     }
     references.push_back({&object, size});
-    return kAddedToBlock;
+    return Outcome::kOk;
   }
 
   void mark(const std::string& name, const std::string& path) {
