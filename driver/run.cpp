@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "driver/driver.h"
 #include "platform/strprintf.h"
@@ -217,9 +218,8 @@ void report_stale_suppressions(Run& run, const std::vector<Suppression>& suppres
   }
 }
 
-}  // namespace
-
-int run_drelk(Run& run, int argc, const char* const* argv) {
+// A run starts from nothing, whatever an earlier run in the same process left.
+void reset_run(Run& run) {
   free_lists(run.registry);
   run.diagnostics.error_count = 0;
   run.diagnostics.unlisted = 0;
@@ -227,14 +227,16 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
   run.diagnostics.stop_reading = false;
   run.diagnostics.records.clear();
   run.analysis.written_files.clear();
+}
 
-  std::vector<std::string> patterns;
+// Expands the response files and parses the switches into `run`, leaving the input patterns
+// in `patterns` and the expanded command line in `argc`/`argv`. Returns the exit status when
+// the run ends here (a damaged command line, no input, the usage text).
+std::optional<int> read_command_line(Run& run, int& argc, const char* const*& argv,
+                                     Arguments& expanded, std::vector<std::string>& patterns) {
   // Response files are expanded before anything else looks at the command line, so that
-  // the switches they hold act as on the command line; the -e and -o look-ups below see
-  // the expanded arguments too. The documents show the command line as it was given.
-  const int given_argc = argc;
-  const char* const* given_argv = argv;
-  Arguments expanded;
+  // the switches they hold act as on the command line; the -e and -o look-ups see the
+  // expanded arguments too. The documents show the command line as it was given.
   int n = 0;
   try {
     if (has_response_files(argc, argv)) {
@@ -257,7 +259,12 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
     // An unusable command line must not pass for a successful check.
     return finish(run, n == kIllegalSwitch ? kExitFailure : kExitSuccess, false);
   }
+  return std::nullopt;
+}
 
+// Opens the -e and -o files (diagnostics go to the -e file from here on). Returns the exit
+// status when the run ends here: a file that cannot be opened, or one that is a response file.
+std::optional<int> open_switch_files(Run& run, const Arguments& expanded) {
   std::string name;
   std::FILE* file = nullptr;
   if (run.options & OPT_ERRFILE) {
@@ -278,15 +285,17 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
   }
   // The response files were read before the -e and -o files were opened: neither may be one.
   bool response_file_written = false;
-  for (const Arguments::ResponseFile& file : expanded.response_files) {
-    if (is_written_file(run.analysis, file.identity, file.name)) response_file_written = true;
+  for (const Arguments::ResponseFile& response_file : expanded.response_files) {
+    if (is_written_file(run.analysis, response_file.identity, response_file.name)) {
+      response_file_written = true;
+    }
   }
   if (response_file_written) return finish(run, kExitFailure, false);
+  return std::nullopt;
+}
 
-  Baseline baseline;
-  std::vector<Suppression> suppressions;
-  if (!read_adoption_files(run, baseline, suppressions)) return finish(run, kExitFailure, false);
-
+// Reads every input in command-line order, into the registry.
+void read_inputs(Run& run, std::vector<std::string>& patterns) {
   // Debug sections are located and read only for -m.
   run.analysis.reader.read_layouts = run.layouts;
   // The documents for programs carry the diagnostics as well.
@@ -302,12 +311,14 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
   } catch (const std::bad_alloc&) {
     report_out_of_memory(run.diagnostics, {});
   }
-
   if (run.diagnostics.out_of_memory) run.memory_reserve.reset();
-  // A diagnostic makes the status -1 (finish), which wins over -w and --fail-on.
+}
+
+// Finds the problems, sets them against the baseline and the suppressions, and renders the
+// report. Returns the status the findings give (-w, --fail-on).
+int report_findings(Run& run, Baseline& baseline, std::vector<Suppression>& suppressions,
+                    int given_argc, const char* const* given_argv) {
   int status = kExitSuccess;
-  // A run that found its -e or -o file among its inputs ends there, with no report.
-  if (is_input(run, "output") || is_input(run, "error")) return finish(run, kExitFailure, false);
   if (run.options & OPT_OUTFILE) start_text_file(run.output_stream.file);
   try {
     Findings findings = find_problems(run.registry, run.diagnostics.error_count, run.layouts);
@@ -323,12 +334,36 @@ int run_drelk(Run& run, int argc, const char* const* argv) {
     if (run.fail_on_findings && adoption.failing.at_least(run.fail_on) > 0) {
       status = kExitCommonBlockErrors;
     }
+    // A diagnostic makes the status -1 (finish), which wins over -w and --fail-on.
     render(run, findings, adoption, run.diagnostics.error_count > 0 ? kExitFailure : status,
            given_argc, given_argv);
   } catch (const std::bad_alloc&) {
     report_out_of_memory(run.diagnostics, {});
   }
-  status = finish(run, status, true);
+  return status;
+}
+
+}  // namespace
+
+int run_drelk(Run& run, int argc, const char* const* argv) {
+  reset_run(run);
+  const int given_argc = argc;
+  const char* const* given_argv = argv;
+  Arguments expanded;
+  std::vector<std::string> patterns;
+  if (const std::optional<int> ended = read_command_line(run, argc, argv, expanded, patterns)) {
+    return *ended;
+  }
+  if (const std::optional<int> ended = open_switch_files(run, expanded)) return *ended;
+
+  Baseline baseline;
+  std::vector<Suppression> suppressions;
+  if (!read_adoption_files(run, baseline, suppressions)) return finish(run, kExitFailure, false);
+  read_inputs(run, patterns);
+  // A run that found its -e or -o file among its inputs ends there, with no report.
+  if (is_input(run, "output") || is_input(run, "error")) return finish(run, kExitFailure, false);
+  const int status =
+      finish(run, report_findings(run, baseline, suppressions, given_argc, given_argv), true);
   if (run.release_at_end) free_lists(run.registry);
   return status;
 }

@@ -265,19 +265,102 @@ void write_absent(ReportWriter& out, const Adoption& adoption) {
   if (!adoption.absent.empty()) out.text("\n");
 }
 
+// The baseline's and the suppressions' marks of the findings, where there are any, and
+// whether a finding is listed at all.
+struct FindingMarks {
+  const Adoption* adoption;
+  bool show_suppressed;
+
+  const FindingMark* of(size_t block, FindingKind kind) const {
+    return adoption != nullptr ? mark_of(*adoption, block, kind) : nullptr;
+  }
+  bool shown(const FindingMark* mark) const {
+    return mark == nullptr || mark->suppression == nullptr || show_suppressed;
+  }
+};
+
+// The "Drelk Error" line of a declarations finding with its class line and mark.
+void write_declarations_finding(ReportWriter& out, const CommonBlock& block,
+                                const BlockFindings& found, const FindingMarks& marks,
+                                const FindingMark* mark, const char* what) {
+  out.text("Drelk Error: Common Block ").text(block.name).text(what);
+  write_class(out, found.finding_class, found.explanation);
+  if (mark != nullptr) write_mark(out, *marks.adoption, *mark);
+}
+
+// One block: its listing (without -p) and its findings.
+void write_block(ReportWriter& out, const Findings& findings, size_t b, bool problems_only,
+                 const FindingMarks& marks) {
+  const BlockFindings& found = findings.blocks[b];
+  const CommonBlock& block = *found.block;
+  const FindingMark* declarations =
+      marks.of(b, found.size_mismatch ? FindingKind::kSizeMismatch : FindingKind::kLayoutMismatch);
+  const FindingMark* clash = marks.of(b, FindingKind::kProcedureClash);
+  // Only what is printed is put in list order: with -p, the blocks of several sizes.
+  const bool listed = !problems_only || found.size_mismatch;
+  const std::vector<const BlockReference*> references =
+      listed ? block_references(block) : std::vector<const BlockReference*>();
+  if (!problems_only) {
+    out.text(" ").text(block.name).text("\n");
+    for (const BlockReference* reference : references) {
+      out.declaration(reference->size, 13,
+                      reference->initialized ? "   I              " : "                  ",
+                      reference->object->path);
+    }
+    out.text("\n");
+  }
+  if (found.size_mismatch && marks.shown(declarations)) {
+    write_declarations_finding(out, block, found, marks, declarations,
+                               " is declared with different sizes\n");
+    if (problems_only) {
+      for (const BlockReference* reference : references) {
+        out.declaration(reference->size, 15, " bytes in ", reference->object->path);
+      }
+    }
+    if (findings.layouts) write_layouts(out, found.layouts);
+    out.text("\n");
+  }
+  if (found.layout_mismatch && marks.shown(declarations)) {
+    write_declarations_finding(out, block, found, marks, declarations,
+                               " is declared with different layouts\n");
+    write_layouts(out, found.layouts);
+    out.text("\n");
+  }
+  for (size_t i = found.first_clash;
+       marks.shown(clash) && i < found.first_clash + found.clash_count; ++i) {
+    const ProcedureEntry& procedure = findings.procedures[i];
+    out.text("Drelk Error: Common Block ")
+        .text(block.name)
+        .text(" conflicts with procedure ")
+        .text(procedure.name)
+        .text(" in ")
+        .text(procedure.definer->path)
+        .text("\n");
+    write_class(out, FindingClass::kProcedureClash, kProcedureClashExplanation);
+    if (clash != nullptr) write_mark(out, *marks.adoption, *clash);
+    out.text("\n");
+  }
+}
+
+// The folders read and the verdict that closes a full report.
+void write_closing(ReportWriter& out, const Findings& findings) {
+  for (const DirectoryInput& directory : findings.directory_inputs) {
+    out.text(strprintf("%llu files read under ",
+                       static_cast<unsigned long long>(directory.files_read)))
+        .text(directory.path)
+        .text("\n\n");
+  }
+  out.text("End of Analysis")
+      .text(findings.errors_seen ? ":  COMMON Block errors encountered."
+                                 : ":  No problems encountered.")
+      .text("\n");
+}
+
 }  // namespace
 
 void render_text(const Findings& findings, bool problems_only, TextStream& output, bool quiet,
                  const Adoption* adoption, bool show_suppressed) {
   ReportWriter out(output);
-  // A finding's marks, where there is a baseline or there are suppressions; whether it is
-  // listed at all.
-  const auto mark_for = [&](size_t block, FindingKind kind) {
-    return adoption != nullptr ? mark_of(*adoption, block, kind) : nullptr;
-  };
-  const auto shown = [&](const FindingMark* mark) {
-    return mark == nullptr || mark->suppression == nullptr || show_suppressed;
-  };
   if (findings.incomplete && !quiet)
     out.text("Drelk: Processing is incomplete due to previous error(s).\n\n");
 
@@ -290,80 +373,15 @@ void render_text(const Findings& findings, bool problems_only, TextStream& outpu
     out.text("Common   Block   Initialized   Object File\n");
     out.text("         Size \n\n");
   }
-
+  const FindingMarks marks{adoption, show_suppressed};
   for (size_t b = 0; b < findings.blocks.size(); ++b) {
-    const BlockFindings& found = findings.blocks[b];
-    const CommonBlock& block = *found.block;
-    const FindingMark* declarations = mark_for(
-        b, found.size_mismatch ? FindingKind::kSizeMismatch : FindingKind::kLayoutMismatch);
-    const FindingMark* clash = mark_for(b, FindingKind::kProcedureClash);
-    // Only what is printed is put in list order: with -p, the blocks of several sizes.
-    const bool listed = !problems_only || found.size_mismatch;
-    const std::vector<const BlockReference*> references =
-        listed ? block_references(block) : std::vector<const BlockReference*>();
-    if (!problems_only) {
-      out.text(" ").text(block.name).text("\n");
-      for (const BlockReference* reference : references) {
-        out.declaration(reference->size, 13,
-                        reference->initialized ? "   I              " : "                  ",
-                        reference->object->path);
-      }
-      out.text("\n");
-    }
-    if (found.size_mismatch && shown(declarations)) {
-      out.text("Drelk Error: Common Block ")
-          .text(block.name)
-          .text(" is declared with different sizes\n");
-      write_class(out, found.finding_class, found.explanation);
-      if (declarations != nullptr) write_mark(out, *adoption, *declarations);
-      if (problems_only) {
-        for (const BlockReference* reference : references) {
-          out.declaration(reference->size, 15, " bytes in ", reference->object->path);
-        }
-      }
-      if (findings.layouts) write_layouts(out, found.layouts);
-      out.text("\n");
-    }
-    if (found.layout_mismatch && shown(declarations)) {
-      out.text("Drelk Error: Common Block ")
-          .text(block.name)
-          .text(" is declared with different layouts\n");
-      write_class(out, found.finding_class, found.explanation);
-      if (declarations != nullptr) write_mark(out, *adoption, *declarations);
-      write_layouts(out, found.layouts);
-      out.text("\n");
-    }
-    for (size_t i = found.first_clash; shown(clash) && i < found.first_clash + found.clash_count;
-         ++i) {
-      const ProcedureEntry& procedure = findings.procedures[i];
-      out.text("Drelk Error: Common Block ")
-          .text(block.name)
-          .text(" conflicts with procedure ")
-          .text(procedure.name)
-          .text(" in ")
-          .text(procedure.definer->path)
-          .text("\n");
-      write_class(out, FindingClass::kProcedureClash, kProcedureClashExplanation);
-      if (clash != nullptr) write_mark(out, *adoption, *clash);
-      out.text("\n");
-    }
+    write_block(out, findings, b, problems_only, marks);
   }
   if (adoption != nullptr) write_absent(out, *adoption);
   // Where the verdict closes the report, and with -p once there is some block to count;
   // -q writes the findings alone.
   if (!findings.blocks.empty() && !quiet) write_summary(out, findings, adoption);
-  if (!problems_only) {
-    for (const DirectoryInput& directory : findings.directory_inputs) {
-      out.text(strprintf("%llu files read under ",
-                         static_cast<unsigned long long>(directory.files_read)))
-          .text(directory.path)
-          .text("\n\n");
-    }
-    out.text("End of Analysis")
-        .text(findings.errors_seen ? ":  COMMON Block errors encountered."
-                                   : ":  No problems encountered.")
-        .text("\n");
-  }
+  if (!problems_only) write_closing(out, findings);
 }
 
 void report_common_blocks(const Registry& registry, uint64_t error_count, bool problems_only,
