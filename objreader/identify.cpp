@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "formats/archive.h"
+#include "formats/bitcode.h"
 #include "formats/coff.h"
 #include "formats/elf.h"
 #include "formats/macho.h"
@@ -69,9 +70,9 @@ bool is_coff_object_header(const uint8_t* bytes, size_t count) {
 
 // LLVM bitcode: the raw form ("BC" 0xC0DE) or the wrapper that Darwin tools put around it.
 bool is_llvm_bitcode(const uint8_t* bytes, size_t count) {
-  constexpr uint8_t kRaw[] = {'B', 'C', 0xC0, 0xDE};
-  constexpr uint32_t kWrapperMagic = 0x0B17C0DE;
-  return count >= 4 && (std::memcmp(bytes, kRaw, 4) == 0 || load_u32(bytes) == kWrapperMagic);
+  return count >= bitcode::kRawMagicSize &&
+         (std::memcmp(bytes, bitcode::kRawMagic, bitcode::kRawMagicSize) == 0 ||
+          load_u32(bytes) == bitcode::kWrapperMagic);
 }
 
 // Text: printable ASCII, blanks and line ends, and UTF-8 sequences, with no NUL; a
@@ -101,6 +102,7 @@ bool is_object_or_library(const uint8_t* bytes, size_t count) {
     case FileKind::kThinArchive:
     case FileKind::kUniversal:
     case FileKind::kCoffBigObject:
+    case FileKind::kLlvmBitcode:
       return true;
     case FileKind::kElfObject: {
       // e_type follows e_ident in either class.
@@ -143,6 +145,7 @@ FileKind identify_member(const uint8_t* bytes, size_t count) {
   if (is_elf(bytes, count)) return FileKind::kElfObject;
   if (is_macho(bytes, count)) return FileKind::kMachObject;
   if (is_universal(bytes, count)) return FileKind::kUniversal;
+  if (is_llvm_bitcode(bytes, count)) return FileKind::kLlvmBitcode;
   return identify_coff(bytes, count);
 }
 
@@ -151,7 +154,6 @@ const char* unreadable_file_kind(const uint8_t* bytes, size_t count, uint64_t si
   const FileKind kind = identify_format(bytes, count);
   // Executables keep their own diagnostic; archives begin with printable text.
   if (kind != FileKind::kCoffObject) return nullptr;
-  if (is_llvm_bitcode(bytes, count)) return "LLVM bitcode";
   if (is_text(bytes, count)) return "a text file";
   return nullptr;
 }

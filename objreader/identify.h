@@ -19,6 +19,7 @@ enum class FileKind {
   kUniversal,      // a universal ("fat") Mach-O file: one slice an architecture
   kExecutable,     // MZ, NE or LE signature at offset 0
   kPeImage,        // "PE\0\0" at offset 0
+  kLlvmBitcode,    // "BC" 0xC0DE, or the wrapper 0x0B17C0DE around it
 };
 
 // The number of leading bytes identify_format looks at.
@@ -35,16 +36,16 @@ inline constexpr size_t kObjectSignatureBytes = 20;
 
 // Whether the first `count` bytes of a file found in a directory searched for objects
 // make it an object or library to read, decided by the bytes alone: an archive, a
-// relocatable ELF or Mach-O object, a universal file, an extended COFF object, or a COFF
-// object whose file header names a known processor and an object's optional header size.
-// Executables, shared libraries, bitcode and every other file are passed over.
+// relocatable ELF or Mach-O object, a universal file, an extended COFF object, LLVM bitcode,
+// or a COFF object whose file header names a known processor and an object's optional
+// header size. Executables, shared libraries and every other file are passed over.
 bool is_object_or_library(const uint8_t* bytes, size_t count);
 
 // The number of leading bytes unreadable_file_kind looks at.
 inline constexpr size_t kNamingBytes = 256;
 
 // What a file plainly is when it is no object and no library, by its size and its first
-// `count` bytes: "empty", "LLVM bitcode" or "a text file"; nullptr for anything else
+// `count` bytes: "empty" or "a text file"; nullptr for anything else
 // (executables, whose diagnostic is their own, and whatever the readers are to judge).
 const char* unreadable_file_kind(const uint8_t* bytes, size_t count, uint64_t size);
 

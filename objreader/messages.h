@@ -5,7 +5,7 @@
 namespace drelk::message {
 
 inline constexpr char kNotAnObject[] = "The file %s is not an object file.";
-// The same, with what the file is instead ("empty", "a text file", "LLVM bitcode").
+// The same, with what the file is instead ("empty", "a text file").
 inline constexpr char kNotAnObjectBecause[] = "The file %s is %s, not an object file.";
 inline constexpr char kFileHeaderUnreadable[] = "Error reading file header\n";
 inline constexpr char kUnsupportedHeader[] = "Error - unsupported %s header in %s\n";

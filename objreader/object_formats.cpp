@@ -4,6 +4,7 @@
 
 #include <iterator>
 
+#include "objreader/bitcode/bitcode_reader.h"
 #include "objreader/coff/coff_reader.h"
 #include "objreader/elf/elf_reader.h"
 #include "objreader/macho/macho_reader.h"
@@ -29,6 +30,11 @@ Outcome read_macho(ObjectReader& reader, InputStream& stream, std::string_view p
   return read_macho_object(reader, stream, path, base, extent);
 }
 
+int read_bitcode(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
+                 uint64_t extent, FileKind) {
+  return read_bitcode_object(reader, stream, path, base, extent);
+}
+
 // Anything not recognised otherwise is read as COFF, with COFF's positions.
 constexpr ObjectFormat kFormats[] = {
     {FileKind::kCoffObject, "coff", kSigned32, read_coff, nullptr, false, false},
@@ -39,6 +45,7 @@ constexpr ObjectFormat kFormats[] = {
     {FileKind::kElfObject, "elf", kUnbounded, read_elf, nullptr, false, false},
     {FileKind::kMachObject, "macho", kUnbounded, read_macho, nullptr, false, true},
     {FileKind::kUniversal, "universal", kUnbounded, read_coff, read_universal_slices, false, false},
+    {FileKind::kLlvmBitcode, "llvm-bitcode", kUnbounded, read_bitcode, nullptr, false, true},
     {FileKind::kExecutable, {}, kSigned32, read_coff, nullptr, false, false},
     {FileKind::kPeImage, {}, kSigned32, read_coff, nullptr, false, false},
 };
