@@ -32,9 +32,9 @@ inline constexpr uint32_t kFirstApplicationAbbrev = 4;
 inline constexpr unsigned kTopLevelAbbrevWidth = 2;
 
 // The widths of the fields of the items above.
-inline constexpr unsigned kBlockIdWidth = 8;          // vbr
-inline constexpr unsigned kNewAbbrevWidthWidth = 4;   // vbr
-inline constexpr unsigned kBlockLengthWidth = 32;     // fixed, in 32-bit words
+inline constexpr unsigned kBlockIdWidth = 8;             // vbr
+inline constexpr unsigned kNewAbbrevWidthWidth = 4;      // vbr
+inline constexpr unsigned kBlockLengthWidth = 32;        // fixed, in 32-bit words
 inline constexpr unsigned kAbbrevOperandCountWidth = 5;  // vbr
 inline constexpr unsigned kLiteralValueWidth = 8;        // vbr
 inline constexpr unsigned kEncodingWidth = 3;            // fixed

@@ -15,7 +15,8 @@ namespace drelk {
 namespace {
 
 constexpr char kUnreadableBitcode[] = "Error - unreadable LLVM bitcode in %s: %s\n";
-constexpr char kUnreadableSymbolTable[] = "Error - unreadable LLVM bitcode symbol table in %s: %s\n";
+constexpr char kUnreadableSymbolTable[] =
+    "Error - unreadable LLVM bitcode symbol table in %s: %s\n";
 constexpr char kNoSymbolTable[] =
     "Error - LLVM bitcode file %s has no symbol table; its symbols are not read\n";
 constexpr char kUnknownVersion[] =
@@ -52,8 +53,7 @@ const char* damage_text(BitstreamDamage damage) {
 }
 
 int report_unreadable(ObjectReader& reader, std::string_view path, const char* why) {
-  report_error(reader.diagnostics,
-               strprintf(kUnreadableBitcode, std::string(path).c_str(), why));
+  report_error(reader.diagnostics, strprintf(kUnreadableBitcode, std::string(path).c_str(), why));
   return kAnalysisFailed;
 }
 
@@ -140,8 +140,8 @@ Outcome scan_symbol_table(ObjectReader& reader, std::span<const uint8_t> table,
         return report_unreadable_table(reader, path,
                                        "a symbol's uncommon record lies outside their range");
       }
-      uncommon = table.data() + uncommons.offset +
-                 static_cast<size_t>(next_uncommon) * uncommon_size;
+      uncommon =
+          table.data() + uncommons.offset + static_cast<size_t>(next_uncommon) * uncommon_size;
       ++next_uncommon;
     }
     Declaration declaration;
@@ -152,9 +152,8 @@ Outcome scan_symbol_table(ObjectReader& reader, std::span<const uint8_t> table,
       declaration.kind = Declaration::kCommon;
       declaration.size = wide ? load_u64(uncommon + bitcode::kUncommonCommonSize, false)
                               : load_u32(uncommon + bitcode::kUncommonCommonSize);
-      declaration.alignment =
-          load_u32(uncommon + (wide ? bitcode::kUncommonCommonAlign4
-                                    : bitcode::kUncommonCommonAlign3));
+      declaration.alignment = load_u32(
+          uncommon + (wide ? bitcode::kUncommonCommonAlign4 : bitcode::kUncommonCommonAlign3));
     } else if (is_procedure(flags)) {
       declaration.kind = Declaration::kProcedure;
     } else if (is_initialized_data(flags)) {
@@ -166,8 +165,8 @@ Outcome scan_symbol_table(ObjectReader& reader, std::span<const uint8_t> table,
     if (!range_inside(name, 1, strings.size())) {
       return report_unreadable_table(reader, path, "a name lies outside the string table");
     }
-    declaration.name = std::string_view(reinterpret_cast<const char*>(strings.data()) + name.offset,
-                                        name.size);
+    declaration.name =
+        std::string_view(reinterpret_cast<const char*>(strings.data()) + name.offset, name.size);
     if (!declare(reader, declaration)) return Outcome::kNoMemory;
   }
   return Outcome::kOk;
@@ -230,7 +229,8 @@ int read_bitcode_object(ObjectReader& reader, InputStream& stream, std::string_v
     std::vector<uint8_t>& bytes =
         symbols ? next_buffer(tables.symbol_blocks, tables.symbol_blocks_used)
                 : next_buffer(tables.string_blocks, tables.string_blocks_used);
-    if (!table_was_read(reader, read_table_at(reader, stream, base, body, block.body_size, bytes))) {
+    if (!table_was_read(reader,
+                        read_table_at(reader, stream, base, body, block.body_size, bytes))) {
       return kAnalysisFailed;
     }
     Bitstream contents = make_bitstream(bytes);
@@ -244,8 +244,9 @@ int read_bitcode_object(ObjectReader& reader, InputStream& stream, std::string_v
     });
     if (contents.failed()) return report_unreadable(reader, path, damage_text(contents.damage));
     if (!found) {
-      return report_unreadable(reader, path, symbols ? "a symbol table block holds no table"
-                                                     : "a string table block holds no strings");
+      return report_unreadable(reader, path,
+                               symbols ? "a symbol table block holds no table"
+                                       : "a string table block holds no strings");
     }
     if (symbols) {
       any_symbol_table = true;
@@ -256,7 +257,8 @@ int read_bitcode_object(ObjectReader& reader, InputStream& stream, std::string_v
     const std::span<const uint8_t> strings(bytes.data() + blob.first, blob.second);
     const size_t waiting = tables.symbol_blobs.size();
     for (size_t i = 0; i < waiting; ++i) {
-      const std::vector<uint8_t>& table = tables.symbol_blocks[tables.symbol_blocks_used - waiting + i];
+      const std::vector<uint8_t>& table =
+          tables.symbol_blocks[tables.symbol_blocks_used - waiting + i];
       const auto [offset, size] = tables.symbol_blobs[i];
       switch (scan_symbol_table(reader, std::span<const uint8_t>(table.data() + offset, size),
                                 strings, path)) {

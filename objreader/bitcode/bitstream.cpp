@@ -85,7 +85,8 @@ BlockHeader read_block_header(Bitstream& bits, uint64_t limit) {
   block.abbrev_width = static_cast<unsigned>(width);
   block.body = bits.bit / 8;
   block.body_size = words * 4;
-  if (block.body > limit || block.body_size > limit - block.body) bits.fail(BitstreamDamage::kPastEnd);
+  if (block.body > limit || block.body_size > limit - block.body)
+    bits.fail(BitstreamDamage::kPastEnd);
   return block;
 }
 
@@ -93,8 +94,7 @@ bool define_abbreviation(Bitstream& bits, Abbreviations& abbreviations) {
   const uint64_t count = bits.vbr(bitcode::kAbbrevOperandCountWidth);
   if (bits.failed()) return false;
   // Each operand takes at least four bits: a count beyond that is damage, not a table to hold.
-  if (count > bits.bits_left() / 4 ||
-      count > kMaxAbbrevOperands - abbreviations.operands.size()) {
+  if (count > bits.bits_left() / 4 || count > kMaxAbbrevOperands - abbreviations.operands.size()) {
     bits.fail(count > bits.bits_left() / 4 ? BitstreamDamage::kPastEnd
                                            : BitstreamDamage::kTooManyAbbrevs);
     return false;

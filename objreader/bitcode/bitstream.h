@@ -17,13 +17,13 @@ namespace drelk {
 // Why a bitstream could not be read, in the words of the diagnostic.
 enum class BitstreamDamage : uint8_t {
   kNone,
-  kPastEnd,            // a field, block or blob runs past the bytes
-  kBlockWithoutEnd,    // a block's bytes end before its END_BLOCK
-  kAbbrevTooWide,      // a field width over 64 bits, or an abbreviation id over 32
-  kBadAbbreviation,    // an abbreviation that no record can be read with
-  kUndefinedAbbrev,    // a record written with an abbreviation not defined
-  kTooManyAbbrevs,     // more abbreviation operands than a block is allowed to hold
-  kValueTooWide,       // a VBR value of more than 64 bits
+  kPastEnd,          // a field, block or blob runs past the bytes
+  kBlockWithoutEnd,  // a block's bytes end before its END_BLOCK
+  kAbbrevTooWide,    // a field width over 64 bits, or an abbreviation id over 32
+  kBadAbbreviation,  // an abbreviation that no record can be read with
+  kUndefinedAbbrev,  // a record written with an abbreviation not defined
+  kTooManyAbbrevs,   // more abbreviation operands than a block is allowed to hold
+  kValueTooWide,     // a VBR value of more than 64 bits
 };
 
 // One operand of an abbreviation: a literal value, or an encoding with its width.

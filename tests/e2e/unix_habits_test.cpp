@@ -188,7 +188,8 @@ TEST_F(UnixHabits, FilesThatAreNoObjectAreNamedForWhatTheyAre) {
   EXPECT_EQ(r.standard_error,
             "Drelk: The file empty.o is empty, not an object file.\n"
             "Drelk: The file notes.obj is a text file, not an object file.\n"
-            "Drelk: The file lto.o is LLVM bitcode, not an object file.\n"
+            "Drelk: Error - unreadable LLVM bitcode in lto.o: a block, field or blob runs past the "
+            "end of the bitcode\n\n"
             "Drelk: The file solver is not an object file.\n"
             "Drelk: The file libsolver.so is not an object file.\n"
             "Drelk: The file solver.exe is not an object file.\n"

@@ -59,8 +59,6 @@ TEST(Classification, FilesThatAreNoObjectAreNamedForWhatTheyAre) {
       {{'a', 'b', 'c'}, "a text file"},
       {bytes_of("CMAKE_BUILD_TYPE:STRING=Release\r\n\tFFLAGS=-O2\f"), "a text file"},
       {bytes_of(utf8_text), "a text file"},
-      {{'B', 'C', 0xC0, 0xDE, 0x35, 0x14, 0, 0}, "LLVM bitcode"},
-      {{0xDE, 0xC0, 0x17, 0x0B, 0, 0, 0, 0}, "LLVM bitcode"},
   };
   for (const auto& c : cases) {
     InMemoryRun run;
