@@ -30,8 +30,8 @@ Outcome read_macho(ObjectReader& reader, InputStream& stream, std::string_view p
   return read_macho_object(reader, stream, path, base, extent);
 }
 
-int read_bitcode(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
-                 uint64_t extent, FileKind) {
+Outcome read_bitcode(ObjectReader& reader, InputStream& stream, std::string_view path,
+                     uint64_t base, uint64_t extent, FileKind) {
   return read_bitcode_object(reader, stream, path, base, extent);
 }
 

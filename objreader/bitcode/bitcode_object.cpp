@@ -52,9 +52,9 @@ const char* damage_text(BitstreamDamage damage) {
   return "damaged";
 }
 
-int report_unreadable(ObjectReader& reader, std::string_view path, const char* why) {
+Outcome report_unreadable(ObjectReader& reader, std::string_view path, const char* why) {
   report_error(reader.diagnostics, strprintf(kUnreadableBitcode, std::string(path).c_str(), why));
-  return kAnalysisFailed;
+  return Outcome::kFailed;
 }
 
 Outcome report_unreadable_table(ObjectReader& reader, std::string_view path, const char* why) {
@@ -172,8 +172,8 @@ Outcome scan_symbol_table(ObjectReader& reader, std::span<const uint8_t> table,
   return Outcome::kOk;
 }
 
-int read_bitcode_object(ObjectReader& reader, InputStream& stream, std::string_view path,
-                        uint64_t base, uint64_t extent) {
+Outcome read_bitcode_object(ObjectReader& reader, InputStream& stream, std::string_view path,
+                            uint64_t base, uint64_t extent) {
   begin_object(reader, path);
   BitcodeTables& tables = bitcode_tables(reader);
   tables.symbol_blocks_used = 0;
@@ -231,7 +231,7 @@ int read_bitcode_object(ObjectReader& reader, InputStream& stream, std::string_v
                 : next_buffer(tables.string_blocks, tables.string_blocks_used);
     if (!table_was_read(reader,
                         read_table_at(reader, stream, base, body, block.body_size, bytes))) {
-      return kAnalysisFailed;
+      return Outcome::kFailed;
     }
     Bitstream contents = make_bitstream(bytes);
     const BlockHeader whole{block.block_id, block.abbrev_width, 0, bytes.size()};
@@ -265,7 +265,7 @@ int read_bitcode_object(ObjectReader& reader, InputStream& stream, std::string_v
         case Outcome::kOk:
           break;
         case Outcome::kFailed:
-          return kAnalysisFailed;
+          return Outcome::kFailed;
         case Outcome::kNoMemory:
           declared_all = false;
           break;
@@ -275,16 +275,16 @@ int read_bitcode_object(ObjectReader& reader, InputStream& stream, std::string_v
   }
   if (!any_symbol_table) {
     report_error(reader.diagnostics, strprintf(kNoSymbolTable, std::string(path).c_str()));
-    return kAnalysisFailed;
+    return Outcome::kFailed;
   }
   if (!tables.symbol_blobs.empty()) {
     return report_unreadable(reader, path, "a symbol table has no string table after it");
   }
   if (!declared_all) {
     report_out_of_memory(reader.diagnostics, path);
-    return kAnalysisFailed;
+    return Outcome::kFailed;
   }
-  return kAnalysisOk;
+  return Outcome::kOk;
 }
 
 }  // namespace drelk

@@ -33,9 +33,9 @@ inline BitcodeTables& bitcode_tables(ObjectReader& reader) {
 
 // Reads the bitcode file (raw, or inside its wrapper) that starts at `base` in the stream
 // and is `extent` bytes long into the reader's declarations; `path` names it in
-// diagnostics. kAnalysisFailed or kAnalysisOk.
-int read_bitcode_object(ObjectReader& reader, InputStream& stream, std::string_view path,
-                        uint64_t base, uint64_t extent);
+// diagnostics.
+Outcome read_bitcode_object(ObjectReader& reader, InputStream& stream, std::string_view path,
+                            uint64_t base, uint64_t extent);
 
 // Adds what one IR symbol table declares to the reader's declarations: its COMMON symbols
 // with their sizes and alignments, its defined functions as procedures and its other
