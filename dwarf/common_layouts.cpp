@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "dwarf/fortran_types.h"
@@ -137,6 +138,43 @@ bool add_member(Walk& walk, const Die& die, uint64_t& first_line) {
   return true;
 }
 
+// A routine and a BLOCK DATA in one file: gfortran describes the block once, under the
+// routine, with each member twice (once for each declaration). A member the same as one
+// before it at its offset is that repetition, not an EQUIVALENCE view: it is dropped,
+// keeping the members' order. Sorting indexes keeps this O(n log n) for any input.
+void drop_repeated_members(std::vector<MemberLayout>& members, size_t first) {
+  const size_t count = members.size() - first;
+  if (count < 2) return;
+  const auto same_member = [](const MemberLayout& a, const MemberLayout& b) {
+    return a.offset == b.offset && a.size == b.size && a.name == b.name && a.type == b.type &&
+           a.dimensions == b.dimensions;
+  };
+  bool any = false;
+  for (size_t i = first + 1; i < members.size() && !any; ++i) {
+    any = members[i].offset == members[i - 1].offset;
+  }
+  if (!any) return;  // no two members share an offset: nothing can repeat
+  std::vector<uint32_t> order(count);
+  for (size_t i = 0; i < count; ++i) order[i] = static_cast<uint32_t>(i);
+  const auto key = [](const MemberLayout& m) {
+    return std::tie(m.offset, m.size, m.name, m.type, m.dimensions);
+  };
+  std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+    return key(members[first + a]) < key(members[first + b]);
+  });
+  std::vector<bool> repeated(count, false);
+  for (size_t i = 1; i < count; ++i) {
+    if (same_member(members[first + order[i]], members[first + order[i - 1]])) {
+      repeated[order[i]] = true;
+    }
+  }
+  size_t kept = first;
+  for (size_t i = 0; i < count; ++i) {
+    if (!repeated[i]) members[kept++] = members[first + i];
+  }
+  members.resize(kept);
+}
+
 // gfortran gives every routine's block of a file the line of the block's first
 // declaration in the file; a line before the routine's own start is then replaced by the
 // first line that declares one of the routine's members there.
@@ -154,6 +192,8 @@ void finish_layout(Walk& walk, OpenBlock& block, uint64_t scope_line) {
   if (!std::is_sorted(first, members.end(), by_offset)) {
     std::stable_sort(first, members.end(), by_offset);
   }
+  drop_repeated_members(members, layout.first_member);
+  layout.member_count = static_cast<uint32_t>(members.size() - layout.first_member);
   walk.output.layouts.push_back(layout);
 }
 

@@ -81,6 +81,19 @@ TEST_F(Layouts, EquivalenceViewsAreNoDifferenceButOtherTypesAre) {
       << types.standard_output;
 }
 
+// A routine and a BLOCK DATA of one file describe each member twice: one layout, each
+// member once, and still the BLOCK DATA's finding.
+TEST_F(Layouts, RoutineAndBlockDataOfOneFileGiveOneLayout) {
+  dir.write("both.o", data_file("x86_64/both.o"));
+  const ProgramResult r = drelk({"-m", "-p", "both.o", "u.o"});
+  const std::string& out = r.standard_output;
+  EXPECT_NE(out.find("  initialised-smaller (error): "), std::string::npos) << out;
+  EXPECT_NE(out.find("Layout 2 of 2: 40 bytes in 1 declaration"), std::string::npos) << out;
+  const std::string member = "  REAL*4         x(10)\n";
+  ASSERT_NE(out.find(member), std::string::npos) << out;
+  EXPECT_EQ(out.find(member, out.find(member) + 1), std::string::npos) << out;
+}
+
 // Which findings fail the run: -w errors and warnings, --fail-on the severity named.
 TEST_F(Layouts, ExitStatusFollowsTheSeverityAskedFor) {
   const struct {

@@ -27,6 +27,8 @@
 #   exta.f, extb.f  /EXT/ as N, X(10) and as N, X(5): a routine declares only its start
 #   bd.f, u.f  /BLK/ initialised by a BLOCK DATA with 40 bytes, declared with 80 elsewhere
 #   pairp.f   a subroutine PAIR, named like clash.f's /PAIR/
+#   both.f    /BLK/ in a routine and a BLOCK DATA of one file (x86_64/both.o): gfortran
+#             describes each member twice, under the routine
 #
 # Tools (Debian 12):
 #   apt-get install -y --no-install-recommends gfortran gfortran-multilib \
@@ -63,6 +65,7 @@ for source in "${units[@]}"; do
   "$FC_W32" "${FFLAGS[@]}" -o "mingw-i686/$unit.obj" "src/$source"
 done
 "$FC" "${FFLAGS[@]}" -gdwarf-4 -o x86_64/tally4.o src/tally.f
+"$FC" "${FFLAGS[@]}" -o x86_64/both.o src/both.f
 "$FC" -c -O0 -fno-ident -o x86_64/nodebug.o src/shrunk.f
 for unit in tally shrunk; do
   "$FC" "${FFLAGS[@]}" -gz=zlib -o "compressed/zlib/$unit.o" "src/$unit.f"
