@@ -254,11 +254,11 @@ Outcome analyze_file(Analysis& analysis, InputStream& stream, ObjectEntry& entry
                      result)) {
     return result;
   }
+  use_positions_of(stream, kind);
   if (object_format(kind).is_archive) {
     entry.format = object_format(kind).name;
     return analyze_archive(analysis, stream, entry, kind == FileKind::kThinArchive);
   }
-  use_positions_of(stream, kind);
   if (kind == FileKind::kUniversal) {
     return analyze_universal(analysis, stream, entry, 0, stream.size, true);
   }

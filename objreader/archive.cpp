@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "formats/archive.h"
+#include "formats/xcoff.h"
 #include "objreader/messages.h"
 #include "objreader/string_table.h"
 #include "platform/strprintf.h"
@@ -20,6 +21,10 @@ using archive::kMemberNameSize;
 
 constexpr const char* kLabel = "analyze";
 constexpr const char* kMemberHeaderUnreadable = "Error reading library member header\n";
+constexpr char kMemberListedAgain[] = "Error - library member at offset %llx listed again\n";
+constexpr char kMemberOutsideLibrary[] =
+    "Error - library member at offset %llx lies outside the library\n";
+constexpr char kBigHeaderUnreadable[] = "Error reading big archive header\n";
 
 // The relative seek of the runtime: a signed 32-bit amount, whose result nobody tests.
 void skip_forward(InputStream& stream, uint32_t amount) {
@@ -103,7 +108,8 @@ bool parse_decimal(const uint8_t* field, size_t width, uint64_t& value) {
   size_t i = 0;
   value = 0;
   while (i < width && field[i] >= '0' && field[i] <= '9') {
-    value = value * 10 + (field[i] - '0');
+    // A big archive's 20-digit offsets can exceed 64 bits: they stop at the largest value.
+    value = saturating_add(saturating_multiply(value, 10), field[i] - '0');
     ++i;
   }
   if (i == 0) return false;
@@ -217,7 +223,7 @@ bool first_visit(ObjectReader& reader, ArchiveWalk& walk, uint32_t offset) {
   if (!walk.repeat_reported) {
     walk.repeat_reported = true;
     report_error(reader.diagnostics,
-                 strprintf("Error - library member at offset %x listed again\n", offset));
+                 strprintf(kMemberListedAgain, static_cast<unsigned long long>(offset)));
   }
   return false;
 }
@@ -302,6 +308,85 @@ MemberStep next_in_file_order(ObjectReader& reader, InputStream& stream, Archive
   }
 }
 
+// The fixed-length header of a big archive: where its first and last members and its
+// tables stand. The walk starts at the first member; an archive without members names 0.
+int begin_big_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk) {
+  walk.big = true;
+  uint8_t header[xcoff::kBigHeaderSize] = {};
+  uint64_t first = 0;
+  if (!stream_seek(stream, static_cast<int64_t>(walk.base)) ||
+      read_checked(reader, stream, sizeof header, header, kLabel) == 0 ||
+      !parse_decimal(header + xcoff::kBigHeaderFirstMember, xcoff::kBigHeaderOffsetSize, first) ||
+      !parse_decimal(header + xcoff::kBigHeaderLastMember, xcoff::kBigHeaderOffsetSize,
+                     walk.last_member)) {
+    report_error(reader.diagnostics, kBigHeaderUnreadable);
+    return kAnalysisFailed;
+  }
+  // The member table and the two global symbol tables: their offsets are not checked, as
+  // they are never read.
+  for (size_t k = 0; k < 3; ++k) {
+    if (!parse_decimal(header + xcoff::kBigHeaderMemberTable + k * xcoff::kBigHeaderOffsetSize,
+                       xcoff::kBigHeaderOffsetSize, walk.tables[k])) {
+      walk.tables[k] = 0;
+    }
+  }
+  walk.next_header = first;
+  return kAnalysisOk;
+}
+
+bool is_big_archive_table(const ArchiveWalk& walk, uint64_t offset) {
+  return offset == walk.tables[0] || offset == walk.tables[1] || offset == walk.tables[2];
+}
+
+// The next member of a big archive's chain: its header's fixed fields, its name, then
+// "`\n" and its data. A chain that comes back to a member read before, or that points past
+// the archive, ends with a diagnostic.
+MemberStep next_in_big_archive(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk,
+                               ArchiveMember& member) {
+  const uint64_t offset = walk.next_header;
+  if (offset == 0 || is_big_archive_table(walk, offset)) return MemberStep::kEnd;
+  if (!walk.visited.insert(offset).second) {
+    report_error(reader.diagnostics,
+                 strprintf(kMemberListedAgain, static_cast<unsigned long long>(offset)));
+    return MemberStep::kEnd;
+  }
+  const uint64_t archive_end = std::min(stream.size, walk.end);
+  const uint64_t position = saturating_add(walk.base, offset);
+  if (position >= archive_end || archive_end - position < xcoff::kBigMemberHeaderSize) {
+    report_error(reader.diagnostics,
+                 strprintf(kMemberOutsideLibrary, static_cast<unsigned long long>(offset)));
+    return MemberStep::kFailed;
+  }
+  uint8_t header[xcoff::kBigMemberHeaderSize] = {};
+  uint64_t size = 0;
+  uint64_t next = 0;
+  uint64_t name_length = 0;
+  if (!stream_seek(stream, static_cast<int64_t>(position)) ||
+      read_checked(reader, stream, sizeof header, header, kLabel) == 0 ||
+      !parse_decimal(header + xcoff::kBigMemberSize, xcoff::kBigHeaderOffsetSize, size) ||
+      !parse_decimal(header + xcoff::kBigMemberNext, xcoff::kBigHeaderOffsetSize, next) ||
+      !parse_decimal(header + xcoff::kBigMemberNameLength, xcoff::kBigMemberNameLengthSize,
+                     name_length)) {
+    report_error_at(reader.diagnostics, kMemberHeaderUnreadable, position);
+    return MemberStep::kFailed;
+  }
+  // ar_namlen has four digits: the name costs at most 9999 bytes.
+  std::string name(static_cast<size_t>(name_length), '\0');
+  if (read_checked(reader, stream, name.size(), name.data(), kLabel) == 0 && !name.empty()) {
+    report_error_at(reader.diagnostics, kMemberHeaderUnreadable, position);
+    return MemberStep::kFailed;
+  }
+  walk.next_header = offset == walk.last_member ? 0 : next;
+  member.name.assign(name.data(), std::min(name.size(), name.find('\0')));
+  member.name_known = !member.name.empty();
+  member.data_offset = position + xcoff::kBigMemberHeaderSize + name_length + (name_length & 1) +
+                       xcoff::kBigMemberTerminatorSize;
+  member.data_size = size;
+  member.external = false;
+  stream_seek(stream, static_cast<int64_t>(member.data_offset));
+  return MemberStep::kMember;
+}
+
 }  // namespace
 
 Outcome begin_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk, bool thin,
@@ -310,6 +395,11 @@ Outcome begin_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWal
   walk.thin = thin;
   walk.base = base;
   walk.end = end;
+  uint8_t magic[xcoff::kBigArchiveMagicSize] = {};
+  if (peek_bytes(stream, base, magic, sizeof magic) == sizeof magic &&
+      std::memcmp(magic, xcoff::kBigArchiveMagic, sizeof magic) == 0) {
+    return begin_big_archive_walk(reader, stream, walk);
+  }
   // An archive written without a symbol index starts with its first object.
   if (!at_linker_member(stream)) {
     walk.next_header = stream.position;
@@ -350,7 +440,8 @@ Outcome begin_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWal
 
 MemberStep next_archive_member(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk,
                                ArchiveMember& member) {
-  const MemberStep step = walk.by_member_offsets
+  const MemberStep step = walk.big ? next_in_big_archive(reader, stream, walk, member)
+                          : walk.by_member_offsets
                               ? next_by_member_offsets(reader, stream, walk, member)
                               : next_in_file_order(reader, stream, walk, member);
   if (step == MemberStep::kMember && !member.external) {

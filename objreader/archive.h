@@ -1,6 +1,6 @@
-// The archive walker: the members of an "!<arch>\n" library, one at a time, for every
-// archive style drelk reads. With a second linker member (the Microsoft format) its table
-// of member offsets gives the members; without one (GNU ar, llvm-ar, BSD ar, ar without a
+// The archive walker: the members of an "!<arch>\n" library or an AIX big archive, one at a
+// time, for every archive style drelk reads. With a second linker member (the Microsoft format) its
+// table of member offsets gives the members; without one (GNU ar, llvm-ar, BSD ar, ar without a
 // symbol index) the members are walked in file order by their headers' size fields. A
 // thin archive ("!<thin>\n", GNU ar's T modifier) is walked in file order too, but its
 // members hold no data: each names a file relative to the archive's folder. The walker
@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,13 @@ struct ArchiveWalk {
   // The long-names member "//": the names that do not fit a header, which refers to them
   // as "/<offset>".
   std::string long_names;
+  // An AIX big archive ("<bigaf>\n"): members in the order their headers link them, from
+  // the first member to the last that the fixed header names, each at most once. The
+  // member table and the symbol tables, which the chain may run on into, are no members.
+  bool big = false;
+  uint64_t last_member = 0;
+  uint64_t tables[3] = {0, 0, 0};
+  std::set<uint64_t> visited;
 };
 
 // Reads the linker members of the archive whose signature the stream has just passed, and

@@ -8,6 +8,7 @@
 #include "formats/coff.h"
 #include "formats/elf.h"
 #include "formats/macho.h"
+#include "formats/xcoff.h"
 #include "objreader/messages.h"
 #include "platform/strprintf.h"
 
@@ -36,6 +37,12 @@ bool is_universal(const uint8_t* bytes, size_t count) {
   return (magic == macho::FAT_MAGIC || magic == macho::FAT_MAGIC_64) &&
          load_u32(bytes + macho::kFatHeaderNumberOfArchitectures, true) <
              macho::kFirstClassFileVersion;
+}
+
+bool is_xcoff(const uint8_t* bytes, size_t count) {
+  if (count < 2) return false;
+  const uint16_t magic = load_u16(bytes, true);
+  return magic == xcoff::kMagic32 || magic == xcoff::kMagic64;
 }
 
 bool is_executable_signature(uint32_t word) {
@@ -100,6 +107,7 @@ bool is_object_or_library(const uint8_t* bytes, size_t count) {
   switch (identify_format(bytes, count)) {
     case FileKind::kArchive:
     case FileKind::kThinArchive:
+    case FileKind::kBigArchive:
     case FileKind::kUniversal:
     case FileKind::kCoffBigObject:
     case FileKind::kLlvmBitcode:
@@ -116,6 +124,11 @@ bool is_object_or_library(const uint8_t* bytes, size_t count) {
       const bool big_endian = magic == macho::MH_MAGIC || magic == macho::MH_MAGIC_64;
       return load_u32(bytes + macho::kHeaderFileType, big_endian) == macho::MH_OBJECT;
     }
+    case FileKind::kXcoffObject:
+      // f_flags stands at the same offset in both classes.
+      return count >= xcoff::kFileHeaderFlags + 2 &&
+             (load_u16(bytes + xcoff::kFileHeaderFlags, true) &
+              (xcoff::F_EXEC | xcoff::F_SHROBJ)) == 0;
     case FileKind::kCoffObject:
       return is_coff_object_header(bytes, count);
     default:
@@ -138,6 +151,10 @@ FileKind identify_format(const uint8_t* bytes, size_t count) {
       std::memcmp(bytes, archive::kThinMagic, archive::kMagicSize) == 0) {
     return FileKind::kThinArchive;
   }
+  if (count >= xcoff::kBigArchiveMagicSize &&
+      std::memcmp(bytes, xcoff::kBigArchiveMagic, xcoff::kBigArchiveMagicSize) == 0) {
+    return FileKind::kBigArchive;
+  }
   return identify_member(bytes, count);
 }
 
@@ -146,6 +163,7 @@ FileKind identify_member(const uint8_t* bytes, size_t count) {
   if (is_macho(bytes, count)) return FileKind::kMachObject;
   if (is_universal(bytes, count)) return FileKind::kUniversal;
   if (is_llvm_bitcode(bytes, count)) return FileKind::kLlvmBitcode;
+  if (is_xcoff(bytes, count)) return FileKind::kXcoffObject;
   return identify_coff(bytes, count);
 }
 
@@ -211,7 +229,10 @@ bool classify_file(ObjectReader& reader, InputStream& stream, const char* name, 
     return false;
   }
   kind = identify_format(bytes, kIdentifyBytes);
-  if (kind == FileKind::kArchive || kind == FileKind::kThinArchive) return true;
+  if (kind == FileKind::kArchive || kind == FileKind::kThinArchive ||
+      kind == FileKind::kBigArchive) {
+    return true;
+  }
   if (!stream_seek(stream, 0)) {
     report_error(reader.diagnostics, kHeaderSeekFailed);
     return false;

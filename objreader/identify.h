@@ -17,6 +17,8 @@ enum class FileKind {
   kElfObject,      // "\x7fELF": an ELF file, read by the ELF reader whatever its type
   kMachObject,     // a Mach-O magic of either class and byte order, whatever its file type
   kUniversal,      // a universal ("fat") Mach-O file: one slice an architecture
+  kXcoffObject,    // an XCOFF magic of either class (AIX), whatever the file's flags
+  kBigArchive,     // "<bigaf>\n": an AIX big archive, members linked by offsets
   kExecutable,     // MZ, NE or LE signature at offset 0
   kPeImage,        // "PE\0\0" at offset 0
   kLlvmBitcode,    // "BC" 0xC0DE, or the wrapper 0x0B17C0DE around it
@@ -36,9 +38,9 @@ inline constexpr size_t kObjectSignatureBytes = 20;
 
 // Whether the first `count` bytes of a file found in a directory searched for objects
 // make it an object or library to read, decided by the bytes alone: an archive, a
-// relocatable ELF or Mach-O object, a universal file, an extended COFF object, LLVM bitcode,
-// or a COFF object whose file header names a known processor and an object's optional
-// header size. Executables, shared libraries and every other file are passed over.
+// relocatable ELF, Mach-O or XCOFF object, a universal file, an extended COFF object, LLVM
+// bitcode, or a COFF object whose file header names a known processor and an object's
+// optional header size. Executables, shared libraries and every other file are passed over.
 bool is_object_or_library(const uint8_t* bytes, size_t count);
 
 // The number of leading bytes unreadable_file_kind looks at.

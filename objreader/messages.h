@@ -26,8 +26,24 @@ inline constexpr char kRelocationsOverlapRawData[] =
     "Object Format Error: Section %x relocations overlap section %x raw data\n";
 inline constexpr char kRelocationsOverlap[] =
     "Object Format Error: Relocations overlap for sections %x and %x\n";
+inline constexpr char kRawDataOverlapsLineNumbers[] =
+    "Object Format Error: Section %x raw data overlaps section %x line numbers\n";
+inline constexpr char kRelocationsOverlapLineNumbers[] =
+    "Object Format Error: Section %x relocations overlap section %x line numbers\n";
+inline constexpr char kLineNumbersOverlapRawData[] =
+    "Object Format Error: Section %x line numbers overlap section %x raw data\n";
+inline constexpr char kLineNumbersOverlapRelocations[] =
+    "Object Format Error: Section %x line numbers overlap section %x relocations\n";
+inline constexpr char kLineNumbersOverlap[] =
+    "Object Format Error: Line numbers overlap for sections %x and %x\n";
 inline constexpr char kSectionDataOutsideObject[] =
     "Object Format Error: Section %x data lies outside the object\n";
+inline constexpr char kRelocationsOutsideObject[] =
+    "Object Format Error: Section %x relocations lie outside the object\n";
+// An object's symbol or string table that reaches past the object's end ("symbol table").
+inline constexpr char kTableOutsideObject[] =
+    "Object Format Error: The %s lies outside the object\n";
+inline constexpr char kAuxCountOverflows[] = "Error:  Aux symbol count overflows symbol table\n";
 inline constexpr char kFurtherOverlapsNotListed[] =
     "Object Format Error: further section overlaps in %s not listed\n";
 

@@ -8,6 +8,7 @@
 #include "objreader/coff/coff_reader.h"
 #include "objreader/elf/elf_reader.h"
 #include "objreader/macho/macho_reader.h"
+#include "objreader/xcoff/xcoff_reader.h"
 
 namespace drelk {
 namespace {
@@ -35,6 +36,11 @@ Outcome read_bitcode(ObjectReader& reader, InputStream& stream, std::string_view
   return read_bitcode_object(reader, stream, path, base, extent);
 }
 
+int read_xcoff(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
+               uint64_t extent, FileKind) {
+  return read_xcoff_object(reader, stream, path, base, extent);
+}
+
 // Anything not recognised otherwise is read as COFF, with COFF's positions.
 constexpr ObjectFormat kFormats[] = {
     {FileKind::kCoffObject, "coff", kSigned32, read_coff, nullptr, false, false},
@@ -46,6 +52,8 @@ constexpr ObjectFormat kFormats[] = {
     {FileKind::kMachObject, "macho", kUnbounded, read_macho, nullptr, false, true},
     {FileKind::kUniversal, "universal", kUnbounded, read_coff, read_universal_slices, false, false},
     {FileKind::kLlvmBitcode, "llvm-bitcode", kUnbounded, read_bitcode, nullptr, false, true},
+    {FileKind::kXcoffObject, "xcoff", kUnbounded, read_xcoff, nullptr, false, false},
+    {FileKind::kBigArchive, "big-archive", kUnbounded, read_coff, nullptr, true, false},
     {FileKind::kExecutable, {}, kSigned32, read_coff, nullptr, false, false},
     {FileKind::kPeImage, {}, kSigned32, read_coff, nullptr, false, false},
 };

@@ -105,12 +105,13 @@ struct ObjectReader {
   explicit ObjectReader(Diagnostics& channel) : diagnostics(channel) {}
   Diagnostics& diagnostics;
   std::string_view object_path;  // the object being read, as diagnostics name it
-  // Each format room's tables (coff/, elf/, macho/, bitcode/), and the debug sections that every
-  // room hands to the DWARF reader.
+  // Each format room's tables (coff/, elf/, macho/, bitcode/, xcoff/), and the debug sections
+  // that every room hands to the DWARF reader.
   RoomTables coff;
   RoomTables elf;
   RoomTables macho;
   RoomTables bitcode;
+  RoomTables xcoff;
   DwarfTables dwarf;
   ObjectDeclarations declarations;
   // Whether the debug information's COMMON block layouts are read (-m): without it no

@@ -124,15 +124,16 @@ constexpr std::string_view kBlankCommonExplanation =
     "keep the largest size, Apple's ld64 since Xcode 15 and MSVC's LINK may not";
 
 // Blank COMMON as the compilers name its symbol: "__BLNK__", with the '_' that i386 COFF
-// and Mach-O put before every name.
+// and Mach-O put before every name; IBM's XL Fortran names it "#BLNK_COM".
 bool is_blank_common(std::string_view name) {
-  return name == "__BLNK__" || name == "___BLNK__";
+  return name == "__BLNK__" || name == "___BLNK__" || name == "#BLNK_COM";
 }
 
 // A definition whose size is only bounded by its object's layout: COFF and Mach-O record
-// no size for a defined symbol.
+// no size for a defined symbol, and XCOFF none for a label inside a csect (flang's BLOCK
+// DATA), whose csect's end bounds it.
 bool size_is_bound(const ObjectEntry& object) {
-  return object.format == "coff" || object.format == "macho";
+  return object.format == "coff" || object.format == "macho" || object.format == "xcoff";
 }
 
 // The sizes of a block's references, a bounded definition's apart: it is certainly smaller
@@ -294,7 +295,8 @@ Findings find_problems(const Registry& registry, uint64_t error_count, bool layo
   findings.objects = registry.entries;
   for (const ObjectEntry* object : findings.objects) {
     const std::string_view format = object->format;
-    if (format != "archive" && format != "thin-archive" && format != "universal") {
+    if (format != "archive" && format != "thin-archive" && format != "big-archive" &&
+        format != "universal") {
       ++findings.objects_read;
     }
   }

@@ -384,7 +384,9 @@ void render_html(const Findings& findings, const DocumentContext& context, TextS
   out.text(context.tool_title).raw("</p>\n");
 
   size_t objects = 0;
-  for (const ObjectEntry* object : findings.objects) objects += object->format != "archive";
+  for (const ObjectEntry* object : findings.objects) {
+    objects += object->format != "archive" && object->format != "big-archive";
+  }
   out.raw("<p id=\"summary\" class=\"summary\">").number(findings.blocks.size());
   out.raw(" block").raw(plural(findings.blocks.size())).raw(" in ").number(objects);
   out.raw(" object").raw(plural(objects)).raw("; ").number(findings.counts.errors);

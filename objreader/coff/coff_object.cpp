@@ -41,8 +41,7 @@ struct MemberEnd {
 };
 
 void report_table_outside(ObjectReader& reader, const char* table) {
-  report_error(reader.diagnostics,
-               strprintf("Object Format Error: The %s lies outside the object\n", table));
+  report_error(reader.diagnostics, strprintf(message::kTableOutsideObject, table));
 }
 
 void read_string_table(ObjectReader& reader, InputStream& stream, uint32_t base,

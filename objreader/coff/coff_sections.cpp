@@ -27,12 +27,11 @@ struct Stretch {
 // The nine tests in their order, indexed by [kind of section i][kind of section j].
 constexpr std::array<std::array<const char*, 3>, 3> kOverlapMessages = {{
     {message::kRawDataOverlap, message::kRawDataOverlapsRelocations,
-     "Object Format Error: Section %x raw data overlaps section %x line numbers\n"},
+     message::kRawDataOverlapsLineNumbers},
     {message::kRelocationsOverlapRawData, message::kRelocationsOverlap,
-     "Object Format Error: Section %x relocations overlap section %x line numbers\n"},
-    {"Object Format Error: Section %x line numbers overlap section %x raw data\n",
-     "Object Format Error: Section %x line numbers overlap section %x relocations\n",
-     "Object Format Error: Line numbers overlap for sections %x and %x\n"},
+     message::kRelocationsOverlapLineNumbers},
+    {message::kLineNumbersOverlapRawData, message::kLineNumbersOverlapRelocations,
+     message::kLineNumbersOverlap},
 }};
 
 Stretch section_stretch(const CoffTables& tables, uint32_t section, int kind) {

@@ -193,8 +193,7 @@ Outcome process_symbol_table(ObjectReader& reader) {
 
     const uint32_t aux = symbol.aux_count;
     if (uint64_t{i} + aux >= count) {
-      report_error_at(reader.diagnostics, "Error:  Aux symbol count overflows symbol table\n",
-                      record_offset);
+      report_error_at(reader.diagnostics, message::kAuxCountOverflows, record_offset);
       failed = Outcome::kFailed;
     } else if (aux > 0) {
       // A weak external carries one auxiliary record, whatever its count says.

@@ -25,8 +25,6 @@ constexpr const char* kLabel = "analyze";
 constexpr char kLoadCommandOutside[] = "Error - load command %u lies outside the load commands\n";
 constexpr char kLoadCommandBadSize[] = "Error - load command %u has a bad size of %u bytes\n";
 constexpr char kSegmentTooSmall[] = "Error - load command %u is too small for its %u sections\n";
-constexpr char kRelocationsOutsideObject[] =
-    "Object Format Error: Section %x relocations lie outside the object\n";
 
 // How the object at hand is read: its class and byte order, where it lies in the stream.
 struct MachObject {
@@ -236,7 +234,7 @@ void check_section_layout(ObjectReader& reader, const MachObject& object) {
       if (s.start[kind] > object.extent || s.end[kind] > object.extent) {
         report_error_at(reader.diagnostics,
                         strprintf(kind == kData ? message::kSectionDataOutsideObject
-                                                : kRelocationsOutsideObject,
+                                                : message::kRelocationsOutsideObject,
                                   static_cast<unsigned>(number)),
                         sections[i].record_offset);
       }
