@@ -310,7 +310,7 @@ MemberStep next_in_file_order(ObjectReader& reader, InputStream& stream, Archive
 
 // The fixed-length header of a big archive: where its first and last members and its
 // tables stand. The walk starts at the first member; an archive without members names 0.
-int begin_big_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk) {
+Outcome begin_big_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWalk& walk) {
   walk.big = true;
   uint8_t header[xcoff::kBigHeaderSize] = {};
   uint64_t first = 0;
@@ -320,7 +320,7 @@ int begin_big_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWal
       !parse_decimal(header + xcoff::kBigHeaderLastMember, xcoff::kBigHeaderOffsetSize,
                      walk.last_member)) {
     report_error(reader.diagnostics, kBigHeaderUnreadable);
-    return kAnalysisFailed;
+    return Outcome::kFailed;
   }
   // The member table and the two global symbol tables: their offsets are not checked, as
   // they are never read.
@@ -331,7 +331,7 @@ int begin_big_archive_walk(ObjectReader& reader, InputStream& stream, ArchiveWal
     }
   }
   walk.next_header = first;
-  return kAnalysisOk;
+  return Outcome::kOk;
 }
 
 bool is_big_archive_table(const ArchiveWalk& walk, uint64_t offset) {

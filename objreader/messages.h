@@ -36,6 +36,13 @@ inline constexpr char kLineNumbersOverlapRelocations[] =
     "Object Format Error: Section %x line numbers overlap section %x relocations\n";
 inline constexpr char kLineNumbersOverlap[] =
     "Object Format Error: Line numbers overlap for sections %x and %x\n";
+// The nine overlap tests of two sections' stretches in COFF's order, indexed [stretch of
+// section i][stretch of section j]: raw data, relocations, line numbers.
+inline constexpr const char* kOverlapMessages[3][3] = {
+    {kRawDataOverlap, kRawDataOverlapsRelocations, kRawDataOverlapsLineNumbers},
+    {kRelocationsOverlapRawData, kRelocationsOverlap, kRelocationsOverlapLineNumbers},
+    {kLineNumbersOverlapRawData, kLineNumbersOverlapRelocations, kLineNumbersOverlap},
+};
 inline constexpr char kSectionDataOutsideObject[] =
     "Object Format Error: Section %x data lies outside the object\n";
 inline constexpr char kRelocationsOutsideObject[] =

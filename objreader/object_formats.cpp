@@ -36,8 +36,8 @@ Outcome read_bitcode(ObjectReader& reader, InputStream& stream, std::string_view
   return read_bitcode_object(reader, stream, path, base, extent);
 }
 
-int read_xcoff(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
-               uint64_t extent, FileKind) {
+Outcome read_xcoff(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
+                   uint64_t extent, FileKind) {
   return read_xcoff_object(reader, stream, path, base, extent);
 }
 

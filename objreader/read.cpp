@@ -63,6 +63,20 @@ Outcome read_table(ObjectReader& reader, InputStream& stream, uint64_t count,
   return Outcome::kOk;
 }
 
+bool read_file_header(ObjectReader& reader, InputStream& stream, uint64_t base, size_t count,
+                      uint8_t* destination) {
+  if (!stream_seek(stream, static_cast<int64_t>(base))) {
+    report_short_read(reader.diagnostics, stream.error, 0, count, kLabel);
+    report_error(reader.diagnostics, message::kFileHeaderUnreadable);
+    return false;
+  }
+  if (read_checked(reader, stream, count, destination, kLabel) == 0) {
+    report_error(reader.diagnostics, message::kFileHeaderUnreadable);
+    return false;
+  }
+  return true;
+}
+
 void begin_object(ObjectReader& reader, std::string_view path) {
   reader.declarations.items.clear();
   reader.declarations.layouts.clear();

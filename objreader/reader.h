@@ -145,6 +145,12 @@ Outcome read_table(ObjectReader& reader, InputStream& stream, uint64_t count,
 // what identification looks at. Returns the bytes read.
 size_t peek_bytes(InputStream& stream, uint64_t offset, void* destination, size_t count);
 
+// Reads the first `count` bytes of the object at `base` in the stream, wherever an earlier
+// reader left the stream. False after the failed read's diagnostic and "Error reading file
+// header".
+bool read_file_header(ObjectReader& reader, InputStream& stream, uint64_t base, size_t count,
+                      uint8_t* destination);
+
 // Forgets what the previous object declared and the checks it used up, before a reader
 // reads the object shown as `path`.
 void begin_object(ObjectReader& reader, std::string_view path);

@@ -24,16 +24,6 @@ struct Stretch {
   uint32_t length = 0;
 };
 
-// The nine tests in their order, indexed by [kind of section i][kind of section j].
-constexpr std::array<std::array<const char*, 3>, 3> kOverlapMessages = {{
-    {message::kRawDataOverlap, message::kRawDataOverlapsRelocations,
-     message::kRawDataOverlapsLineNumbers},
-    {message::kRelocationsOverlapRawData, message::kRelocationsOverlap,
-     message::kRelocationsOverlapLineNumbers},
-    {message::kLineNumbersOverlapRawData, message::kLineNumbersOverlapRelocations,
-     message::kLineNumbersOverlap},
-}};
-
 Stretch section_stretch(const CoffTables& tables, uint32_t section, int kind) {
   const uint8_t* header = tables.section_table.data() + section * coff::kSectionHeaderSize;
   switch (kind) {
@@ -112,7 +102,7 @@ void check_stretch_overlaps(ObjectReader& reader, uint32_t i, const Stretch (&a)
         continue;
       }
       if (!may_list_overlap(reader)) return;
-      report_overlap(reader, kOverlapMessages[kind_i][kind_j], i, j);
+      report_overlap(reader, message::kOverlapMessages[kind_i][kind_j], i, j);
     }
   }
 }

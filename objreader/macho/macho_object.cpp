@@ -212,13 +212,6 @@ SectionStretches stretches_of(const MachOSection& section) {
   return s;
 }
 
-// COFF's overlap tests without line numbers, in COFF's order, indexed [kind in section i]
-// [kind in section j].
-constexpr const char* kOverlapMessages[2][2] = {
-    {message::kRawDataOverlap, message::kRawDataOverlapsRelocations},
-    {message::kRelocationsOverlapRawData, message::kRelocationsOverlap},
-};
-
 // No section's data or relocations may lie beyond the object, and no two sections'
 // stretches may share a byte. Overlaps are reported pair by pair, sections i < j numbered
 // from 1, in the order a walk over every pair would find them, up to the number a hostile
@@ -251,7 +244,7 @@ void check_section_layout(ObjectReader& reader, const MachObject& object) {
           continue;
         }
         if (!may_list_overlap(reader)) return false;
-        report_overlap(reader, kOverlapMessages[a][b], static_cast<unsigned>(i),
+        report_overlap(reader, message::kOverlapMessages[a][b], static_cast<unsigned>(i),
                        static_cast<unsigned>(j));
       }
     }
@@ -403,17 +396,8 @@ Outcome read_macho_object(ObjectReader& reader, InputStream& stream, std::string
   object.base = base;
   object.extent = extent;
 
-  // The object is read from its start, wherever an earlier reader left the stream.
   uint8_t header[macho::kHeaderSize64] = {};
-  if (!stream_seek(stream, static_cast<int64_t>(base))) {
-    report_short_read(reader.diagnostics, stream.error, 0, macho::kMagicSize, kLabel);
-    report_error(reader.diagnostics, message::kFileHeaderUnreadable);
-    return Outcome::kFailed;
-  }
-  if (read_checked(reader, stream, macho::kMagicSize, header, kLabel) == 0) {
-    report_error(reader.diagnostics, message::kFileHeaderUnreadable);
-    return Outcome::kFailed;
-  }
+  if (!read_file_header(reader, stream, base, macho::kMagicSize, header)) return Outcome::kFailed;
   if (!decode_magic(header, object)) {
     report_unsupported_header(reader, "Mach-O", path);
     return Outcome::kFailed;

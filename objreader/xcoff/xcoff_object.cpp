@@ -112,15 +112,6 @@ SectionStretches stretches_of(const XcoffSection& section, const XcoffObject& ob
   return s;
 }
 
-// COFF's nine overlap tests, in COFF's order, indexed [kind in section i][kind in section j].
-constexpr const char* kOverlapMessages[3][3] = {
-    {message::kRawDataOverlap, message::kRawDataOverlapsRelocations,
-     message::kRawDataOverlapsLineNumbers},
-    {message::kRelocationsOverlapRawData, message::kRelocationsOverlap,
-     message::kRelocationsOverlapLineNumbers},
-    {message::kLineNumbersOverlapRawData, message::kLineNumbersOverlapRelocations,
-     message::kLineNumbersOverlap},
-};
 constexpr const char* kOutsideMessages[3] = {message::kSectionDataOutsideObject,
                                              message::kRelocationsOutsideObject,
                                              kLineNumbersOutsideObject};
@@ -154,7 +145,7 @@ void check_section_layout(ObjectReader& reader, const XcoffObject& object) {
           continue;
         }
         if (!may_list_overlap(reader)) return false;
-        report_overlap(reader, kOverlapMessages[a][b], static_cast<unsigned>(i),
+        report_overlap(reader, message::kOverlapMessages[a][b], static_cast<unsigned>(i),
                        static_cast<unsigned>(j));
       }
     }
@@ -342,8 +333,8 @@ bool symbol_name(ObjectReader& reader, const uint8_t* record, const XcoffSymbol&
 
 // Scans the symbols into the reader's declarations, checking each one's section number and
 // auxiliary count.
-int scan_symbols(ObjectReader& reader, const XcoffObject& object) {
-  int failed = kAnalysisOk;
+Outcome scan_symbols(ObjectReader& reader, const XcoffObject& object) {
+  Outcome failed = Outcome::kOk;
   bool out_of_memory = false;
   const std::vector<uint8_t>& table = xcoff_tables(reader).symbols;
   const uint64_t table_at = saturating_add(object.base, object.symbol_offset);
@@ -356,7 +347,7 @@ int scan_symbols(ObjectReader& reader, const XcoffObject& object) {
     if (has_csect_entry(symbol.storage_class)) {
       std::string_view name;
       const bool named = symbol_name(reader, record, symbol, record_offset, name);
-      if (!named) failed = kAnalysisFailed;
+      if (!named) failed = Outcome::kFailed;
       if (symbol.aux_count > 0 && !aux_overflows) {
         decode_csect(record + uint64_t{symbol.aux_count} * xcoff::kSymbolSize, object, symbol);
       }
@@ -364,7 +355,7 @@ int scan_symbols(ObjectReader& reader, const XcoffObject& object) {
         report_error_at(reader.diagnostics,
                         strprintf(kNoCsectEntry, static_cast<unsigned long long>(i)),
                         record_offset);
-        failed = kAnalysisFailed;
+        failed = Outcome::kFailed;
       }
       if (named && symbol.has_csect && !name.empty()) {
         bool declared = true;
@@ -380,17 +371,17 @@ int scan_symbols(ObjectReader& reader, const XcoffObject& object) {
           // A declaration that cannot be held fails the object, once said.
           if (!out_of_memory) report_out_of_memory(reader.diagnostics, reader.object_path);
           out_of_memory = true;
-          failed = kAnalysisFailed;
+          failed = Outcome::kFailed;
         }
       }
     }
     if (is_out_of_range(symbol, object.section_count)) {
       report_error_at(reader.diagnostics, message::kSectionNumberOutOfRange, record_offset);
-      failed = kAnalysisFailed;
+      failed = Outcome::kFailed;
     }
     if (aux_overflows && symbol.aux_count > 0) {
       report_error_at(reader.diagnostics, message::kAuxCountOverflows, record_offset);
-      failed = kAnalysisFailed;
+      failed = Outcome::kFailed;
     } else {
       i += symbol.aux_count;
     }
@@ -400,8 +391,8 @@ int scan_symbols(ObjectReader& reader, const XcoffObject& object) {
 
 }  // namespace
 
-int read_xcoff_object(ObjectReader& reader, InputStream& stream, std::string_view path,
-                      uint64_t base, uint64_t extent) {
+Outcome read_xcoff_object(ObjectReader& reader, InputStream& stream, std::string_view path,
+                          uint64_t base, uint64_t extent) {
   begin_object(reader, path);
   XcoffTables& tables = xcoff_tables(reader);
   tables.sections.clear();
@@ -411,21 +402,14 @@ int read_xcoff_object(ObjectReader& reader, InputStream& stream, std::string_vie
   object.base = base;
   object.extent = extent;
 
-  // The object is read from its start, wherever an earlier reader left the stream.
   uint8_t header[xcoff::kFileHeaderSize64] = {};
-  if (!stream_seek(stream, static_cast<int64_t>(base))) {
-    report_short_read(reader.diagnostics, stream.error, 0, xcoff::kFileHeaderSize32, kLabel);
-    report_error(reader.diagnostics, message::kFileHeaderUnreadable);
-    return kAnalysisFailed;
-  }
-  if (read_checked(reader, stream, xcoff::kFileHeaderSize32, header, kLabel) == 0) {
-    report_error(reader.diagnostics, message::kFileHeaderUnreadable);
-    return kAnalysisFailed;
+  if (!read_file_header(reader, stream, base, xcoff::kFileHeaderSize32, header)) {
+    return Outcome::kFailed;
   }
   const uint16_t magic = load_u16(header + xcoff::kFileHeaderMagic, true);
   if (magic != xcoff::kMagic32 && magic != xcoff::kMagic64) {
     report_unsupported_header(reader, "XCOFF", path);
-    return kAnalysisFailed;
+    return Outcome::kFailed;
   }
   object.is64 = magic == xcoff::kMagic64;
   size_t header_size = xcoff::kFileHeaderSize32;
@@ -435,14 +419,14 @@ int read_xcoff_object(ObjectReader& reader, InputStream& stream, std::string_vie
     if (read_checked(reader, stream, header_size - xcoff::kFileHeaderSize32,
                      header + xcoff::kFileHeaderSize32, kLabel) == 0) {
       report_error(reader.diagnostics, message::kFileHeaderUnreadable);
-      return kAnalysisFailed;
+      return Outcome::kFailed;
     }
   }
   const uint16_t flags = load_u16(header + xcoff::kFileHeaderFlags, true);
   if (flags & (xcoff::F_EXEC | xcoff::F_SHROBJ)) {
     report_not_an_object(reader, std::string(path).c_str());
     reader.declarations.refused = true;
-    return kAnalysisOk;
+    return Outcome::kOk;
   }
   object.section_count = load_u16(header + xcoff::kFileHeaderNumberOfSections, true);
   if (object.is64) {
@@ -460,15 +444,15 @@ int read_xcoff_object(ObjectReader& reader, InputStream& stream, std::string_vie
   if (headers == Outcome::kNoMemory) report_out_of_memory(reader.diagnostics, reader.object_path);
   if (headers != Outcome::kOk) {
     report_error(reader.diagnostics, message::kSectionHeadersUnreadable);
-    return kAnalysisFailed;
+    return Outcome::kFailed;
   }
   if (!decode_sections(reader, object, base + headers_offset)) {
     report_out_of_memory(reader.diagnostics, reader.object_path);
-    return kAnalysisFailed;
+    return Outcome::kFailed;
   }
   check_section_layout(reader, object);
-  if (object.symbol_count == 0) return kAnalysisOk;
-  if (!read_symbol_table(reader, stream, object)) return kAnalysisFailed;
+  if (object.symbol_count == 0) return Outcome::kOk;
+  if (!read_symbol_table(reader, stream, object)) return Outcome::kFailed;
   return scan_symbols(reader, object);
 }
 

@@ -39,8 +39,8 @@ inline XcoffTables& xcoff_tables(ObjectReader& reader) {
 // Reads the XCOFF file that starts at `base` in the stream and is `extent` bytes long (the
 // file or the archive member); `path` names it in diagnostics. Objects are read into the
 // reader's declarations; executables and shared objects are refused as no object files.
-// Returns kAnalysisFailed or kAnalysisOk.
-int read_xcoff_object(ObjectReader& reader, InputStream& stream, std::string_view path,
-                      uint64_t base, uint64_t extent);
+// Returns Outcome::kFailed or Outcome::kOk.
+Outcome read_xcoff_object(ObjectReader& reader, InputStream& stream, std::string_view path,
+                          uint64_t base, uint64_t extent);
 
 }  // namespace drelk
