@@ -24,7 +24,8 @@ struct Limits {
 struct BoundedResult {
   ProgramResult program;
   bool timed_out = false;
-  double seconds = 0;
+  double seconds = 0;         // processor time (user and system) of the child
+  double wall_seconds = 0;    // on the wall clock, until it ended or was killed
   uint64_t peak_rss_kib = 0;  // the child's maximum resident set, from wait4
 };
 

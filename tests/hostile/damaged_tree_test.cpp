@@ -41,7 +41,7 @@ class DamagedTree : public DrelkRun {
   BoundedResult run(const std::vector<std::string>& arguments, Limits limits = Limits()) const {
     if (drelk_is_instrumented()) limits.deadline_seconds *= 10;
     const BoundedResult r = run_bounded(drelk_binary(), arguments, dir.str(), limits);
-    EXPECT_FALSE(r.timed_out) << "killed after " << r.seconds << " s";
+    EXPECT_FALSE(r.timed_out) << "killed after " << r.wall_seconds << " s";
     return r;
   }
 

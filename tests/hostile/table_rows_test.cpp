@@ -79,7 +79,7 @@ class TableRows : public DrelkRun {
     limits.deadline_seconds = drelk_is_instrumented() ? 1200 : 120;
     if (!drelk_is_instrumented()) limits.address_space_bytes = kAddressSpaceLimit;
     const BoundedResult r = run_bounded(drelk_binary(), arguments, dir.str(), limits);
-    EXPECT_FALSE(r.timed_out) << "killed after " << r.seconds << " s";
+    EXPECT_FALSE(r.timed_out) << "killed after " << r.wall_seconds << " s";
     if (!drelk_is_instrumented()) {
       EXPECT_LT(r.seconds, kTimeLimitSeconds);
       EXPECT_LT(r.peak_rss_kib, kPeakMemoryLimitKib);
