@@ -127,13 +127,11 @@ uint64_t element_size(const LayoutMember& member) {
   return elements != 0 && member.size % elements == 0 ? member.size / elements : member.size;
 }
 
-StorageConflict first_conflict(const LayoutShape& a, const LayoutShape& b, uint64_t stop) {
-  StorageConflict conflict;
-  if (&a == &b) return conflict;
-  const std::vector<Span> spans_a = spans_of(a);
-  const std::vector<Span> spans_b = spans_of(b);
-  if (spans_a.empty() || spans_b.empty()) return conflict;
-  // The places where what covers a byte can change: where a member begins or ends.
+namespace {
+
+// The places where what covers a byte can change: where a member begins or ends.
+std::vector<uint64_t> member_cuts(const std::vector<Span>& spans_a,
+                                  const std::vector<Span>& spans_b) {
   std::vector<uint64_t> cuts;
   cuts.reserve(2 * (spans_a.size() + spans_b.size()));
   for (const std::vector<Span>* spans : {&spans_a, &spans_b}) {
@@ -144,41 +142,64 @@ StorageConflict first_conflict(const LayoutShape& a, const LayoutShape& b, uint6
   }
   std::sort(cuts.begin(), cuts.end());
   cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+  return cuts;
+}
+
+// The members of `spans` that cover byte `at`, as the cuts go up one by one.
+void advance_to(const std::vector<Span>& spans, size_t& next, std::vector<const Span*>& active,
+                uint64_t at) {
+  std::erase_if(active, [at](const Span* span) { return span->end <= at; });
+  while (next < spans.size() && spans[next].begin <= at) {
+    if (spans[next].end > at) active.push_back(&spans[next]);
+    ++next;
+  }
+}
+
+enum class Agreement : uint8_t { kAgree, kDiffer, kGaveUp };
+
+// Whether some member covering byte `at` in one declaration reads it as some member in the
+// other does; kGaveUp once `pairs` passes the cap.
+Agreement covering_members_agree(const std::vector<const Span*>& active_a,
+                                 const std::vector<const Span*>& active_b, uint64_t at,
+                                 uint64_t& pairs) {
+  for (const Span* x : active_a) {
+    for (const Span* y : active_b) {
+      if (++pairs > kMaxPairsCompared) return Agreement::kGaveUp;
+      if (units_agree(x->unit, (at - x->begin) % x->element, y->unit,
+                      (at - y->begin) % y->element)) {
+        return Agreement::kAgree;
+      }
+    }
+  }
+  return Agreement::kDiffer;
+}
+
+}  // namespace
+
+StorageConflict first_conflict(const LayoutShape& a, const LayoutShape& b, uint64_t stop) {
+  StorageConflict conflict;
+  if (&a == &b) return conflict;
+  const std::vector<Span> spans_a = spans_of(a);
+  const std::vector<Span> spans_b = spans_of(b);
+  if (spans_a.empty() || spans_b.empty()) return conflict;
+  const std::vector<uint64_t> cuts = member_cuts(spans_a, spans_b);
 
   std::vector<const Span*> active_a;
   std::vector<const Span*> active_b;
   size_t next_a = 0;
   size_t next_b = 0;
   uint64_t pairs = 0;
-  const auto advance = [](const std::vector<Span>& spans, size_t& next,
-                          std::vector<const Span*>& active, uint64_t at) {
-    std::erase_if(active, [at](const Span* span) { return span->end <= at; });
-    while (next < spans.size() && spans[next].begin <= at) {
-      if (spans[next].end > at) active.push_back(&spans[next]);
-      ++next;
-    }
-  };
   for (size_t c = 0; c + 1 < cuts.size(); ++c) {
     const uint64_t at = cuts[c];
     if (at >= stop) break;
-    advance(spans_a, next_a, active_a, at);
-    advance(spans_b, next_b, active_b, at);
+    advance_to(spans_a, next_a, active_a, at);
+    advance_to(spans_b, next_b, active_b, at);
     if (active_a.empty() || active_b.empty()) continue;
     // Within [at, next cut) the same members cover every byte, and whether two of them
     // read a byte alike is the same for each byte: the first byte decides.
-    bool agreed = false;
-    for (const Span* x : active_a) {
-      for (const Span* y : active_b) {
-        if (++pairs > kMaxPairsCompared) return conflict;
-        if (units_agree(x->unit, (at - x->begin) % x->element, y->unit,
-                        (at - y->begin) % y->element)) {
-          agreed = true;
-          break;
-        }
-      }
-      if (agreed) break;
-    }
-    if (agreed) continue;
+    const Agreement agreement = covering_members_agree(active_a, active_b, at, pairs);
+    if (agreement == Agreement::kGaveUp) return conflict;
+    if (agreement == Agreement::kAgree) continue;
     const Span& x = *active_a.front();
     const Span& y = *active_b.front();
     const auto element_end = [at](const Span& span) {
