@@ -58,7 +58,7 @@ replay drelk_fuzz_dwarf "$root/tests/data/fuzz-regressions/dwarf"
 
 # One dictionary for every format: libFuzzer takes a single -dict.
 cat "$root/fuzz/coff.dict" "$root/fuzz/elf.dict" "$root/fuzz/macho.dict" "$root/fuzz/xcoff.dict" \
-  >"$build/analyze.dict"
+  "$root/fuzz/bitcode.dict" >"$build/analyze.dict"
 
 # -malloc_limit_mb: no input of max_len bytes needs a large block, whatever it claims.
 # -timeout: an input that takes seconds is a hang in a run over a build tree.
@@ -69,7 +69,8 @@ echo "fuzz: drelk_fuzz_analyze for ${seconds} s"
   -dict="$build/analyze.dict" -artifact_prefix="$build/findings/analyze-" \
   "$build/corpus-analyze" "$root/fuzz/corpus/analyze" "$root/examples" \
   "$root/tests/data/archives" "$root/tests/data/elf" "$root/tests/data/dwarf" \
-  "$root/tests/data/macho" "$root/tests/data/xcoff" \
+  "$root/tests/data/macho" "$root/tests/data/xcoff" "$root/tests/data/bitcode" \
+  "$root/fuzz/corpus/bitcode" \
   "$root/tests/data/fuzz-regressions/analyze" \
   2>"$build/fuzz-analyze.log" || {
     tail -n 60 "$build/fuzz-analyze.log"
