@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "tests/e2e/e2e.h"
 #include "tests/hostile/bounded_run.h"
 #include "tests/support/archive_builder.h"
+#include "tests/support/bitcode_builder.h"
 #include "tests/support/coff_builder.h"
 #include "tests/support/dwarf_builder.h"
 #include "tests/support/elf_builder.h"
@@ -767,6 +769,84 @@ TEST_F(ResourceBounds, MachOSeventyThousandSectionsInOnePlace) {
     const std::string not_listed =
         std::string("further section overlaps in input.obj (") + member + ") not listed\n";
     EXPECT_EQ(count_of(two.program.standard_error, not_listed), 1u) << not_listed;
+  }
+}
+
+// LLVM bitcode whose blocks, abbreviations, blobs and table ranges claim what the file does
+// not hold: a megabyte of each ends in its diagnostic, in time and memory.
+TEST_F(ResourceBounds, BitcodeClaimingTooMuch) {
+  const BitcodeObject sound = BitcodeObject().common("blk_", 400, 4).function("sa_");
+  constexpr size_t kMegabyte = 1 << 20;
+  // A file of `count` copies of `item` in one SYMTAB block, `closed` with its END_BLOCK.
+  const auto symtab_of = [](const std::function<void(BitWriter&)>& item, size_t count,
+                            bool closed) {
+    BitWriter writer;
+    const size_t block = writer.enter_block(25, 32, 2);
+    for (size_t i = 0; i < count; ++i) item(writer);
+    if (closed) {
+      writer.end_block(block, 32);
+    } else {
+      writer.align32();
+    }
+    std::vector<uint8_t> file = bitcode_file(writer);
+    const auto words = static_cast<uint32_t>((writer.size() - block - 4) / 4);
+    for (int i = 0; i < 4; ++i) file[4 + block + i] = static_cast<uint8_t>(words >> (8 * i));
+    return file;
+  };
+  std::vector<uint8_t> huge_block = sound.bytes();
+  for (size_t i = 8; i < 12; ++i) huge_block[i] = 0xFF;  // the first block's length word
+  // Blocks each inside the one before, each reaching the end of the file, none ended.
+  BitWriter nested;
+  std::vector<size_t> length_words;
+  for (size_t i = 0; i < kMegabyte / 8; ++i) length_words.push_back(nested.enter_block(25, 2, 2));
+  std::vector<uint8_t> nested_file = bitcode_file(nested);
+  for (const size_t at : length_words) {
+    const auto words = static_cast<uint32_t>((nested.size() - at - 4) / 4);
+    for (int i = 0; i < 4; ++i) nested_file[4 + at + i] = static_cast<uint8_t>(words >> (8 * i));
+  }
+  const std::string past_end = "a block, field or blob runs past the end of the bitcode";
+  const std::vector<std::tuple<const char*, std::vector<uint8_t>, std::string>> cases = {
+      {"a block length of 2^32 - 1 words", huge_block, past_end},
+      {"131,072 nested blocks, none ended", nested_file, "a block ends without its END_BLOCK"},
+      {"a million records, no END_BLOCK",
+       symtab_of([](BitWriter& w) { w.fixed(3, 32).vbr(1, 6).vbr(0, 6); }, kMegabyte / 6, false),
+       "a block ends without its END_BLOCK"},
+      {"an abbreviation 65 bits wide",
+       symtab_of([](BitWriter& w) { w.fixed(2, 32).vbr(1, 5).fixed(0, 1).fixed(1, 3).vbr(65, 5); },
+                 1, true),
+       "a field is wider than 64 bits"},
+      {"a hundred thousand abbreviations",
+       symtab_of([](BitWriter& w) { w.fixed(2, 32).vbr(1, 5).fixed(1, 1).vbr(1, 8); },
+                 kMegabyte / 7, true),
+       "a block defines more abbreviations than are read"},
+      {"a blob of 2^40 bytes",
+       symtab_of(
+           [](BitWriter& w) {
+             w.fixed(2, 32).vbr(2, 5).fixed(1, 1).vbr(1, 8).fixed(0, 1).fixed(5, 3);
+             w.fixed(4, 32).vbr(uint64_t{1} << 40, 6);
+           },
+           1, true),
+       past_end},
+      {"an array of 2^60 VBR elements",
+       symtab_of(
+           [](BitWriter& w) {
+             w.fixed(2, 32).vbr(3, 5).fixed(1, 1).vbr(1, 8);
+             w.fixed(0, 1).fixed(3, 3).fixed(0, 1).fixed(2, 3).vbr(2, 5);
+             w.fixed(4, 32).vbr(uint64_t{1} << 60, 6);
+           },
+           1, true),
+       past_end},
+      {"2^32 - 1 symbols", BitcodeObject(sound).symbols_range(76, 0xFFFFFFFF).bytes(),
+       "a range of its records lies outside it"},
+      {"uncommons at 2^32 - 1", BitcodeObject(sound).uncommons_range(0xFFFFFFFF, 1).bytes(),
+       "a range of its records lies outside it"},
+      {"version 5", BitcodeObject(sound).version(5).bytes(), "symbol table of version 5"},
+  };
+  for (const auto& [what, bytes, expected] : cases) {
+    const BoundedResult r = run_on(bytes);
+    EXPECT_EQ(r.program.exit_status, 255) << what;
+    EXPECT_NE(r.program.standard_error.find(expected), std::string::npos)
+        << what << ": " << r.program.standard_error;
   }
 }
 
