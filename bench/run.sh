@@ -11,6 +11,7 @@
 #   DRELK=/path/drelk bench/run.sh   time another drelk binary with the same corpora
 #                                (REGISTRY_BENCH=/path likewise for the registry benchmark)
 #   ONLY_DIRECTORY=1 bench/run.sh    only a directory as the input against a response file
+#   ONLY_BITCODE=1 bench/run.sh      only 10,000 LLVM bitcode objects against the same ELF tree
 #   CAP=100 SINGLE_LIMIT=15      stop a command after CAP seconds; time a command slower
 #                                than SINGLE_LIMIT seconds once only
 #
@@ -65,12 +66,17 @@ generate() {
 }
 
 echo "== generating corpora in $CORPUS"
-generate deep10k --shape deep --objects 10000 --seed 1 --out "$CORPUS/deep10k"
-generate deep50k --shape deep --objects 50000 --seed 1 --out "$CORPUS/deep50k"
-generate wide10k --shape wide --objects 10000 --seed 1 --out "$CORPUS/wide10k"
-generate lib10k --shape deep --objects 10000 --seed 1 --library "$CORPUS/lib10k.lib"
-# ELF: the deep plan as x86-64 objects shaped like gfortran's, in ".o" files.
-generate elf50k --shape deep --format elf --objects 50000 --seed 1 --out "$CORPUS/elf50k"
+if [[ ${ONLY_BITCODE:-0} != 1 ]]; then
+  generate deep10k --shape deep --objects 10000 --seed 1 --out "$CORPUS/deep10k"
+  generate deep50k --shape deep --objects 50000 --seed 1 --out "$CORPUS/deep50k"
+  generate wide10k --shape wide --objects 10000 --seed 1 --out "$CORPUS/wide10k"
+  generate lib10k --shape deep --objects 10000 --seed 1 --library "$CORPUS/lib10k.lib"
+  # ELF: the deep plan as x86-64 objects shaped like gfortran's, in ".o" files.
+  generate elf50k --shape deep --format elf --objects 50000 --seed 1 --out "$CORPUS/elf50k"
+fi
+# The deep plan of 10,000 objects as ELF and as LLVM bitcode (flang -flto) in one tree shape.
+generate elf10k --shape deep --format elf --objects 10000 --seed 1 --out "$CORPUS/elf10k"
+generate bc10k --shape deep --format bitcode --objects 10000 --seed 1 --out "$CORPUS/bc10k"
 cd "$CORPUS"  # paths below are relative, as the reports compared are
 # The longest command line xargs can build here: the named-paths run through xargs must be
 # one run of drelk, or its report would hold only the last share of the objects.
@@ -208,6 +214,27 @@ if [[ ${ONLY_DIRECTORY:-0} == 1 ]]; then
   exit 0
 fi
 
+# ---- LLVM bitcode: the same tree as ELF objects ---------------------------------------
+# 10,000 objects of the deep plan as flang's -flto bitcode and as gfortran's ELF, read
+# through one wildcard per folder: bitcode may cost at most 2x ELF. The reports hold the
+# same blocks and sizes (bitcode's initialised blocks aside, whose size it does not record).
+run_bitcode_input() {
+  echo
+  echo "== LLVM bitcode, deep 10,000 (median wall time; ratio = bitcode / ELF)"
+  measure "elf10k:floor" "$RUNS" "'$FLOOR' elf10k >/dev/null"
+  measure "bc10k:floor" "$RUNS" "'$FLOOR' bc10k >/dev/null"
+  measure "elf10k:drelk" "$RUNS" "'$DRELK' -s 'elf10k/*.o' -o'$OUT/elf10k.report'"
+  measure "bc10k:drelk" "$RUNS" "'$DRELK' -s 'bc10k/*.o' -o'$OUT/bc10k.report'"
+  measure "elf10k:drelk-p" "$RUNS" "'$DRELK' -p -s 'elf10k/*.o' -o'$OUT/elf10k.problems'"
+  measure "bc10k:drelk-p" "$RUNS" "'$DRELK' -p -s 'bc10k/*.o' -o'$OUT/bc10k.problems'"
+  ratio_goal "bitcode 10,000 wildcards, full report / ELF's" bc10k:drelk elf10k:drelk 2
+  ratio_goal "bitcode 10,000 wildcards, -p / ELF's" bc10k:drelk-p elf10k:drelk-p 2
+}
+if [[ ${ONLY_BITCODE:-0} == 1 ]]; then
+  run_bitcode_input
+  exit 0
+fi
+
 slow_50k=1
 [[ $QUICK == 1 ]] && slow_50k=0
 run_corpus deep10k 1
@@ -296,6 +323,7 @@ if [[ -n ${TIME[elf50k:drelk]:-} && -n ${TIME[deep50k:drelk]:-} ]]; then
 fi
 
 run_directory_input
+run_bitcode_input
 
 # ---- documents for programs (-fjson, -fsarif) ----------------------------------------
 # The JSON document and the SARIF log of the 50,000-object tree against the text report of

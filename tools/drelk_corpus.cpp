@@ -6,6 +6,10 @@
 // (.text with its relocations, .data, .bss, .comment, .note.GNU-stack, .eh_frame with its
 // relocations; SHN_COMMON symbols, global functions, undefined references) into ".o"
 // files, and the library is a GNU-style archive ("/" symbol index, "//" long names).
+// With --format bitcode the plan is written as LLVM bitcode of x86-64 Linux, as flang's
+// -flto writes it: a module block (skipped by a reader, sized like the module's code) and
+// the IR symbol table with common symbols, functions and undefined references; an
+// initialised block is defined data, whose size bitcode does not record.
 // The objects go into nested directories (every directory holds objects, so that a
 // recursive search finds something everywhere), into one archive library with both linker
 // members, or both.
@@ -28,6 +32,7 @@
 #include <vector>
 
 #include "tests/support/archive_builder.h"
+#include "tests/support/bitcode_builder.h"
 #include "tests/support/coff_builder.h"
 #include "tests/support/elf_builder.h"
 
@@ -63,7 +68,8 @@ struct Options {
   uint32_t per_directory = 100;
   uint32_t fanout = 10;
   uint64_t seed = 1;
-  bool elf = false;  // --format elf
+  bool elf = false;      // --format elf
+  bool bitcode = false;  // --format bitcode
   std::string out;
   std::string library;
 };
@@ -277,8 +283,29 @@ std::vector<uint8_t> elf_object_bytes(const Options& options, uint32_t object) {
   return out.bytes();
 }
 
+// The plan as flang's -flto output for x86-64 Linux would hold it: names as in ELF.
+std::vector<uint8_t> bitcode_object_bytes(const Options& options, uint32_t object) {
+  const ObjectPlan plan = plan_object(options, object);
+  drelk::test::BitcodeObject out;
+  for (const std::string& procedure : plan.procedures) out.function(elf_name(procedure));
+  for (uint32_t j = 0; j < plan.blocks.size(); ++j) {
+    const uint32_t block = plan.blocks[j];
+    const std::string name = elf_name(block_name(options, block));
+    if (j < plan.initialized_blocks) {
+      out.data(name);
+    } else {
+      out.common(name, declared_size(options, block, object), 8);
+    }
+  }
+  for (const std::string& call : plan.calls) out.undefined(elf_name(call));
+  // The module's code and constants: some 64 bytes a symbol, as flang's objects have.
+  out.module_words(16 * static_cast<uint32_t>(plan.procedures.size() + plan.blocks.size()));
+  return out.bytes();
+}
+
 std::vector<uint8_t> object_bytes(const Options& options, uint32_t object) {
   if (options.elf) return elf_object_bytes(options, object);
+  if (options.bitcode) return bitcode_object_bytes(options, object);
   const ObjectPlan plan = plan_object(options, object);
   const auto text_size = static_cast<uint32_t>(plan.procedures.size()) * kProcedureCodeSize;
   const uint32_t data_size = 4 * plan.initialized_blocks;
@@ -327,14 +354,14 @@ std::vector<std::string> indexed_names(const Options& options, uint32_t object) 
   const ObjectPlan plan = plan_object(options, object);
   std::vector<std::string> names = plan.procedures;
   for (const uint32_t block : plan.blocks) names.push_back(block_name(options, block));
-  if (options.elf) {
+  if (options.elf || options.bitcode) {
     for (std::string& name : names) name = elf_name(name);
   }
   return names;
 }
 
 const char* object_extension(const Options& options) {
-  return options.elf ? ".o" : ".obj";
+  return options.elf || options.bitcode ? ".o" : ".obj";
 }
 
 // The directory of object `object`, relative to the corpus root: directories form a tree
@@ -394,7 +421,7 @@ bool write_tree(const Options& options) {
 // member name does not fit its header, then the members.
 bool write_library(const Options& options) {
   Archive library;
-  if (options.elf) library.style(drelk::test::ArchiveStyle::Gnu);
+  if (options.elf || options.bitcode) library.style(drelk::test::ArchiveStyle::Gnu);
   std::unordered_set<std::string> indexed;
   size_t size = 8;
   for (uint32_t object = 0; object < options.objects; ++object) {
@@ -420,7 +447,7 @@ bool write_library(const Options& options) {
 void print_usage(std::FILE* stream) {
   std::fprintf(
       stream,
-      "usage: drelk_corpus [--shape deep|wide] [--format coff|elf] [options]\n"
+      "usage: drelk_corpus [--shape deep|wide] [--format coff|elf|bitcode] [options]\n"
       "                    (--out DIR | --library FILE)\n"
       "  --objects N        objects to write (1000)\n"
       "  --blocks B         distinct COMMON blocks (2000; wide: 50)\n"
@@ -439,7 +466,8 @@ void print_usage(std::FILE* stream) {
       "  --out DIR          write the objects in nested directories below DIR\n"
       "  --library FILE     pack the objects into one library with both linker members\n"
       "  --format F         coff: i386 COFF objects (.obj); elf: x86-64 ELF objects (.o),\n"
-      "                     packed GNU ar style\n");
+      "                     packed GNU ar style; bitcode: flang -flto objects of x86-64\n"
+      "                     Linux (.o), packed GNU ar style\n");
 }
 
 bool parse_unsigned(const char* text, uint64_t limit, uint64_t& value) {
@@ -491,8 +519,10 @@ bool parse_arguments(int argc, char** argv, Options& options) {
     };
     if (name == "--shape") {
     } else if (name == "--format") {
-      ok = std::strcmp(value, "coff") == 0 || std::strcmp(value, "elf") == 0;
+      ok = std::strcmp(value, "coff") == 0 || std::strcmp(value, "elf") == 0 ||
+           std::strcmp(value, "bitcode") == 0;
       options.elf = std::strcmp(value, "elf") == 0;
+      options.bitcode = std::strcmp(value, "bitcode") == 0;
     } else if (name == "--objects") {
       count(options.objects, 1);
     } else if (name == "--blocks") {

@@ -121,6 +121,11 @@ BitcodeObject& BitcodeObject::wrapped(bool value) {
   return *this;
 }
 
+BitcodeObject& BitcodeObject::module_words(uint32_t words) {
+  module_words_ = words;
+  return *this;
+}
+
 BitcodeObject& BitcodeObject::symbols_range(uint32_t offset, uint32_t count) {
   symbols_range_ = {offset, count};
   return *this;
@@ -199,6 +204,11 @@ std::vector<uint8_t> BitcodeObject::bytes() const {
   const size_t module =
       writer.enter_block(bitcode::MODULE_BLOCK_ID, kModuleWidth, bitcode::kTopLevelAbbrevWidth);
   writer.fixed(bitcode::UNABBREV_RECORD, kModuleWidth).vbr(1, 6).vbr(1, 6).vbr(2, 6);
+  // Records of 33 bits, about a word each.
+  for (uint32_t i = 0; i < module_words_; ++i) {
+    writer.fixed(bitcode::UNABBREV_RECORD, kModuleWidth).vbr(7, 6).vbr(3, 6);
+    writer.vbr(i % 31, 6).vbr(5, 6).vbr(9, 6);
+  }
   const size_t nested = writer.enter_block(17, 4, kModuleWidth);
   writer.fixed(bitcode::UNABBREV_RECORD, 4).vbr(21, 6).vbr(0, 6);
   writer.end_block(nested, 4);

@@ -57,6 +57,8 @@ class BitcodeObject {
   BitcodeObject& symbol(const std::string& name, uint32_t flags,
                         std::optional<uint64_t> size = std::nullopt, uint32_t alignment = 0);
   BitcodeObject& wrapped(bool value = true);
+  // Words of records in the module block, standing for its code: a reader skips them.
+  BitcodeObject& module_words(uint32_t words);
   // Overrides of the header's ranges {offset, count}.
   BitcodeObject& symbols_range(uint32_t offset, uint32_t count);
   BitcodeObject& uncommons_range(uint32_t offset, uint32_t count);
@@ -76,6 +78,7 @@ class BitcodeObject {
   uint32_t version_ = 3;
   std::vector<Symbol> symbols_;
   bool wrapped_ = false;
+  uint32_t module_words_ = 0;
   std::optional<std::pair<uint32_t, uint32_t>> symbols_range_;
   std::optional<std::pair<uint32_t, uint32_t>> uncommons_range_;
 };
