@@ -109,6 +109,11 @@ TEST_F(BitcodeObjects, ObjectsOfLlvmToolChains) {
   EXPECT_EQ(r.exit_status, 0);
   const ProgramResult problems = drelk({"-p", "x86_64-linux/*.o"});
   EXPECT_EQ(problems.standard_output, golden("bitcode-objects-problems.txt"));
+  // A directory's bitcode objects are objects to read, told by their bytes.
+  const ProgramResult tree = drelk({"-p", "x86_64-linux"});
+  EXPECT_EQ(tree.standard_error, "");
+  EXPECT_NE(tree.standard_output.find(problems.standard_output), std::string::npos)
+      << tree.standard_output;
   // The documents for programs name the format.
   const std::string json = drelk({"-fjson", "x86_64-macos/sa.o", "libbc-gnu.a"}).standard_output;
   for (
