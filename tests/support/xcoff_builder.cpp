@@ -117,6 +117,16 @@ XcoffObject& XcoffObject::section_line_numbers(size_t number, uint64_t offset, u
   sections_.at(number - 1).line_numbers = count;
   return *this;
 }
+XcoffObject& XcoffObject::overflowing_relocations(size_t number, uint32_t count) {
+  sections_.at(number - 1).relocations = count;
+  Section overflow;
+  overflow.name = ".ovrflo";
+  overflow.flags = xcoffv::STYP_OVRFLO;
+  overflow.overflow_of = number;
+  sections_.push_back(overflow);
+  return *this;
+}
+
 XcoffObject& XcoffObject::without_string_table() {
   string_table_ = false;
   return *this;
@@ -135,7 +145,7 @@ std::vector<uint8_t> XcoffObject::bytes() const {
   size_t at = out.size();
   for (size_t i = 0; i < sections_.size(); ++i) {
     const Section& s = sections_[i];
-    if (s.flags & xcoffv::STYP_BSS) continue;
+    if (s.flags & (xcoffv::STYP_BSS | xcoffv::STYP_OVRFLO)) continue;
     data_at[i] = at;
     at = align4(at + s.size);
   }
@@ -206,7 +216,19 @@ std::vector<uint8_t> XcoffObject::bytes() const {
     put(out, h + (is64_ ? 32 : 20), s.data_offset.value_or(data_at[i]), field);
     put(out, h + (is64_ ? 40 : 24), s.relocation_offset.value_or(relocations_at[i]), field);
     put(out, h + (is64_ ? 48 : 28), s.line_number_offset.value_or(0), field);
-    put(out, h + (is64_ ? 56 : 32), s.relocations, count_size);
+    if (s.overflow_of) {
+      // s_nreloc and s_nlnno name the owner; s_paddr holds its relocation count, and the
+      // pointers are the owner's.
+      const Section& owner = sections_.at(*s.overflow_of - 1);
+      put(out, h + 8, owner.relocations, 4);
+      put(out, h + 24, owner.relocation_offset.value_or(relocations_at[*s.overflow_of - 1]), 4);
+      put(out, h + 32, *s.overflow_of, 2);
+      put(out, h + 34, *s.overflow_of, 2);
+      put(out, h + 36, s.flags, 4);
+      continue;
+    }
+    const bool overflows = !is64_ && s.relocations >= 0xFFFF;
+    put(out, h + (is64_ ? 56 : 32), overflows ? 0xFFFF : s.relocations, count_size);
     put(out, h + (is64_ ? 60 : 34), s.line_numbers, count_size);
     put(out, h + (is64_ ? 64 : 36), s.flags, 4);
   }

@@ -81,6 +81,9 @@ class XcoffObject {
   XcoffObject& section_data(size_t number, uint64_t offset);
   XcoffObject& section_relocations(size_t number, uint64_t offset, uint32_t count);
   XcoffObject& section_line_numbers(size_t number, uint64_t offset, uint32_t count);
+  // A 32-bit section whose `count` relocations overflow its 16-bit field: the field reads
+  // 65535 and an overflow section (STYP_OVRFLO) after the others holds the count.
+  XcoffObject& overflowing_relocations(size_t number, uint32_t count);
   // The file ends right after the symbol table, without a string table.
   XcoffObject& without_string_table();
 
@@ -94,6 +97,7 @@ class XcoffObject {
     uint32_t relocations = 0;
     std::optional<uint64_t> data_offset, relocation_offset, line_number_offset;
     uint32_t line_numbers = 0;
+    std::optional<size_t> overflow_of;  // an overflow section: the number of its owner
   };
   bool is64_ = false;
   std::vector<Section> sections_;
