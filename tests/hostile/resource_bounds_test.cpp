@@ -19,6 +19,7 @@
 #include "tests/support/dwarf_builder.h"
 #include "tests/support/elf_builder.h"
 #include "tests/support/macho_builder.h"
+#include "tests/support/xcoff_builder.h"
 
 namespace drelk::test {
 namespace {
@@ -848,6 +849,85 @@ TEST_F(ResourceBounds, BitcodeClaimingTooMuch) {
     EXPECT_NE(r.program.standard_error.find(expected), std::string::npos)
         << what << ": " << r.program.standard_error;
   }
+}
+
+// XCOFF headers and tables that claim the largest counts, offsets and sizes their fields can
+// express, in both classes: every table is read only as far as the object holds it, and
+// each claim is reported.
+TEST_F(ResourceBounds, XcoffFieldsClaimingGigabytes) {
+  const std::string short_read = "DRELK Internal: fread returned";
+  for (const bool is64 : {false, true}) {
+    const XcoffObject sound = XcoffObject()
+                                  .is64(is64)
+                                  .section(".data", 16, xcoffv::STYP_DATA, 1)
+                                  .common("x_", 4)
+                                  .common("a_long_block_name_", 8);
+    XcoffSymbolSpec greedy;
+    greedy.name = "greedy_";
+    greedy.aux_count = 255;
+    const std::vector<std::tuple<const char*, XcoffObject, std::string>> cases = {
+        {"f_nsyms 2^32 - 1", XcoffObject(sound).symbol_count(0xFFFFFFFF),
+         "The symbol table lies outside the object"},
+        {"f_symptr 2^32 - 1", XcoffObject(sound).symbol_offset(0xFFFFFFFF),
+         "The symbol table lies outside the object"},
+        {"f_symptr 2^64 - 1", XcoffObject(sound).symbol_offset(is64 ? ~uint64_t{0} : 0xFFFFFFF0),
+         "The symbol table lies outside the object"},
+        {"string table of 2^32 - 1 bytes", XcoffObject(sound).string_table_size(0xFFFFFFFF),
+         "The string table lies outside the object"},
+        {"f_nscns 65535", XcoffObject(sound).section_count(0xFFFF), short_read},
+        {"2^32 - 1 relocations at 2^32 - 1",
+         XcoffObject(sound).section_relocations(1, 0xFFFFFFFF, is64 ? 0xFFFFFFFF : 0xFFFE),
+         "Section 1 relocations lie outside the object"},
+        {"line numbers at the last offset",
+         XcoffObject(sound).section_line_numbers(1, is64 ? ~uint64_t{0} : 0xFFFFFFFF, 1),
+         "Section 1 line numbers lie outside the object"},
+        {"255 auxiliary entries past the table",
+         XcoffObject(sound).symbol(greedy).symbol_count(is64 ? 6 : 5),
+         "Aux symbol count overflows symbol table"},
+        {"a name at 2^32 - 1", XcoffObject(sound).name_offset(1, 0xFFFFFFFF),
+         "name offset ffffffff is outside string table"},
+    };
+    for (const auto& [what, object, expected] : cases) {
+      const BoundedResult r = run_on(object.bytes());
+      EXPECT_EQ(r.program.exit_status, 255) << what << " " << is64;
+      EXPECT_NE(r.program.standard_error.find(expected), std::string::npos)
+          << what << " " << is64 << ": " << r.program.standard_error;
+    }
+  }
+}
+
+// Big archives whose member chain comes back on itself, points past the end or at the
+// largest offset, or whose member headers claim sizes and names the file does not hold.
+TEST_F(ResourceBounds, BigArchiveChainsThatLoopOrPointPastTheEnd) {
+  const std::vector<uint8_t> member = XcoffObject().common("x_", 4).bytes();
+  const BigArchive archive = BigArchive().member("a.o", member).member("b.o", member);
+  std::vector<uint8_t> huge_size = archive.bytes();
+  const std::string largest = "18446744073709551615";
+  std::copy(largest.begin(), largest.end(), huge_size.begin() + archive.member_offset(1));
+  std::vector<uint8_t> long_name = archive.bytes();
+  const std::string name_length = "9999";
+  std::copy(name_length.begin(), name_length.end(),
+            long_name.begin() + archive.member_offset(1) + 108);
+  const std::vector<std::pair<std::vector<uint8_t>, std::string>> cases = {
+      {BigArchive(archive).next_member(0, archive.member_offset(0)).bytes(),
+       "Error - library member at offset 80 listed again"},
+      {BigArchive(archive).next_member(0, 1000000).bytes(),
+       "Error - library member at offset f4240 lies outside the library"},
+      {BigArchive(archive).first_member(~uint64_t{0}).bytes(),
+       "Error - library member at offset ffffffffffffffff lies outside the library"},
+      {long_name, "Error reading library member header"},
+  };
+  for (const auto& [bytes, expected] : cases) {
+    const BoundedResult r = run_on(bytes);
+    EXPECT_EQ(r.program.exit_status, 255) << expected;
+    EXPECT_NE(r.program.standard_error.find(expected), std::string::npos)
+        << expected << ": " << r.program.standard_error;
+  }
+  // A member that claims 2^64 - 1 bytes holds what the archive holds after its header.
+  const BoundedResult r = run_on(huge_size);
+  EXPECT_EQ(r.program.standard_error, "");
+  EXPECT_NE(r.program.standard_output.find("input.obj (b.o)"), std::string::npos)
+      << r.program.standard_output;
 }
 
 }  // namespace
