@@ -303,8 +303,8 @@ bool register_declarations(Registry& registry, Diagnostics& diagnostics, const O
         // A definition that records its size is a reference of its own, in its place.
         if (marks_its_declaration(declaration)) {
           marks = true;
-        } else if (add_initialized_reference(registry, object, declaration.name,
-                                             declaration.size) != Outcome::kOk) {
+        } else if (add_initialized_reference(registry, object, declaration.name, declaration.size,
+                                             declaration.bounded) != Outcome::kOk) {
           registered = false;
         }
         break;

@@ -78,7 +78,7 @@ Outcome add_common_reference(Registry& registry, const ObjectEntry& object, std:
 }
 
 Outcome add_initialized_reference(Registry& registry, const ObjectEntry& object,
-                                  std::string_view name, uint64_t size) {
+                                  std::string_view name, uint64_t size, bool bounded) {
   // Registered as a declaration is, then made a definition: the declarations' path, which
   // every COMMON symbol of a run takes, stays as it is.
   const CommonBlock* before = find_block(registry, name);
@@ -89,6 +89,7 @@ Outcome add_initialized_reference(Registry& registry, const ObjectEntry& object,
   ReferenceList& list = *block.references;
   list.arrivals.back().reference.initialized = 1;
   list.arrivals.back().defined = true;
+  list.arrivals.back().bounded = bounded;
   list.has_definitions = true;
   block.declared = declared;
   return result;
@@ -122,6 +123,17 @@ std::vector<bool> block_definitions(const CommonBlock& block) {
   definitions.reserve(list.order.size());
   for (const uint32_t node : list.order) definitions.push_back(list.arrivals[node].defined);
   return definitions;
+}
+
+std::vector<bool> block_bounded_definitions(const CommonBlock& block) {
+  ReferenceList& list = *block.references;
+  order_references(list, block.consistent);
+  std::vector<bool> bounded;
+  bounded.reserve(list.order.size());
+  for (const uint32_t node : list.order) {
+    bounded.push_back(list.arrivals[node].defined && list.arrivals[node].bounded);
+  }
+  return bounded;
 }
 
 namespace {

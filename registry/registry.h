@@ -144,9 +144,11 @@ Outcome add_common_reference(Registry& registry, const ObjectEntry& object, std:
 // Registers a definition of `name` that records its size (an ELF object's initialised
 // data) as a reference of that size: it joins the block by the same rules, marked
 // initialised, but does not by itself make the name a COMMON block (see
-// CommonBlock::declared). Returns as add_common_reference does.
+// CommonBlock::declared). `bounded` for a size that the object's layout only bounds (an
+// XCOFF label, whose data ends at the next label or its csect's end). Returns as
+// add_common_reference does.
 Outcome add_initialized_reference(Registry& registry, const ObjectEntry& object,
-                                  std::string_view name, uint64_t size);
+                                  std::string_view name, uint64_t size, bool bounded = false);
 
 // Gives the latest reference of block `name`, when `object` made it (the declaration just
 // registered), a layout: the routine that declares the block, where, and its members in
@@ -181,6 +183,8 @@ std::vector<const BlockReference*> block_references(const CommonBlock& block);
 // that records its size (registered by add_initialized_reference) rather than a COMMON
 // declaration.
 std::vector<bool> block_definitions(const CommonBlock& block);
+// The same, for the definitions whose size is only a bound (add_initialized_reference).
+std::vector<bool> block_bounded_definitions(const CommonBlock& block);
 
 // The blocks in name order, and the procedures in name order (equal names in arrival
 // order), as the report walks them.

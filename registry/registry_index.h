@@ -29,6 +29,7 @@ struct Arrival {
   BlockReference reference;
   uint32_t object = 0;
   bool defined = false;  // a definition with its size: initialised whatever the marks say
+  bool bounded = false;  // a definition whose size is only a bound: it may hold less
 };
 
 // A mark of initialisation: the path of the object that initialises the block, and how

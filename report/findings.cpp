@@ -130,10 +130,10 @@ bool is_blank_common(std::string_view name) {
 }
 
 // A definition whose size is only bounded by its object's layout: COFF and Mach-O record
-// no size for a defined symbol, and XCOFF none for a label inside a csect (flang's BLOCK
-// DATA), whose csect's end bounds it.
+// no size for a defined symbol (an XCOFF label inside a csect is such a definition too,
+// registered as bounded).
 bool size_is_bound(const ObjectEntry& object) {
-  return object.format == "coff" || object.format == "macho" || object.format == "xcoff";
+  return object.format == "coff" || object.format == "macho";
 }
 
 // The sizes of a block's references, a bounded definition's apart: it is certainly smaller
@@ -149,9 +149,10 @@ struct BlockSizes {
 BlockSizes block_sizes(const CommonBlock& block) {
   const std::vector<const BlockReference*> references = block_references(block);
   const std::vector<bool> definitions = block_definitions(block);
+  const std::vector<bool> bound = block_bounded_definitions(block);
   BlockSizes sizes;
   const auto bounded = [&](size_t i) {
-    return definitions[i] && size_is_bound(*references[i]->object);
+    return bound[i] || (definitions[i] && size_is_bound(*references[i]->object));
   };
   bool first = true;
   for (size_t i = 0; i < references.size(); ++i) {

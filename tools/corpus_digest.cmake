@@ -128,6 +128,28 @@ foreach(name full library)
   endif()
 endforeach()
 
+# The same plan again as 64-bit XCOFF objects, named as ELF names them, and an AIX big
+# archive: the XCOFF reader gives the ELF reader's report.
+execute_process(
+  COMMAND "${CORPUS}" --format xcoff --objects 240 --blocks 60 --per-object 12 --mismatch 0.25
+          --procedures 2 --calls 2 --long-names 0.4 --initialized 0.1 --clashes 4
+          --per-directory 20 --fanout 3 --seed 2024
+          --out "${WORK_DIR}/xcoff/tree" --library "${WORK_DIR}/xcoff/corpus.lib"
+  RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "drelk_corpus --format xcoff failed: ${status}")
+endif()
+run_drelk(xcoff_full "${WORK_DIR}/xcoff/tree" -s *.o)
+run_drelk(xcoff_library "${WORK_DIR}/xcoff" corpus.lib)
+foreach(name full library)
+  file(READ "${WORK_DIR}/elf_${name}.txt" elf)
+  file(READ "${WORK_DIR}/xcoff_${name}.txt" xcoff)
+  if(NOT xcoff STREQUAL elf)
+    message(FATAL_ERROR "the XCOFF corpus's ${name} report differs from the ELF corpus's; "
+                        "see ${WORK_DIR}/xcoff_${name}.txt")
+  endif()
+endforeach()
+
 # Arguments that cannot make a corpus are refused.
 execute_process(COMMAND "${CORPUS}" --blocks 10 --per-object 11 --out "${WORK_DIR}/refused"
                 OUTPUT_QUIET ERROR_QUIET RESULT_VARIABLE status)

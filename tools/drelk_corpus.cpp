@@ -10,6 +10,9 @@
 // -flto writes it: a module block (skipped by a reader, sized like the module's code) and
 // the IR symbol table with common symbols, functions and undefined references; an
 // initialised block is defined data, whose size bitcode does not record.
+// With --format xcoff the plan is written as 64-bit XCOFF objects shaped like flang's for
+// AIX (a code csect and a function descriptor for each procedure, COMMON csects, external
+// references) into ".o" files, and the library is an AIX big archive.
 // The objects go into nested directories (every directory holds objects, so that a
 // recursive search finds something everywhere), into one archive library with both linker
 // members, or both.
@@ -35,6 +38,7 @@
 #include "tests/support/bitcode_builder.h"
 #include "tests/support/coff_builder.h"
 #include "tests/support/elf_builder.h"
+#include "tests/support/xcoff_builder.h"
 
 namespace {
 
@@ -70,6 +74,7 @@ struct Options {
   uint64_t seed = 1;
   bool elf = false;      // --format elf
   bool bitcode = false;  // --format bitcode
+  bool xcoff = false;    // --format xcoff: named as ELF names them
   std::string out;
   std::string library;
 };
@@ -303,9 +308,59 @@ std::vector<uint8_t> bitcode_object_bytes(const Options& options, uint32_t objec
   return out.bytes();
 }
 
+// The plan as flang's 64-bit AIX output would hold it: each procedure a label in the .text
+// csect and a function descriptor in .data; a block the object initialises a read-write
+// csect of its size in .data, and not also declared; calls external references to the
+// procedures' code.
+std::vector<uint8_t> xcoff_object_bytes(const Options& options, uint32_t object) {
+  namespace xcoffv = drelk::test::xcoffv;
+  using drelk::test::XcoffSymbolSpec;
+  const ObjectPlan plan = plan_object(options, object);
+  const auto text_size = static_cast<uint64_t>(plan.procedures.size()) * kProcedureCodeSize;
+  drelk::test::XcoffObject out;
+  out.is64()
+      .section(".text", text_size, xcoffv::STYP_TEXT)
+      .section(".data", 24 * plan.procedures.size() + 8 * plan.blocks.size(), xcoffv::STYP_DATA)
+      .section(".bss", 0, xcoffv::STYP_BSS);
+  const auto csect = [](const std::string& name, uint8_t storage_class, uint8_t type,
+                        uint8_t mapping_class, uint64_t length, int16_t section) {
+    XcoffSymbolSpec symbol;
+    symbol.name = name;
+    symbol.storage_class = storage_class;
+    symbol.symbol_type = type;
+    symbol.mapping_class = mapping_class;
+    symbol.length = length;
+    symbol.section = section;
+    return symbol;
+  };
+  XcoffSymbolSpec file = csect(".file", xcoffv::C_FILE, 0, 0, 0, -2);
+  out.symbol(file).symbol(
+      csect("", xcoffv::C_HIDEXT, xcoffv::XTY_SD, xcoffv::XMC_PR, text_size, 1));
+  for (const std::string& procedure : plan.procedures) {
+    // The label's x_scnlen is the index of its csect, the second symbol after .file's entry.
+    out.symbol(
+        csect("." + elf_name(procedure), xcoffv::C_EXT, xcoffv::XTY_LD, xcoffv::XMC_PR, 2, 1));
+    out.descriptor(elf_name(procedure), 2);
+  }
+  for (uint32_t j = 0; j < plan.blocks.size(); ++j) {
+    const uint32_t block = plan.blocks[j];
+    const std::string name = elf_name(block_name(options, block));
+    if (j < plan.initialized_blocks) {
+      out.data(name, declared_size(options, block, object), 2);
+    } else {
+      out.common(name, declared_size(options, block, object));
+    }
+  }
+  for (const std::string& call : plan.calls) {
+    out.symbol(csect("." + elf_name(call), xcoffv::C_EXT, xcoffv::XTY_ER, xcoffv::XMC_PR, 0, 0));
+  }
+  return out.bytes();
+}
+
 std::vector<uint8_t> object_bytes(const Options& options, uint32_t object) {
   if (options.elf) return elf_object_bytes(options, object);
   if (options.bitcode) return bitcode_object_bytes(options, object);
+  if (options.xcoff) return xcoff_object_bytes(options, object);
   const ObjectPlan plan = plan_object(options, object);
   const auto text_size = static_cast<uint32_t>(plan.procedures.size()) * kProcedureCodeSize;
   const uint32_t data_size = 4 * plan.initialized_blocks;
@@ -361,7 +416,7 @@ std::vector<std::string> indexed_names(const Options& options, uint32_t object) 
 }
 
 const char* object_extension(const Options& options) {
-  return options.elf || options.bitcode ? ".o" : ".obj";
+  return options.elf || options.bitcode || options.xcoff ? ".o" : ".obj";
 }
 
 // The directory of object `object`, relative to the corpus root: directories form a tree
@@ -416,10 +471,27 @@ bool write_tree(const Options& options) {
   return true;
 }
 
+// An AIX big archive of the objects, members linked in order; it holds no symbol table,
+// which drelk never reads.
+bool write_big_archive(const Options& options) {
+  drelk::test::BigArchive library;
+  for (uint32_t object = 0; object < options.objects; ++object) {
+    library.member(object_file_name(object) + object_extension(options),
+                   object_bytes(options, object));
+  }
+  const std::filesystem::path path(options.library);
+  if (path.has_parent_path()) {
+    std::error_code error;
+    std::filesystem::create_directories(path.parent_path(), error);
+  }
+  return write_file(path, library.bytes());
+}
+
 // The library: both linker members (a name indexed once, for the first member that
 // defines it), or GNU ar's one symbol index for ELF members, the long-names member when a
 // member name does not fit its header, then the members.
 bool write_library(const Options& options) {
+  if (options.xcoff) return write_big_archive(options);
   Archive library;
   if (options.elf || options.bitcode) library.style(drelk::test::ArchiveStyle::Gnu);
   std::unordered_set<std::string> indexed;
@@ -447,7 +519,7 @@ bool write_library(const Options& options) {
 void print_usage(std::FILE* stream) {
   std::fprintf(
       stream,
-      "usage: drelk_corpus [--shape deep|wide] [--format coff|elf|bitcode] [options]\n"
+      "usage: drelk_corpus [--shape deep|wide] [--format coff|elf|bitcode|xcoff] [options]\n"
       "                    (--out DIR | --library FILE)\n"
       "  --objects N        objects to write (1000)\n"
       "  --blocks B         distinct COMMON blocks (2000; wide: 50)\n"
@@ -467,7 +539,8 @@ void print_usage(std::FILE* stream) {
       "  --library FILE     pack the objects into one library with both linker members\n"
       "  --format F         coff: i386 COFF objects (.obj); elf: x86-64 ELF objects (.o),\n"
       "                     packed GNU ar style; bitcode: flang -flto objects of x86-64\n"
-      "                     Linux (.o), packed GNU ar style\n");
+      "                     Linux (.o), packed GNU ar style; xcoff: 64-bit XCOFF objects\n"
+      "                     (.o), packed in an AIX big archive\n");
 }
 
 bool parse_unsigned(const char* text, uint64_t limit, uint64_t& value) {
@@ -520,9 +593,10 @@ bool parse_arguments(int argc, char** argv, Options& options) {
     if (name == "--shape") {
     } else if (name == "--format") {
       ok = std::strcmp(value, "coff") == 0 || std::strcmp(value, "elf") == 0 ||
-           std::strcmp(value, "bitcode") == 0;
+           std::strcmp(value, "bitcode") == 0 || std::strcmp(value, "xcoff") == 0;
       options.elf = std::strcmp(value, "elf") == 0;
       options.bitcode = std::strcmp(value, "bitcode") == 0;
+      options.xcoff = std::strcmp(value, "xcoff") == 0;
     } else if (name == "--objects") {
       count(options.objects, 1);
     } else if (name == "--blocks") {

@@ -277,11 +277,12 @@ uint64_t symbol_value(const uint8_t* record, const XcoffObject& object) {
 }
 
 // The declaration of initialised data. A csect records its length; a label inside one (as
-// flang puts BLOCK DATA in its .data csect) is bounded by the end of its containing csect,
-// whose index the label's x_scnlen holds: the bytes after the label may hold other data too.
+// flang puts BLOCK DATA in its .data csect, one label a block) is bounded by the next label
+// of the csect when that follows it in the table, else by the end of its containing csect,
+// whose index the label's x_scnlen holds: padding may follow its data.
 Declaration initialized_data(const std::vector<uint8_t>& table, const XcoffObject& object,
-                             const uint8_t* record, const XcoffSymbol& symbol,
-                             std::string_view name) {
+                             uint32_t index, const XcoffSymbol& symbol, std::string_view name) {
+  const uint8_t* record = table.data() + uint64_t{index} * xcoff::kSymbolSize;
   if (symbol.symbol_type == xcoff::XTY_SD) {
     return Declaration{Declaration::kInitializedData, true, name, symbol.length, 0};
   }
@@ -300,7 +301,22 @@ Declaration initialized_data(const std::vector<uint8_t>& table, const XcoffObjec
   if (!csect.has_csect || csect.symbol_type != xcoff::XTY_SD || at < start || at > end) {
     return unsized;
   }
-  Declaration bounded{Declaration::kInitializedData, true, name, end - at, 0};
+  uint64_t bound = end;
+  const uint64_t next = uint64_t{index} + 1 + symbol.aux_count;
+  if (next < object.symbol_count) {
+    const uint8_t* next_record = table.data() + next * xcoff::kSymbolSize;
+    XcoffSymbol label = decode_symbol(next_record, object);
+    if (has_csect_entry(label.storage_class) && label.aux_count > 0 &&
+        next + label.aux_count < object.symbol_count) {
+      decode_csect(next_record + uint64_t{label.aux_count} * xcoff::kSymbolSize, object, label);
+      const uint64_t label_at = symbol_value(next_record, object);
+      if (label.has_csect && label.symbol_type == xcoff::XTY_LD && label.length == symbol.length &&
+          label_at > at && label_at < bound) {
+        bound = label_at;
+      }
+    }
+  }
+  Declaration bounded{Declaration::kInitializedData, true, name, bound - at, 0};
   bounded.bounded = true;
   return bounded;
 }
@@ -365,7 +381,7 @@ Outcome scan_symbols(ObjectReader& reader, const XcoffObject& object) {
         } else if (is_function_descriptor(symbol)) {
           declared = declare(reader, Declaration{Declaration::kProcedure, false, name, 0, 0});
         } else if (is_initialized_data(symbol)) {
-          declared = declare(reader, initialized_data(table, object, record, symbol, name));
+          declared = declare(reader, initialized_data(table, object, i, symbol, name));
         }
         if (!declared) {
           // A declaration that cannot be held fails the object, once said.

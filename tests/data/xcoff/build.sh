@@ -5,7 +5,8 @@
 #   ppc64/*.o      flang-new-19 --target=powerpc64-ibm-aix: 64-bit XCOFF (magic 0x01F7).
 #                  sa.o and sb.o declare /BLK/ with 400 and 800 bytes, init.o is a BLOCK
 #                  DATA of /BLK/, work.o a subroutine named like sa.o's /WORK/; sb.o and
-#                  work.o declare blank COMMON (__BLNK__) of two sizes
+#                  work.o declare blank COMMON (__BLNK__) of two sizes; consts.o is a
+#                  BLOCK DATA of /CA/ and /CB/, two labels in one csect, that use.o declares
 #   ppc/*.o        clang-19 --target=powerpc-ibm-aix -fcommon: 32-bit XCOFF (0x01DF) from C,
 #                  tentative definitions as COMMON csects, a long name in the string table
 #   libfort.a      llvm-ar --format=bigarchive of ppc64/*.o (a 64-bit symbol table)
@@ -30,7 +31,7 @@ for tool in "$FLANG" "$CLANG" "$LLVM_AR"; do
   command -v "$tool" >/dev/null || { echo "build.sh: missing $tool" >&2; exit 1; }
 done
 
-fortran=(sa sb init work)
+fortran=(sa sb init work consts use)
 c=(probe field)
 
 cd "$here/src"
