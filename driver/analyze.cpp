@@ -28,6 +28,20 @@ class DiagnosticSubject {
   std::string_view previous_;
 };
 
+// A shared library's entry: its role, and the exports that carry a version, which the
+// report shows as the library exports them.
+void note_library(ObjectEntry& entry, const ObjectDeclarations& declarations) {
+  entry.role = InputRole::kLibrary;
+  for (const ExportVersion& exported : declarations.versions) {
+    entry.versioned_exports.push_back(std::string(exported.name) + std::string(exported.version));
+  }
+  const auto bare = [](const std::string& name) {
+    return std::string_view(name).substr(0, name.find('@'));
+  };
+  std::stable_sort(entry.versioned_exports.begin(), entry.versioned_exports.end(),
+                   [&](const std::string& a, const std::string& b) { return bare(a) < bare(b); });
+}
+
 // Reads one object of `kind` at the stream's position (`base` in the file, `extent` bytes
 // long) and registers what it declares; what it registered before a failure stays.
 Outcome analyze_object(Analysis& analysis, InputStream& stream, ObjectEntry& entry, uint64_t base,
@@ -36,8 +50,9 @@ Outcome analyze_object(Analysis& analysis, InputStream& stream, ObjectEntry& ent
   const DiagnosticSubject subject(reader.diagnostics, entry);
   entry.format = object_format(kind).name;
   Outcome result = object_format(kind).read(reader, stream, entry.path, base, extent, kind);
-  // An executable or a shared object is no object file: read as nothing.
+  // An executable is no object file: read as nothing.
   if (reader.declarations.refused) entry.format = {};
+  if (reader.declarations.library) note_library(entry, reader.declarations);
   if (!register_declarations(analysis.registry, reader.diagnostics, entry, reader.declarations)) {
     result = Outcome::kFailed;
   }
@@ -262,7 +277,15 @@ Outcome analyze_file(Analysis& analysis, InputStream& stream, ObjectEntry& entry
   if (kind == FileKind::kUniversal) {
     return analyze_universal(analysis, stream, entry, 0, stream.size, true);
   }
-  return analyze_object(analysis, stream, entry, 0, stream.size, kind);
+  // A shared library met again (by a link, or by another name of the same file) is read
+  // once: its exports would otherwise define its blocks twice.
+  FileIdentity identity;
+  const bool identified =
+      stream.descriptor >= 0 && descriptor_identity(stream.descriptor, identity);
+  if (identified && analysis.libraries_read.count(identity) != 0) return Outcome::kOk;
+  result = analyze_object(analysis, stream, entry, 0, stream.size, kind);
+  if (identified && entry.role == InputRole::kLibrary) analysis.libraries_read.insert(identity);
+  return result;
 }
 
 bool register_declarations(Registry& registry, Diagnostics& diagnostics, const ObjectEntry& object,

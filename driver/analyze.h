@@ -2,6 +2,7 @@
 // reader of its format, and register what the object declares.
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,8 @@ struct Analysis {
   bool (*open_file)(const std::string& path, InputStream& stream) = open_native_input_file;
   // The files the run writes, which no input may be.
   std::vector<WrittenFile> written_files;
+  // The shared libraries read: each is read once, however many names lead to it.
+  std::set<FileIdentity> libraries_read;
 };
 
 // True, after the diagnostic that says so, when the input `path` (of identity `identity`)

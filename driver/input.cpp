@@ -60,7 +60,7 @@ bool has_wildcard(const std::string& pattern) {
 bool holds_object_or_library(InputStream& stream) {
   uint8_t bytes[kObjectSignatureBytes] = {};
   const size_t got = peek_bytes(stream, 0, bytes, sizeof bytes);
-  return is_object_or_library(bytes, got);
+  return is_object_or_library(bytes, got) || is_shared_library(stream);
 }
 
 // What the search of one directory input keeps.

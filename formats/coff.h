@@ -115,6 +115,39 @@ inline constexpr uint32_t kNeSignature = 0x454E;      // "NE"
 inline constexpr uint32_t kLeSignature = 0x454C;      // "LE"
 inline constexpr uint32_t kPeSignature = 0x00004550;  // "PE\0\0"
 
+// A PE image (Microsoft's "PE Format"): the MS-DOS stub's e_lfanew gives the place of the
+// "PE\0\0" signature, which the COFF file header follows, then the optional header and
+// the section table.
+inline constexpr size_t kDosLfanew = 0x3C;  // u32
+inline constexpr size_t kPeSignatureSize = 4;
+inline constexpr uint16_t IMAGE_FILE_DLL = 0x2000;  // Characteristics
+inline constexpr uint16_t IMAGE_NT_OPTIONAL_HDR32_MAGIC = 0x10B;
+inline constexpr uint16_t IMAGE_NT_OPTIONAL_HDR64_MAGIC = 0x20B;
+// NumberOfRvaAndSizes, then the data directories (RVA and size, u32 each), of PE32 and PE32+.
+inline constexpr size_t kPe32NumberOfRvaAndSizes = 92;
+inline constexpr size_t kPe64NumberOfRvaAndSizes = 108;
+inline constexpr size_t kDataDirectorySize = 8;
+inline constexpr size_t IMAGE_DIRECTORY_ENTRY_EXPORT = 0;
+inline constexpr size_t kSectionVirtualSize = 8;
+inline constexpr size_t kSectionVirtualAddress = 12;
+inline constexpr uint32_t IMAGE_SCN_CNT_CODE = 0x00000020;
+inline constexpr uint32_t IMAGE_SCN_MEM_EXECUTE = 0x20000000;
+// IMAGE_EXPORT_DIRECTORY: the counts and the RVAs of its three tables.
+inline constexpr size_t kExportNumberOfFunctions = 20;
+inline constexpr size_t kExportNumberOfNames = 24;
+inline constexpr size_t kExportAddressOfFunctions = 28;
+inline constexpr size_t kExportAddressOfNames = 32;
+inline constexpr size_t kExportAddressOfNameOrdinals = 36;
+inline constexpr size_t kExportDirectorySize = 40;
+static_assert(kExportAddressOfNameOrdinals + 4 == kExportDirectorySize);
+
+// A short import member's IMPORT_OBJECT_HEADER: the type of the import in the low two
+// bits of the u16 at 18, then the symbol's name and the DLL's, each ending in NUL.
+inline constexpr size_t kImportObjectType = 18;
+inline constexpr size_t kImportObjectHeaderSize = 20;
+inline constexpr uint16_t IMPORT_OBJECT_TYPE_MASK = 0x3;
+inline constexpr uint16_t IMPORT_OBJECT_DATA = 1;
+
 // An import object header or an extended ("bigobj") object header starts with
 // Sig1 = IMAGE_FILE_MACHINE_UNKNOWN, Sig2 = 0xFFFF and a u16 version.
 inline constexpr uint16_t kImportObjectSig2 = 0xFFFF;

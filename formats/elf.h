@@ -57,6 +57,10 @@ inline constexpr uint32_t SHT_STRTAB = 3;
 inline constexpr uint32_t SHT_RELA = 4;
 inline constexpr uint32_t SHT_NOBITS = 8;
 inline constexpr uint32_t SHT_REL = 9;
+inline constexpr uint32_t SHT_DYNAMIC = 6;
+inline constexpr uint32_t SHT_DYNSYM = 11;
+inline constexpr uint32_t SHT_GNU_verdef = 0x6FFFFFFD;
+inline constexpr uint32_t SHT_GNU_versym = 0x6FFFFFFF;
 
 // Section flags.
 inline constexpr uint64_t SHF_COMPRESSED = 0x800;
@@ -77,6 +81,7 @@ inline constexpr uint32_t SHT_SYMTAB_SHNDX = 18;
 inline constexpr uint8_t STB_LOCAL = 0;
 inline constexpr uint8_t STB_GLOBAL = 1;
 inline constexpr uint8_t STB_WEAK = 2;
+inline constexpr uint8_t STB_GNU_UNIQUE = 10;
 inline constexpr uint8_t STT_OBJECT = 1;
 inline constexpr uint8_t STT_FUNC = 2;
 inline constexpr uint8_t STT_SECTION = 3;
@@ -159,6 +164,38 @@ inline uint64_t relocation_type(uint64_t info, bool is64) {
 inline const ClassLayout& layout_of(const Encoding& encoding) {
   return encoding.is64 ? kElf64 : kElf32;
 }
+
+// The program headers' place in the file header (e_phoff, address-sized; e_phentsize and
+// e_phnum, u16), of ELF32 and ELF64, and the one program header type drelk looks for.
+inline constexpr size_t kPhoff32 = 28;
+inline constexpr size_t kPhentsize32 = 42;
+inline constexpr size_t kPhoff64 = 32;
+inline constexpr size_t kPhentsize64 = 54;
+inline constexpr size_t kPhnumAfterPhentsize = 2;
+inline constexpr uint32_t PT_INTERP = 3;
+// A file found in a directory is judged by at most this many program headers.
+inline constexpr uint16_t kProgramHeadersLooked = 64;
+
+// Elf32_Dyn / Elf64_Dyn: d_tag and d_un, each an address-sized field.
+inline constexpr uint64_t DT_NULL = 0;
+inline constexpr uint64_t DT_FLAGS_1 = 0x6FFFFFFB;
+inline constexpr uint64_t DF_1_PIE = 0x08000000;  // a position-independent executable
+
+// The GNU symbol versions: SHT_GNU_versym holds a u16 per dynamic symbol, the index of its
+// version (VERSYM_HIDDEN set where it is not the default one); SHT_GNU_verdef a chain of
+// Elf_Verdef records (the same in either class), each with its Elf_Verdaux names, the
+// first of which is the version's own.
+inline constexpr size_t kVersymEntrySize = 2;
+inline constexpr uint16_t VERSYM_HIDDEN = 0x8000;
+inline constexpr uint16_t VERSYM_VERSION = 0x7FFF;
+inline constexpr uint16_t VER_NDX_GLOBAL = 1;  // unversioned
+inline constexpr size_t kVerdefNdx = 4;        // vd_ndx, u16
+inline constexpr size_t kVerdefAux = 12;       // vd_aux, u32: to the first Elf_Verdaux
+inline constexpr size_t kVerdefNext = 16;      // vd_next, u32: to the next Elf_Verdef
+inline constexpr size_t kVerdefSize = 20;
+inline constexpr size_t kVerdauxName = 0;  // vda_name, u32: in the linked string table
+inline constexpr size_t kVerdauxSize = 8;
+static_assert(kVerdefNext + 4 == kVerdefSize);
 
 // An SHT_SYMTAB_SHNDX entry: the u32 section index of the symbol of the same index.
 inline constexpr size_t kSymtabShndxEntrySize = 4;

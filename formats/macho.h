@@ -33,6 +33,8 @@ static_assert(kHeaderSize32 + 4 == kHeaderSize64);
 // linked images, cores and debug companions.
 inline constexpr uint32_t MH_OBJECT = 0x1;
 inline constexpr uint32_t MH_EXECUTE = 0x2;
+inline constexpr uint32_t MH_DYLIB = 0x6;
+inline constexpr uint32_t MH_BUNDLE = 0x8;
 inline constexpr uint32_t MH_FILESET = 0xC;  // the highest type known
 
 // load_command: every command starts with its kind and its size in bytes.
@@ -42,6 +44,32 @@ inline constexpr size_t kCommandHeaderSize = 8;
 inline constexpr uint32_t LC_SEGMENT = 0x1;
 inline constexpr uint32_t LC_SYMTAB = 0x2;
 inline constexpr uint32_t LC_SEGMENT_64 = 0x19;
+// Where a linked image's export trie is: dyld_info_command's export_off and export_size,
+// or linkedit_data_command's dataoff and datasize.
+inline constexpr uint32_t LC_DYLD_INFO = 0x22;
+inline constexpr uint32_t LC_DYLD_INFO_ONLY = 0x80000022;
+inline constexpr uint32_t LC_DYLD_EXPORTS_TRIE = 0x80000033;
+inline constexpr size_t kDyldInfoExportOffset = 40;
+inline constexpr size_t kDyldInfoCommandSize = 48;
+inline constexpr size_t kLinkeditDataOffset = 8;
+inline constexpr size_t kLinkeditDataCommandSize = 16;
+static_assert(kDyldInfoExportOffset + 8 == kDyldInfoCommandSize);
+static_assert(kLinkeditDataOffset + 8 == kLinkeditDataCommandSize);
+
+// The export trie: a node is a ULEB128 size of its terminal information (0 where no name
+// ends there; else the flags, then an address, or a dylib ordinal and a name for a
+// re-export, and one more address for a stub with a resolver), then a byte of children
+// count, each child an edge string ending in NUL and the ULEB128 offset of its node from
+// the trie's start.
+inline constexpr uint64_t EXPORT_SYMBOL_FLAGS_KIND_MASK = 0x03;
+inline constexpr uint64_t EXPORT_SYMBOL_FLAGS_KIND_REGULAR = 0x00;
+inline constexpr uint64_t EXPORT_SYMBOL_FLAGS_KIND_THREAD_LOCAL = 0x01;
+inline constexpr uint64_t EXPORT_SYMBOL_FLAGS_REEXPORT = 0x08;
+inline constexpr uint64_t EXPORT_SYMBOL_FLAGS_STUB_AND_RESOLVER = 0x10;
+// The segment a linked image's export addresses count from.
+inline constexpr std::string_view kTextSegment = "__TEXT";
+inline constexpr size_t kSegmentName = 8;      // segname[16]
+inline constexpr size_t kSegmentAddress = 24;  // vmaddr: u32, or u64 in segment_command_64
 
 // segment_command / segment_command_64: the number of section records that follow.
 inline constexpr size_t kSegmentNumberOfSections32 = 48;  // nsects
@@ -59,6 +87,8 @@ static_assert(kSectionSegmentName + kSectionNameSize == 32);
 // The segment of the debug information in an object (its sections named "__debug_info",
 // and so on).
 inline constexpr std::string_view kDwarfSegment = "__DWARF";
+// A section's address: u32 in section, u64 in section_64, right after the names.
+inline constexpr size_t kSectionAddress = 32;
 struct SectionLayout {
   size_t record_size;
   size_t size;    // u32 in section, u64 in section_64
@@ -107,6 +137,7 @@ static_assert(kNlistValue + 8 == kNlistSize64);
 inline constexpr uint8_t N_STAB = 0xE0;
 inline constexpr uint8_t N_TYPE = 0x0E;
 inline constexpr uint8_t N_EXT = 0x01;
+inline constexpr uint8_t N_PEXT = 0x10;  // private external: not exported from a linked image
 inline constexpr uint8_t N_UNDF = 0x0;
 inline constexpr uint8_t N_SECT = 0xE;
 

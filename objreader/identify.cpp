@@ -136,6 +136,60 @@ bool is_object_or_library(const uint8_t* bytes, size_t count) {
   }
 }
 
+bool is_pe_dll(InputStream& stream) {
+  uint8_t dos[coff::kDosLfanew + 4] = {};
+  if (peek_bytes(stream, 0, dos, sizeof dos) != sizeof dos) return false;
+  uint8_t header[coff::kPeSignatureSize + coff::kFileHeaderSize] = {};
+  const uint32_t lfanew = load_u32(dos + coff::kDosLfanew);
+  if (peek_bytes(stream, lfanew, header, sizeof header) != sizeof header) return false;
+  return load_u32(header) == coff::kPeSignature &&
+         (load_u16(header + coff::kPeSignatureSize + coff::kFileHeaderCharacteristics) &
+          coff::IMAGE_FILE_DLL) != 0;
+}
+
+bool is_shared_library(InputStream& stream) {
+  uint8_t header[elf::kElf64.header_size] = {};
+  const size_t got = peek_bytes(stream, 0, header, sizeof header);
+  switch (identify_format(header, got)) {
+    case FileKind::kExecutable:
+      return is_pe_dll(stream);
+    case FileKind::kMachObject: {
+      if (got < macho::kHeaderFileType + 4) return false;
+      const uint32_t magic = load_u32(header, true);
+      const bool big = magic == macho::MH_MAGIC || magic == macho::MH_MAGIC_64;
+      const uint32_t type = load_u32(header + macho::kHeaderFileType, big);
+      return type == macho::MH_DYLIB || type == macho::MH_BUNDLE;
+    }
+    case FileKind::kElfObject:
+      break;
+    default:
+      return false;
+  }
+  // An ET_DYN file that asks for a program interpreter is a position-independent program.
+  const elf::Encoding encoding{header[elf::EI_CLASS] == elf::ELFCLASS64,
+                               header[elf::EI_DATA] == elf::ELFDATA2MSB};
+  const elf::ClassLayout& layout = elf::layout_of(encoding);
+  if (got < layout.header_size ||
+      load_u16(header + layout.e_type, encoding.big_endian) != elf::ET_DYN) {
+    return false;
+  }
+  const size_t phentsize = encoding.is64 ? elf::kPhentsize64 : elf::kPhentsize32;
+  const uint64_t table =
+      elf::load_word(header + (encoding.is64 ? elf::kPhoff64 : elf::kPhoff32), encoding);
+  const uint16_t entry_size = load_u16(header + phentsize, encoding.big_endian);
+  const uint16_t count =
+      load_u16(header + phentsize + elf::kPhnumAfterPhentsize, encoding.big_endian);
+  if (entry_size < 4) return false;
+  uint8_t type[4] = {};
+  for (uint16_t i = 0; i < count && i < elf::kProgramHeadersLooked; ++i) {
+    if (peek_bytes(stream, saturating_add(table, uint64_t{i} * entry_size), type, 4) != 4) {
+      return false;
+    }
+    if (load_u32(type, encoding.big_endian) == elf::PT_INTERP) return false;
+  }
+  return true;
+}
+
 void report_not_an_object(ObjectReader& reader, const char* path) {
   report_error(reader.diagnostics, strprintf(message::kNotAnObject, path));
 }
@@ -203,6 +257,11 @@ bool classify_file(ObjectReader& reader, InputStream& stream, const char* name, 
     return false;
   }
   if (identify_format(bytes, 2) == FileKind::kExecutable) {
+    // A DLL is read for the data it exports; other executables are no objects.
+    if (is_pe_dll(stream) && stream_seek(stream, 0)) {
+      kind = FileKind::kPeDll;
+      return true;
+    }
     report_not_an_object(reader, path);
     return false;
   }

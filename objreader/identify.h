@@ -22,6 +22,7 @@ enum class FileKind {
   kExecutable,     // MZ, NE or LE signature at offset 0
   kPeImage,        // "PE\0\0" at offset 0
   kLlvmBitcode,    // "BC" 0xC0DE, or the wrapper 0x0B17C0DE around it
+  kPeDll,          // a PE image (MZ, then "PE\0\0" where e_lfanew says) marked IMAGE_FILE_DLL
 };
 
 // The number of leading bytes identify_format looks at.
@@ -32,6 +33,14 @@ FileKind identify_format(const uint8_t* bytes, size_t count);
 
 // Of an archive member: only the object formats count; anything else is read as COFF.
 FileKind identify_member(const uint8_t* bytes, size_t count);
+
+// Whether the file in `stream`, which starts with the MS-DOS signature, is a PE DLL.
+bool is_pe_dll(InputStream& stream);
+
+// Whether the file in `stream`, found in a directory searched for objects, is a shared
+// library to read: an ELF shared object that asks for no program interpreter (a
+// position-independent program does), a Mach-O dylib or bundle, a PE DLL.
+bool is_shared_library(InputStream& stream);
 
 // The number of leading bytes is_object_or_library looks at.
 inline constexpr size_t kObjectSignatureBytes = 20;

@@ -21,8 +21,13 @@ Outcome read_coff(ObjectReader& reader, InputStream& stream, std::string_view pa
   return read_coff_object(reader, stream, path, base, extent, kind);
 }
 
+Outcome read_dll(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
+             uint64_t extent, FileKind) {
+  return read_pe_dll(reader, stream, path, base, extent);
+}
+
 Outcome read_elf(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
-                 uint64_t extent, FileKind) {
+             uint64_t extent, FileKind) {
   return read_elf_object(reader, stream, path, base, extent);
 }
 
@@ -56,6 +61,7 @@ constexpr ObjectFormat kFormats[] = {
     {FileKind::kBigArchive, "big-archive", kUnbounded, read_coff, nullptr, true, false},
     {FileKind::kExecutable, {}, kSigned32, read_coff, nullptr, false, false},
     {FileKind::kPeImage, {}, kSigned32, read_coff, nullptr, false, false},
+    {FileKind::kPeDll, "pe-dll", kSigned32, read_dll, nullptr, false, false},
 };
 
 }  // namespace

@@ -82,6 +82,9 @@ void begin_object(ObjectReader& reader, std::string_view path) {
   reader.declarations.layouts.clear();
   reader.declarations.members.clear();
   reader.declarations.refused = false;
+  reader.declarations.library = false;
+  reader.declarations.program = false;
+  reader.declarations.versions.clear();
   reader.object_path = path;
   reader.overlaps_listed = 0;
   reader.overlaps_capped = false;

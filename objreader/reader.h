@@ -39,11 +39,24 @@ struct Declaration {
   bool bounded = false;
 };
 
+// A shared library's export that carries a symbol version: its bare name, which names the
+// block, and the version it is exported with ("@@V1", "@V0").
+struct ExportVersion {
+  std::string_view name;
+  std::string_view version;
+};
+
 // What one object declares. Whether its analysis failed (which ends an archive walk) is
 // the reader's result.
 struct ObjectDeclarations {
   std::vector<Declaration> items;  // in symbol-table order
   bool refused = false;            // the file is no object file (an executable)
+  // The file is a shared library (ELF ET_DYN, Mach-O MH_DYLIB or MH_BUNDLE, a PE DLL):
+  // its items are the data it exports, definitions that never make a name a block.
+  bool library = false;
+  std::vector<ExportVersion> versions;  // of a library's versioned exports
+  // The file is a linked program or library whose debug information was read (-m).
+  bool program = false;
   // The COMMON block layouts of the object's debug information, read only when asked for
   // (ObjectReader::read_layouts), in the order of their source files and lines, and the
   // members of them all, each layout's in offset order.

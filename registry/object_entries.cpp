@@ -1,5 +1,6 @@
 // The entries of the objects analysed, and how each is shown: a file as named, an archive
 // member as "lib.a (x.o)", a universal file's slice as "x.o (arm64)".
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <string>
@@ -96,6 +97,22 @@ ObjectEntry* make_slice_entry(Registry& registry, const ObjectEntry& object,
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
+}
+
+}  // namespace drelk
+
+namespace drelk {
+
+std::string_view exported_name(const ObjectEntry& library, std::string_view block) {
+  const std::vector<std::string>& exports = library.versioned_exports;
+  // Sorted by their bare names: the first entry not below the block's name is the one.
+  const auto at = std::lower_bound(
+      exports.begin(), exports.end(), block, [](const std::string& entry, std::string_view name) {
+        return std::string_view(entry).substr(0, entry.find('@')) < name;
+      });
+  if (at == exports.end()) return {};
+  const std::string_view entry(*at);
+  return entry.substr(0, entry.find('@')) == block ? entry : std::string_view();
 }
 
 }  // namespace drelk

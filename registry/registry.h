@@ -22,6 +22,8 @@
 
 namespace drelk {
 
+enum class InputRole : uint8_t { kObject, kLibrary, kProgram };
+
 // One analysed object: a file from the command line, or a member of an archive.
 struct ObjectEntry {
   std::string path;  // as the report shows it: the file's path, or "lib.a (member)"
@@ -43,7 +45,16 @@ struct ObjectEntry {
   std::string_view format;
   // The entry's place in Registry::entries.
   uint32_t ordinal = 0;
+  // What the file is to the link: an object, a shared library whose exported data
+  // define blocks, or a linked program whose debug information declares them.
+  InputRole role = InputRole::kObject;
+  // A library's exports that carry a symbol version, as it exports them ("blk_@@V1"),
+  // sorted by their bare names: the block is the bare name, the report shows the version.
+  std::vector<std::string> versioned_exports;
 };
+
+// The version a library exports `block` with ("blk_@@V1"), or empty.
+std::string_view exported_name(const ObjectEntry& library, std::string_view block);
 
 // The file an object was read from: its own path, or its archive's or universal file's.
 inline const std::string& object_file(const ObjectEntry& object) {

@@ -25,7 +25,7 @@ std::string_view kind_name(FindingKind kind) {
 const std::vector<std::string_view>& suppressible_kinds() {
   static const std::vector<std::string_view> kinds = {
       "size-mismatch", "layout-mismatch", "procedure-clash", "initialised-smaller",
-      "type-conflict", "extent",          "blank-common",
+      "type-conflict", "extent",          "blank-common",    "library-smaller",
   };
   return kinds;
 }

@@ -108,6 +108,10 @@ constexpr std::string_view kInitialisedSmallerBoundExplanation =
     "leaves it fewer bytes (up to the next symbol of its section) than the block is declared "
     "with; it decides the block's size on every linker (LINK's LNK2133), so routines that "
     "declare more write past its end into other data";
+constexpr std::string_view kLibrarySmallerExplanation =
+    "a shared library defines the block with fewer bytes than a declaration: a program linked "
+    "against it gets a copy of the declared size while the library's code knows its own "
+    "smaller object, and routines that declare more read and write past the library's object";
 constexpr std::string_view kTypeConflictExplanation =
     "two declarations read the same bytes as different types: a value stored through one "
     "is read as garbage through the other, on every linker";
@@ -133,7 +137,8 @@ bool is_blank_common(std::string_view name) {
 // no size for a defined symbol (an XCOFF label inside a csect is such a definition too,
 // registered as bounded).
 bool size_is_bound(const ObjectEntry& object) {
-  return object.format == "coff" || object.format == "macho";
+  return object.role == InputRole::kObject &&
+         (object.format == "coff" || object.format == "macho");
 }
 
 // The sizes of a block's references, a bounded definition's apart: it is certainly smaller
@@ -143,7 +148,8 @@ struct BlockSizes {
   uint64_t smallest = UINT64_MAX;
   bool differ = false;  // some two of them differ, or a bound is below the largest
   bool bounded_smaller = false;
-  bool exact_smaller = false;  // an initialised reference of exact size below the largest
+  bool exact_smaller = false;    // an initialised reference of exact size below the largest
+  bool library_smaller = false;  // a shared library's definition below the largest
 };
 
 BlockSizes block_sizes(const CommonBlock& block) {
@@ -156,7 +162,7 @@ BlockSizes block_sizes(const CommonBlock& block) {
   };
   bool first = true;
   for (size_t i = 0; i < references.size(); ++i) {
-    if (bounded(i)) continue;
+    if (bounded(i) || is_unsized_library(*references[i]->object)) continue;
     const uint64_t size = references[i]->size;
     if (!first && (size != sizes.largest || size != sizes.smallest)) sizes.differ = true;
     first = false;
@@ -165,11 +171,16 @@ BlockSizes block_sizes(const CommonBlock& block) {
   }
   for (size_t i = 0; i < references.size(); ++i) {
     const uint64_t size = references[i]->size;
+    if (is_unsized_library(*references[i]->object)) continue;
     if (bounded(i)) {
       if (size < sizes.largest) sizes.bounded_smaller = sizes.differ = true;
       sizes.smallest = std::min(sizes.smallest, size);
     } else if (references[i]->initialized && size < sizes.largest) {
-      sizes.exact_smaller = true;
+      if (references[i]->object->role == InputRole::kLibrary) {
+        sizes.library_smaller = true;
+      } else {
+        sizes.exact_smaller = true;
+      }
     }
   }
   return sizes;
@@ -186,7 +197,10 @@ void classify(BlockFindings& found, bool layouts) {
     found_layouts.parting_offset =
         found_layouts.conflict.found ? found_layouts.conflict.first : smallest;
   }
-  if (initialised_smaller) {
+  if (sizes.library_smaller) {
+    found.finding_class = FindingClass::kLibrarySmaller;
+    found.explanation = kLibrarySmallerExplanation;
+  } else if (initialised_smaller) {
     found.finding_class = FindingClass::kInitialisedSmaller;
     found.explanation =
         sizes.exact_smaller ? kInitialisedSmallerExplanation : kInitialisedSmallerBoundExplanation;
@@ -218,6 +232,15 @@ std::string routine_where(const DeclaredLayout& layout) {
 
 }  // namespace
 
+bool is_unsized_library(const ObjectEntry& object) {
+  return object.role == InputRole::kLibrary && object.format != "elf";
+}
+
+const std::string_view kLibraryUnsizedExplanation =
+    "a shared library defines the block, and its format records no size: Apple's ld64 refuses "
+    "a COMMON block that a dylib defines, and a DLL's block must match its declarations in "
+    "order, size and type: compare them with the library's by hand";
+
 const std::string_view kProcedureClashExplanation =
     "a procedure has the block's name: the linker takes both for one symbol, so the "
     "block's storage overlays code or a call jumps into data";
@@ -232,6 +255,10 @@ std::string_view class_name(FindingClass finding_class) {
       return "extent";
     case FindingClass::kBlankCommon:
       return "blank-common";
+    case FindingClass::kLibrarySmaller:
+      return "library-smaller";
+    case FindingClass::kLibraryUnsized:
+      return "library-unsized";
     case FindingClass::kProcedureClash:
       break;
   }
@@ -243,10 +270,12 @@ Severity severity_of(FindingClass finding_class) {
     case FindingClass::kExtent:
       return Severity::kWarning;
     case FindingClass::kBlankCommon:
+    case FindingClass::kLibraryUnsized:
       return Severity::kNote;
     case FindingClass::kInitialisedSmaller:
     case FindingClass::kTypeConflict:
     case FindingClass::kProcedureClash:
+    case FindingClass::kLibrarySmaller:
       break;
   }
   return Severity::kError;
@@ -294,7 +323,10 @@ Findings find_problems(const Registry& registry, uint64_t error_count, bool layo
   findings.incomplete = error_count > 0;
   findings.layouts = layouts;
   findings.objects = registry.entries;
+  // Only a run with a library of unsized definitions looks for them in each block.
+  bool any_unsized = false;
   for (const ObjectEntry* object : findings.objects) {
+    any_unsized = any_unsized || is_unsized_library(*object);
     const std::string_view format = object->format;
     if (format != "archive" && format != "thin-archive" && format != "big-archive" &&
         format != "universal") {
@@ -326,6 +358,14 @@ Findings find_problems(const Registry& registry, uint64_t error_count, bool layo
     if (found.size_mismatch || found.layout_mismatch) {
       classify(found, layouts);
       findings.counts.add(severity_of(found.finding_class));
+    }
+    for (const BlockReference* reference :
+         any_unsized ? block_references(*block) : std::vector<const BlockReference*>()) {
+      if (!is_unsized_library(*reference->object)) continue;
+      if (found.unsized_libraries++ == 0) found.unsized_library = reference->object;
+    }
+    if (found.unsized_libraries > 0) {
+      findings.counts.add(severity_of(FindingClass::kLibraryUnsized));
     }
     while (cursor < findings.procedures.size() && block->name > findings.procedures[cursor].name) {
       ++cursor;

@@ -20,6 +20,8 @@ enum class FindingClass : uint8_t {
   kExtent,              // sizes differ, the declarations agree on the bytes they share
   kBlankCommon,         // blank COMMON of different sizes, which the standard allows
   kProcedureClash,      // a block named like a procedure that some object defines
+  kLibrarySmaller,      // a shared library defines the block smaller than some declaration
+  kLibraryUnsized,      // a shared library whose format records no size defines the block
 };
 
 enum class Severity : uint8_t { kError, kWarning, kNote };
@@ -76,6 +78,10 @@ struct BlockFindings {
   // The class of the size or layout finding, and its explanation.
   FindingClass finding_class = FindingClass::kExtent;
   std::string_view explanation;
+  // Shared libraries whose format records no size (Mach-O, PE) that define the block: a
+  // note, with the first of them.
+  size_t unsized_libraries = 0;
+  const ObjectEntry* unsized_library = nullptr;
   // The procedures named like the block: [first_clash, first_clash + clash_count) of
   // Findings::procedures.
   size_t first_clash = 0;
@@ -93,8 +99,13 @@ struct DirectoryInput {
   uint64_t files_read = 0;
 };
 
-// The explanation of a procedure clash.
+// The explanations of a procedure clash and of a block defined by a library without size.
 extern const std::string_view kProcedureClashExplanation;
+extern const std::string_view kLibraryUnsizedExplanation;
+
+// A definition by a shared library whose format records no size (Mach-O, PE): it takes no
+// part in the comparison of sizes.
+bool is_unsized_library(const ObjectEntry& object);
 
 // How many findings there are of each severity: a size or layout finding is one, and the
 // clashes of a block with procedures of its name are one.

@@ -43,6 +43,9 @@ void write_objects(JsonWriter& out, const Findings& findings) {
     } else {
       out.string(object->format);
     }
+    if (object->role != InputRole::kObject) {
+      out.raw(", \"role\": ").string(object->role == InputRole::kLibrary ? "library" : "program");
+    }
     out.raw("}");
   }
   out.close_items(first, "  ").raw(",\n");
@@ -76,7 +79,7 @@ struct ShapeIndex {
 };
 
 bool is_shown(const BlockFindings& found, bool problems_only) {
-  return !problems_only || has_errors(found);
+  return !problems_only || has_errors(found) || found.unsized_libraries > 0;
 }
 
 ShapeIndex index_shapes(const Findings& findings, bool problems_only) {
@@ -139,6 +142,9 @@ void write_blocks(JsonWriter& out, const Findings& findings, bool problems_only,
           .number(reference->size)
           .raw(", \"initialized\": ")
           .boolean(reference->initialized);
+      if (is_unsized_library(*reference->object)) out.raw(", \"sized\": false");
+      const std::string_view exported = exported_name(*reference->object, found.block->name);
+      if (!exported.empty()) out.raw(", ").string_field("exported_as", exported);
     };
     if (findings.layouts) {
       for (const ReferenceLayouts& reference : block_layouts(*found.block)) {
@@ -279,6 +285,20 @@ void write_findings(JsonWriter& out, const Findings& findings, ShapeIndex& shape
     if (found.layout_mismatch) {
       write_declarations_finding(out, first, "layout-mismatch", block, found, true, shapes,
                                  adoption, mark_of(adoption, b, FindingKind::kLayoutMismatch));
+    }
+    if (found.unsized_libraries > 0) {
+      out.item(first).raw("    {\"kind\": \"library-definition\", ");
+      out.string_field("block", block.name).raw(", \"libraries\": [");
+      bool first_library = true;
+      for (const BlockReference* reference : block_references(block)) {
+        if (!is_unsized_library(*reference->object)) continue;
+        out.item(first_library);
+        write_object_reference(out, *reference->object);
+        out.raw("}");
+      }
+      out.close_items(first_library, "    ");
+      write_class(out, FindingClass::kLibraryUnsized, kLibraryUnsizedExplanation);
+      out.raw("}");
     }
     if (found.clash_count > 0) {
       out.item(first).raw("    {\"kind\": \"procedure-clash\", ");

@@ -78,6 +78,21 @@ constexpr Rule kRules[] = {
      "Xcode 15 or MSVC's LINK check that the largest is kept.",
      "Nothing needs to change where the linker keeps the largest size; declaring blank COMMON "
      "alike everywhere removes the note."},
+    {"DRK1006", "CommonBlockLibrarySmaller", FindingClass::kLibrarySmaller,
+     "COMMON block defined by a shared library with fewer bytes than it is declared with.",
+     "A shared library (an ELF shared object) exports the COMMON block as data smaller than "
+     "some object's declaration. A program linked against it gets a copy of the declared size "
+     "while the library's code knows only its own object, or reads and writes past the "
+     "library's object: the program units that declare more overrun it.",
+     "Declare the block as the library's headers do (for MPI, include the mpif.h or use the "
+     "module of the MPI the program links with), and rebuild against that library."},
+    {"DRK1007", "CommonBlockLibraryDefinition", FindingClass::kLibraryUnsized,
+     "COMMON block defined by a shared library that records no size.",
+     "A Mach-O dylib or bundle, or a PE DLL, exports data of the COMMON block's name, and its "
+     "format records no size. Apple's ld64 refuses a COMMON block that a dylib defines; a "
+     "program that imports a block from a DLL must declare it with the DLL's order, sizes and "
+     "types.",
+     "Compare the declarations with the library's by hand (its headers or INCLUDE files)."},
 };
 
 size_t rule_of(FindingClass finding_class) {
@@ -560,6 +575,29 @@ void write_procedure_clash(JsonWriter& out, bool& first, const Artifacts& artifa
   out.raw("}");
 }
 
+// A block that libraries without sizes define: a note, located at the libraries.
+void write_library_definition(JsonWriter& out, bool& first, const Artifacts& artifacts,
+                              const BlockFindings& found) {
+  const CommonBlock& block = *found.block;
+  std::string message = "Common Block " + std::string(block.name) + " is defined by library " +
+                        found.unsized_library->path;
+  message += found.unsized_libraries > 1
+                 ? strprintf(" and %zu more, which record no size.", found.unsized_libraries - 1)
+                 : std::string(", which records no size.");
+  write_result_head(out, first, FindingClass::kLibraryUnsized, block.name, message,
+                    kLibraryUnsizedExplanation);
+  out.raw(",\n         \"locations\": [");
+  bool first_location = true;
+  size_t listed = 0;
+  for (const BlockReference* reference : block_references(block)) {
+    if (!is_unsized_library(*reference->object) || listed++ >= kMaxLocations) continue;
+    out.item(first_location).raw("           ");
+    write_location(out, artifacts, *reference->object, "defines the COMMON block.", nullptr);
+  }
+  out.close_items(first_location, "         ");
+  out.raw("}");
+}
+
 void write_results(JsonWriter& out, const Findings& findings, const Artifacts& artifacts,
                    const Adoption& adoption) {
   out.raw("      \"results\": [");
@@ -574,6 +612,7 @@ void write_results(JsonWriter& out, const Findings& findings, const Artifacts& a
       write_layout_mismatch(out, first, artifacts, found, adoption,
                             mark_of(adoption, b, FindingKind::kLayoutMismatch));
     }
+    if (found.unsized_libraries > 0) write_library_definition(out, first, artifacts, found);
     if (found.clash_count > 0) {
       write_procedure_clash(out, first, artifacts, findings, found, adoption,
                             mark_of(adoption, b, FindingKind::kProcedureClash));

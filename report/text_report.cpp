@@ -181,6 +181,24 @@ void write_layouts(ReportWriter& out, const LayoutFindings& layouts) {
   }
 }
 
+// One reference's line: its size in a field of `width` ("-" for a library that records
+// none), `between`, and its object, with the version a library exports the block with.
+void write_declaration(ReportWriter& out, const BlockReference& reference, std::string_view block,
+                       size_t width, std::string_view between) {
+  const ObjectEntry& object = *reference.object;
+  if (is_unsized_library(object)) {
+    out.field("-", width).text(between).text(object.path).text("\n");
+    return;
+  }
+  const std::string_view exported = exported_name(object, block);
+  if (exported.empty()) {
+    out.declaration(reference.size, width, between, object.path);
+  } else {
+    out.declaration(reference.size, width, between,
+                    object.path + " (exports " + std::string(exported) + ")");
+  }
+}
+
 // The line under a finding's error line: its class, its severity and what it means.
 void write_class(ReportWriter& out, FindingClass finding_class, std::string_view explanation) {
   out.text("  ")
@@ -288,6 +306,21 @@ void write_declarations_finding(ReportWriter& out, const CommonBlock& block,
   if (mark != nullptr) write_mark(out, *marks.adoption, *mark);
 }
 
+// The note on a block that libraries without sizes define.
+void write_library_note(ReportWriter& out, const BlockFindings& found) {
+  out.text("Drelk Note: Common Block ")
+      .text(found.block->name)
+      .text(" is defined by library ")
+      .text(found.unsized_library->path);
+  if (found.unsized_libraries > 1) {
+    out.text(strprintf(" and %zu more, which record no size\n", found.unsized_libraries - 1));
+  } else {
+    out.text(", which records no size\n");
+  }
+  write_class(out, FindingClass::kLibraryUnsized, kLibraryUnsizedExplanation);
+  out.text("\n");
+}
+
 // One block: its listing (without -p) and its findings.
 void write_block(ReportWriter& out, const Findings& findings, size_t b, bool problems_only,
                  const FindingMarks& marks) {
@@ -303,9 +336,8 @@ void write_block(ReportWriter& out, const Findings& findings, size_t b, bool pro
   if (!problems_only) {
     out.text(" ").text(block.name).text("\n");
     for (const BlockReference* reference : references) {
-      out.declaration(reference->size, 13,
-                      reference->initialized ? "   I              " : "                  ",
-                      reference->object->path);
+      write_declaration(out, *reference, block.name, 13,
+                        reference->initialized ? "   I              " : "                  ");
     }
     out.text("\n");
   }
@@ -314,7 +346,7 @@ void write_block(ReportWriter& out, const Findings& findings, size_t b, bool pro
                                " is declared with different sizes\n");
     if (problems_only) {
       for (const BlockReference* reference : references) {
-        out.declaration(reference->size, 15, " bytes in ", reference->object->path);
+        write_declaration(out, *reference, block.name, 15, " bytes in ");
       }
     }
     if (findings.layouts) write_layouts(out, found.layouts);
@@ -326,6 +358,7 @@ void write_block(ReportWriter& out, const Findings& findings, size_t b, bool pro
     write_layouts(out, found.layouts);
     out.text("\n");
   }
+  if (found.unsized_libraries > 0) write_library_note(out, found);
   for (size_t i = found.first_clash;
        marks.shown(clash) && i < found.first_clash + found.clash_count; ++i) {
     const ProcedureEntry& procedure = findings.procedures[i];

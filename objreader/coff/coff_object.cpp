@@ -159,6 +159,53 @@ bool seek_to(InputStream& stream, uint32_t offset) {
   return stream_seek(stream, offset);
 }
 
+namespace {
+
+// A short import member declares no COMMON block; one of IMPORT_OBJECT_DATA says that its
+// DLL defines data of the symbol's name, as the DLL's export table would.
+Outcome read_import_member(ObjectReader& reader, InputStream& stream, uint64_t base, uint64_t extent) {
+  std::vector<uint8_t>& header = coff_tables(reader).string_text;
+  if (read_table_at(reader, stream, base, 0, extent, header) != Outcome::kOk ||
+      header.size() < coff::kImportObjectHeaderSize) {
+    return Outcome::kFailed;
+  }
+  const uint16_t type = load_u16(header.data() + coff::kImportObjectType);
+  if ((type & coff::IMPORT_OBJECT_TYPE_MASK) != coff::IMPORT_OBJECT_DATA) return Outcome::kOk;
+  const std::string_view names(
+      reinterpret_cast<const char*>(header.data()) + coff::kImportObjectHeaderSize,
+      header.size() - coff::kImportObjectHeaderSize);
+  const size_t end = names.find('\0');
+  if (end == std::string_view::npos || end == 0) return Outcome::kOk;
+  reader.declarations.library = true;
+  if (!declare(reader, Declaration{Declaration::kInitializedData, true, names.substr(0, end), 0, 0,
+                                   false})) {
+    report_out_of_memory(reader.diagnostics, reader.object_path);
+    return Outcome::kFailed;
+  }
+  return Outcome::kOk;
+}
+
+// GNU dlltool's import library member of an export marked DATA defines `__nm_<name>`
+// (and `__imp_<name>`) but no thunk of the name: it says that its DLL defines data of that
+// name, as a short import member of IMPORT_OBJECT_DATA does.
+void note_gnu_data_imports(ObjectReader& reader) {
+  constexpr std::string_view kDataImportPrefix = "__nm_";
+  for (Declaration& declaration : reader.declarations.items) {
+    if (declaration.kind != Declaration::kInitializedData ||
+        !declaration.name.starts_with(kDataImportPrefix) ||
+        declaration.name.size() == kDataImportPrefix.size()) {
+      continue;
+    }
+    declaration.name.remove_prefix(kDataImportPrefix.size());
+    declaration.has_size = true;
+    declaration.size = 0;
+    declaration.bounded = false;
+    reader.declarations.library = true;
+  }
+}
+
+}  // namespace
+
 Outcome read_coff_object(ObjectReader& reader, InputStream& stream, std::string_view path,
                          uint64_t base_offset, uint64_t extent, FileKind kind) {
   // Nothing of the previous object's tables is used; their buffers are kept for the next
@@ -175,7 +222,7 @@ Outcome read_coff_object(ObjectReader& reader, InputStream& stream, std::string_
 
   switch (kind) {
     case FileKind::kCoffImport:
-      return Outcome::kOk;  // an import member declares no COMMON block
+      return read_import_member(reader, stream, base_offset, extent);
     case FileKind::kCoffBigObject:
       report_error(reader.diagnostics,
                    strprintf("Error - unsupported big object format in %s\n", path_text().c_str()));
@@ -246,6 +293,7 @@ Outcome read_coff_object(ObjectReader& reader, InputStream& stream, std::string_
   }
 
   const Outcome result = process_symbol_table(reader);
+  note_gnu_data_imports(reader);
   // The layouts of the debug information never change the result of the symbol scan.
   if (reader.read_layouts) read_coff_layouts(reader, stream, base);
   return result;

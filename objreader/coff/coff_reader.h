@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <string>
 #include <string_view>
 
 #include "formats/coff.h"
@@ -22,9 +24,10 @@ struct CoffTables {
   // NumberOfSections + 1 section header slots; slot 0 stays empty so that a section's
   // slot is its section number.
   std::vector<uint8_t> section_table;
-  std::vector<uint8_t> string_text;  // the string table after its size field
-  std::vector<uint8_t> symbols;      // NumberOfSymbols records of 18 bytes
-  uint64_t symbol_table_offset = 0;  // where the symbol table starts in the file
+  std::vector<uint8_t> string_text;      // the string table after its size field
+  std::vector<uint8_t> symbols;          // NumberOfSymbols records of 18 bytes
+  uint64_t symbol_table_offset = 0;      // where the symbol table starts in the file
+  std::deque<std::string> export_names;  // a DLL's data exports, as objects name them
 };
 
 // The reader's COFF tables.
@@ -40,6 +43,11 @@ void use_coff_positions(InputStream& stream);
 
 // Absolute seek under that rule; false when the position cannot be held.
 bool seek_to(InputStream& stream, uint32_t offset);
+
+// Reads the PE DLL at `base` in the stream: the data its export table names, as
+// definitions without sizes. Returns Outcome::kFailed or Outcome::kOk.
+Outcome read_pe_dll(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
+                uint64_t extent);
 
 // Reads the COFF object of `kind` (an object, an import member or a bigobj object)
 // starting at the stream's position, `base` in the file and `extent` bytes long (the file,

@@ -3,6 +3,7 @@
 // string table it links to and its extended section indexes, and the scan of its symbols.
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -67,6 +68,37 @@ bool is_initialized_data(const ElfSymbol& symbol) {
                             (symbol.shndx < elf::SHN_LORESERVE || symbol.shndx == elf::SHN_XINDEX);
   return in_a_section && elf::symbol_binding(symbol.info) == elf::STB_GLOBAL &&
          (type == elf::STT_OBJECT || type == elf::STT_TLS);
+}
+
+// Data a shared library exports: a data object (or thread-local one) defined in a section
+// with global, weak or unique binding; what it only refers to (undefined) is not.
+bool is_exported_data(const ElfSymbol& symbol) {
+  const uint8_t type = elf::symbol_type(symbol.info);
+  const uint8_t binding = elf::symbol_binding(symbol.info);
+  const bool in_a_section = symbol.shndx != elf::SHN_UNDEF &&
+                            (symbol.shndx < elf::SHN_LORESERVE || symbol.shndx == elf::SHN_XINDEX);
+  return in_a_section && (type == elf::STT_OBJECT || type == elf::STT_TLS) &&
+         (binding == elf::STB_GLOBAL || binding == elf::STB_WEAK || binding == elf::STB_GNU_UNIQUE);
+}
+
+// Declares the export `name` of dynamic symbol `index` as a definition of its size, named
+// by its bare name, with the version it is exported with: from the version table, or from
+// the name itself where a symbol table spells it ("blk_@@V1").
+bool declare_export(ObjectReader& reader, const ElfVersions& versions, uint64_t index,
+                    std::string_view name, const ElfSymbol& symbol) {
+  const size_t at = name.find('@');
+  const std::string_view bare = name.substr(0, at);
+  const std::string_view version =
+      at != std::string_view::npos ? name.substr(at) : export_version(reader, versions, index);
+  if (!version.empty()) {
+    try {
+      reader.declarations.versions.push_back(ExportVersion{bare, version});
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+  }
+  return declare(reader,
+                 Declaration{Declaration::kInitializedData, true, bare, symbol.size, 0, false});
 }
 
 // Reads the identification bytes and the rest of the header of the file's class.
@@ -166,7 +198,8 @@ void check_section_layout(ObjectReader& reader, const ElfObject& object) {
   });
 }
 
-// The symbol table: the first SHT_SYMTAB section (a relocatable object has one at most).
+// The symbol table: the first section of its type, SHT_SYMTAB (a relocatable object has
+// one at most) or a shared library's SHT_DYNSYM.
 struct SymbolTable {
   uint64_t index = 0;
   ElfSection section;
@@ -174,18 +207,18 @@ struct SymbolTable {
   uint64_t shndx_count = 0;  // extended section indexes held
 };
 
-// Finds and reads the symbol table, its string table and its extended section indexes.
-// Returns false after a diagnostic when the object cannot be scanned; `table.count` is 0
-// when the object has no symbol table.
+// Finds and reads the symbol table of `type`, its string table and its extended section
+// indexes. Returns false after a diagnostic when the object cannot be scanned;
+// `table.count` is 0 when the object has no symbol table of the type.
 bool read_symbol_table(ObjectReader& reader, InputStream& stream, const ElfObject& object,
-                       SymbolTable& table) {
+                       uint32_t type, SymbolTable& table) {
   ElfTables& tables = elf_tables(reader);
   tables.symbols.clear();
   tables.string_table.clear();
   tables.symbol_shndx.clear();
   uint64_t index = 1;
   for (; index < object.section_count; ++index) {
-    if (elf_section(reader, object, index).type == elf::SHT_SYMTAB) break;
+    if (elf_section(reader, object, index).type == type) break;
   }
   if (index >= object.section_count) return true;
   table.index = index;
@@ -260,10 +293,11 @@ bool is_out_of_range(uint16_t shndx, bool resolved, uint64_t index, uint64_t sec
   return shndx < elf::SHN_LORESERVE && index >= section_count;
 }
 
-// Scans the symbols after the null symbol into the reader's declarations. `slim` is set
-// when the object is a slim LTO object, whose real symbols are elsewhere.
+// Scans the symbols after the null symbol into the reader's declarations: of a shared
+// library (`exports`), only the data it exports. `slim` is set when the object is a slim
+// LTO object, whose real symbols are elsewhere.
 Outcome scan_symbols(ObjectReader& reader, const ElfObject& object, const SymbolTable& table,
-                     bool& slim) {
+                 const ElfVersions* exports, bool& slim) {
   Outcome failed = Outcome::kOk;
   bool out_of_memory = false;
   const std::vector<uint8_t>& strings = elf_tables(reader).string_table;
@@ -282,7 +316,9 @@ Outcome scan_symbols(ObjectReader& reader, const ElfObject& object, const Symbol
     }
     if (named) {
       bool declared = true;
-      if (name == elf::kLtoSlimMarker) {
+      if (exports != nullptr) {
+        if (is_exported_data(symbol)) declared = declare_export(reader, *exports, i, name, symbol);
+      } else if (name == elf::kLtoSlimMarker) {
         slim = true;  // a marker, never a block
       } else if (is_common_declaration(symbol, object)) {
         declared = declare(
@@ -313,6 +349,31 @@ Outcome scan_symbols(ObjectReader& reader, const ElfObject& object, const Symbol
   return failed;
 }
 
+// A shared library (ET_DYN): the data exported by its dynamic symbol table, or by its
+// symbol table where it has none. A position-independent executable is ET_DYN too, and
+// refused as an executable is.
+Outcome read_elf_library(ObjectReader& reader, InputStream& stream, std::string_view path,
+                     const uint8_t* header, ElfObject& object) {
+  object.machine = load_u16(header + object.layout->e_machine, object.encoding.big_endian);
+  if (!read_section_headers(reader, stream, path, header, object)) return Outcome::kFailed;
+  if (is_position_independent_executable(reader, stream, object)) {
+    report_not_an_object(reader, std::string(path).c_str());
+    reader.declarations.refused = true;
+    return Outcome::kOk;
+  }
+  reader.declarations.library = true;
+  check_section_layout(reader, object);
+  SymbolTable table;
+  if (!read_symbol_table(reader, stream, object, elf::SHT_DYNSYM, table)) return Outcome::kFailed;
+  if (table.index == 0 && !read_symbol_table(reader, stream, object, elf::SHT_SYMTAB, table)) {
+    return Outcome::kFailed;
+  }
+  ElfVersions versions;
+  read_elf_versions(reader, stream, object, table.index, versions);
+  bool slim = false;
+  return scan_symbols(reader, object, table, &versions, slim);
+}
+
 }  // namespace
 
 Outcome read_elf_object(ObjectReader& reader, InputStream& stream, std::string_view path,
@@ -328,8 +389,9 @@ Outcome read_elf_object(ObjectReader& reader, InputStream& stream, std::string_v
   switch (load_u16(header + object.layout->e_type, big)) {
     case elf::ET_REL:
       break;
-    case elf::ET_EXEC:
     case elf::ET_DYN:
+      return read_elf_library(reader, stream, path, header, object);
+    case elf::ET_EXEC:
     case elf::ET_CORE:
       report_not_an_object(reader, std::string(path).c_str());
       reader.declarations.refused = true;
@@ -344,9 +406,9 @@ Outcome read_elf_object(ObjectReader& reader, InputStream& stream, std::string_v
   check_section_layout(reader, object);
 
   SymbolTable table;
-  if (!read_symbol_table(reader, stream, object, table)) return Outcome::kFailed;
+  if (!read_symbol_table(reader, stream, object, elf::SHT_SYMTAB, table)) return Outcome::kFailed;
   bool slim = false;
-  Outcome result = scan_symbols(reader, object, table, slim);
+  Outcome result = scan_symbols(reader, object, table, nullptr, slim);
   if (slim && read_lto_symbols(reader, stream, object, path) == Outcome::kFailed) {
     result = Outcome::kFailed;
   }

@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "formats/elf.h"
 #include "objreader/reader.h"
@@ -22,6 +25,12 @@ struct ElfTables {
   std::vector<std::vector<uint8_t>> lto_symbols;  // an LTO object's symbol tables
   std::vector<uint8_t> lto_kinds;                 // the extension of the one being read
   std::vector<uint64_t> relocation_sections;      // SHT_RELA, for the debug sections
+  // A shared library's: its dynamic section, and its symbol versions with their names.
+  std::vector<uint8_t> dynamic;
+  std::vector<uint8_t> versym;
+  std::vector<uint8_t> verdef;
+  std::vector<uint8_t> version_strings;
+  std::deque<std::string> export_names;  // "@@V1": the versions the exports are shown with
 };
 
 // The reader's ELF tables.
@@ -76,6 +85,30 @@ Outcome read_elf_stretch(ObjectReader& reader, InputStream& stream, const ElfObj
 // it was read; a table that cannot be held is reported as running out of memory.
 bool read_elf_table(ObjectReader& reader, InputStream& stream, const ElfObject& object,
                     uint64_t offset, uint64_t size, std::vector<uint8_t>& buffer);
+
+// The symbol versions of a shared library's dynamic symbols: for each version index, its
+// name (empty where the library defines none of that index).
+struct ElfVersions {
+  const std::vector<uint8_t>* versym = nullptr;  // a u16 a symbol, or empty
+  std::vector<std::string_view> names;           // by version index
+  bool big_endian = false;
+};
+
+// The version that the dynamic symbol `symbol` is exported with: "@@V1" for the default
+// version, "@V0" for a hidden one, empty for an unversioned symbol.
+std::string_view export_version(ObjectReader& reader, const ElfVersions& versions, uint64_t symbol);
+
+// Reads the symbol versions of the dynamic symbol table at section `symbols`: its
+// SHT_GNU_versym section and the SHT_GNU_verdef definitions. Damaged versions are
+// reported and the symbols read as unversioned.
+void read_elf_versions(ObjectReader& reader, InputStream& stream, const ElfObject& object,
+                       uint64_t symbols, ElfVersions& versions);
+
+// Whether the ET_DYN file is a position-independent executable (DT_FLAGS_1 has DF_1_PIE in
+// its dynamic section) rather than a shared library. A dynamic section that cannot be
+// read is reported, and the file read as a library.
+bool is_position_independent_executable(ObjectReader& reader, InputStream& stream,
+                                        const ElfObject& object);
 
 // Reads the section-name table into the reader's ElfTables::section_names; false, after a
 // diagnostic, when it cannot be read. An object without one leaves it empty.

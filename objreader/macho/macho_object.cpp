@@ -42,6 +42,11 @@ struct MachObject {
 
 // The symbol table command's fields.
 struct SymbolTable {
+  // A linked image's export trie, and the address its export addresses count from.
+  bool has_trie = false;
+  uint32_t trie_offset = 0;
+  uint32_t trie_size = 0;
+  uint64_t image_base = 0;
   bool present = false;
   uint32_t symbol_offset = 0;
   uint32_t count = 0;
@@ -112,6 +117,8 @@ bool add_sections(ObjectReader& reader, const MachObject& object, size_t at, uin
       MachOSection section;
       section.size =
           object.is64 ? load_u64(record + layout.size, big) : load_u32(record + layout.size, big);
+      section.address = object.is64 ? load_u64(record + macho::kSectionAddress, big)
+                                    : load_u32(record + macho::kSectionAddress, big);
       section.offset = load_u32(record + layout.offset, big);
       section.relocations_offset = load_u32(record + layout.reloff, big);
       section.relocations_size =
@@ -173,6 +180,22 @@ Outcome walk_load_commands(ObjectReader& reader, const MachObject& object, uint3
           report_out_of_memory(reader.diagnostics, reader.object_path);
           return Outcome::kFailed;
         }
+        if (fixed_name(command + macho::kSegmentName) == macho::kTextSegment) {
+          table.image_base = object.is64 ? load_u64(command + macho::kSegmentAddress, big)
+                                         : load_u32(command + macho::kSegmentAddress, big);
+        }
+      }
+    } else if (kind == macho::LC_DYLD_INFO || kind == macho::LC_DYLD_INFO_ONLY ||
+               kind == macho::LC_DYLD_EXPORTS_TRIE) {
+      const bool info = kind != macho::LC_DYLD_EXPORTS_TRIE;
+      const size_t field = info ? macho::kDyldInfoExportOffset : macho::kLinkeditDataOffset;
+      if (size < field + 8) {
+        report_error(reader.diagnostics, strprintf(kLoadCommandBadSize, k, size));
+        result = Outcome::kFailed;
+      } else if (!table.has_trie) {
+        table.has_trie = true;
+        table.trie_offset = load_u32(command + field, big);
+        table.trie_size = load_u32(command + field + 4, big);
       }
     } else if (kind == macho::LC_SYMTAB) {
       if (size < macho::kSymtabCommandSize) {
@@ -314,7 +337,8 @@ bool is_defined_in_section(const MachSymbol& symbol) {
 // (defined in a section of code, external or not) and initialised data (external and
 // defined in any other section; Mach-O records no sizes). Debugging entries are passed
 // over.
-Outcome scan_symbols(ObjectReader& reader, const MachObject& object, const SymbolTable& table) {
+Outcome scan_symbols(ObjectReader& reader, const MachObject& object, const SymbolTable& table,
+                 bool library) {
   Outcome failed = Outcome::kOk;
   bool out_of_memory = false;
   const std::vector<uint8_t>& strings = macho_tables(reader).string_table;
@@ -336,7 +360,16 @@ Outcome scan_symbols(ObjectReader& reader, const MachObject& object, const Symbo
                           (symbol.section != 0 && symbol.section <= sections.size());
     if (named) {
       bool declared = true;
-      if (is_common_declaration(symbol)) {
+      if (library) {
+        // A linked image's data exports: external, not private, defined in a section of
+        // data. Mach-O records no size for them.
+        if (is_defined_in_section(symbol) && is_external(symbol) &&
+            (symbol.type & macho::N_PEXT) == 0 && in_range &&
+            !holds_instructions(sections[symbol.section - 1].flags)) {
+          declared =
+              declare(reader, Declaration{Declaration::kInitializedData, true, name, 0, 0, false});
+        }
+      } else if (is_common_declaration(symbol)) {
         declared = declare(reader, Declaration{Declaration::kCommon, false, name, symbol.value,
                                                macho::common_alignment(symbol.description)});
       } else if (is_defined_in_section(symbol)) {
@@ -384,6 +417,19 @@ void read_macho_layouts(ObjectReader& reader, InputStream& stream, const MachObj
   read_common_layouts(reader);
 }
 
+// The export trie of a linked image without a symbol table: its data exports.
+bool read_trie(ObjectReader& reader, InputStream& stream, const MachObject& object,
+               const SymbolTable& table) {
+  if (!table.has_trie) return true;
+  MachOTables& tables = macho_tables(reader);
+  tables.export_names.clear();
+  if (!table_was_read(reader, read_stretch(reader, stream, object, table.trie_offset,
+                                           table.trie_size, tables.export_trie))) {
+    return false;
+  }
+  return read_export_trie(reader, tables.export_trie, tables.sections, table.image_base);
+}
+
 }  // namespace
 
 Outcome read_macho_object(ObjectReader& reader, InputStream& stream, std::string_view path,
@@ -409,7 +455,8 @@ Outcome read_macho_object(ObjectReader& reader, InputStream& stream, std::string
   }
   const bool big = object.big_endian;
   const uint32_t file_type = load_u32(header + macho::kHeaderFileType, big);
-  if (file_type != macho::MH_OBJECT) {
+  const bool library = file_type == macho::MH_DYLIB || file_type == macho::MH_BUNDLE;
+  if (file_type != macho::MH_OBJECT && !library) {
     if (file_type < macho::MH_EXECUTE || file_type > macho::MH_FILESET) {
       report_unsupported_header(reader, "Mach-O", path);
       return Outcome::kFailed;
@@ -434,10 +481,17 @@ Outcome read_macho_object(ObjectReader& reader, InputStream& stream, std::string
   }
   SymbolTable table;
   Outcome result = walk_load_commands(reader, object, command_count, table);
-  check_section_layout(reader, object);
+  reader.declarations.library = library;
+  // A linked image's sections lie in its segments: their layout is the linker's, and
+  // sections of one segment may share their file offsets (zero-fill ones among them).
+  if (!library) check_section_layout(reader, object);
+  if (library && (!table.present || table.count == 0)) {
+    return read_trie(reader, stream, object, table) ? result : Outcome::kFailed;
+  }
   if (!table.present) return result;
   if (!read_symbol_table(reader, stream, object, table)) return Outcome::kFailed;
-  if (scan_symbols(reader, object, table) == Outcome::kFailed) result = Outcome::kFailed;
+  if (scan_symbols(reader, object, table, library) == Outcome::kFailed) result = Outcome::kFailed;
+  if (library) return result;
   if (reader.read_layouts) read_macho_layouts(reader, stream, object);
   return result;
 }

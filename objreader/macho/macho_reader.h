@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,7 +16,8 @@ namespace drelk {
 
 // A Mach-O section as the layout checks and the symbol scan need it.
 struct MachOSection {
-  uint64_t offset = 0;  // its data in the object
+  uint64_t address = 0;  // in the linked image
+  uint64_t offset = 0;   // its data in the object
   uint64_t size = 0;
   uint64_t relocations_offset = 0;
   uint64_t relocations_size = 0;            // nreloc entries of 8 bytes
@@ -31,6 +33,8 @@ struct MachOTables {
   std::vector<MachOSection> sections;  // numbered from 1 as n_sect numbers them
   std::vector<uint8_t> symbols;
   std::vector<uint8_t> string_table;
+  std::vector<uint8_t> export_trie;  // a linked image's
+  std::deque<std::string> export_names;
 };
 
 // The reader's Mach-O tables.
@@ -41,10 +45,19 @@ inline MachOTables& macho_tables(ObjectReader& reader) {
 // Reads the Mach-O file that starts at the stream's position, `base` in the stream, and
 // is `extent` bytes long (the file, the archive member or the universal file's slice);
 // `path` names it in diagnostics. Relocatable objects are read into the reader's
-// declarations; executables, libraries, bundles and the other linked types are refused as
-// no object files. Returns Outcome::kFailed or Outcome::kOk.
+// declarations; dylibs and bundles are read for the data they export (from the symbol
+// table, or from the export trie where there is none); executables and the other linked
+// types are refused as no object files. Returns Outcome::kFailed or Outcome::kOk.
 Outcome read_macho_object(ObjectReader& reader, InputStream& stream, std::string_view path,
-                          uint64_t base, uint64_t extent);
+                      uint64_t base, uint64_t extent);
+
+// The data that a linked image's export trie (`trie`, its bytes) names, declared as
+// definitions without sizes: the names of its regular and thread-local exports at an
+// address in a section without instructions. `sections` give the addresses, counted from
+// `image_base`. A trie whose nodes loop, or run past its end, is reported. False after
+// such a diagnostic.
+bool read_export_trie(ObjectReader& reader, const std::vector<uint8_t>& trie,
+                      const std::vector<MachOSection>& sections, uint64_t image_base);
 
 // One architecture's slice of a universal file: where it lies in the stream.
 struct UniversalSlice {

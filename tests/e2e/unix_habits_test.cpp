@@ -168,7 +168,8 @@ TEST_F(UnixHabits, AnIncompleteRunIsNeverNoProblems) {
 }
 
 // Files drelk cannot read are named for what they are, one line each with the path;
-// executables and shared libraries keep their line, and a damaged COFF object its lines.
+// executables keep their line (a shared library is read), and a damaged COFF object its
+// lines.
 TEST_F(UnixHabits, FilesThatAreNoObjectAreNamedForWhatTheyAre) {
   dir.write("empty.o", std::string());
   dir.write("notes.obj", std::string("COMMON /GRID/ is declared in grid.inc\n"));
@@ -191,7 +192,6 @@ TEST_F(UnixHabits, FilesThatAreNoObjectAreNamedForWhatTheyAre) {
             "Drelk: Error - unreadable LLVM bitcode in lto.o: a block, field or blob runs past the "
             "end of the bitcode\n\n"
             "Drelk: The file solver is not an object file.\n"
-            "Drelk: The file libsolver.so is not an object file.\n"
             "Drelk: The file solver.exe is not an object file.\n"
             "Drelk: DRELK Internal: fread returned 10 bytes (20 expected). [process_file_header]\n"
             "Drelk: Error reading file header\n\n"

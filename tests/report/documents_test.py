@@ -27,12 +27,15 @@ except ImportError:
     sys.exit(77)
 
 RULE_CLASSES = {"DRK1001": "extent", "DRK1002": "procedure-clash", "DRK1003": "type-conflict",
-                "DRK1004": "initialised-smaller", "DRK1005": "blank-common"}
+                "DRK1004": "initialised-smaller", "DRK1005": "blank-common",
+                "DRK1006": "library-smaller", "DRK1007": "library-unsized"}
 CLASS_LINE = re.compile(rb"^  ([a-z-]+) \((error|warning|note)\): (.+)$")
 SUMMARY_LINE = re.compile(rb"^Summary: ([\d,]+) blocks? in ([\d,]+) objects?; ([\d,]+) errors?, "
                           rb"([\d,]+) warnings?, ([\d,]+) notes?$")
-REFERENCE_LINE = re.compile(rb"^ *(\d+)   ([I ])              (.*)$")
+REFERENCE_LINE = re.compile(rb"^ *(\d+|-)   ([I ])              (.*)$")
 ERROR_PREFIX = b"Drelk Error: Common Block "
+NOTE_PREFIX = b"Drelk Note: Common Block "
+LIBRARY_MARK = b" is defined by library "
 SIZE_ERROR_SUFFIX = b" is declared with different sizes"
 CLASH_MARK = b" conflicts with procedure "
 HEADINGS = (b"Common Block Analysis", b"Common   Block   Initialized   Object File",
@@ -88,7 +91,16 @@ def parse_text(report):
         if line.startswith(b" ") and not match:
             blocks.append((line[1:], []))
         elif match:
-            blocks[-1][1].append((int(match.group(1)), match.group(2), match.group(3)))
+            size = None if match.group(1) == b"-" else int(match.group(1))
+            # A library's versioned export is shown after its path.
+            path = re.sub(rb" \(exports [^ ]+\)$", b"", match.group(3))
+            blocks[-1][1].append((size, match.group(2), path))
+        elif line.startswith(NOTE_PREFIX):
+            name = blocks[-1][0]
+            check(line[len(NOTE_PREFIX):].startswith(name + LIBRARY_MARK), "note line %r" % line)
+            findings.append(["library-definition", name,
+                             [path for size, _, path in blocks[-1][1] if size is None], None,
+                             None])
         elif line.startswith(ERROR_PREFIX):
             rest = line[len(ERROR_PREFIX):]
             if rest.endswith(SIZE_ERROR_SUFFIX):
@@ -110,15 +122,22 @@ def parse_text(report):
 def json_view(document):
     objects = [raw(item, "path") for item in document["objects"]]
     blocks = [(raw(block, "name"),
-               [(ref["size"], b"I" if ref["initialized"] else b" ", objects[ref["object"]])
+               [(ref["size"] if ref.get("sized", True) else None,
+                 b"I" if ref["initialized"] else b" ", objects[ref["object"]])
                 for ref in block["references"]])
               for block in document["blocks"]]
     findings = []
     for finding in document["findings"]:
         if finding["kind"] == "size-mismatch":
-            details = [(item["size"], raw(item, "path")) for item in finding["declarations"]]
+            # A library that records no size is listed without one.
+            unsized = {i for i, item in enumerate(document["objects"])
+                       if item.get("role") == "library" and item["format"] != "elf"}
+            details = [(None if item["object"] in unsized else item["size"], raw(item, "path"))
+                       for item in finding["declarations"]]
             for item in finding["declarations"]:
                 check(raw(item, "path") == objects[item["object"]], "finding path and index")
+        elif finding["kind"] == "library-definition":
+            details = [raw(item, "path") for item in finding["libraries"]]
         else:
             check(raw(finding, "procedure") == raw(finding, "block"), "clash names the block")
             details = [raw(item, "path") for item in finding["definers"]]
@@ -185,6 +204,10 @@ def check_sarif(name, sarif, document, status):
             check(sorted(locations + related) == declared, name + ": locations are the declarations")
             sizes = {item["size"] for item in finding["declarations"]}
             check(len(locations) == len(sizes), name + ": one location a size")
+        elif kind == "library-definition":
+            defined = sorted("%s defines the COMMON block." % item["path"]
+                             for item in finding["libraries"])
+            check(locations == defined, name + ": locations are the libraries")
         else:
             definers = sorted("%s defines procedure %s." % (item["path"], finding["procedure"])
                               for item in finding["definers"])
@@ -245,7 +268,8 @@ def check_case(name, cwd, patterns, drelk, validator, keep):
     problem_blocks, _ = json_view(problems_document)
     check(problem_blocks == [b for b in json_blocks if b[0] in with_findings], name + ": -p blocks")
     problem_lines = [line for line in problems.split(b"\n") if line.startswith(ERROR_PREFIX)]
-    check(len(problem_lines) == sum(1 if kind == "size-mismatch" else len(details)
+    check(len(problem_lines) == sum(1 if kind == "size-mismatch" else
+                                    0 if kind == "library-definition" else len(details)
                                     for kind, _, details, *_ in json_findings), name + ": -p lines")
 
     check_sarif(name, sarif, document, sarif_status)
@@ -288,6 +312,9 @@ def main():
         ("examples", os.path.join(source, "examples"), ["*.obj", "lib/physics.lib"]),
         ("archives", os.path.join(source, "tests", "data", "archives"), ["*.lib", "*.a"]),
         ("macho", os.path.join(source, "tests", "data", "macho"), ["-s", "*.o", "*.a"]),
+        ("libraries", os.path.join(source, "tests", "data", "shlib"),
+         ["user.o", "userw.obj", "macuser.o", "libblk.so", "libver.so", "libmac.dylib",
+          "shared.dll", "libshared.dll.a", "shared.lib"]),
         ("damaged", os.path.join(source, "fuzz", "corpus", "analyze"), ["*.bin", "missing"]),
         ("corpus", os.path.join(work, "tree"), ["-s", "*.obj"]),
         ("corpus-library", work, ["corpus.lib"]),

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Rebuild the shared libraries and program objects of tests/data/shlib from src/, byte for
+# byte.
+#
+# Outputs (beside this script):
+#   mpiprog.o        gfortran: a program that includes Open MPI's mpif.h (Debian's
+#                    libopenmpi-dev), declaring COMMON /MPI_FORTRAN_STATUS_IGNORE/ and
+#                    /MPI_FORTRAN_STATUSES_IGNORE/ with 24 bytes, which libmpi.so defines
+#                    with 8; the test checks it against the installed libmpi.so
+#   libblk.so        gfortran -shared: a BLOCK DATA defining shared_ (40 bytes)
+#   libver.so        gfortran -shared with a version script: vblk_@@DRELK_1 (8 bytes)
+#   user.o           gfortran: declares shared_ (88 bytes) and vblk_ (16 bytes)
+#   pieprog          gfortran: main.f and user.f linked as a position-independent program
+#                    (ET_DYN, as a shared library is), which stays refused
+#   shared.dll       x86_64-w64-mingw32-gfortran -shared with shared.def: the BLOCK DATA's
+#                    shared_ exported as DATA
+#   libshared.dll.a  its import library (GNU dlltool's long members)
+#   shared.lib       the same exports as short import members (llvm-dlltool)
+#   userw.obj        mingw-w64 gfortran: user.f
+#   libmac.dylib     clang-19 for x86_64 macOS, linked by ld64.lld-19: exports _shared_ and
+#                    _counter_ (data) and _bump_ (code)
+#   macuser.o        clang-19 for x86_64 macOS, -fcommon: declares _shared_ (88 bytes)
+#
+# Tools (Debian 12):
+#   apt-get install -y --no-install-recommends gfortran libopenmpi-dev gfortran-mingw-w64 \
+#       clang-19 lld-19 llvm-19
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+export LC_ALL=C
+export SOURCE_DATE_EPOCH=0
+umask 022
+
+FC=${FC:-gfortran}
+MINGW_FC=${MINGW_FC:-x86_64-w64-mingw32-gfortran}
+CLANG=${CLANG:-clang-19}
+DLLTOOL=${DLLTOOL:-llvm-dlltool-19}
+MPI_INCLUDE=${MPI_INCLUDE:-/usr/lib/x86_64-linux-gnu/openmpi/include}
+for tool in "$FC" "$MINGW_FC" "$CLANG" "$DLLTOOL" ld64.lld-19; do
+  command -v "$tool" >/dev/null || { echo "build.sh: missing $tool" >&2; exit 1; }
+done
+[ -f "$MPI_INCLUDE/mpif.h" ] || { echo "build.sh: missing $MPI_INCLUDE/mpif.h" >&2; exit 1; }
+
+FFLAGS=(-O0 -fno-ident)
+LDFLAGS=(-Wl,--build-id=none -Wl,--hash-style=gnu)
+cd "$here/src"
+
+# --- ELF ------------------------------------------------------------------
+"$FC" -c "${FFLAGS[@]}" -I"$MPI_INCLUDE" -o "$here/mpiprog.o" mpiprog.f
+"$FC" -c "${FFLAGS[@]}" -o "$here/user.o" user.f
+"$FC" -shared -fPIC "${FFLAGS[@]}" "${LDFLAGS[@]}" -o "$here/libblk.so" blkdata.f
+"$FC" -shared -fPIC "${FFLAGS[@]}" "${LDFLAGS[@]}" -Wl,--version-script=vers.map \
+    -o "$here/libver.so" blkver.f
+"$FC" "${FFLAGS[@]}" "${LDFLAGS[@]}" -pie -o "$here/pieprog" main.f user.f
+
+# --- PE -------------------------------------------------------------------
+"$MINGW_FC" -c "${FFLAGS[@]}" -o "$here/dllblk.obj" blkdata.f
+"$MINGW_FC" -c "${FFLAGS[@]}" -o "$here/userw.obj" user.f
+"$MINGW_FC" -shared -Wl,--no-insert-timestamp -o "$here/shared.dll" "$here/dllblk.obj" \
+    shared.def -Wl,--out-implib,"$here/libshared.dll.a"
+"$DLLTOOL" -m i386:x86-64 -D shared.dll -d shared.def -l "$here/shared.lib"
+rm "$here/dllblk.obj"
+
+# --- Mach-O ---------------------------------------------------------------
+"$CLANG" -target x86_64-apple-macos11 -shared -fuse-ld=lld -nostdlib \
+    -Wl,-platform_version,macos,11.0,11.0 -Wl,-install_name,@rpath/libmac.dylib \
+    -o "$here/libmac.dylib" macblk.c
+"$CLANG" -target x86_64-apple-macos11 -fcommon -c -o "$here/macuser.o" macuser.c

@@ -1,0 +1,5 @@
+      block data verinit
+      integer m(2)
+      common /vblk/ m
+      data m /1, 2/
+      end

@@ -1,0 +1,3 @@
+      program main
+      call user
+      end

@@ -1,0 +1,165 @@
+// Shared libraries, DLLs and import libraries built by real tool chains (tests/data/shlib,
+// see its build.sh) and Debian's Open MPI: their exported data define the blocks that
+// objects declare, with the sizes readelf shows for an ELF library; a library smaller than
+// a declaration is an error of its own class, one whose format records no size a note.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include "tests/e2e/e2e.h"
+
+namespace drelk::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kLibmpi[] = "/usr/lib/x86_64-linux-gnu/openmpi/lib/libmpi.so";
+
+class SharedLibraries : public DrelkRun {
+ protected:
+  void SetUp() override { copy_test_data("shlib", dir); }
+};
+
+// The sizes of the defined OBJECT and TLS symbols that `readelf --dyn-syms -W` lists.
+std::map<std::string, uint64_t> readelf_exports(const std::string& listing) {
+  std::map<std::string, uint64_t> exports;
+  std::istringstream lines(listing);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    std::string number, value, size, type, bind, visibility, index, name;
+    if (!(fields >> number >> value >> size >> type >> bind >> visibility >> index >> name) ||
+        number.back() != ':' || index == "UND" || (type != "OBJECT" && type != "TLS")) {
+      continue;
+    }
+    exports[name.substr(0, name.find('@'))] = std::stoull(size, nullptr, 0);
+  }
+  return exports;
+}
+
+// A gfortran program that includes Open MPI's mpif.h declares the two status blocks with
+// 24 bytes; the libmpi.so it links with defines them with 8. The report's sizes for every
+// block it lists of the library are those of readelf's dynamic symbols.
+TEST_F(SharedLibraries, OpenMpiStatusBlocksAgainstLibmpi) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "Open MPI's libmpi.so is a Linux library";
+#endif
+  if (!fs::exists(kLibmpi)) {
+    if (std::getenv("CI") != nullptr) FAIL() << "libopenmpi-dev is not installed: " << kLibmpi;
+    GTEST_SKIP() << "libopenmpi-dev is not installed (apt-get install libopenmpi-dev): no "
+                 << kLibmpi;
+  }
+  const std::string readelf = find_tool("readelf");
+  if (readelf.empty()) GTEST_SKIP() << "readelf (binutils) is not installed";
+  const ProgramResult listing = run_program(readelf, {"--dyn-syms", "-W", kLibmpi}, dir.str());
+  ASSERT_EQ(listing.exit_status, 0) << listing.standard_error;
+  const std::map<std::string, uint64_t> exports = readelf_exports(listing.standard_output);
+  ASSERT_EQ(exports.at("mpi_fortran_status_ignore_"), 8u);
+
+  const ProgramResult r = drelk({"mpiprog.o", kLibmpi});
+  EXPECT_EQ(r.standard_error, "");
+  EXPECT_EQ(r.exit_status, 0);
+  size_t compared = 0;
+  for (const ReportEntry& entry : report_entries(r.standard_output)) {
+    const auto& [block, size, initialised, object] = entry;
+    if (object != kLibmpi) continue;
+    EXPECT_EQ(initialised, 'I') << block;
+    ASSERT_EQ(exports.count(block), 1u) << block;
+    EXPECT_EQ(size, exports.at(block)) << block;
+    ++compared;
+  }
+  EXPECT_GE(compared, 2u);
+  const std::string smaller =
+      "  library-smaller (error): a shared library defines the block with fewer bytes than a "
+      "declaration: a program linked against it gets a copy of the declared size while the "
+      "library's code knows its own smaller object, and routines that declare more read and "
+      "write past the library's object\n";
+  for (const char* block : {"mpi_fortran_status_ignore_", "mpi_fortran_statuses_ignore_"}) {
+    EXPECT_NE(r.standard_output.find(std::string("Drelk Error: Common Block ") + block +
+                                     " is declared with different sizes\n" + smaller),
+              std::string::npos)
+        << block << "\n"
+        << r.standard_output;
+  }
+  EXPECT_NE(r.standard_output.find(" mpi_fortran_status_ignore_\n"
+                                   "           24                  mpiprog.o\n"
+                                   "            8   I              " +
+                                   std::string(kLibmpi) + "\n"),
+            std::string::npos)
+      << r.standard_output;
+}
+
+// Our own libraries of every format beside the objects that declare their blocks: an ELF
+// BLOCK DATA library smaller than a declaration, a versioned export shown as the library
+// exports it, a dylib, a DLL, its GNU and short import libraries (the formats without
+// sizes are a note).
+TEST_F(SharedLibraries, LibrariesOfEveryFormat) {
+  const ProgramResult r = drelk({"user.o", "libblk.so", "libver.so", "macuser.o", "libmac.dylib",
+                                 "userw.obj", "shared.dll", "libshared.dll.a", "shared.lib"});
+  EXPECT_EQ(r.standard_output, golden("shlib-libraries.txt"));
+  EXPECT_EQ(r.standard_error, "");
+  EXPECT_EQ(r.exit_status, 0);
+  // The documents say which file was a library, and the version of an export.
+  const std::string json = drelk({"-fjson", "user.o", "libver.so", "shared.dll"}).standard_output;
+  EXPECT_NE(json.find("\"path\": \"libver.so\", \"file\": \"libver.so\", \"format\": \"elf\", "
+                      "\"role\": \"library\"}"),
+            std::string::npos)
+      << json;
+  EXPECT_NE(json.find("\"exported_as\": \"vblk_@@DRELK_1\""), std::string::npos) << json;
+  EXPECT_NE(json.find("\"kind\": \"library-definition\", \"block\": \"shared_\""),
+            std::string::npos)
+      << json;
+  EXPECT_EQ(json.find("\"role\": \"library\"}", json.find("user.o")),
+            json.find("\"role\": \"library\"}"));
+}
+
+// A library's definition never makes a name a block: a library alone lists no block, and
+// a library that only a procedure's name meets is no clash.
+TEST_F(SharedLibraries, ALibraryAloneDeclaresNoBlock) {
+  const ProgramResult r = drelk({"libblk.so", "libmac.dylib", "shared.dll"});
+  EXPECT_EQ(r.standard_output,
+            "Common Block Analysis\n\n\tNone of the objects scanned contain COMMON BLOCKS\n\n");
+  EXPECT_EQ(r.standard_error, "");
+  EXPECT_EQ(r.exit_status, 0);
+}
+
+// A library named twice, or by a link to it, is read once; a position-independent program
+// is ET_DYN as a library is, and stays refused. In a directory input the libraries are read
+// and the program is passed over.
+TEST_F(SharedLibraries, LibrariesReadOnceAndProgramsRefused) {
+  std::error_code error;
+  fs::create_symlink("libblk.so", dir.path() / "libblk.so.1", error);
+  const bool linked = !error;
+  std::vector<std::string> inputs{"user.o", "libblk.so", "libblk.so"};
+  if (linked) inputs.push_back("libblk.so.1");
+  const ProgramResult r = drelk(inputs);
+  EXPECT_NE(r.standard_output.find(" shared_\n"
+                                   "           88                  user.o\n"
+                                   "           40   I              libblk.so\n\n"),
+            std::string::npos)
+      << r.standard_output;
+  EXPECT_EQ(r.standard_error, "");
+
+  const ProgramResult program = drelk({"pieprog"});
+  EXPECT_EQ(program.standard_error, "Drelk: The file pieprog is not an object file.\n");
+  EXPECT_EQ(program.exit_status, 255);
+
+  fs::create_directories(dir.path() / "build");
+  for (const char* name : {"user.o", "libblk.so", "pieprog", "shared.dll", "libmac.dylib"}) {
+    fs::copy_file(dir.path() / name, dir.path() / "build" / name);
+  }
+  const ProgramResult walk = drelk({"-p", "build"});
+  EXPECT_EQ(walk.standard_error, "");
+  EXPECT_EQ(walk.exit_status, 0);
+  EXPECT_NE(walk.standard_output.find("             88 bytes in build/user.o\n"
+                                      "             40 bytes in build/libblk.so\n"
+                                      "              - bytes in build/shared.dll\n"),
+            std::string::npos)
+      << walk.standard_output;
+}
+
+}  // namespace
+}  // namespace drelk::test
