@@ -58,7 +58,7 @@ replay drelk_fuzz_dwarf "$root/tests/data/fuzz-regressions/dwarf"
 
 # One dictionary for every format: libFuzzer takes a single -dict.
 cat "$root/fuzz/coff.dict" "$root/fuzz/elf.dict" "$root/fuzz/macho.dict" "$root/fuzz/xcoff.dict" \
-  "$root/fuzz/bitcode.dict" >"$build/analyze.dict"
+  "$root/fuzz/bitcode.dict" "$root/fuzz/shlib.dict" >"$build/analyze.dict"
 
 # -malloc_limit_mb: no input of max_len bytes needs a large block, whatever it claims.
 # -timeout: an input that takes seconds is a hang in a run over a build tree.
@@ -70,7 +70,7 @@ echo "fuzz: drelk_fuzz_analyze for ${seconds} s"
   "$build/corpus-analyze" "$root/fuzz/corpus/analyze" "$root/examples" \
   "$root/tests/data/archives" "$root/tests/data/elf" "$root/tests/data/dwarf" \
   "$root/tests/data/macho" "$root/tests/data/xcoff" "$root/tests/data/bitcode" \
-  "$root/fuzz/corpus/bitcode" \
+  "$root/tests/data/shlib" "$root/fuzz/corpus/bitcode" "$root/fuzz/corpus/shlib" \
   "$root/tests/data/fuzz-regressions/analyze" \
   2>"$build/fuzz-analyze.log" || {
     tail -n 60 "$build/fuzz-analyze.log"

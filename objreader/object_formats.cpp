@@ -22,12 +22,12 @@ Outcome read_coff(ObjectReader& reader, InputStream& stream, std::string_view pa
 }
 
 Outcome read_dll(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
-             uint64_t extent, FileKind) {
+                 uint64_t extent, FileKind) {
   return read_pe_dll(reader, stream, path, base, extent);
 }
 
 Outcome read_elf(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
-             uint64_t extent, FileKind) {
+                 uint64_t extent, FileKind) {
   return read_elf_object(reader, stream, path, base, extent);
 }
 

@@ -163,7 +163,8 @@ namespace {
 
 // A short import member declares no COMMON block; one of IMPORT_OBJECT_DATA says that its
 // DLL defines data of the symbol's name, as the DLL's export table would.
-Outcome read_import_member(ObjectReader& reader, InputStream& stream, uint64_t base, uint64_t extent) {
+Outcome read_import_member(ObjectReader& reader, InputStream& stream, uint64_t base,
+                           uint64_t extent) {
   std::vector<uint8_t>& header = coff_tables(reader).string_text;
   if (read_table_at(reader, stream, base, 0, extent, header) != Outcome::kOk ||
       header.size() < coff::kImportObjectHeaderSize) {

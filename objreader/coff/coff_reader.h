@@ -47,7 +47,7 @@ bool seek_to(InputStream& stream, uint32_t offset);
 // Reads the PE DLL at `base` in the stream: the data its export table names, as
 // definitions without sizes. Returns Outcome::kFailed or Outcome::kOk.
 Outcome read_pe_dll(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
-                uint64_t extent);
+                    uint64_t extent);
 
 // Reads the COFF object of `kind` (an object, an import member or a bigobj object)
 // starting at the stream's position, `base` in the file and `extent` bytes long (the file,

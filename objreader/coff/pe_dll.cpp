@@ -159,7 +159,7 @@ class ImageBytes {
 }  // namespace
 
 Outcome read_pe_dll(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
-                uint64_t) {
+                    uint64_t) {
   begin_object(reader, path);
   reader.declarations.library = true;
   PeImage image;

@@ -297,7 +297,7 @@ bool is_out_of_range(uint16_t shndx, bool resolved, uint64_t index, uint64_t sec
 // library (`exports`), only the data it exports. `slim` is set when the object is a slim
 // LTO object, whose real symbols are elsewhere.
 Outcome scan_symbols(ObjectReader& reader, const ElfObject& object, const SymbolTable& table,
-                 const ElfVersions* exports, bool& slim) {
+                     const ElfVersions* exports, bool& slim) {
   Outcome failed = Outcome::kOk;
   bool out_of_memory = false;
   const std::vector<uint8_t>& strings = elf_tables(reader).string_table;
@@ -353,7 +353,7 @@ Outcome scan_symbols(ObjectReader& reader, const ElfObject& object, const Symbol
 // symbol table where it has none. A position-independent executable is ET_DYN too, and
 // refused as an executable is.
 Outcome read_elf_library(ObjectReader& reader, InputStream& stream, std::string_view path,
-                     const uint8_t* header, ElfObject& object) {
+                         const uint8_t* header, ElfObject& object) {
   object.machine = load_u16(header + object.layout->e_machine, object.encoding.big_endian);
   if (!read_section_headers(reader, stream, path, header, object)) return Outcome::kFailed;
   if (is_position_independent_executable(reader, stream, object)) {

@@ -338,7 +338,7 @@ bool is_defined_in_section(const MachSymbol& symbol) {
 // defined in any other section; Mach-O records no sizes). Debugging entries are passed
 // over.
 Outcome scan_symbols(ObjectReader& reader, const MachObject& object, const SymbolTable& table,
-                 bool library) {
+                     bool library) {
   Outcome failed = Outcome::kOk;
   bool out_of_memory = false;
   const std::vector<uint8_t>& strings = macho_tables(reader).string_table;

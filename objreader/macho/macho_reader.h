@@ -49,7 +49,7 @@ inline MachOTables& macho_tables(ObjectReader& reader) {
 // table, or from the export trie where there is none); executables and the other linked
 // types are refused as no object files. Returns Outcome::kFailed or Outcome::kOk.
 Outcome read_macho_object(ObjectReader& reader, InputStream& stream, std::string_view path,
-                      uint64_t base, uint64_t extent);
+                          uint64_t base, uint64_t extent);
 
 // The data that a linked image's export trie (`trie`, its bytes) names, declared as
 // definitions without sizes: the names of its regular and thread-local exports at an

@@ -14,6 +14,7 @@
 #                    (ET_DYN, as a shared library is), which stays refused
 #   shared.dll       x86_64-w64-mingw32-gfortran -shared with shared.def: the BLOCK DATA's
 #                    shared_ exported as DATA
+#   shared-stripped.dll  the same DLL stripped of its symbols (a small fuzz seed)
 #   libshared.dll.a  its import library (GNU dlltool's long members)
 #   shared.lib       the same exports as short import members (llvm-dlltool)
 #   userw.obj        mingw-w64 gfortran: user.f
@@ -33,10 +34,11 @@ umask 022
 
 FC=${FC:-gfortran}
 MINGW_FC=${MINGW_FC:-x86_64-w64-mingw32-gfortran}
+MINGW_STRIP=${MINGW_STRIP:-x86_64-w64-mingw32-strip}
 CLANG=${CLANG:-clang-19}
 DLLTOOL=${DLLTOOL:-llvm-dlltool-19}
 MPI_INCLUDE=${MPI_INCLUDE:-/usr/lib/x86_64-linux-gnu/openmpi/include}
-for tool in "$FC" "$MINGW_FC" "$CLANG" "$DLLTOOL" ld64.lld-19; do
+for tool in "$FC" "$MINGW_FC" "$MINGW_STRIP" "$CLANG" "$DLLTOOL" ld64.lld-19; do
   command -v "$tool" >/dev/null || { echo "build.sh: missing $tool" >&2; exit 1; }
 done
 [ -f "$MPI_INCLUDE/mpif.h" ] || { echo "build.sh: missing $MPI_INCLUDE/mpif.h" >&2; exit 1; }
@@ -60,6 +62,7 @@ cd "$here/src"
     shared.def -Wl,--out-implib,"$here/libshared.dll.a"
 "$DLLTOOL" -m i386:x86-64 -D shared.dll -d shared.def -l "$here/shared.lib"
 rm "$here/dllblk.obj"
+"$MINGW_STRIP" -o "$here/shared-stripped.dll" "$here/shared.dll"
 
 # --- Mach-O ---------------------------------------------------------------
 "$CLANG" -target x86_64-apple-macos11 -shared -fuse-ld=lld -nostdlib \

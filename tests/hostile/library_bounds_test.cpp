@@ -1,0 +1,218 @@
+// Hostile shared libraries: the real libraries of tests/data/shlib, each damaged in one
+// field to claim the largest counts, offsets past the end, or tables that lead back to
+// themselves. drelk must say so and finish in well under a second in bounded memory.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "formats/bytes.h"
+#include "tests/e2e/e2e.h"
+#include "tests/hostile/bounded_run.h"
+#include "tests/support/elf_builder.h"
+
+namespace drelk::test {
+namespace {
+
+constexpr uint64_t kAddressSpaceLimit = 64ull << 20;
+constexpr uint64_t kPeakMemoryLimitKib = 32 * 1024;
+constexpr double kTimeLimitSeconds = 0.5;
+
+std::vector<uint8_t> library(const std::string& name) {
+  const std::string bytes =
+      read_file(std::filesystem::path(source_directory()) / "tests" / "data" / "shlib" / name);
+  return std::vector<uint8_t>(bytes.begin(), bytes.end());
+}
+
+void put_u32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes.at(at + i) = static_cast<uint8_t>(value >> (8 * i));
+}
+void put_u64(std::vector<uint8_t>& bytes, size_t at, uint64_t value) {
+  for (int i = 0; i < 8; ++i) bytes.at(at + i) = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// The section header of the first section of `type` in an ELF64 little-endian file.
+size_t elf64_section_header(const std::vector<uint8_t>& bytes, uint32_t type) {
+  const uint64_t table = load_u64(bytes.data() + 40, false);
+  const uint16_t count = load_u16(bytes.data() + 60);
+  for (uint16_t i = 0; i < count; ++i) {
+    const size_t at = static_cast<size_t>(table) + size_t{i} * 64;
+    if (load_u32(bytes.data() + at + 4) == type) return at;
+  }
+  ADD_FAILURE() << "no section of type " << type;
+  return 0;
+}
+
+// The load command of `kind` in a 64-bit little-endian Mach-O file.
+size_t macho_command(const std::vector<uint8_t>& bytes, uint32_t kind) {
+  const uint32_t count = load_u32(bytes.data() + 16);
+  size_t at = 32;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (load_u32(bytes.data() + at) == kind) return at;
+    at += load_u32(bytes.data() + at + 4);
+  }
+  ADD_FAILURE() << "no load command " << kind;
+  return 0;
+}
+
+// The file offset of the export directory of a PE32+ DLL.
+size_t pe_export_directory(const std::vector<uint8_t>& bytes) {
+  const size_t header = load_u32(bytes.data() + 0x3C) + 4;
+  const uint16_t sections = load_u16(bytes.data() + header + 2);
+  const size_t optional = header + 20;
+  const uint32_t rva = load_u32(bytes.data() + optional + 112);
+  const size_t table = optional + load_u16(bytes.data() + header + 16);
+  for (uint16_t i = 0; i < sections; ++i) {
+    const uint8_t* record = bytes.data() + table + size_t{i} * 40;
+    const uint32_t address = load_u32(record + 12);
+    if (rva >= address && rva - address < load_u32(record + 16)) {
+      return load_u32(record + 20) + (rva - address);
+    }
+  }
+  ADD_FAILURE() << "no section holds the export directory";
+  return 0;
+}
+
+class LibraryBounds : public DrelkRun {
+ protected:
+  BoundedResult run_on(const std::string& name, const std::vector<uint8_t>& bytes) {
+    dir.write(name, bytes);
+    Limits limits;
+    if (!drelk_is_instrumented()) limits.address_space_bytes = kAddressSpaceLimit;
+    limits.deadline_seconds = 120;
+    const BoundedResult r = run_bounded(drelk_binary(), {name}, dir.str(), limits);
+    EXPECT_FALSE(r.timed_out) << name << " killed after " << r.seconds << " s";
+    if (!drelk_is_instrumented()) {
+      EXPECT_LT(r.seconds, kTimeLimitSeconds) << name;
+      EXPECT_LT(r.peak_rss_kib, kPeakMemoryLimitKib) << name;
+    }
+    return r;
+  }
+};
+
+// ELF: a dynamic symbol table of almost 2^60 bytes, string offsets past the string table,
+// a dynamic section far past the end, symbol versions that run past their section.
+TEST_F(LibraryBounds, DamagedElfLibraries) {
+  constexpr uint32_t kDynsym = 11, kDynamic = 6, kVerdef = 0x6FFFFFFD;
+  std::vector<uint8_t> symbols = library("libblk.so");
+  put_u64(symbols, elf64_section_header(symbols, kDynsym) + 32, 0x0FFFFFFFFFFFFFF0ull);
+  std::vector<uint8_t> names = library("libblk.so");
+  put_u64(names, elf64_section_header(names, 3) + 32, 1);  // .dynstr of one byte
+  std::vector<uint8_t> dynamic = library("libblk.so");
+  put_u64(dynamic, elf64_section_header(dynamic, kDynamic) + 24, 0x7FFFFFFFFFFF0000ull);
+  std::vector<uint8_t> versions = library("libver.so");
+  // The first definition's vd_next points past the section.
+  const size_t verdef = static_cast<size_t>(
+      load_u64(versions.data() + elf64_section_header(versions, kVerdef) + 24, false));
+  put_u32(versions, verdef + 16, 0x7FFFFFF0);
+  const std::vector<std::pair<std::vector<uint8_t>, std::string>> cases = {
+      {symbols, "Drelk: Error reading symbol table\n"},
+      {names, "name offset"},
+      {dynamic, "Drelk: Error reading dynamic section\n"},
+      {versions, "Drelk: Error - symbol version definitions of libx.so are damaged\n"},
+      // A count of symbols that the builder's table does not hold, of an ET_DYN file.
+      {ElfObject()
+           .type(elfv::ET_DYN)
+           .section(".data", 8)
+           .data("blk_", 1, 8)
+           .section_size(".symtab", 0xFFFFFFFFFFFFFF00ull)
+           .bytes(),
+       "Drelk: Error reading symbol table\n"},
+  };
+  for (const auto& [bytes, expected] : cases) {
+    const BoundedResult r = run_on("libx.so", bytes);
+    EXPECT_NE(r.program.standard_error.find(expected), std::string::npos)
+        << expected << "\n"
+        << r.program.standard_error;
+    EXPECT_EQ(r.program.exit_status, 255) << expected;
+  }
+}
+
+// Mach-O: a dylib without a symbol table is read from its export trie; a trie whose child
+// leads back to its root, or past its end, is reported.
+TEST_F(LibraryBounds, ExportTriesThatLoopOrRunPastTheirEnd) {
+  constexpr uint32_t kSymtab = 0x2, kDyldInfoOnly = 0x80000022, kExportsTrie = 0x80000033;
+  std::vector<uint8_t> sound = library("libmac.dylib");
+  put_u32(sound, macho_command(sound, kSymtab) + 12, 0);  // nsyms: the trie is read
+  size_t trie_command = 0;
+  size_t field = 0;
+  for (size_t at = 32, i = 0; i < load_u32(sound.data() + 16); ++i) {
+    const uint32_t kind = load_u32(sound.data() + at);
+    if (kind == kDyldInfoOnly) trie_command = at, field = 40;
+    if (kind == kExportsTrie) trie_command = at, field = 8;
+    at += load_u32(sound.data() + at + 4);
+  }
+  ASSERT_NE(trie_command, 0u) << "libmac.dylib has no export trie";
+  const size_t trie = load_u32(sound.data() + trie_command + field);
+  const uint32_t trie_size = load_u32(sound.data() + trie_command + field + 4);
+
+  const BoundedResult read = run_on("lib.dylib", sound);
+  EXPECT_EQ(read.program.standard_error, "");
+  dir.write("user.o", library("macuser.o"));
+  const ProgramResult shown = drelk({"-p", "user.o", "lib.dylib"});
+  EXPECT_NE(shown.standard_output.find("Common Block _shared_ is defined by library lib.dylib"),
+            std::string::npos)
+      << shown.standard_output;
+
+  // The root's first child: after the root's terminal size (0) and its child count, an
+  // edge string and its node's ULEB128 offset.
+  ASSERT_EQ(sound.at(trie), 0u);
+  size_t edge = trie + 2;
+  while (sound.at(edge) != 0) ++edge;
+  std::vector<uint8_t> loop = sound;
+  loop.at(edge + 1) = 0;  // back to the root
+  std::vector<uint8_t> past = sound;
+  past.at(edge + 1) = 0x7F;  // beyond a trie of fewer bytes
+  ASSERT_LT(trie_size, 0x7Fu);
+  std::vector<uint8_t> endless = sound;
+  endless.at(edge + 1) = 0xFF;  // a ULEB128 that never ends within the trie
+  for (size_t k = edge + 2; k < trie + trie_size; ++k) endless.at(k) = 0xFF;
+  const std::vector<std::pair<std::vector<uint8_t>, std::string>> cases = {
+      {loop, "Drelk: Error - export trie of lib.dylib loops\n"},
+      {past, "Drelk: Error - export trie of lib.dylib runs past its end\n"},
+      {endless, "Drelk: Error - export trie of lib.dylib runs past its end\n"},
+  };
+  for (const auto& [bytes, expected] : cases) {
+    const BoundedResult r = run_on("lib.dylib", bytes);
+    EXPECT_EQ(r.program.standard_error, expected + "\n");
+    EXPECT_EQ(r.program.exit_status, 255);
+  }
+}
+
+// PE: export tables that claim 2^32 - 1 functions and names, or whose directory lies past
+// every section, and an e_lfanew far past the end (then no DLL: refused as an executable).
+TEST_F(LibraryBounds, ExportTablesOfTwoToTheThirtyTwoMinusOneEntries) {
+  const std::vector<uint8_t> sound = library("shared.dll");
+  const size_t directory = pe_export_directory(sound);
+  std::vector<uint8_t> functions = sound;
+  put_u32(functions, directory + 20, 0xFFFFFFFF);
+  std::vector<uint8_t> names = sound;
+  put_u32(names, directory + 24, 0xFFFFFFFF);
+  std::vector<uint8_t> both = functions;
+  put_u32(both, directory + 24, 0xFFFFFFFF);
+  std::vector<uint8_t> ordinal = sound;
+  put_u32(ordinal, directory + 20, 0);  // the name's ordinal names no function
+  std::vector<uint8_t> nowhere = sound;
+  put_u32(nowhere, load_u32(sound.data() + 0x3C) + 24 + 112, 0x7FFFFF00);
+  const std::string outside = "Drelk: Error - export table of lib.dll has tables outside its ";
+  const std::vector<std::pair<std::vector<uint8_t>, std::string>> cases = {
+      {functions, outside + "sections\n"},
+      {names, outside + "sections\n"},
+      {both, outside + "sections\n"},
+      {ordinal, "Drelk: Error - export table of lib.dll names an export it does not hold\n"},
+      {nowhere, "Drelk: Error - export table of lib.dll lies outside the file\n"},
+  };
+  for (const auto& [bytes, expected] : cases) {
+    const BoundedResult r = run_on("lib.dll", bytes);
+    EXPECT_EQ(r.program.standard_error, expected + "\n");
+    EXPECT_EQ(r.program.exit_status, 255);
+  }
+  std::vector<uint8_t> lost = sound;
+  put_u32(lost, 0x3C, 0xFFFFFFF0);
+  const BoundedResult r = run_on("lib.dll", lost);
+  EXPECT_EQ(r.program.standard_error, "Drelk: The file lib.dll is not an object file.\n");
+}
+
+}  // namespace
+}  // namespace drelk::test
