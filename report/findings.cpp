@@ -137,8 +137,7 @@ bool is_blank_common(std::string_view name) {
 // no size for a defined symbol (an XCOFF label inside a csect is such a definition too,
 // registered as bounded).
 bool size_is_bound(const ObjectEntry& object) {
-  return object.role == InputRole::kObject &&
-         (object.format == "coff" || object.format == "macho");
+  return object.role == InputRole::kObject && (object.format == "coff" || object.format == "macho");
 }
 
 // The sizes of a block's references, a bounded definition's apart: it is certainly smaller
