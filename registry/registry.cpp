@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <new>
+#include <tuple>
 
 #include "registry/list_order.h"
 #include "registry/registry_index.h"
@@ -136,36 +137,23 @@ std::vector<bool> block_bounded_definitions(const CommonBlock& block) {
   return bounded;
 }
 
+bool detail::ShapeOrder::less(const std::vector<LayoutMember>& a,
+                              const std::vector<LayoutMember>& b) {
+  const auto key = [](const LayoutMember& m) {
+    return std::tie(m.offset, m.size, m.name, m.type, m.dimensions);
+  };
+  return std::lexicographical_compare(
+      a.begin(), a.end(), b.begin(), b.end(),
+      [&](const LayoutMember& x, const LayoutMember& y) { return key(x) < key(y); });
+}
+
 namespace {
-
-uint64_t hash_members(const std::vector<LayoutMember>& members) {
-  uint64_t hash = detail::hash_name({}) ^ members.size();
-  for (const LayoutMember& member : members) {
-    hash = detail::hash_step(hash, member.offset);
-    hash = detail::hash_step(hash, member.size);
-    hash = detail::hash_step(hash, detail::hash_name(member.name));
-    hash = detail::hash_step(hash, detail::hash_name(member.type));
-    hash = detail::hash_step(hash, detail::hash_name(member.dimensions));
-  }
-  return hash;
-}
-
-bool same_members(const std::vector<LayoutMember>& a, const std::vector<LayoutMember>& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                    [](const LayoutMember& x, const LayoutMember& y) {
-                      return x.offset == y.offset && x.size == y.size && x.name == y.name &&
-                             x.type == y.type && x.dimensions == y.dimensions;
-                    });
-}
 
 // The shape of these members, held once.
 const LayoutShape* intern_shape(detail::RegistryIndex& index,
                                 const std::vector<LayoutMember>& members) {
-  const uint64_t hash = hash_members(members);
-  const auto [begin, end] = index.shapes.by_hash.equal_range(hash);
-  for (auto at = begin; at != end; ++at) {
-    if (same_members(at->second->members, members)) return at->second;
-  }
+  const auto found = index.shapes.ordered.find(members);
+  if (found != index.shapes.ordered.end()) return *found;
   LayoutShape shape;
   shape.members.reserve(members.size());
   for (const LayoutMember& member : members) {
@@ -176,7 +164,7 @@ const LayoutShape* intern_shape(detail::RegistryIndex& index,
   index.shapes.shapes.push_back(std::move(shape));
   const LayoutShape* stored = &index.shapes.shapes.back();
   try {
-    index.shapes.by_hash.emplace(hash, stored);
+    index.shapes.ordered.insert(stored);
   } catch (...) {
     index.shapes.shapes.pop_back();
     throw;

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -105,10 +106,28 @@ class BlockTable {
   size_t count_ = 0;
 };
 
-// The layout shapes, each held once, found by a hash of their members.
+// Orders layout shapes by their members (offset, size, name, type, dimensions, then the
+// count): a look-up costs the members compared along one path of a balanced tree, whatever
+// member lists an input chooses, where a table by a hash of the members can be made to put
+// every list in one chain.
+struct ShapeOrder {
+  using is_transparent = void;
+  static bool less(const std::vector<LayoutMember>& a, const std::vector<LayoutMember>& b);
+  bool operator()(const LayoutShape* a, const LayoutShape* b) const {
+    return less(a->members, b->members);
+  }
+  bool operator()(const LayoutShape* a, const std::vector<LayoutMember>& b) const {
+    return less(a->members, b);
+  }
+  bool operator()(const std::vector<LayoutMember>& a, const LayoutShape* b) const {
+    return less(a, b->members);
+  }
+};
+
+// The layout shapes, each held once, found by their members.
 struct ShapeStore {
   std::deque<LayoutShape> shapes;
-  std::unordered_multimap<uint64_t, const LayoutShape*> by_hash;
+  std::set<const LayoutShape*, ShapeOrder> ordered;
 };
 
 struct RegistryIndex {
