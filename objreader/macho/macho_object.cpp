@@ -333,6 +333,47 @@ bool is_defined_in_section(const MachSymbol& symbol) {
   return (symbol.type & macho::N_TYPE) == macho::N_SECT;
 }
 
+// Appends `value`; false when memory ran out.
+template <typename T>
+bool keep(std::vector<T>& values, const T& value) {
+  try {
+    values.push_back(value);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+// A symbol defined in a section: its section (numbered from 1) and address.
+struct PlacedSymbol {
+  uint8_t section = 0;
+  uint64_t address = 0;
+  bool operator<(const PlacedSymbol& other) const {
+    return section != other.section ? section < other.section : address < other.address;
+  }
+};
+
+// Bounds the size of each initialised definition of an object by its layout: Mach-O records
+// no size for a defined symbol, but a definition ends at the latest where the next symbol of
+// its section begins, or where the section ends. A definition outside its section's
+// addresses keeps no bound.
+void bound_definitions(const std::vector<MachOSection>& sections, std::vector<PlacedSymbol>& placed,
+                       const std::vector<std::pair<size_t, PlacedSymbol>>& definitions,
+                       ObjectDeclarations& declarations) {
+  std::sort(placed.begin(), placed.end());
+  for (const auto& [index, at] : definitions) {
+    const MachOSection& section = sections[at.section - 1];
+    uint64_t end = saturating_add(section.address, section.size);
+    const auto next = std::upper_bound(placed.begin(), placed.end(), at);
+    if (next != placed.end() && next->section == at.section) end = std::min(end, next->address);
+    if (at.address < section.address || at.address > end) continue;
+    Declaration& definition = declarations.items[index];
+    definition.has_size = true;
+    definition.bounded = true;
+    definition.size = end - at.address;
+  }
+}
+
 // Scans the symbols into the reader's declarations: COMMON declarations, procedures
 // (defined in a section of code, external or not) and initialised data (external and
 // defined in any other section; Mach-O records no sizes). Debugging entries are passed
@@ -344,6 +385,10 @@ Outcome scan_symbols(ObjectReader& reader, const MachObject& object, const Symbo
   const std::vector<uint8_t>& strings = macho_tables(reader).string_table;
   const std::vector<MachOSection>& sections = macho_tables(reader).sections;
   const uint64_t table_at = saturating_add(object.base, table.symbol_offset);
+  // The symbols of the object's sections and its data definitions, for the definitions'
+  // bounds.
+  std::vector<PlacedSymbol> placed;
+  std::vector<std::pair<size_t, PlacedSymbol>> definitions;
   for (uint64_t i = 0; i < table.count; ++i) {
     const MachSymbol symbol =
         decode_symbol(macho_tables(reader).symbols.data() + i * object.nlist_size, object);
@@ -378,7 +423,12 @@ Outcome scan_symbols(ObjectReader& reader, const MachObject& object, const Symbo
           declared = declare(reader, Declaration{Declaration::kProcedure, false, name, 0, 0});
         } else if (is_external(symbol)) {
           declared = declare(reader, Declaration{Declaration::kInitializedData, false, name, 0, 0});
+          if (declared && in_range) {
+            declared = keep(definitions, {reader.declarations.items.size() - 1,
+                                          PlacedSymbol{symbol.section, symbol.value}});
+          }
         }
+        if (declared && in_range) declared = keep(placed, {symbol.section, symbol.value});
       }
       if (!declared) {
         // A declaration that cannot be held fails the object, once said.
@@ -392,6 +442,7 @@ Outcome scan_symbols(ObjectReader& reader, const MachObject& object, const Symbo
       failed = Outcome::kFailed;
     }
   }
+  if (!out_of_memory) bound_definitions(sections, placed, definitions, reader.declarations);
   return failed;
 }
 

@@ -73,12 +73,19 @@ TEST_F(MachOObjects, ReportListsTheCommonsThatLlvmNmShows) {
   EXPECT_EQ(r.exit_status, 0);
   const std::multiset<ReportEntry> expected = llvm_nm_commons(listing.standard_output);
   EXPECT_EQ(expected.size(), 63u);  // the comparison is not vacuous
-  EXPECT_EQ(report_entries(r.standard_output), expected);
+  // An initialised definition (BLOCK DATA) is data, not a common, to llvm-nm: drelk lists it
+  // with its bound and the I mark.
+  std::multiset<ReportEntry> commons = report_entries(r.standard_output);
+  const size_t definitions =
+      std::erase_if(commons, [](const ReportEntry& entry) { return std::get<2>(entry) == 'I'; });
+  EXPECT_GT(definitions, 0u);
+  EXPECT_EQ(commons, expected);
 }
 
 // clang's objects of both processors, a 32-bit one, flang's, and a universal file: sizes
-// that differ (/SCRUZ/ as in Nek5000), a block named like a procedure; definitions carry
-// no size in Mach-O, so /CONST/'s BLOCK DATA of 8 bytes shows nothing.
+// that differ (/SCRUZ/ as in Nek5000), a block named like a procedure; a definition carries
+// no size in Mach-O, but /CONST/'s BLOCK DATA ends where the next symbol of its section
+// begins, 8 bytes on, and is smaller than the 12 bytes declared.
 TEST_F(MachOObjects, ObjectsOfMacOsToolChains) {
   const ProgramResult r = drelk({"x86_64/*.o", "arm64/flux.o", "i386/main.o", "solve-universal.o"});
   EXPECT_EQ(r.standard_output, golden("macho-objects.txt"));

@@ -57,20 +57,28 @@ TEST(MachOScan, EveryClassAndByteOrderGivesTheSameDeclarations) {
     InMemoryRun run;
     EXPECT_EQ(run.analyze(every_kind(object).bytes(), "x.o"), Outcome::kOk) << label;
     EXPECT_EQ(run.diagnostics(), "") << label;
-    EXPECT_EQ(run.blocks(), (Lines{"___BLNK__ 20@x.o", "_blk_ 400I@x.o", "_hidden_ 8@x.o"}))
+    EXPECT_EQ(run.blocks(), (Lines{"___BLNK__ 20@x.o", "_blk_ 400I@x.o", "_hidden_ 8@x.o",
+                                   "_init_ 32I@x.o", "_uninit_ 64I@x.o"}))
         << label;
     EXPECT_EQ(run.procedures(), (Lines{"_helper@x.o", "_stub_@x.o", "_sub_@x.o"})) << label;
   }
 }
 
-// A Mach-O definition has no size: like a COFF one it only marks the first reference of
-// its object, and adds none where the object does not declare the block.
-TEST(MachOScan, DefinitionsMarkTheirObjectsOwnDeclarationOnly) {
+// A Mach-O definition has no size, but its object's layout bounds it: up to the next symbol
+// of its section, or the section's end. Where the object does not declare the block it is a
+// reference of its own, as a COFF one is.
+TEST(MachOScan, DefinitionsAreBoundedByTheirSection) {
   InMemoryRun run;
   run.analyze(MachOObject().common("_const_", 12).bytes(), "main.o");
   run.analyze(MachOObject().section("__DATA", "__data", 8).defined("_const_", 1).bytes(),
               "consts.o");
-  EXPECT_EQ(run.blocks(), (Lines{"_const_ 12@main.o"}));
+  run.analyze(MachOObject()
+                  .section("__DATA", "__data", 24)
+                  .defined("_const_", 1)
+                  .symbol(MachSymbol{"_next_", machov::N_SECT | N_EXT, 1, 0, 4, {}})
+                  .bytes(),
+              "two.o");
+  EXPECT_EQ(run.blocks(), (Lines{"_const_ 12@main.o 8I@consts.o 4I@two.o", "_next_ 20I@two.o"}));
 }
 
 MachOObject sound() {
@@ -208,7 +216,8 @@ TEST(UniversalFiles, EachSliceIsAnObjectOfItsOwn) {
     InMemoryRun run;
     EXPECT_EQ(run.analyze(file.bytes(), "x.o"), Outcome::kOk);
     EXPECT_EQ(run.diagnostics(), "");
-    EXPECT_EQ(run.blocks(), (Lines{"_blk_ 96@x.o (x86_64)", "_scr_ 88@x.o (arm64)"}));
+    EXPECT_EQ(run.blocks(),
+              (Lines{"_blk_ 96@x.o (x86_64) 8I@x.o (arm64)", "_scr_ 88@x.o (arm64)"}));
     const std::vector<const ObjectEntry*>& entries = run.registry().entries;
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[0]->format, "universal");
