@@ -322,17 +322,8 @@ std::vector<uint8_t> xcoff_object_bytes(const Options& options, uint32_t object)
       .section(".text", text_size, xcoffv::STYP_TEXT)
       .section(".data", 24 * plan.procedures.size() + 8 * plan.blocks.size(), xcoffv::STYP_DATA)
       .section(".bss", 0, xcoffv::STYP_BSS);
-  const auto csect = [](const std::string& name, uint8_t storage_class, uint8_t type,
-                        uint8_t mapping_class, uint64_t length, int16_t section) {
-    XcoffSymbolSpec symbol;
-    symbol.name = name;
-    symbol.storage_class = storage_class;
-    symbol.symbol_type = type;
-    symbol.mapping_class = mapping_class;
-    symbol.length = length;
-    symbol.section = section;
-    return symbol;
-  };
+  const auto csect = drelk::test::csect_symbol;
+
   XcoffSymbolSpec file = csect(".file", xcoffv::C_FILE, 0, 0, 0, -2);
   out.symbol(file).symbol(
       csect("", xcoffv::C_HIDEXT, xcoffv::XTY_SD, xcoffv::XMC_PR, text_size, 1));

@@ -16,14 +16,7 @@ using namespace xcoffv;
 
 XcoffSymbolSpec csect(const std::string& name, uint8_t storage_class, uint8_t type,
                       uint8_t mapping_class, uint64_t length, int16_t section = 0) {
-  XcoffSymbolSpec s;
-  s.name = name;
-  s.storage_class = storage_class;
-  s.symbol_type = type;
-  s.mapping_class = mapping_class;
-  s.length = length;
-  s.section = section;
-  return s;
+  return csect_symbol(name, storage_class, type, mapping_class, length, section);
 }
 
 // An object with one symbol of every kind the scan tells apart, in sections .text (1),

@@ -55,6 +55,19 @@ struct XcoffSymbolSpec {
   uint8_t aux_count = 1;  // n_numaux; the csect entry is the last of them
 };
 
+// A symbol with its csect entry of `type` and `mapping_class`.
+inline XcoffSymbolSpec csect_symbol(const std::string& name, uint8_t storage_class, uint8_t type,
+                                    uint8_t mapping_class, uint64_t length, int16_t section = 0) {
+  XcoffSymbolSpec symbol;
+  symbol.name = name;
+  symbol.storage_class = storage_class;
+  symbol.symbol_type = type;
+  symbol.mapping_class = mapping_class;
+  symbol.length = length;
+  symbol.section = section;
+  return symbol;
+}
+
 class XcoffObject {
  public:
   XcoffObject& is64(bool value = true);
