@@ -96,6 +96,9 @@ TEST_F(XcoffObjects, ObjectsOfAixToolChains) {
   EXPECT_EQ(r.standard_output, golden("xcoff-objects.txt"));
   EXPECT_EQ(r.standard_error, "");
   EXPECT_EQ(r.exit_status, 0);
+  // A directory searched for objects takes XCOFF objects by their bytes.
+  EXPECT_EQ(report_entries(drelk({"ppc64/", "ppc/"}).standard_output),
+            report_entries(r.standard_output));
   // The documents for programs name what each file was read as.
   const std::string json = drelk({"-fjson", "libfort.a"}).standard_output;
   for (const char* expected : {
