@@ -2,8 +2,8 @@
 // each part of the readers (COFF long names, weak externals, optional headers, overlapping
 // sections; ELF objects of both classes and byte orders, extended numbering, LTO symbol
 // tables; Mach-O objects of both classes and byte orders, universal files of objects and
-// of archives; every archive style, thin and BSD ones included, import and extended
-// headers)
+// of archives; XCOFF objects of both classes and AIX big archives; every archive style,
+// thin and BSD ones included, import and extended headers)
 // and a few damaged ones, plus command lines for the command-line target. The sample
 // objects from real compilers are given to the fuzzer from examples/ and tests/data/
 // directly.
@@ -22,6 +22,7 @@
 #include "tests/support/coff_builder.h"
 #include "tests/support/elf_builder.h"
 #include "tests/support/macho_builder.h"
+#include "tests/support/xcoff_builder.h"
 
 namespace {
 
@@ -303,6 +304,30 @@ void write_macho_objects(const fs::path& dir) {
 }
 
 // Command lines: arguments separated by NUL bytes, as the command-line target splits them.
+// An XCOFF object with a csect of every kind the scan tells apart.
+XcoffObject typical_xcoff(XcoffObject object) {
+  return object.section(".text", 32, xcoffv::STYP_TEXT, 1)
+      .section(".data", 48, xcoffv::STYP_DATA)
+      .section(".bss", 400, xcoffv::STYP_BSS)
+      .common("blk_", 400)
+      .common("a_rather_long_block_", 8)
+      .symbol(csect_symbol(".sub_", xcoffv::C_EXT, xcoffv::XTY_LD, xcoffv::XMC_PR, 0, 1))
+      .descriptor("sub_", 2)
+      .symbol(csect_symbol("blk_", xcoffv::C_HIDEXT, xcoffv::XTY_SD, xcoffv::XMC_TC, 8, 2))
+      .data("init_", 12, 2);
+}
+
+void write_xcoff_objects(const fs::path& dir) {
+  const Bytes xcoff32 = typical_xcoff(XcoffObject()).bytes();
+  const Bytes xcoff64 = typical_xcoff(XcoffObject().is64()).bytes();
+  write(dir / "builder-xcoff32.bin", xcoff32);
+  write(dir / "builder-xcoff64.bin", xcoff64);
+  const BigArchive archive = BigArchive().member("a.o", xcoff32).member("b.o", xcoff64);
+  write(dir / "builder-big-archive.bin", archive.bytes());
+  write(dir / "builder-big-archive-loop.bin",
+        BigArchive(archive).next_member(1, archive.member_offset(0)).bytes());
+}
+
 void write_command_lines(const fs::path& dir) {
   const std::vector<std::pair<std::string, std::string>> lines = {
       {"star", std::string("*")},
@@ -334,6 +359,7 @@ int main(int argc, char** argv) {
   write_objects(corpus / "analyze");
   write_elf_objects(corpus / "analyze");
   write_macho_objects(corpus / "analyze");
+  write_xcoff_objects(corpus / "analyze");
   write_archives(corpus / "analyze");
   write_command_lines(corpus / "command_line");
   return 0;
