@@ -52,7 +52,11 @@ Outcome analyze_object(Analysis& analysis, InputStream& stream, ObjectEntry& ent
   Outcome result = object_format(kind).read(reader, stream, entry.path, base, extent, kind);
   // An executable is no object file: read as nothing.
   if (reader.declarations.refused) entry.format = {};
-  if (reader.declarations.library) note_library(entry, reader.declarations);
+  if (reader.declarations.library) {
+    note_library(entry, reader.declarations);
+  } else if (reader.declarations.program) {
+    entry.role = InputRole::kProgram;
+  }
   if (!register_declarations(analysis.registry, reader.diagnostics, entry, reader.declarations)) {
     result = Outcome::kFailed;
   }
@@ -288,6 +292,25 @@ Outcome analyze_file(Analysis& analysis, InputStream& stream, ObjectEntry& entry
   return result;
 }
 
+namespace {
+
+// Gives the object's latest reference of the layout's block the layout; `members` is room
+// for its members.
+Outcome add_layout(Registry& registry, const ObjectEntry& object,
+                   const ObjectDeclarations& declarations, const CommonLayout& layout,
+                   std::vector<LayoutMember>& members) {
+  members.clear();
+  for (uint32_t i = 0; i < layout.member_count; ++i) {
+    const MemberLayout& member = declarations.members[layout.first_member + i];
+    members.push_back(
+        LayoutMember{member.offset, member.size, member.name, member.type, member.dimensions});
+  }
+  return add_reference_layout(registry, object, layout.symbol, layout.routine, layout.file,
+                              layout.line, members);
+}
+
+}  // namespace
+
 bool register_declarations(Registry& registry, Diagnostics& diagnostics, const ObjectEntry& object,
                            const ObjectDeclarations& declarations) {
   bool registered = true;
@@ -311,9 +334,22 @@ bool register_declarations(Registry& registry, Diagnostics& diagnostics, const O
            (declaration.bounded &&
             std::binary_search(declared_here.begin(), declared_here.end(), declaration.name));
   };
+  // A linked program's declarations are its layouts, one each, in order: each layout goes
+  // to the reference just made for it.
+  size_t layout = 0;
+  std::vector<LayoutMember> members;
   for (const Declaration& declaration : declarations.items) {
     switch (declaration.kind) {
       case Declaration::kCommon:
+        if (declarations.program && registered && layout < declarations.layouts.size()) {
+          if (add_common_reference(registry, object, declaration.name, declaration.size) !=
+                  Outcome::kOk ||
+              add_layout(registry, object, declarations, declarations.layouts[layout++], members) !=
+                  Outcome::kOk) {
+            registered = false;
+          }
+          break;
+        }
         if (add_common_reference(registry, object, declaration.name, declaration.size) !=
             Outcome::kOk) {
           registered = false;
@@ -334,17 +370,9 @@ bool register_declarations(Registry& registry, Diagnostics& diagnostics, const O
     }
   }
   // Each layout of the debug information goes to the object's reference of its block.
-  std::vector<LayoutMember> members;
-  for (const CommonLayout& layout : declarations.layouts) {
-    if (!registered) break;
-    members.clear();
-    for (uint32_t i = 0; i < layout.member_count; ++i) {
-      const MemberLayout& member = declarations.members[layout.first_member + i];
-      members.push_back(
-          LayoutMember{member.offset, member.size, member.name, member.type, member.dimensions});
-    }
-    if (add_reference_layout(registry, object, layout.symbol, layout.routine, layout.file,
-                             layout.line, members) != Outcome::kOk) {
+  for (const CommonLayout& each : declarations.layouts) {
+    if (!registered || declarations.program) break;
+    if (add_layout(registry, object, declarations, each, members) != Outcome::kOk) {
       registered = false;
     }
   }

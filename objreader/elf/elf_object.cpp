@@ -349,6 +349,20 @@ Outcome scan_symbols(ObjectReader& reader, const ElfObject& object, const Symbol
   return failed;
 }
 
+// A linked program (ET_EXEC, or a position-independent ET_DYN): no object file, except
+// under -m, where each routine's layout of a block in its debug information is a
+// declaration of its own. Without such layouts it is refused as before.
+Outcome read_elf_program(ObjectReader& reader, InputStream& stream, std::string_view path,
+                         ElfObject& object) {
+  if (reader.read_layouts) {
+    read_linked_layouts(reader, stream, object);
+    if (!reader.declarations.layouts.empty()) return Outcome::kOk;
+  }
+  report_not_an_object(reader, std::string(path).c_str());
+  reader.declarations.refused = true;
+  return Outcome::kOk;
+}
+
 // A shared library (ET_DYN): the data exported by its dynamic symbol table, or by its
 // symbol table where it has none. A position-independent executable is ET_DYN too, and
 // refused as an executable is.
@@ -357,9 +371,7 @@ Outcome read_elf_library(ObjectReader& reader, InputStream& stream, std::string_
   object.machine = load_u16(header + object.layout->e_machine, object.encoding.big_endian);
   if (!read_section_headers(reader, stream, path, header, object)) return Outcome::kFailed;
   if (is_position_independent_executable(reader, stream, object)) {
-    report_not_an_object(reader, std::string(path).c_str());
-    reader.declarations.refused = true;
-    return Outcome::kOk;
+    return read_elf_program(reader, stream, path, object);
   }
   reader.declarations.library = true;
   check_section_layout(reader, object);
@@ -371,7 +383,10 @@ Outcome read_elf_library(ObjectReader& reader, InputStream& stream, std::string_
   ElfVersions versions;
   read_elf_versions(reader, stream, object, table.index, versions);
   bool slim = false;
-  return scan_symbols(reader, object, table, &versions, slim);
+  const Outcome result = scan_symbols(reader, object, table, &versions, slim);
+  // Under -m a library built with -g declares the blocks its debug information describes.
+  if (reader.read_layouts) read_linked_layouts(reader, stream, object);
+  return result;
 }
 
 }  // namespace
@@ -392,6 +407,9 @@ Outcome read_elf_object(ObjectReader& reader, InputStream& stream, std::string_v
     case elf::ET_DYN:
       return read_elf_library(reader, stream, path, header, object);
     case elf::ET_EXEC:
+      object.machine = load_u16(header + object.layout->e_machine, big);
+      if (!read_section_headers(reader, stream, path, header, object)) return Outcome::kFailed;
+      return read_elf_program(reader, stream, path, object);
     case elf::ET_CORE:
       report_not_an_object(reader, std::string(path).c_str());
       reader.declarations.refused = true;

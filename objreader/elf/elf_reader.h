@@ -31,6 +31,9 @@ struct ElfTables {
   std::vector<uint8_t> verdef;
   std::vector<uint8_t> version_strings;
   std::deque<std::string> export_names;  // "@@V1": the versions the exports are shown with
+  // A linked file's symbol table and its names, for the addresses of its blocks (-m).
+  std::vector<uint8_t> linked_symbols;
+  std::vector<uint8_t> linked_strings;
 };
 
 // The reader's ELF tables.
@@ -120,6 +123,12 @@ std::string_view elf_section_name(const ObjectReader& reader, uint32_t offset);
 // Locates and reads the debug sections of the object, with the relocations that apply to
 // them, and reads the COMMON block layouts they describe into the reader's declarations.
 void read_elf_layouts(ObjectReader& reader, InputStream& stream, const ElfObject& object);
+
+// The COMMON block layouts of a linked program's or library's debug information (-m),
+// each a declaration of its own, of the extent of its members. A linked file keeps no
+// relocations for its debug sections: DW_OP_addr holds a member's final address, and its
+// offset in the block is that address minus the block symbol's (its st_value in .symtab).
+void read_linked_layouts(ObjectReader& reader, InputStream& stream, const ElfObject& object);
 
 // Adds the COMMON declarations, procedures and data definitions of a slim LTO object's
 // symbol tables to the reader's declarations, and reports what of them cannot be read.

@@ -161,5 +161,58 @@ TEST_F(SharedLibraries, LibrariesReadOnceAndProgramsRefused) {
       << walk.standard_output;
 }
 
+// The -m report of layouts without what names the objects: the lines that list sizes by
+// object, the object after a layout's routine, the count of objects.
+std::string layout_findings(const std::string& report) {
+  std::istringstream lines(report);
+  std::string line, kept;
+  while (std::getline(lines, line)) {
+    if (line.find(" bytes in ") != std::string::npos && line.find("Layout ") == std::string::npos) {
+      continue;
+    }
+    if (line.rfind("  Layout ", 0) == 0) line = line.substr(0, line.rfind(" ("));
+    if (line.rfind("  BLOCK DATA: ", 0) == 0) line = line.substr(0, line.rfind(" as in "));
+    if (line.rfind("Summary: ", 0) == 0) line = line.substr(line.find(';'));
+    kept += line + "\n";
+  }
+  return kept;
+}
+
+// -m on a program linked from objects of known layouts (tests/data/dwarf/x86_64) finds
+// what -m on the objects finds: each routine's layout is a declaration of its own, of the
+// extent of its members, offsets counted from the block symbol's address; the BLOCK DATA's
+// block keeps the size the linker gave it. A position-independent program (ET_DYN) and one
+// of fixed addresses (ET_EXEC) alike.
+TEST_F(SharedLibraries, LayoutsOfALinkedProgramAreThoseOfItsObjects) {
+  copy_test_data("dwarf", dir);
+  std::vector<std::string> objects{"-m", "-p"};
+  for (const char* unit : {"tally", "clash", "grid", "a", "b", "c", "exta", "extb", "bd", "u"}) {
+    objects.push_back(std::string("x86_64/") + unit + ".o");
+  }
+  const ProgramResult from_objects = drelk(objects);
+  ASSERT_EQ(from_objects.standard_error, "");
+  const std::string expected = layout_findings(from_objects.standard_output);
+  EXPECT_NE(expected.find("type-conflict"), std::string::npos) << expected;
+  for (const char* program : {"layouts-prog", "layouts-exec"}) {
+    const ProgramResult r = drelk({"-m", "-p", program});
+    EXPECT_EQ(r.standard_error, "") << program;
+    EXPECT_EQ(r.exit_status, 0) << program;
+    EXPECT_EQ(layout_findings(r.standard_output), expected) << program;
+    EXPECT_NE(r.standard_output.find("Layout 1 of 2: 44 bytes in 1 declaration, as in exta at "
+                                     "src/exta.f:2 (" +
+                                     std::string(program) + ")\n"),
+              std::string::npos)
+        << r.standard_output;
+  }
+  // The documents say the file was a program; without -m, and without debug information,
+  // a program stays refused.
+  const std::string json = drelk({"-m", "-fjson", "layouts-prog"}).standard_output;
+  EXPECT_NE(json.find("\"format\": \"elf\", \"role\": \"program\"}"), std::string::npos) << json;
+  EXPECT_EQ(drelk({"layouts-prog"}).standard_error,
+            "Drelk: The file layouts-prog is not an object file.\n");
+  EXPECT_EQ(drelk({"-m", "pieprog"}).standard_error,
+            "Drelk: The file pieprog is not an object file.\n");
+}
+
 }  // namespace
 }  // namespace drelk::test

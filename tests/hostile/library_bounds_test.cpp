@@ -214,5 +214,49 @@ TEST_F(LibraryBounds, ExportTablesOfTwoToTheThirtyTwoMinusOneEntries) {
   EXPECT_EQ(r.program.standard_error, "Drelk: The file lib.dll is not an object file.\n");
 }
 
+// A linked program under -m: a block whose symbol is gone from the symbol table, or whose
+// address lies past its members', is said once and its layouts left out; the others stay.
+TEST_F(LibraryBounds, LinkedProgramsWhoseBlocksCannotBePlaced) {
+  constexpr uint32_t kSymtab = 2;
+  const std::vector<uint8_t> sound = library("layouts-prog");
+  const size_t symtab = elf64_section_header(sound, kSymtab);
+  const size_t strtab_header = static_cast<size_t>(load_u64(sound.data() + 40, false)) +
+                               size_t{load_u32(sound.data() + symtab + 40, false)} * 64;
+  const size_t strings = static_cast<size_t>(load_u64(sound.data() + strtab_header + 24, false));
+  const size_t strings_size =
+      static_cast<size_t>(load_u64(sound.data() + strtab_header + 32, false));
+  const std::string text(sound.begin() + static_cast<std::ptrdiff_t>(strings),
+                         sound.begin() + static_cast<std::ptrdiff_t>(strings + strings_size));
+  const size_t name = text.find(std::string("\0ext_\0", 6));
+  ASSERT_NE(name, std::string::npos);
+  std::vector<uint8_t> renamed = sound;
+  renamed.at(strings + name + 3) = 'u';  // "exu_": no symbol of the block's name
+  std::vector<uint8_t> moved = sound;
+  const size_t symbols = static_cast<size_t>(load_u64(sound.data() + symtab + 24, false));
+  const size_t count = static_cast<size_t>(load_u64(sound.data() + symtab + 32, false)) / 24;
+  for (size_t i = 1; i < count; ++i) {
+    if (load_u32(sound.data() + symbols + i * 24, false) == name + 1) {
+      put_u64(moved, symbols + i * 24 + 8, 0x7FFFFFFFFFFFFFFFull);  // st_value past the members
+    }
+  }
+  const std::vector<std::pair<std::vector<uint8_t>, std::string>> cases = {
+      {renamed,
+       "Drelk: Debug Information Error: COMMON block ext_ of prog has no symbol in the "
+       "symbol table, so its members' offsets are not known; its layouts are not shown\n"},
+      {moved,
+       "Drelk: Debug Information Error: a member of COMMON block ext_ of prog lies before "
+       "the block's address; its layouts are not shown\n"},
+  };
+  for (const auto& [bytes, expected] : cases) {
+    dir.write("prog", bytes);
+    const ProgramResult r = drelk({"-m", "-p", "prog"});
+    EXPECT_EQ(r.standard_error, expected + "\n");
+    EXPECT_EQ(r.exit_status, 255);
+    EXPECT_EQ(r.standard_output.find("Common Block ext_"), std::string::npos) << r.standard_output;
+    EXPECT_NE(r.standard_output.find("Common Block q_ is declared with different layouts"),
+              std::string::npos);
+  }
+}
+
 }  // namespace
 }  // namespace drelk::test

@@ -12,6 +12,10 @@
 #   user.o           gfortran: declares shared_ (88 bytes) and vblk_ (16 bytes)
 #   pieprog          gfortran: main.f and user.f linked as a position-independent program
 #                    (ET_DYN, as a shared library is), which stays refused
+#   layouts-prog     gfortran -g: a program linked from tests/data/dwarf/x86_64's objects
+#                    (their COMMON layouts known) and layouts.f, for -m on a linked program
+#                    (position-independent: ET_DYN); layouts-exec the same with -no-pie
+#                    (ET_EXEC)
 #   shared.dll       x86_64-w64-mingw32-gfortran -shared with shared.def: the BLOCK DATA's
 #                    shared_ exported as DATA
 #   shared-stripped.dll  the same DLL stripped of its symbols (a small fuzz seed)
@@ -54,6 +58,11 @@ cd "$here/src"
 "$FC" -shared -fPIC "${FFLAGS[@]}" "${LDFLAGS[@]}" -Wl,--version-script=vers.map \
     -o "$here/libver.so" blkver.f
 "$FC" "${FFLAGS[@]}" "${LDFLAGS[@]}" -pie -o "$here/pieprog" main.f user.f
+dwarf="$here/../dwarf/x86_64"
+"$FC" -g "${FFLAGS[@]}" "${LDFLAGS[@]}" "-fdebug-prefix-map=$here=." -Wno-align-commons \
+    -o "$here/layouts-prog" layouts.f "$dwarf"/{tally,clash,grid,a,b,c,exta,extb,bd,u}.o
+"$FC" -g "${FFLAGS[@]}" "${LDFLAGS[@]}" "-fdebug-prefix-map=$here=." -Wno-align-commons \
+    -no-pie -o "$here/layouts-exec" layouts.f "$dwarf"/{tally,clash,grid,a,b,c,exta,extb,bd,u}.o
 
 # --- PE -------------------------------------------------------------------
 "$MINGW_FC" -c "${FFLAGS[@]}" -o "$here/dllblk.obj" blkdata.f

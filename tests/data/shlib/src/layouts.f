@@ -1,0 +1,2 @@
+      program layouts
+      end
