@@ -98,7 +98,8 @@ inline Bitstream make_bitstream(std::span<const uint8_t> bytes) {
 BlockHeader read_block_header(Bitstream& bits, uint64_t limit);
 
 // Reads the items of the block whose header is `block` up to its END_BLOCK, skipping nested
-// blocks by their length words and unabbreviated records unread, and defining what each
+// blocks by their length words (never entering them: however deep a hostile file nests its
+// blocks, one level below the top is read) and unabbreviated records unread, and defining what each
 // DEFINE_ABBREV says in `abbreviations`. Calls `on_record` for each abbreviated record with
 // what it holds. False, with the cursor's damage, when the block cannot be read.
 template <typename OnRecord>
