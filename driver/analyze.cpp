@@ -358,6 +358,11 @@ bool register_declarations(Registry& registry, Diagnostics& diagnostics, const O
       case Declaration::kProcedure:
         if (add_procedure(registry, object, declaration.name) != Outcome::kOk) registered = false;
         break;
+      case Declaration::kCalledProcedure:
+        if (add_procedure_call(registry, object, declaration.name) != Outcome::kOk) {
+          registered = false;
+        }
+        break;
       case Declaration::kInitializedData:
         // A definition that records its size is a reference of its own, in its place.
         if (marks_its_declaration(declaration)) {

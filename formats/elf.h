@@ -40,8 +40,18 @@ inline constexpr uint16_t ET_EXEC = 2;
 inline constexpr uint16_t ET_DYN = 3;
 inline constexpr uint16_t ET_CORE = 4;
 
-// e_machine values that give reserved section indexes a meaning of their own.
+// e_machine values that give reserved section indexes or relocation types a meaning of
+// their own.
+inline constexpr uint16_t EM_386 = 3;
 inline constexpr uint16_t EM_X86_64 = 62;
+inline constexpr uint16_t EM_AARCH64 = 183;
+
+// The relocation types of a call to a procedure through its PLT entry (or, on AArch64, a
+// direct branch with link): what compilers write for a call of an external procedure.
+inline constexpr uint32_t R_386_PLT32 = 4;
+inline constexpr uint32_t R_X86_64_PLT32 = 4;
+inline constexpr uint32_t R_AARCH64_JUMP26 = 282;
+inline constexpr uint32_t R_AARCH64_CALL26 = 283;
 
 // Reserved section indexes.
 inline constexpr uint16_t SHN_UNDEF = 0;
@@ -63,6 +73,7 @@ inline constexpr uint32_t SHT_GNU_verdef = 0x6FFFFFFD;
 inline constexpr uint32_t SHT_GNU_versym = 0x6FFFFFFF;
 
 // Section flags.
+inline constexpr uint64_t SHF_EXECINSTR = 0x4;
 inline constexpr uint64_t SHF_COMPRESSED = 0x800;
 
 // Elf32_Chdr / Elf64_Chdr: the header before a compressed section's data.
@@ -82,6 +93,7 @@ inline constexpr uint8_t STB_LOCAL = 0;
 inline constexpr uint8_t STB_GLOBAL = 1;
 inline constexpr uint8_t STB_WEAK = 2;
 inline constexpr uint8_t STB_GNU_UNIQUE = 10;
+inline constexpr uint8_t STT_NOTYPE = 0;
 inline constexpr uint8_t STT_OBJECT = 1;
 inline constexpr uint8_t STT_FUNC = 2;
 inline constexpr uint8_t STT_SECTION = 3;

@@ -27,6 +27,7 @@ struct Declaration {
     kCommon,           // a COMMON block declared with `size` bytes
     kProcedure,        // a procedure defined in the object
     kInitializedData,  // external data defined in the object: initialises a block of its name
+    kCalledProcedure,  // a procedure the object calls but does not define
   };
   Kind kind = kCommon;
   bool has_size = false;  // initialised data whose format records its size

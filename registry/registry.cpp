@@ -229,6 +229,21 @@ Outcome add_procedure(Registry& registry, const ObjectEntry& object, std::string
   }
 }
 
+Outcome add_procedure_call(Registry& registry, const ObjectEntry& object, std::string_view name) {
+  try {
+    // Every object calls the run-time library: each name is held once.
+    detail::RegistryIndex& index = *registry.index;
+    auto held = index.called_names.find(name);
+    if (held == index.called_names.end()) {
+      held = index.called_names.insert(index.names.store(name)).first;
+    }
+    registry.calls.push_back(ProcedureCall{*held, &object});
+    return Outcome::kOk;
+  } catch (const std::bad_alloc&) {
+    return Outcome::kNoMemory;
+  }
+}
+
 CommonBlock* find_block(Registry& registry, std::string_view name) {
   return registry.index->blocks.find(name, detail::hash_name(name));
 }
@@ -264,9 +279,21 @@ std::vector<ProcedureEntry> procedures_named_like_blocks(const Registry& registr
   return named;
 }
 
+std::vector<ProcedureCall> calls_named_like_blocks(const Registry& registry) {
+  const detail::BlockTable& blocks = registry.index->blocks;
+  std::vector<ProcedureCall> named;
+  for (const ProcedureCall& call : registry.calls) {
+    if (blocks.find(call.name, detail::hash_name(call.name)) != nullptr) named.push_back(call);
+  }
+  std::stable_sort(named.begin(), named.end(),
+                   [](const ProcedureCall& a, const ProcedureCall& b) { return a.name < b.name; });
+  return named;
+}
+
 void free_lists(Registry& registry) {
   registry.object_list.clear();
   registry.procedures.clear();
+  registry.calls.clear();
   registry.blocks.clear();
   registry.member_entries.clear();
   registry.entries.clear();

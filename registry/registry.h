@@ -129,6 +129,13 @@ struct ProcedureEntry {
   const ObjectEntry* definer = nullptr;
 };
 
+// A procedure that `caller` calls without defining it: it comes from another object or a
+// library, and clashes with a block of its name wherever it is defined.
+struct ProcedureCall {
+  std::string_view name;
+  const ObjectEntry* caller = nullptr;
+};
+
 struct Registry {
   Registry();
   ~Registry();
@@ -144,6 +151,7 @@ struct Registry {
 
   std::deque<CommonBlock> blocks;                // in order of first declaration
   std::vector<ProcedureEntry> procedures;        // in arrival order
+  std::vector<ProcedureCall> calls;              // in arrival order, one per calling object
   std::unique_ptr<detail::RegistryIndex> index;  // the registry's own
 };
 
@@ -179,6 +187,10 @@ std::vector<ReferenceLayouts> block_layouts(const CommonBlock& block);
 // Registers one procedure defined by `object`. Returns 0, or 1 when memory ran out.
 Outcome add_procedure(Registry& registry, const ObjectEntry& object, std::string_view name);
 
+// Registers that `object` calls procedure `name`, which it does not define. Returns kOk,
+// or kNoMemory with nothing kept.
+Outcome add_procedure_call(Registry& registry, const ObjectEntry& object, std::string_view name);
+
 // The block of that name, or nullptr.
 CommonBlock* find_block(Registry& registry, std::string_view name);
 
@@ -205,6 +217,10 @@ std::vector<ProcedureEntry> sorted_procedures(const Registry& registry);
 // The procedures named like some block, in name order (equal names in arrival order): the
 // clashes, found by a look-up per procedure rather than by sorting every procedure.
 std::vector<ProcedureEntry> procedures_named_like_blocks(const Registry& registry);
+
+// The calls of procedures named like some block, in name order (equal names in arrival
+// order).
+std::vector<ProcedureCall> calls_named_like_blocks(const Registry& registry);
 
 // Makes an entry for a file opened from the command line and records it.
 ObjectEntry* record_object(Registry& registry, std::string path, std::string name);

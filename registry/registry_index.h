@@ -130,9 +130,16 @@ struct ShapeStore {
   std::set<const LayoutShape*, ShapeOrder> ordered;
 };
 
+// The run's keyed hash for sets of names that files supply.
+struct NameHash {
+  size_t operator()(std::string_view name) const { return static_cast<size_t>(hash_name(name)); }
+};
+
 struct RegistryIndex {
   BlockTable blocks;
   NameStore names;
+  // The names of called procedures, each held once in `names`.
+  std::unordered_set<std::string_view, NameHash> called_names;
   ObjectNumbers objects;
   ShapeStore shapes;
 };

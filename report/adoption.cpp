@@ -18,14 +18,17 @@ std::string_view kind_name(FindingKind kind) {
       return "layout-mismatch";
     case FindingKind::kProcedureClash:
       return "procedure-clash";
+    case FindingKind::kPossibleProcedureClash:
+      return "possible-procedure-clash";
   }
   return "size-mismatch";
 }
 
 const std::vector<std::string_view>& suppressible_kinds() {
   static const std::vector<std::string_view> kinds = {
-      "size-mismatch", "layout-mismatch", "procedure-clash", "initialised-smaller",
-      "type-conflict", "extent",          "blank-common",    "library-smaller",
+      "size-mismatch",       "layout-mismatch", "procedure-clash",
+      "initialised-smaller", "type-conflict",   "extent",
+      "blank-common",        "library-smaller", "possible-procedure-clash",
   };
   return kinds;
 }
@@ -38,6 +41,11 @@ FindingPrint print_of(const Findings& findings, const BlockFindings& found, Find
     print.finding_class = class_name(FindingClass::kProcedureClash);
     for (size_t i = found.first_clash; i < found.first_clash + found.clash_count; ++i) {
       print.files.push_back(declarer_name(findings.procedures[i].definer->path));
+    }
+  } else if (kind == FindingKind::kPossibleProcedureClash) {
+    print.finding_class = class_name(FindingClass::kPossibleProcedureClash);
+    for (size_t i = found.first_call; i < found.first_call + found.call_count; ++i) {
+      print.files.push_back(declarer_name(findings.calls[i].caller->path));
     }
   } else {
     print.finding_class = class_name(found.finding_class);
@@ -113,6 +121,10 @@ Adoption adopt(const Findings& findings, Baseline* baseline,
       mark(found, FindingKind::kProcedureClash, severity_of(FindingClass::kProcedureClash),
            adoption.blocks[b].clash);
     }
+    if (found.call_count > 0) {
+      mark(found, FindingKind::kPossibleProcedureClash,
+           severity_of(FindingClass::kPossibleProcedureClash), adoption.blocks[b].clash);
+    }
   }
   if (baseline != nullptr) {
     for (size_t i = 0; i < baseline->findings.size(); ++i) {
@@ -126,7 +138,9 @@ Adoption adopt(const Findings& findings, Baseline* baseline,
 const FindingMark* mark_of(const Adoption& adoption, size_t block, FindingKind kind) {
   if (adoption.blocks.empty()) return nullptr;
   const BlockMarks& marks = adoption.blocks[block];
-  return kind == FindingKind::kProcedureClash ? &marks.clash : &marks.declarations;
+  const bool clash =
+      kind == FindingKind::kProcedureClash || kind == FindingKind::kPossibleProcedureClash;
+  return clash ? &marks.clash : &marks.declarations;
 }
 
 }  // namespace drelk

@@ -16,7 +16,12 @@
 namespace drelk {
 
 // The kinds of finding, as the documents name them; a finding is one kind for one block.
-enum class FindingKind : uint8_t { kSizeMismatch, kLayoutMismatch, kProcedureClash };
+enum class FindingKind : uint8_t {
+  kSizeMismatch,
+  kLayoutMismatch,
+  kProcedureClash,
+  kPossibleProcedureClash,
+};
 std::string_view kind_name(FindingKind kind);
 
 // The kinds and classes a suppression entry may name.
@@ -29,7 +34,8 @@ struct FindingMark {
   const Suppression* suppression = nullptr;  // the entry that accepts it, or none
 };
 
-// The marks of a block's findings: its size or layout finding, and its procedure clash.
+// The marks of a block's findings: its size or layout finding, and its procedure clash
+// (or possible clash: a block has one or the other).
 struct BlockMarks {
   FindingMark declarations;
   FindingMark clash;

@@ -64,7 +64,7 @@ bool read_finding(const JsonValue& value, FindingPrint& print) {
   print.kind = *kind;
   print.block = name_at(value, "block");
   print.finding_class = value.string_at("class").value_or("");
-  for (const char* list : {"declarations", "definers"}) {
+  for (const char* list : {"declarations", "definers", "callers"}) {
     const JsonValue* entries = value.find(list);
     if (entries == nullptr || !entries->is(JsonValue::Kind::kArray)) continue;
     for (const JsonValue& entry : entries->items) {

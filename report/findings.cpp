@@ -244,6 +244,10 @@ const std::string_view kProcedureClashExplanation =
     "a procedure has the block's name: the linker takes both for one symbol, so the "
     "block's storage overlays code or a call jumps into data";
 
+const std::string_view kPossibleProcedureClashExplanation =
+    "a procedure that the objects call has the block's name and comes from a library not "
+    "read: linked together, the block's storage overlays its code or the call jumps into data";
+
 std::string_view class_name(FindingClass finding_class) {
   switch (finding_class) {
     case FindingClass::kInitialisedSmaller:
@@ -258,6 +262,8 @@ std::string_view class_name(FindingClass finding_class) {
       return "library-smaller";
     case FindingClass::kLibraryUnsized:
       return "library-unsized";
+    case FindingClass::kPossibleProcedureClash:
+      return "possible-procedure-clash";
     case FindingClass::kProcedureClash:
       break;
   }
@@ -267,6 +273,7 @@ std::string_view class_name(FindingClass finding_class) {
 Severity severity_of(FindingClass finding_class) {
   switch (finding_class) {
     case FindingClass::kExtent:
+    case FindingClass::kPossibleProcedureClash:
       return Severity::kWarning;
     case FindingClass::kBlankCommon:
     case FindingClass::kLibraryUnsized:
@@ -305,6 +312,21 @@ std::string describe_conflict(const LayoutFindings& layouts) {
          side(*conflict.member_b, conflict.group_b);
 }
 
+std::vector<const ObjectEntry*> procedure_objects(const Findings& findings,
+                                                  const BlockFindings& found, bool calls) {
+  std::vector<const ObjectEntry*> objects;
+  if (calls) {
+    for (size_t i = found.first_call; i < found.first_call + found.call_count; ++i) {
+      objects.push_back(findings.calls[i].caller);
+    }
+  } else {
+    for (size_t i = found.first_clash; i < found.first_clash + found.clash_count; ++i) {
+      objects.push_back(findings.procedures[i].definer);
+    }
+  }
+  return objects;
+}
+
 PartingMember member_at(const LayoutGroup& group, uint64_t offset) {
   const std::vector<LayoutMember>& members = group.example->shape->members;
   const LayoutMember* covering = nullptr;
@@ -333,11 +355,23 @@ Findings find_problems(const Registry& registry, uint64_t error_count, bool layo
     }
   }
   findings.procedures = procedures_named_like_blocks(registry);
+  // A call of a procedure that some input defines is no more than that clash.
+  for (const ProcedureCall& call : calls_named_like_blocks(registry)) {
+    const auto defined =
+        std::lower_bound(findings.procedures.begin(), findings.procedures.end(), call.name,
+                         [](const ProcedureEntry& procedure, std::string_view name) {
+                           return procedure.name < name;
+                         });
+    if (defined == findings.procedures.end() || defined->name != call.name) {
+      findings.calls.push_back(call);
+    }
+  }
   const std::vector<const CommonBlock*> blocks = sorted_blocks(registry);
   findings.blocks.reserve(blocks.size());
   Signatures signatures;
-  // Blocks and procedures are both in name order: one merge finds every clash.
+  // Blocks, procedures and calls are all in name order: one merge finds every clash.
   size_t cursor = 0;
+  size_t calls = 0;
   for (const CommonBlock* block : blocks) {
     // A name that no object declares with a non-zero size is only referred to (a
     // procedure passed as an argument, a variable defined elsewhere): not a COMMON block.
@@ -375,6 +409,13 @@ Findings find_problems(const Registry& registry, uint64_t error_count, bool layo
     }
     found.clash_count = cursor - found.first_clash;
     if (found.clash_count > 0) findings.counts.add(severity_of(FindingClass::kProcedureClash));
+    while (calls < findings.calls.size() && block->name > findings.calls[calls].name) ++calls;
+    found.first_call = calls;
+    while (calls < findings.calls.size() && block->name == findings.calls[calls].name) ++calls;
+    found.call_count = calls - found.first_call;
+    if (found.call_count > 0) {
+      findings.counts.add(severity_of(FindingClass::kPossibleProcedureClash));
+    }
     if (has_errors(found)) findings.errors_seen = true;
     findings.blocks.push_back(found);
   }

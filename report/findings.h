@@ -22,6 +22,9 @@ enum class FindingClass : uint8_t {
   kProcedureClash,      // a block named like a procedure that some object defines
   kLibrarySmaller,      // a shared library defines the block smaller than some declaration
   kLibraryUnsized,      // a shared library whose format records no size defines the block
+  // A block named like a procedure that some object calls but no input defines: it comes
+  // from a library that was not read.
+  kPossibleProcedureClash,
 };
 
 enum class Severity : uint8_t { kError, kWarning, kNote };
@@ -86,11 +89,16 @@ struct BlockFindings {
   // Findings::procedures.
   size_t first_clash = 0;
   size_t clash_count = 0;
+  // Where no input defines such a procedure, the objects that call one: [first_call,
+  // first_call + call_count) of Findings::calls.
+  size_t first_call = 0;
+  size_t call_count = 0;
 };
 
-// True when the block has a COMMON block error of either kind.
+// True when the block has a COMMON block finding of any kind.
 inline bool has_errors(const BlockFindings& found) {
-  return found.size_mismatch || found.layout_mismatch || found.clash_count > 0;
+  return found.size_mismatch || found.layout_mismatch || found.clash_count > 0 ||
+         found.call_count > 0;
 }
 
 // A directory named as an input, and how many files were read under it.
@@ -99,8 +107,10 @@ struct DirectoryInput {
   uint64_t files_read = 0;
 };
 
-// The explanations of a procedure clash and of a block defined by a library without size.
+// The explanations of a procedure clash, of a possible one, and of a block defined by a
+// library without size.
 extern const std::string_view kProcedureClashExplanation;
+extern const std::string_view kPossibleProcedureClashExplanation;
 extern const std::string_view kLibraryUnsizedExplanation;
 
 // A definition by a shared library whose format records no size (Mach-O, PE): it takes no
@@ -130,6 +140,9 @@ struct Findings {
   std::vector<BlockFindings> blocks;
   // The procedures named like some block, in name order, equal names in arrival order.
   std::vector<ProcedureEntry> procedures;
+  // The calls of procedures named like some block that no input defines, in name order,
+  // equal names in arrival order.
+  std::vector<ProcedureCall> calls;
   bool errors_seen = false;  // some COMMON block error: the verdict
   bool incomplete = false;   // diagnostics were reported during the analysis
   bool layouts = false;      // -m: layouts were read and compared
@@ -149,6 +162,11 @@ struct PartingMember {
   bool past_end = false;
 };
 PartingMember member_at(const LayoutGroup& group, uint64_t offset);
+
+// The objects behind a block's clash with a procedure of its name: those that define it,
+// or, for a possible clash (`calls`), those that call it.
+std::vector<const ObjectEntry*> procedure_objects(const Findings& findings,
+                                                  const BlockFindings& found, bool calls);
 
 // "bytes 0-3: INTEGER*4 iq(1) in sa (a.f:2), REAL*4 x(1) in sc (c.f:2)".
 std::string describe_conflict(const LayoutFindings& layouts);

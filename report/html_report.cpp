@@ -225,6 +225,21 @@ void open_finding(HtmlWriter& out, const Adoption& adoption, std::string_view bl
 }
 
 // Writes the findings, suppressed ones (`suppressed`) or the others; returns how many.
+// The rest of a finding about a procedure of the block's name: the objects that define or
+// call it, and the block's declarations; closes the finding.
+void write_procedure(HtmlWriter& out, std::string_view procedure, std::string_view role,
+                     const std::vector<const ObjectEntry*>& objects,
+                     const std::vector<const BlockReference*>& references) {
+  out.raw("<p>The procedure <code>").text(procedure).raw("</code>").text(role).raw("</p>");
+  out.raw("<ul class=\"refs\">");
+  for (const ObjectEntry* object : objects) {
+    out.raw("<li><code>").text(object->path).raw("</code></li>");
+  }
+  out.raw("</ul>\n");
+  write_declarations(out, references);
+  out.raw("</article>\n");
+}
+
 size_t write_findings(HtmlWriter& out, const Findings& findings, const Adoption& adoption,
                       bool suppressed) {
   size_t count = 0;
@@ -255,17 +270,20 @@ size_t write_findings(HtmlWriter& out, const Findings& findings, const Adoption&
     const FindingMark* clash = mark_of(adoption, b, FindingKind::kProcedureClash);
     if (found.clash_count > 0 && wanted(clash)) {
       ++count;
-      const ProcedureEntry& first = findings.procedures[found.first_clash];
       open_finding(out, adoption, block.name, "conflicts with a procedure",
                    FindingClass::kProcedureClash, kProcedureClashExplanation, clash);
-      out.raw("<p>The procedure <code>").text(first.name).raw("</code> is defined in:</p>");
-      out.raw("<ul class=\"refs\">");
-      for (size_t i = found.first_clash; i < found.first_clash + found.clash_count; ++i) {
-        out.raw("<li><code>").text(findings.procedures[i].definer->path).raw("</code></li>");
-      }
-      out.raw("</ul>\n");
-      write_declarations(out, references);
-      out.raw("</article>\n");
+      write_procedure(out, findings.procedures[found.first_clash].name,
+                      " is defined in:", procedure_objects(findings, found, false), references);
+    }
+    const FindingMark* possible = mark_of(adoption, b, FindingKind::kPossibleProcedureClash);
+    if (found.call_count > 0 && wanted(possible)) {
+      ++count;
+      open_finding(out, adoption, block.name, "may conflict with a procedure",
+                   FindingClass::kPossibleProcedureClash, kPossibleProcedureClashExplanation,
+                   possible);
+      write_procedure(out, findings.calls[found.first_call].name,
+                      ", which no input defines, is called in:",
+                      procedure_objects(findings, found, true), references);
     }
   }
   return count;
@@ -328,6 +346,9 @@ void write_block_table(HtmlWriter& out, const Findings& findings) {
     if (found.size_mismatch) problems = "sizes";
     if (found.layout_mismatch) problems = "layouts";
     if (found.clash_count > 0) problems += problems.empty() ? "procedure" : ", procedure";
+    if (found.call_count > 0) {
+      problems += problems.empty() ? "called procedure" : ", called procedure";
+    }
     out.raw(problems).raw("</td><td><details data-row=\"").number(row++).raw("\"><summary>");
     out.number(references.size()).raw(" object").raw(plural(references.size()));
     out.raw("</summary></details></td></tr>\n");

@@ -270,6 +270,29 @@ void write_declarations_finding(JsonWriter& out, bool& first, const char* kind,
   out.raw("}");
 }
 
+// A block named like a procedure: the procedure, and the objects that define it (a clash)
+// or call it (a possible clash), listed as `list`.
+void write_procedure_finding(JsonWriter& out, bool& first, FindingClass finding_class,
+                             const char* list, std::string_view block, std::string_view procedure,
+                             const std::vector<const ObjectEntry*>& objects,
+                             std::string_view explanation, const Adoption& adoption,
+                             const FindingMark* mark) {
+  out.item(first).raw("    {\"kind\": ").string(class_name(finding_class)).raw(", ");
+  out.string_field("block", block).raw(", ");
+  out.string_field("procedure", procedure);
+  out.raw(", \"").raw(list).raw("\": [");
+  bool first_object = true;
+  for (const ObjectEntry* object : objects) {
+    out.item(first_object);
+    write_object_reference(out, *object);
+    out.raw("}");
+  }
+  out.close_items(first_object, "    ");
+  write_class(out, finding_class, explanation);
+  write_mark(out, adoption, mark);
+  out.raw("}");
+}
+
 void write_findings(JsonWriter& out, const Findings& findings, ShapeIndex& shapes,
                     const Adoption& adoption) {
   out.raw("  \"findings\": [");
@@ -301,21 +324,18 @@ void write_findings(JsonWriter& out, const Findings& findings, ShapeIndex& shape
       out.raw("}");
     }
     if (found.clash_count > 0) {
-      out.item(first).raw("    {\"kind\": \"procedure-clash\", ");
-      out.string_field("block", block.name).raw(", ");
       // The procedure has the block's name: that is the clash.
-      out.string_field("procedure", findings.procedures[found.first_clash].name);
-      out.raw(", \"definers\": [");
-      bool first_definer = true;
-      for (size_t i = found.first_clash; i < found.first_clash + found.clash_count; ++i) {
-        out.item(first_definer);
-        write_object_reference(out, *findings.procedures[i].definer);
-        out.raw("}");
-      }
-      out.close_items(first_definer, "    ");
-      write_class(out, FindingClass::kProcedureClash, kProcedureClashExplanation);
-      write_mark(out, adoption, mark_of(adoption, b, FindingKind::kProcedureClash));
-      out.raw("}");
+      write_procedure_finding(out, first, FindingClass::kProcedureClash, "definers", block.name,
+                              findings.procedures[found.first_clash].name,
+                              procedure_objects(findings, found, false), kProcedureClashExplanation,
+                              adoption, mark_of(adoption, b, FindingKind::kProcedureClash));
+    }
+    if (found.call_count > 0) {
+      write_procedure_finding(out, first, FindingClass::kPossibleProcedureClash, "callers",
+                              block.name, findings.calls[found.first_call].name,
+                              procedure_objects(findings, found, true),
+                              kPossibleProcedureClashExplanation, adoption,
+                              mark_of(adoption, b, FindingKind::kPossibleProcedureClash));
     }
   }
   out.close_items(first, "  ").raw(",\n");

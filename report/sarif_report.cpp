@@ -93,6 +93,15 @@ constexpr Rule kRules[] = {
      "program that imports a block from a DLL must declare it with the DLL's order, sizes and "
      "types.",
      "Compare the declarations with the library's by hand (its headers or INCLUDE files)."},
+    {"DRK1008", "CommonBlockPossibleProcedureClash", FindingClass::kPossibleProcedureClash,
+     "COMMON block named like a procedure that is called but not given.",
+     "A COMMON block has the name of a procedure that some object calls, and none of the "
+     "inputs defines it: it comes from a library that was not read. Linked with that "
+     "library, the block and the procedure are one symbol: the block's storage overlays "
+     "the procedure's code, or the call jumps into the data.",
+     "Rename the COMMON block, or check the library the procedure comes from. The result's "
+     "locations are the objects that call the procedure; the related locations declare the "
+     "block."},
 };
 
 size_t rule_of(FindingClass finding_class) {
@@ -374,6 +383,7 @@ FindingClass class_of_absent(const FindingPrint& gone) {
   }
   if (gone.kind == "layout-mismatch") return FindingClass::kTypeConflict;
   if (gone.kind == "procedure-clash") return FindingClass::kProcedureClash;
+  if (gone.kind == "possible-procedure-clash") return FindingClass::kPossibleProcedureClash;
   return FindingClass::kExtent;
 }
 
@@ -544,31 +554,30 @@ void write_size_mismatch(JsonWriter& out, bool& first, const Artifacts& artifact
   out.raw("}");
 }
 
-void write_procedure_clash(JsonWriter& out, bool& first, const Artifacts& artifacts,
-                           const Findings& findings, const BlockFindings& found,
-                           const Adoption& adoption, const FindingMark* mark) {
+// A block named like a procedure: "Common Block <block><what><objects>.", located at the
+// objects that define or call the procedure, each with `role` ("defines procedure x.").
+void write_procedure_result(JsonWriter& out, bool& first, const Artifacts& artifacts,
+                            const BlockFindings& found, FindingClass finding_class,
+                            const std::string& what, const std::vector<const ObjectEntry*>& objects,
+                            const std::string& role, std::string_view explanation,
+                            const Adoption& adoption, const FindingMark* mark) {
   const CommonBlock& block = *found.block;
-  const std::string_view procedure = findings.procedures[found.first_clash].name;
-  std::string message = "Common Block " + std::string(block.name) + " conflicts with procedure " +
-                        std::string(procedure) + " in ";
-  for (size_t i = 0; i < found.clash_count && i < kMaxNamedInMessage; ++i) {
+  std::string message = "Common Block " + std::string(block.name) + what;
+  for (size_t i = 0; i < objects.size() && i < kMaxNamedInMessage; ++i) {
     if (i > 0) message += ", ";
-    message += findings.procedures[found.first_clash + i].definer->path;
+    message += objects[i]->path;
   }
-  if (found.clash_count > kMaxNamedInMessage) {
-    message += strprintf(" and %zu more", found.clash_count - kMaxNamedInMessage);
+  if (objects.size() > kMaxNamedInMessage) {
+    message += strprintf(" and %zu more", objects.size() - kMaxNamedInMessage);
   }
   message += ".";
-  write_result_head(out, first, FindingClass::kProcedureClash, block.name, message,
-                    kProcedureClashExplanation, &adoption, mark);
+  write_result_head(out, first, finding_class, block.name, message, explanation, &adoption, mark);
 
-  const std::string defines = "defines procedure " + std::string(procedure) + ".";
   out.raw(",\n         \"locations\": [");
   bool first_location = true;
-  for (size_t i = 0; i < found.clash_count && i < kMaxLocations; ++i) {
+  for (size_t i = 0; i < objects.size() && i < kMaxLocations; ++i) {
     out.item(first_location).raw("           ");
-    write_location(out, artifacts, *findings.procedures[found.first_clash + i].definer, defines,
-                   nullptr);
+    write_location(out, artifacts, *objects[i], role, nullptr);
   }
   out.close_items(first_location, "         ");
   write_declarations_related(out, artifacts, block, "the COMMON block with ");
@@ -614,8 +623,21 @@ void write_results(JsonWriter& out, const Findings& findings, const Artifacts& a
     }
     if (found.unsized_libraries > 0) write_library_definition(out, first, artifacts, found);
     if (found.clash_count > 0) {
-      write_procedure_clash(out, first, artifacts, findings, found, adoption,
-                            mark_of(adoption, b, FindingKind::kProcedureClash));
+      const std::string procedure(findings.procedures[found.first_clash].name);
+      write_procedure_result(out, first, artifacts, found, FindingClass::kProcedureClash,
+                             " conflicts with procedure " + procedure + " in ",
+                             procedure_objects(findings, found, false),
+                             "defines procedure " + procedure + ".", kProcedureClashExplanation,
+                             adoption, mark_of(adoption, b, FindingKind::kProcedureClash));
+    }
+    if (found.call_count > 0) {
+      const std::string procedure(findings.calls[found.first_call].name);
+      write_procedure_result(
+          out, first, artifacts, found, FindingClass::kPossibleProcedureClash,
+          " may conflict with procedure " + procedure + ", which no input defines, called in ",
+          procedure_objects(findings, found, true), "calls procedure " + procedure + ".",
+          kPossibleProcedureClashExplanation, adoption,
+          mark_of(adoption, b, FindingKind::kPossibleProcedureClash));
     }
   }
   for (const FindingPrint& gone : adoption.absent) write_absent(out, first, adoption, gone);

@@ -321,6 +321,29 @@ void write_library_note(ReportWriter& out, const BlockFindings& found) {
   out.text("\n");
 }
 
+// A block named like a procedure that objects call and no input defines: one finding,
+// naming the first caller and counting the others.
+void write_possible_clash(ReportWriter& out, const Findings& findings, const BlockFindings& found,
+                          const FindingMarks& marks) {
+  const size_t b = static_cast<size_t>(&found - findings.blocks.data());
+  const FindingMark* mark = marks.of(b, FindingKind::kPossibleProcedureClash);
+  if (!marks.shown(mark)) return;
+  const ProcedureCall& first = findings.calls[found.first_call];
+  out.text("Drelk Error: Common Block ")
+      .text(found.block->name)
+      .text(" may conflict with procedure ")
+      .text(first.name)
+      .text(", which no input defines, called in ")
+      .text(first.caller->path);
+  if (found.call_count == 2) out.text(" and 1 more object");
+  if (found.call_count > 2)
+    out.text(" and ").text(grouped(found.call_count - 1)).text(" more objects");
+  out.text("\n");
+  write_class(out, FindingClass::kPossibleProcedureClash, kPossibleProcedureClashExplanation);
+  if (mark != nullptr) write_mark(out, *marks.adoption, *mark);
+  out.text("\n");
+}
+
 // One block: its listing (without -p) and its findings.
 void write_block(ReportWriter& out, const Findings& findings, size_t b, bool problems_only,
                  const FindingMarks& marks) {
@@ -373,6 +396,7 @@ void write_block(ReportWriter& out, const Findings& findings, size_t b, bool pro
     if (clash != nullptr) write_mark(out, *marks.adoption, *clash);
     out.text("\n");
   }
+  if (found.call_count > 0) write_possible_clash(out, findings, found, marks);
 }
 
 // The folders read and the verdict that closes a full report.

@@ -44,6 +44,14 @@ bool is_defined_function(const Symbol& symbol) {
          symbol.section_number != coff::IMAGE_SYM_UNDEFINED;
 }
 
+// A function that the object calls and another defines: an external symbol of function
+// type in no section, with no size (a COMMON declaration is of type 0).
+bool is_called_function(const Symbol& symbol) {
+  return (symbol.type & coff::kComplexTypeMask) == coff::IMAGE_SYM_DTYPE_FUNCTION &&
+         symbol.section_number == coff::IMAGE_SYM_UNDEFINED &&
+         symbol.storage_class == coff::IMAGE_SYM_CLASS_EXTERNAL && symbol.value == 0;
+}
+
 bool is_external_data(const Symbol& symbol) {
   return symbol.storage_class == coff::IMAGE_SYM_CLASS_EXTERNAL && symbol.type == 0;
 }
@@ -178,6 +186,11 @@ Outcome process_symbol_table(ObjectReader& reader) {
         }
       } else if (is_common_declaration(symbol)) {
         if (!declare(reader, Declaration{Declaration::kCommon, false, name, symbol.value, 0})) {
+          lost();
+        }
+      } else if (is_called_function(symbol)) {
+        if (name.find('@') == std::string_view::npos &&
+            !declare(reader, Declaration{Declaration::kCalledProcedure, false, name, 0, 0})) {
           lost();
         }
       }

@@ -60,6 +60,16 @@ bool is_procedure(const ElfSymbol& symbol) {
   return is_defined(symbol) && (type == elf::STT_FUNC || type == elf::STT_GNU_IFUNC);
 }
 
+// An undefined global or weak symbol of no type or of function type: what a call of a
+// procedure that another object defines names.
+bool may_be_called(const ElfSymbol& symbol) {
+  const uint8_t type = elf::symbol_type(symbol.info);
+  const uint8_t binding = elf::symbol_binding(symbol.info);
+  return !is_defined(symbol) && symbol.name != 0 &&
+         (binding == elf::STB_GLOBAL || binding == elf::STB_WEAK) &&
+         (type == elf::STT_NOTYPE || type == elf::STT_FUNC);
+}
+
 // Initialised data: a global (neither local nor weak) data object defined in a section.
 // Weak definitions are not (flang's string literals in COMDAT groups are weak objects).
 bool is_initialized_data(const ElfSymbol& symbol) {
@@ -293,14 +303,21 @@ bool is_out_of_range(uint16_t shndx, bool resolved, uint64_t index, uint64_t sec
   return shndx < elf::SHN_LORESERVE && index >= section_count;
 }
 
+constexpr uint8_t kMayBeCalled = 1;
+constexpr uint8_t kCalled = 2;
+
 // Scans the symbols after the null symbol into the reader's declarations: of a shared
 // library (`exports`), only the data it exports. `slim` is set when the object is a slim
-// LTO object, whose real symbols are elsewhere.
+// LTO object, whose real symbols are elsewhere. The undefined symbols that a call may name
+// are marked in ElfTables::call_targets; `callable` counts them.
 Outcome scan_symbols(ObjectReader& reader, const ElfObject& object, const SymbolTable& table,
-                     const ElfVersions* exports, bool& slim) {
+                     const ElfVersions* exports, bool& slim, uint64_t& callable) {
   Outcome failed = Outcome::kOk;
   bool out_of_memory = false;
   const std::vector<uint8_t>& strings = elf_tables(reader).string_table;
+  std::vector<uint8_t>& call_targets = elf_tables(reader).call_targets;
+  call_targets.clear();
+  callable = 0;
   const uint64_t entry_size = object.layout->symbol_size;
   const uint64_t table_at = saturating_add(object.base, table.section.offset);
   for (uint64_t i = 1; i < table.count; ++i) {
@@ -331,6 +348,14 @@ Outcome scan_symbols(ObjectReader& reader, const ElfObject& object, const Symbol
       } else if (is_initialized_data(symbol)) {
         declared =
             declare(reader, Declaration{Declaration::kInitializedData, true, name, symbol.size, 0});
+      } else if (may_be_called(symbol) && name.find('@') == std::string_view::npos) {
+        try {
+          call_targets.resize(table.count, 0);
+          call_targets[i] = kMayBeCalled;
+          ++callable;
+        } catch (const std::bad_alloc&) {
+          declared = false;
+        }
       }
       if (!declared) {
         // A declaration that cannot be held fails the object, once said.
@@ -383,10 +408,93 @@ Outcome read_elf_library(ObjectReader& reader, InputStream& stream, std::string_
   ElfVersions versions;
   read_elf_versions(reader, stream, object, table.index, versions);
   bool slim = false;
-  const Outcome result = scan_symbols(reader, object, table, &versions, slim);
+  uint64_t callable = 0;  // a library's calls are its own business
+  const Outcome result = scan_symbols(reader, object, table, &versions, slim, callable);
   // Under -m a library built with -g declares the blocks its debug information describes.
   if (reader.read_layouts) read_linked_layouts(reader, stream, object);
   return result;
+}
+
+// Whether a relocation of `type` is a call of a procedure on the object's machine.
+bool is_call_relocation(uint16_t machine, uint32_t type) {
+  switch (machine) {
+    case elf::EM_X86_64:
+      return type == elf::R_X86_64_PLT32;
+    case elf::EM_386:
+      return type == elf::R_386_PLT32;
+    case elf::EM_AARCH64:
+      return type == elf::R_AARCH64_CALL26 || type == elf::R_AARCH64_JUMP26;
+    default:
+      return false;
+  }
+}
+
+// A relocation section of the symbol table that applies to code, whose records lie within
+// the object (others are reported by the layout check).
+struct CodeRelocations {
+  uint64_t offset = 0;
+  uint64_t size = 0;
+  uint64_t record_size = 0;
+  bool operator<(const CodeRelocations& other) const { return offset < other.offset; }
+};
+
+// Marks the undefined symbols that call relocations of the code sections name, and
+// declares them as procedures the object calls. Only what the symbol table reads as may be
+// called is looked at, and only relocation sections of executable sections: the data and
+// debug sections hold most relocations. Each stretch of the file is decoded once, however
+// many section headers claim it.
+Outcome scan_calls(ObjectReader& reader, InputStream& stream, const ElfObject& object,
+                   const SymbolTable& table) {
+  ElfTables& tables = elf_tables(reader);
+  const elf::ClassLayout& layout = *object.layout;
+  std::vector<CodeRelocations> found;
+  for (uint64_t i = 1; i < object.section_count; ++i) {
+    const ElfSection section = elf_section(reader, object, i);
+    if (section.type != elf::SHT_RELA && section.type != elf::SHT_REL) continue;
+    if (section.link != table.index || section.info == 0 || section.info >= object.section_count)
+      continue;
+    if ((section.flags & elf::SHF_COMPRESSED) != 0) continue;
+    if ((elf_section(reader, object, section.info).flags & elf::SHF_EXECINSTR) == 0) continue;
+    if (section.offset > object.extent || section.size > object.extent - section.offset) continue;
+    const uint64_t record_size = section.type == elf::SHT_RELA ? layout.rela_size : layout.rel_size;
+    try {
+      found.push_back(CodeRelocations{section.offset, section.size, record_size});
+    } catch (const std::bad_alloc&) {
+      return Outcome::kNoMemory;
+    }
+  }
+  std::sort(found.begin(), found.end());
+  uint64_t decoded_to = 0;
+  std::vector<uint8_t>& records = tables.code_relocations;
+  for (const CodeRelocations& relocations : found) {
+    if (relocations.offset < decoded_to) continue;
+    decoded_to = relocations.offset + relocations.size;
+    const Outcome read =
+        read_elf_stretch(reader, stream, object, relocations.offset, relocations.size, records);
+    if (read != Outcome::kOk) return read;
+    const size_t count = records.size() / relocations.record_size;
+    for (size_t r = 0; r < count; ++r) {
+      const uint64_t info =
+          load_word(records.data() + r * relocations.record_size + layout.r_info, object.encoding);
+      const uint64_t symbol = elf::relocation_symbol(info, object.encoding.is64);
+      if (symbol >= tables.call_targets.size() || tables.call_targets[symbol] == 0) continue;
+      if (is_call_relocation(object.machine, static_cast<uint32_t>(elf::relocation_type(
+                                                 info, object.encoding.is64)))) {
+        tables.call_targets[symbol] |= kCalled;
+      }
+    }
+  }
+  for (uint64_t i = 1; i < tables.call_targets.size(); ++i) {
+    if (tables.call_targets[i] != (kMayBeCalled | kCalled)) continue;
+    const ElfSymbol symbol = decode_symbol(tables.symbols.data() + i * layout.symbol_size, object);
+    std::string_view name;
+    // The name was read once by the scan; it lies within the string table.
+    name_in_string_table(reader, tables.string_table, symbol.name, 0, name);
+    if (!declare(reader, Declaration{Declaration::kCalledProcedure, false, name, 0, 0})) {
+      return Outcome::kNoMemory;
+    }
+  }
+  return Outcome::kOk;
 }
 
 }  // namespace
@@ -426,7 +534,13 @@ Outcome read_elf_object(ObjectReader& reader, InputStream& stream, std::string_v
   SymbolTable table;
   if (!read_symbol_table(reader, stream, object, elf::SHT_SYMTAB, table)) return Outcome::kFailed;
   bool slim = false;
-  Outcome result = scan_symbols(reader, object, table, nullptr, slim);
+  uint64_t callable = 0;
+  Outcome result = scan_symbols(reader, object, table, nullptr, slim, callable);
+  if (!slim && callable > 0) {
+    const Outcome calls = scan_calls(reader, stream, object, table);
+    if (calls == Outcome::kNoMemory) report_out_of_memory(reader.diagnostics, path);
+    if (calls != Outcome::kOk) result = Outcome::kFailed;
+  }
   if (slim && read_lto_symbols(reader, stream, object, path) == Outcome::kFailed) {
     result = Outcome::kFailed;
   }

@@ -34,6 +34,10 @@ struct ElfTables {
   // A linked file's symbol table and its names, for the addresses of its blocks (-m).
   std::vector<uint8_t> linked_symbols;
   std::vector<uint8_t> linked_strings;
+  // For each symbol: whether it is an undefined symbol that a call may name
+  // (kMayBeCalled), and whether a call relocation names it (kCalled).
+  std::vector<uint8_t> call_targets;
+  std::vector<uint8_t> code_relocations;  // a code section's relocations, being read
 };
 
 // The reader's ELF tables.

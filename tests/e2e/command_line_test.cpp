@@ -52,7 +52,12 @@ const std::string kUsage =
     "exit status:\n"
     "    0    the analysis ran (with -w or --fail-on: and found nothing that fails it)\n"
     "    1    -w or --fail-on: findings of the severity asked for or graver\n"
-    "    255  (-1 on Windows) a diagnostic was reported, or the command line is unusable\n";
+    "    255  (-1 on Windows) a diagnostic was reported, or the command line is unusable\n"
+    "\n"
+    "finding classes:\n"
+    "    error    initialised-smaller, type-conflict, procedure-clash, library-smaller\n"
+    "    warning  extent, possible-procedure-clash\n"
+    "    note     blank-common, library-unsized\n";
 
 const std::string kNoInput = "Drelk: Error: No input file specified.\n\n\n";
 

@@ -261,6 +261,42 @@ TEST_F(TableRows, ThousandRelaSectionsOutOfOrder) {
   EXPECT_EQ(r.program.exit_status, 0);
 }
 
+// 15,000 RELA sections of .text that all claim one table of 200,000 calls of lib_: the
+// table is decoded once, and the call still found.
+TEST_F(TableRows, CodeRelocationSectionsThatShareOneTable) {
+  constexpr uint64_t kShf_Execinstr = 0x4;
+  constexpr uint64_t kR_X86_64_Plt32 = 4;
+  std::vector<uint8_t> calls;
+  for (uint32_t i = 0; i < 200000; ++i) {
+    put_le(calls, i, 8);
+    put_le(calls, (uint64_t{1} << 32) | kR_X86_64_Plt32, 8);  // symbol 1, lib_
+    put_le(calls, 0, 8);
+  }
+  ElfObject object;
+  object.section(".text", 16).section_flags(".text", kShf_Execinstr).undefined("lib_");
+  object.section_bytes(".rela.text", calls, kSht_Rela);
+  for (int i = 0; i < 15000; ++i) object.section_bytes(".rela.again", {}, kSht_Rela);
+  const ElfLayout layout = object.layout();
+  for (const char* name : {".rela.text", ".rela.again"}) {
+    object.section_info(name, 1).section_link(name, static_cast<uint32_t>(layout.symtab_index));
+  }
+  for (size_t i = 0; i < layout.section_names.size(); ++i) {
+    if (layout.section_names[i] != ".rela.text") continue;
+    object.section_offset(".rela.again", layout.section_offsets[i])
+        .section_size(".rela.again", layout.section_sizes[i]);
+  }
+  dir.write("calls.o", object.bytes());
+  dir.write("lib.o", ElfObject().common("lib_", 16).bytes());
+
+  const BoundedResult r = run_row({"-p", "calls.o", "lib.o"});
+  EXPECT_NE(r.program.standard_output.find("Common Block lib_ may conflict with procedure lib_"),
+            std::string::npos)
+      << r.program.standard_output;
+  EXPECT_NE(r.program.standard_error.find("Raw data overlap between sections"), std::string::npos)
+      << r.program.standard_error.substr(0, 500);
+  EXPECT_EQ(r.program.exit_status, 255);
+}
+
 // Sets the abbreviation offset of the DWARF 5 unit that starts at `unit`.
 void set_abbreviation_offset(DwarfBuilder& dwarf, size_t unit, uint32_t offset) {
   for (size_t i = 0; i < 4; ++i) dwarf.info[unit + 8 + i] = static_cast<uint8_t>(offset >> (8 * i));

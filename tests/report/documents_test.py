@@ -28,7 +28,8 @@ except ImportError:
 
 RULE_CLASSES = {"DRK1001": "extent", "DRK1002": "procedure-clash", "DRK1003": "type-conflict",
                 "DRK1004": "initialised-smaller", "DRK1005": "blank-common",
-                "DRK1006": "library-smaller", "DRK1007": "library-unsized"}
+                "DRK1006": "library-smaller", "DRK1007": "library-unsized",
+                "DRK1008": "possible-procedure-clash"}
 CLASS_LINE = re.compile(rb"^  ([a-z-]+) \((error|warning|note)\): (.+)$")
 SUMMARY_LINE = re.compile(rb"^Summary: ([\d,]+) blocks? in ([\d,]+) objects?; ([\d,]+) errors?, "
                           rb"([\d,]+) warnings?, ([\d,]+) notes?$")
@@ -38,6 +39,8 @@ NOTE_PREFIX = b"Drelk Note: Common Block "
 LIBRARY_MARK = b" is defined by library "
 SIZE_ERROR_SUFFIX = b" is declared with different sizes"
 CLASH_MARK = b" conflicts with procedure "
+POSSIBLE_CLASH = re.compile(rb"^(.*) may conflict with procedure (.*), which no input defines, "
+                            rb"called in (.*?)(?: and ([\d,]+) more objects?)?$")
 HEADINGS = (b"Common Block Analysis", b"Common   Block   Initialized   Object File",
             b"         Size ")
 INCOMPLETE = b"Drelk: Processing is incomplete due to previous error(s).\n\n"
@@ -108,6 +111,14 @@ def parse_text(report):
                 check(blocks and blocks[-1][0] == name, "size error after its block: %r" % line)
                 findings.append(["size-mismatch", name,
                                  [(size, path) for size, _, path in blocks[-1][1]], None, None])
+            elif POSSIBLE_CLASH.match(rest):
+                match = POSSIBLE_CLASH.match(rest)
+                name = match.group(1)
+                check(blocks and blocks[-1][0] == name and match.group(2) == name,
+                      "possible clash after its block: %r" % line)
+                more = int(match.group(4).replace(b",", b"")) if match.group(4) else 0
+                findings.append(["possible-procedure-clash", name, [match.group(3), 1 + more],
+                                 None, None])
             else:
                 name = blocks[-1][0]
                 check(rest.startswith(name + CLASH_MARK + name + b" in "), "clash line %r" % line)
@@ -138,6 +149,11 @@ def json_view(document):
                 check(raw(item, "path") == objects[item["object"]], "finding path and index")
         elif finding["kind"] == "library-definition":
             details = [raw(item, "path") for item in finding["libraries"]]
+        elif finding["kind"] == "possible-procedure-clash":
+            check(raw(finding, "procedure") == raw(finding, "block"), "call names the block")
+            for item in finding["callers"]:
+                check(raw(item, "path") == objects[item["object"]], "caller path and index")
+            details = [raw(finding["callers"][0], "path"), len(finding["callers"])]
         else:
             check(raw(finding, "procedure") == raw(finding, "block"), "clash names the block")
             details = [raw(item, "path") for item in finding["definers"]]
@@ -208,6 +224,10 @@ def check_sarif(name, sarif, document, status):
             defined = sorted("%s defines the COMMON block." % item["path"]
                              for item in finding["libraries"])
             check(locations == defined, name + ": locations are the libraries")
+        elif kind == "possible-procedure-clash":
+            callers = sorted("%s calls procedure %s." % (item["path"], finding["procedure"])
+                             for item in finding["callers"])
+            check(locations == callers, name + ": locations are the callers")
         else:
             definers = sorted("%s defines procedure %s." % (item["path"], finding["procedure"])
                               for item in finding["definers"])
@@ -268,7 +288,7 @@ def check_case(name, cwd, patterns, drelk, validator, keep):
     problem_blocks, _ = json_view(problems_document)
     check(problem_blocks == [b for b in json_blocks if b[0] in with_findings], name + ": -p blocks")
     problem_lines = [line for line in problems.split(b"\n") if line.startswith(ERROR_PREFIX)]
-    check(len(problem_lines) == sum(1 if kind == "size-mismatch" else
+    check(len(problem_lines) == sum(1 if kind in ("size-mismatch", "possible-procedure-clash") else
                                     0 if kind == "library-definition" else len(details)
                                     for kind, _, details, *_ in json_findings), name + ": -p lines")
 
@@ -315,6 +335,7 @@ def main():
         ("libraries", os.path.join(source, "tests", "data", "shlib"),
          ["user.o", "userw.obj", "macuser.o", "libblk.so", "libver.so", "libmac.dylib",
           "shared.dll", "libshared.dll.a", "shared.lib"]),
+        ("calls", os.path.join(source, "tests", "data", "calls"), ["-s", "*.o", "*.obj"]),
         ("damaged", os.path.join(source, "fuzz", "corpus", "analyze"), ["*.bin", "missing"]),
         ("corpus", os.path.join(work, "tree"), ["-s", "*.obj"]),
         ("corpus-library", work, ["corpus.lib"]),
@@ -330,6 +351,9 @@ def main():
     odd = [b for b in documents["corpus"]["blocks"] if "name_bytes" in b]
     check(odd and all('"' in b["name"] and "\\" in b["name"] and "\x01" in b["name"]
                       and "\ufffd" in b["name"] for b in odd), "the corpus has odd block names")
+    check(sorted(f["kind"] for f in documents["calls"]["findings"]
+                 if f["kind"].endswith("procedure-clash"))
+          == ["possible-procedure-clash", "procedure-clash"], "the calls case has both clashes")
     check(any(f["kind"] == "procedure-clash" for f in documents["corpus"]["findings"])
           and any(f["kind"] == "size-mismatch" for f in documents["examples"]["findings"]),
           "findings of both kinds")

@@ -223,6 +223,20 @@ ElfObject& ElfObject::section_info(const std::string& name, uint32_t value) {
   return *this;
 }
 
+ElfObject& ElfObject::section_link(const std::string& name, uint32_t value) {
+  for (Section& s : sections_) {
+    if (s.name == name) s.link = value;
+  }
+  return *this;
+}
+
+ElfObject& ElfObject::section_flags(const std::string& name, uint64_t value) {
+  for (Section& s : sections_) {
+    if (s.name == name) s.flags = value;
+  }
+  return *this;
+}
+
 ElfObject::Plan ElfObject::plan() const {
   const Offsets& o = is64_ ? kOffsets64 : kOffsets32;
   Plan p;
@@ -395,6 +409,7 @@ std::vector<uint8_t> ElfObject::bytes() const {
     w.store(at + o.sh_size, size, o.word);
     w.store(at + o.sh_link, link, 4);
     w.store(at + o.sh_info, s.info, 4);
+    w.store(at + o.sh_flags, s.flags, o.word);
     w.store(at + o.sh_addralign, s.alignment, o.word);
     w.store(at + o.sh_entsize, entry_size, o.word);
   }

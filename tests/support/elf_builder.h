@@ -153,6 +153,9 @@ class ElfObject {
   ElfObject& section_size(const std::string& name, uint64_t value);
   // sh_info of every section of that name so far (a RELA section's target section).
   ElfObject& section_info(const std::string& name, uint32_t value);
+  // sh_link and sh_flags of every section of that name so far.
+  ElfObject& section_link(const std::string& name, uint32_t value);
+  ElfObject& section_flags(const std::string& name, uint64_t value);
 
   std::vector<uint8_t> bytes() const;
   // The first n bytes of bytes(); n beyond the end throws std::out_of_range.
@@ -167,6 +170,7 @@ class ElfObject {
     std::vector<uint8_t> contents;  // PROGBITS data; zeros when empty and size is given
     uint32_t link = 0;
     uint32_t info = 0;
+    uint64_t flags = 0;
     uint64_t entry_size = 0;
     uint64_t alignment = 1;
   };
