@@ -57,7 +57,8 @@ grep -aq "@(#)$title" "$build/drelk" || fail "no @(#) title in the binary"
 
 echo "-- manual page"
 page=$build/docs/drelk.1
-grep -q '@[A-Z_]*@' "$page" && fail "unfilled placeholder in $page"
+# A placeholder is @NAME@; a versioned export such as vblk_@@DRELK_1 in the text is none.
+grep -q '@[A-Z_][A-Z_]*@' "$page" && fail "unfilled placeholder in $page"
 grep -q "^\.TH DRELK 1 .* \"drelk $version\"" "$page" || fail "the page footer lacks the version"
 for source in "$root/docs/drelk.1" "$page"; do
   warnings=$(groff -ww -z -man "$source" 2>&1) || fail "groff failed on $source: $warnings"
