@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 #include "tests/support/run_program.h"
@@ -96,8 +97,16 @@ ProgramResult run_program(const std::string& program, const std::vector<std::str
   startup.hStdOutput = out_write;
   startup.hStdError = err_write;
   PROCESS_INFORMATION process{};
-  const bool started = CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                                      0, nullptr, directory.c_str(), &startup, &process) != 0;
+  // Under wine a busy server now and then refuses a start that succeeds a moment later;
+  // a start still refused after a few tries is reported with the system's error code.
+  bool started = false;
+  DWORD start_error = 0;
+  for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+    if (attempt > 0) Sleep(200);
+    started = CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
+                             nullptr, directory.c_str(), &startup, &process) != 0;
+    if (!started) start_error = GetLastError();
+  }
   // Only the child may hold the write ends now, so that the reads end when it does.
   CloseHandle(out_write);
   CloseHandle(err_write);
@@ -109,6 +118,8 @@ ProgramResult run_program(const std::string& program, const std::vector<std::str
     CloseHandle(out_read);
     CloseHandle(err_read);
     result.exit_status = 127;
+    result.standard_error =
+        "CreateProcess(" + program + ") failed with error " + std::to_string(start_error) + "\n";
     return result;
   }
   CloseHandle(process.hThread);
