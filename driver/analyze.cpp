@@ -40,6 +40,85 @@ void note_library(ObjectEntry& entry, const ObjectDeclarations& declarations) {
   };
   std::stable_sort(entry.versioned_exports.begin(), entry.versioned_exports.end(),
                    [&](const std::string& a, const std::string& b) { return bare(a) < bare(b); });
+// Keeps a made entry: in the registry, or in the log of a file read ahead. nullptr when
+// memory ran out.
+ObjectEntry* keep_made_entry(Analysis& analysis, const ObjectEntry& parent,
+                             std::unique_ptr<ObjectEntry> entry) {
+  if (analysis.log == nullptr) return keep_entry(analysis.registry, std::move(entry));
+  if (entry == nullptr) return nullptr;
+  try {
+    ReadStep& step = analysis.log->steps.emplace_back();
+    step.diagnostics_before = analysis.log->diagnostics.size();
+    step.parent = &parent;
+    step.entry = std::move(entry);
+    analysis.log->bytes += sizeof(ReadStep) + sizeof(ObjectEntry) + 2 * step.entry->path.size();
+    return step.entry.get();
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+// A view of `text` in `names`, where the copies are appended from `at` on.
+std::string_view copied(std::string_view text, char* names, size_t& at) {
+  std::copy(text.begin(), text.end(), names + at);
+  const std::string_view copy(names + at, text.size());
+  at += text.size();
+  return copy;
+}
+
+// Keeps what `object` declared in the log, its names copied: the reader's buffers hold them
+// only until its next object. False when memory ran out.
+bool log_declarations(ReadLog& log, const ObjectEntry& object,
+                      const ObjectDeclarations& declarations) {
+  try {
+    size_t length = 0;
+    for (const Declaration& declaration : declarations.items) length += declaration.name.size();
+    for (const CommonLayout& layout : declarations.layouts) {
+      length += layout.symbol.size() + layout.routine.size() + layout.file.size();
+    }
+    for (const MemberLayout& member : declarations.members) {
+      length += member.name.size() + member.type.size() + member.dimensions.size();
+    }
+    ReadStep step;
+    step.diagnostics_before = log.diagnostics.size();
+    step.object = &object;
+    step.declarations = declarations;
+    step.names.reset(new char[length]);
+    size_t at = 0;
+    char* names = step.names.get();
+    for (Declaration& declaration : step.declarations.items) {
+      declaration.name = copied(declaration.name, names, at);
+    }
+    for (CommonLayout& layout : step.declarations.layouts) {
+      layout.symbol = copied(layout.symbol, names, at);
+      layout.routine = copied(layout.routine, names, at);
+      layout.file = copied(layout.file, names, at);
+    }
+    for (MemberLayout& member : step.declarations.members) {
+      member.name = copied(member.name, names, at);
+      member.type = copied(member.type, names, at);
+      member.dimensions = copied(member.dimensions, names, at);
+    }
+    log.steps.push_back(std::move(step));
+    log.bytes += sizeof(ReadStep) + length + declarations.items.size() * sizeof(Declaration) +
+                 declarations.layouts.size() * sizeof(CommonLayout) +
+                 declarations.members.size() * sizeof(MemberLayout);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+// Registers what an object declares, or keeps it in the log of a file read ahead.
+bool register_object(Analysis& analysis, const ObjectEntry& object) {
+  const ObjectDeclarations& declarations = analysis.reader.declarations;
+  if (analysis.log == nullptr) {
+    return register_declarations(analysis.registry, analysis.reader.diagnostics, object,
+                                 declarations);
+  }
+  if (log_declarations(*analysis.log, object, declarations)) return true;
+  report_out_of_memory(analysis.reader.diagnostics, object.path);
+  return false;
 }
 
 // Reads one object of `kind` at the stream's position (`base` in the file, `extent` bytes
@@ -57,9 +136,7 @@ Outcome analyze_object(Analysis& analysis, InputStream& stream, ObjectEntry& ent
   } else if (reader.declarations.program) {
     entry.role = InputRole::kProgram;
   }
-  if (!register_declarations(analysis.registry, reader.diagnostics, entry, reader.declarations)) {
-    result = Outcome::kFailed;
-  }
+  if (!register_object(analysis, entry)) result = Outcome::kFailed;
   return result;
 }
 
@@ -179,8 +256,9 @@ Outcome analyze_archive(Analysis& analysis, InputStream& stream, ObjectEntry& ar
       case MemberStep::kMember:
         break;
     }
-    ObjectEntry* entry =
-        make_member_entry(analysis.registry, archive, member.name, member.name_known, architecture);
+    ObjectEntry* entry = keep_made_entry(
+        analysis, archive,
+        compose_member_entry(archive, member.name, member.name_known, architecture));
     if (entry == nullptr) {
       report_entry_failure(reader.diagnostics, archive.path);
       return Outcome::kFailed;
@@ -242,7 +320,8 @@ Outcome analyze_universal(Analysis& analysis, InputStream& stream, ObjectEntry& 
       }
       continue;
     }
-    ObjectEntry* entry = make_slice_entry(analysis.registry, universal, architecture, slice.offset);
+    ObjectEntry* entry = keep_made_entry(
+        analysis, universal, compose_slice_entry(universal, architecture, slice.offset));
     if (entry == nullptr) {
       report_entry_failure(reader.diagnostics, universal.path);
       return Outcome::kFailed;
@@ -286,6 +365,13 @@ Outcome analyze_file(Analysis& analysis, InputStream& stream, ObjectEntry& entry
   FileIdentity identity;
   const bool identified =
       stream.descriptor >= 0 && descriptor_identity(stream.descriptor, identity);
+  if (analysis.log != nullptr) {
+    // Read ahead, whether a library was met before is known only in its turn.
+    analysis.log->identified = identified;
+    analysis.log->identity = identity;
+    analysis.log->diagnostics_before_object = analysis.log->diagnostics.size();
+    return analyze_object(analysis, stream, entry, 0, stream.size, kind);
+  }
   if (identified && analysis.libraries_read.count(identity) != 0) return Outcome::kOk;
   result = analyze_object(analysis, stream, entry, 0, stream.size, kind);
   if (identified && entry.role == InputRole::kLibrary) analysis.libraries_read.insert(identity);

@@ -2,6 +2,8 @@
 // reader of its format, and register what the object declares.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -21,6 +23,33 @@ struct WrittenFile {
   bool is_input = false;  // some input of the run is this file: it is never written
 };
 
+// What the analysis of a file read ahead of its turn made, kept in order until the run
+// comes to the file: the entries of its members and slices, composed but not yet kept, and
+// what each object declared, with the names copied out of the reader's buffers. Each
+// holds the count of the file's diagnostics captured before it, so that the replay
+// interleaves them as they happened.
+struct ReadStep {
+  size_t diagnostics_before = 0;
+  // An entry made (the archive or universal file it belongs to is `parent`), or
+  const ObjectEntry* parent = nullptr;
+  std::unique_ptr<ObjectEntry> entry;
+  // what `object` declared.
+  const ObjectEntry* object = nullptr;
+  ObjectDeclarations declarations;
+  std::unique_ptr<char[]> names;  // the texts `declarations` points into
+};
+
+struct ReadLog {
+  std::vector<ReadStep> steps;
+  std::vector<CapturedDiagnostic> diagnostics;
+  size_t bytes = 0;  // what the log holds, about: the read-ahead's bound
+  // A file read as one object: its identity, where known, and the diagnostics captured
+  // before its reading, so that a shared library met before is passed over in its turn.
+  bool identified = false;
+  FileIdentity identity;
+  size_t diagnostics_before_object = SIZE_MAX;
+};
+
 // What the analysis of a run's files works with: the readers (with the diagnostic
 // channel) and the registry they feed.
 struct Analysis {
@@ -35,6 +64,9 @@ struct Analysis {
   std::vector<WrittenFile> written_files;
   // The shared libraries read: each is read once, however many names lead to it.
   std::set<FileIdentity> libraries_read;
+  // Where set, the entries made and the declarations read go to this log rather than to
+  // the registry, which is then not touched (a file read ahead of its turn).
+  ReadLog* log = nullptr;
 };
 
 // True, after the diagnostic that says so, when the input `path` (of identity `identity`)

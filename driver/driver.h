@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "driver/analyze.h"
+#include "driver/read_ahead.h"
 #include "platform/diagnostics.h"
 #include "platform/file_system.h"
 #include "platform/text_stream.h"
@@ -84,6 +85,12 @@ struct Run {
   // Whether the run releases the registry when it ends; a process that exits right after
   // leaves that to the exit.
   bool release_at_end = true;
+  // -j, --jobs: the objects read at once; 0 for the processors the process may use. One
+  // job reads the files one after another on the run's own thread.
+  unsigned jobs = 0;
+  // The threads that read ahead, for a run of more than one job, while the inputs are read.
+  // Last, so that they stop before anything they use goes.
+  ReadAheadHandle read_ahead;
 };
 
 // The title and version, as the banner shows them.
@@ -118,6 +125,14 @@ bool has_response_files(int argc, const char* const* argv);
 // response file", when one cannot be read.
 bool expand_response_files(Run& run, int argc, const char* const* argv, Arguments& expanded);
 void print_usage(Run& run, const char* program_name);
+
+// Records and analyses the file open in `stream` (the input `path`, found as `name`), then
+// closes it. False when its entry could not be made, or the run reads no further.
+bool analyze_opened_file(Run& run, InputStream& stream, const std::string& path,
+                         const std::string& name);
+
+// Whether the stream holds an object or library by its first bytes.
+bool holds_object_or_library(InputStream& stream);
 
 // Expands one input pattern, opens every file it names and analyses it.
 void process_input(Run& run, std::string pattern);

@@ -17,65 +17,55 @@ bool is_dot_entry(const std::string& name) {
   return name == "." || name == "..";
 }
 
-// Records and analyses the file open in the run's input stream, then closes it. False
-// when its entry could not be made, or memory ran out.
-bool analyze_opened_file(Run& run, const std::string& path, const std::string& name) {
+// Opens, checks and analyses one file the search found, at once: the single-threaded run.
+// False when its entry could not be made, which ends the pattern, or the run reads no
+// further.
+bool read_found_input(Run& run, const FoundInput& input) {
   InputStream& stream = run.input;
-  ObjectEntry* entry = record_object(run.registry, path, name);
-  if (entry == nullptr) {
-    close_input_stream(stream);
-    report_entry_failure(run.diagnostics, path);
-    return false;
-  }
-  try {
-    analyze_file(run.analysis, stream, *entry);
-  } catch (const std::bad_alloc&) {
-    // What was registered stays; the rest of the inputs are not read, so that the memory
-    // left goes to the report.
-    run.diagnostics.subject = {};
-    report_out_of_memory(run.diagnostics, entry->path);
-  }
-  // Nothing reads the file after its analysis; thousands of inputs must not hold
-  // thousands of open files.
-  close_input_stream(stream);
-  return !run.diagnostics.stop_reading;
-}
-
-// Opens, records and analyses one file the search found, shown as `path` and opened as
-// `native`. False when its entry could not be made, which ends the pattern.
-bool analyze_found_file(Run& run, const std::string& path, const std::string& native,
-                        const DirEntry& found) {
-  if (!open_native_file(native, run.input, found.is_regular_file)) {
-    report_open_failure(run.diagnostics, found.name);
+  // FIFOs, sockets and devices are no objects; in a directory they are passed over unopened.
+  if (input.in_directory && !input.regular_file && !is_native_regular_file(input.native)) {
     return true;
   }
-  return analyze_opened_file(run, path, found.name);
+  if (!open_native_file(input.native, stream, input.regular_file)) {
+    report_open_failure(run.diagnostics, input.name);
+    return true;
+  }
+  if (input.in_directory) {
+    if (!holds_object_or_library(stream)) {
+      close_input_stream(stream);
+      return true;
+    }
+    ++run.directory_inputs.back().files_read;
+  }
+  return analyze_opened_file(run, stream, input.path, input.name);
+}
+
+// One file the search found, taken in its turn: read at once, or read ahead.
+bool take_found_input(Run& run, FoundInput input) {
+  if (run.read_ahead != nullptr) return take_input(*run.read_ahead, std::move(input));
+  return read_found_input(run, input);
+}
+
+// A diagnostic of the search, in its turn among the files' diagnostics.
+void report_search_error(Run& run, std::string message) {
+  if (run.read_ahead != nullptr) {
+    report_in_turn(*run.read_ahead, std::move(message));
+  } else {
+    report_error(run.diagnostics, message);
+  }
 }
 
 bool has_wildcard(const std::string& pattern) {
   return pattern.find_first_of("*?") != std::string::npos;
 }
 
-// Whether the stream holds an object or library by its first bytes.
-bool holds_object_or_library(InputStream& stream) {
-  uint8_t bytes[kObjectSignatureBytes] = {};
-  const size_t got = peek_bytes(stream, 0, bytes, sizeof bytes);
-  return is_object_or_library(bytes, got) || is_shared_library(stream);
-}
-
-// What the search of one directory input keeps.
-struct DirectoryWalk {
-  uint64_t files_read = 0;
-};
-
 // Reads every object and library under `native` (ending in a separator), shown as
 // `shown`: entries in name order, each subdirectory searched where its name stands.
 // Returns false when memory ran out or an entry could not be made, which ends the input.
-bool walk_directory(Run& run, const std::string& shown, const std::string& native,
-                    DirectoryWalk& walk) {
+bool walk_directory(Run& run, const std::string& shown, const std::string& native) {
   std::vector<DirEntry> entries;
   if (!find_files_in(run.directory_search, native, "*.*", entries)) {
-    report_error(run.diagnostics, strprintf("Error reading directory %s\n", shown.c_str()));
+    report_search_error(run, strprintf("Error reading directory %s\n", shown.c_str()));
     return true;
   }
   // The order of names, the same on every system whatever order the directory keeps.
@@ -93,23 +83,13 @@ bool walk_directory(Run& run, const std::string& shown, const std::string& nativ
           !run.searched_directories.insert(identity).second) {
         continue;
       }
-      if (!walk_directory(run, path + kNativeSeparator, child, walk)) return false;
+      if (!walk_directory(run, path + kNativeSeparator, child)) return false;
       continue;
     }
-    const std::string file = native + entry.name;
-    // FIFOs, sockets and devices are no objects; they are passed over unopened.
-    if (!entry.is_regular_file && !is_native_regular_file(file)) continue;
-    InputStream& stream = run.input;
-    if (!open_native_file(file, stream, entry.is_regular_file)) {
-      report_open_failure(run.diagnostics, entry.name);
-      continue;
+    if (!take_found_input(run, FoundInput{path, entry.name, native + entry.name,
+                                          entry.is_regular_file, true})) {
+      return false;
     }
-    if (!holds_object_or_library(stream)) {
-      close_input_stream(stream);
-      continue;
-    }
-    ++walk.files_read;
-    if (!analyze_opened_file(run, path, entry.name)) return false;
   }
   return true;
 }
@@ -126,9 +106,13 @@ void process_directory_input(Run& run, const std::string& directory, const std::
   if (native_directory_identity(native_directory, identity)) {
     run.searched_directories.insert(identity);
   }
-  DirectoryWalk walk;
-  walk_directory(run, shown, native_directory, walk);
-  run.directory_inputs.push_back(DirectoryInput{directory, walk.files_read});
+  // The files read under it are counted as they are read.
+  if (run.read_ahead != nullptr) {
+    begin_directory_in_turn(*run.read_ahead, directory);
+  } else {
+    run.directory_inputs.push_back(DirectoryInput{directory, 0});
+  }
+  walk_directory(run, shown, native_directory);
 }
 
 // A pattern that names a directory, and no file: no wildcards, and for a name without an
@@ -164,11 +148,13 @@ void process_pattern(Run& run, std::string pattern, const std::string& native_di
                         [](const DirEntry& entry) { return !entry.is_directory; });
   }
   if (!found) {
-    report_error(run.diagnostics, strprintf("Can't find file %s\n", pattern.c_str()));
+    report_search_error(run, strprintf("Can't find file %s\n", pattern.c_str()));
   } else {
     for (const DirEntry& entry : entries) {
       if (is_dot_entry(entry.name) || entry.is_directory) continue;
-      if (!analyze_found_file(run, prefix + entry.name, native_directory + entry.name, entry)) {
+      if (!take_found_input(run, FoundInput{prefix + entry.name, entry.name,
+                                            native_directory + entry.name,
+                                            entry.is_regular_file, false})) {
         return;
       }
     }
@@ -194,7 +180,36 @@ void process_pattern(Run& run, std::string pattern, const std::string& native_di
 
 }  // namespace
 
+bool analyze_opened_file(Run& run, InputStream& stream, const std::string& path,
+                         const std::string& name) {
+  ObjectEntry* entry = record_object(run.registry, path, name);
+  if (entry == nullptr) {
+    close_input_stream(stream);
+    report_entry_failure(run.diagnostics, path);
+    return false;
+  }
+  try {
+    analyze_file(run.analysis, stream, *entry);
+  } catch (const std::bad_alloc&) {
+    // What was registered stays; the rest of the inputs are not read, so that the memory
+    // left goes to the report.
+    run.diagnostics.subject = {};
+    report_out_of_memory(run.diagnostics, entry->path);
+  }
+  // Nothing reads the file after its analysis; thousands of inputs must not hold
+  // thousands of open files.
+  close_input_stream(stream);
+  return !run.diagnostics.stop_reading;
+}
+
+bool holds_object_or_library(InputStream& stream) {
+  uint8_t bytes[kObjectSignatureBytes] = {};
+  const size_t got = peek_bytes(stream, 0, bytes, sizeof bytes);
+  return is_object_or_library(bytes, got) || is_shared_library(stream);
+}
+
 void process_input(Run& run, std::string pattern) {
+  if (run.read_ahead != nullptr) begin_pattern(*run.read_ahead);
   run.searched_directories.clear();
   const std::string native = native_path(pattern);
   // Under -s a name is a pattern that every subdirectory is searched for, never a directory.

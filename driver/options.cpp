@@ -68,6 +68,23 @@ bool set_report_format(Run& run, const char* name) {
   return true;
 }
 
+// The most jobs a run takes: more threads than this only cost memory.
+constexpr unsigned kMostJobs = 1024;
+
+// -j<count>, --jobs=<count>: a count of 1 to kMostJobs, in decimal.
+bool set_jobs(Run& run, const char* count) {
+  unsigned value = 0;
+  if (*count == '\0') return false;
+  for (const char* c = count; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') return false;
+    value = value * 10 + static_cast<unsigned>(*c - '0');
+    if (value > kMostJobs) return false;
+  }
+  if (value == 0) return false;
+  run.jobs = value;
+  return true;
+}
+
 // The switches that take no value, which may be bundled behind one dash (-pw is -p -w).
 bool is_flag_letter(char letter) {
   return letter != '\0' && std::strchr("mpqsvw?", letter) != nullptr;
@@ -141,6 +158,7 @@ constexpr LongOption kLongOptions[] = {
     {"fail-on", true, kFailOnOption},
     {"format", true, 'f'},
     {"help", false, '?'},
+    {"jobs", true, 'j'},
     {"layouts", false, 'm'},
     {"output", true, 'o'},
     {"problems-only", false, 'p'},
@@ -194,6 +212,8 @@ int parse_long_option(Run& run, int argc, const char* const* argv, int& i) {
   }
   if (option->letter == 'f') {
     if (!set_report_format(run, value)) return illegal_option(run, argument);
+  } else if (option->letter == 'j') {
+    if (!set_jobs(run, value)) return illegal_option(run, argument);
   } else if (option->letter == kFailOnOption) {
     if (!set_fail_on(run, value)) return illegal_program_option(run, argument);
   } else if (option->letter == kBaselineOption || option->letter == kSuppressionsOption) {
@@ -250,6 +270,14 @@ int parse_options(Run& run, int argc, const char* const* argv, std::vector<std::
       case 'f':
         if (!set_report_format(run, argument + 2)) return illegal_option(run, argument);
         break;
+      case 'j':
+        // The count follows the letter, or is the next argument.
+        if (argument[2] == '\0' && i + 1 < argc) {
+          if (!set_jobs(run, argv[++i])) return illegal_option(run, argument);
+        } else if (!set_jobs(run, argument + 2)) {
+          return illegal_option(run, argument);
+        }
+        break;
       case 'h':
         if (argument[2] != '\0' && std::strcmp(argument + 1, "help") != 0) {
           return illegal_option(run, argument);
@@ -277,6 +305,8 @@ void print_usage(Run& run, const char* program_name) {
       "    -e[file]  --error-file=FILE  Direct internal errors to a specified file (default: "
       "stderr)\n"
       "    -f<fmt>   --format=FMT       Output format: text, json, sarif or html (default: text)\n"
+      "    -j<n>     --jobs=N           Read N files at once (default: the processors drelk may "
+      "use; -j1: one after another)\n"
       "    -m        --layouts          Show the members of inconsistent blocks from debug "
       "information (-g)\n"
       "    -o[file]  --output=FILE      Output to a specified file (default: stdout)\n"

@@ -304,13 +304,24 @@ void read_inputs(Run& run, std::vector<std::string>& patterns) {
   constexpr size_t kMemoryReserve = 4 << 20;
   run.memory_reserve.reset(new (std::nothrow) char[kMemoryReserve]);
   try {
+    const unsigned jobs = run.jobs != 0 ? run.jobs : usable_processors();
+    if (jobs > 1) run.read_ahead = start_read_ahead(run, jobs);
     for (std::string& pattern : patterns) {
       if (run.diagnostics.stop_reading) break;
       process_input(run, std::move(pattern));
     }
+    if (run.read_ahead != nullptr) finish_read_ahead(*run.read_ahead);
   } catch (const std::bad_alloc&) {
+    // The files found before memory ran out are taken in first, as they were read first.
+    try {
+      if (run.read_ahead != nullptr) finish_read_ahead(*run.read_ahead);
+    } catch (const std::bad_alloc&) {
+      drop_read_ahead(*run.read_ahead);
+    }
     report_out_of_memory(run.diagnostics, {});
   }
+  run.read_ahead.reset();
+
   if (run.diagnostics.out_of_memory) run.memory_reserve.reset();
 }
 

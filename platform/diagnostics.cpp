@@ -29,12 +29,32 @@ void write_line(TextStream& stream, std::initializer_list<std::string_view> part
   write_text(stream, std::string_view(line, length));
 }
 
+// Keeps a diagnostic in the capture, in order.
+void capture_parts(Diagnostics& diagnostics, std::initializer_list<std::string_view> parts,
+                   std::optional<uint64_t> offset, bool out_of_memory) {
+  try {
+    CapturedDiagnostic captured;
+    for (const std::string_view part : parts) captured.text.append(part);
+    captured.subject = diagnostics.subject;
+    captured.offset = offset;
+    captured.out_of_memory = out_of_memory;
+    diagnostics.capture->push_back(std::move(captured));
+  } catch (const std::bad_alloc&) {
+    diagnostics.capture_failed = true;
+  }
+}
+
 // Writes one diagnostic from its parts and counts it. Nothing here allocates unless the
 // diagnostic is also kept as a record: a diagnostic must get out when memory has run out.
 void report_parts(Diagnostics& diagnostics, std::initializer_list<std::string_view> parts,
                   std::optional<uint64_t> offset) {
   if (!is_listing(diagnostics)) {
     count_unlisted(diagnostics);
+    return;
+  }
+  if (diagnostics.capture != nullptr) {
+    ++diagnostics.error_count;
+    capture_parts(diagnostics, parts, offset, false);
     return;
   }
   write_line(diagnostics.error_stream, parts);
@@ -82,12 +102,32 @@ void list_unlisted(Diagnostics& diagnostics) {
 void report_out_of_memory(Diagnostics& diagnostics, std::string_view object) {
   diagnostics.out_of_memory = true;
   diagnostics.stop_reading = true;
+  if (diagnostics.capture != nullptr) {
+    if (!is_listing(diagnostics)) {
+      count_unlisted(diagnostics);
+      return;
+    }
+    ++diagnostics.error_count;
+    capture_parts(diagnostics, {object}, std::nullopt, true);
+    return;
+  }
   if (object.empty()) {
     report_parts(diagnostics, {"Error: Out of memory\n"}, std::nullopt);
   } else {
     report_parts(diagnostics, {"Error: Out of memory while analysing ", object, "\n"},
                  std::nullopt);
   }
+}
+
+void replay_diagnostic(Diagnostics& diagnostics, const CapturedDiagnostic& captured) {
+  const std::string_view subject = diagnostics.subject;
+  diagnostics.subject = captured.subject;
+  if (captured.out_of_memory) {
+    report_out_of_memory(diagnostics, captured.text);
+  } else {
+    report(diagnostics, captured.text, captured.offset);
+  }
+  diagnostics.subject = subject;
 }
 
 void report_short_read(Diagnostics& diagnostics, bool failed, uint64_t got, uint64_t expected,

@@ -24,6 +24,15 @@ struct DiagnosticRecord {
 // would be gigabytes of text. Every diagnostic is still counted.
 inline constexpr uint64_t kMaxDiagnosticsListed = 100000;
 
+// A diagnostic kept in order instead of being written: what a file read ahead of its turn
+// reports, until the run reaches it (see Diagnostics::capture).
+struct CapturedDiagnostic {
+  std::string text;                // the message; for kOutOfMemory the object named, if any
+  std::string subject;             // the subject when it was reported
+  std::optional<uint64_t> offset;  // as for DiagnosticRecord
+  bool out_of_memory = false;      // reported by report_out_of_memory
+};
+
 struct Diagnostics {
   TextStream error_stream;  // standard error until an -e file is open
   // Every diagnostic reported, listed or not: 64 bits, so that no input can wrap it.
@@ -40,6 +49,11 @@ struct Diagnostics {
   // The run reads no further input: memory ran out, or an input is one of the run's own
   // output files.
   bool stop_reading = false;
+  // Where set, every listed diagnostic is appended here, in order, and neither written nor
+  // kept as a record: replay_diagnostic reports it in its turn. Counting is as usual.
+  std::vector<CapturedDiagnostic>* capture = nullptr;
+  // Set when a diagnostic could not be captured for want of memory.
+  bool capture_failed = false;
 };
 
 // True while a further diagnostic would still be written: a reader that finds thousands of
@@ -69,6 +83,9 @@ void report_error_at(Diagnostics& diagnostics, std::string_view message, uint64_
 // Reports that memory ran out: "Error: Out of memory while analysing <object>\n", or
 // "Error: Out of memory\n" when no object is being read. Writes without allocating.
 void report_out_of_memory(Diagnostics& diagnostics, std::string_view object);
+
+// Reports a captured diagnostic, with its subject, as it was reported where it was captured.
+void replay_diagnostic(Diagnostics& diagnostics, const CapturedDiagnostic& captured);
 
 // Reports a read that returned fewer bytes than asked for, or failed: the one wording
 // every reader uses ("fread failed in <label>" or "fread returned N bytes (M expected)").

@@ -70,6 +70,10 @@ std::string child_directory(const std::string& directory, const std::string& nam
 bool is_native_directory(const std::string& native);
 bool is_native_regular_file(const std::string& native);
 
+// The processors this process may run on (its affinity mask where the system has one), at
+// least 1: the default count of jobs.
+unsigned usable_processors();
+
 // The separator the system itself writes between the components of a path.
 #if defined(_WIN32)
 inline constexpr char kNativeSeparator = '\\';

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <new>
 
 #if defined(_WIN32)
 #include <io.h>
@@ -104,6 +105,16 @@ void use_file(InputStream& stream, int descriptor, uint64_t size) {
   stream.descriptor = descriptor;
   stream.size = size;
   stream.cache = std::move(cache);
+}
+
+bool prime_input_stream(InputStream& stream) {
+  if (stream.descriptor < 0) return true;
+  try {
+    if (!fill_cache(stream, 0)) stream.cache.clear();
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
 }
 
 void close_input_stream(InputStream& stream) {

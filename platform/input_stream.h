@@ -63,6 +63,11 @@ InputStream memory_input_stream(const uint8_t* data, size_t size);
 // kept: a run of thousands of files reuses one stream without an allocation per file.
 void use_file(InputStream& stream, int descriptor, uint64_t size);
 
+// Reads the first bytes of the file into the read cache, as the first read would: what a
+// file opened ahead of its reading brings along. A failed read leaves the cache empty, so
+// that the reading fails where it would have. False when the cache cannot be allocated.
+bool prime_input_stream(InputStream& stream);
+
 // Closes the file backing, if any. The read cache keeps its storage (at most 64 KiB).
 void close_input_stream(InputStream& stream);
 

@@ -47,20 +47,11 @@ void decorate(std::string& text, std::string_view part) {
   text.append(" (").append(part).append(")");
 }
 
-// Keeps a made entry: among the member entries, and in Registry::entries.
-ObjectEntry* keep_entry(Registry& registry, std::unique_ptr<ObjectEntry> entry) {
-  entry->ordinal = static_cast<uint32_t>(registry.entries.size());
-  ObjectEntry* made = entry.get();
-  registry.member_entries.push_back(std::move(entry));
-  add_to_entries(registry, registry.member_entries);
-  return made;
-}
-
 }  // namespace
 
-ObjectEntry* make_member_entry(Registry& registry, const ObjectEntry& archive,
-                               std::string_view member, bool member_known,
-                               std::string_view architecture) {
+std::unique_ptr<ObjectEntry> compose_member_entry(const ObjectEntry& archive,
+                                                  std::string_view member, bool member_known,
+                                                  std::string_view architecture) {
   try {
     auto entry = std::make_unique<ObjectEntry>();
     const std::string_view shown = member_known ? member : std::string_view("no obj file given");
@@ -77,14 +68,14 @@ ObjectEntry* make_member_entry(Registry& registry, const ObjectEntry& archive,
     entry->in_archive = true;
     entry->member_known = member_known;
     entry->architecture = architecture;
-    return keep_entry(registry, std::move(entry));
+    return entry;
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
 }
 
-ObjectEntry* make_slice_entry(Registry& registry, const ObjectEntry& object,
-                              std::string_view architecture, uint64_t offset) {
+std::unique_ptr<ObjectEntry> compose_slice_entry(const ObjectEntry& object,
+                                                 std::string_view architecture, uint64_t offset) {
   try {
     auto entry = std::make_unique<ObjectEntry>(object);
     decorate(entry->path, architecture);
@@ -93,10 +84,34 @@ ObjectEntry* make_slice_entry(Registry& registry, const ObjectEntry& object,
     entry->member_offset = offset;
     entry->architecture = architecture;
     entry->format = {};
-    return keep_entry(registry, std::move(entry));
+    return entry;
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
+}
+
+ObjectEntry* keep_entry(Registry& registry, std::unique_ptr<ObjectEntry> entry) {
+  if (entry == nullptr) return nullptr;
+  try {
+    entry->ordinal = static_cast<uint32_t>(registry.entries.size());
+    ObjectEntry* made = entry.get();
+    registry.member_entries.push_back(std::move(entry));
+    add_to_entries(registry, registry.member_entries);
+    return made;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+ObjectEntry* make_member_entry(Registry& registry, const ObjectEntry& archive,
+                               std::string_view member, bool member_known,
+                               std::string_view architecture) {
+  return keep_entry(registry, compose_member_entry(archive, member, member_known, architecture));
+}
+
+ObjectEntry* make_slice_entry(Registry& registry, const ObjectEntry& object,
+                              std::string_view architecture, uint64_t offset) {
+  return keep_entry(registry, compose_slice_entry(object, architecture, offset));
 }
 
 }  // namespace drelk

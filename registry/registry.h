@@ -225,6 +225,20 @@ std::vector<ProcedureCall> calls_named_like_blocks(const Registry& registry);
 // Makes an entry for a file opened from the command line and records it.
 ObjectEntry* record_object(Registry& registry, std::string path, std::string name);
 
+// The entry of an archive member, or of a universal file's slice, composed as
+// make_member_entry and make_slice_entry compose it but not yet kept: nullptr when memory
+// ran out. A file read ahead of its turn composes its entries, and the run keeps them when
+// it comes to the file (keep_entry).
+std::unique_ptr<ObjectEntry> compose_member_entry(const ObjectEntry& archive,
+                                                  std::string_view member, bool member_known,
+                                                  std::string_view architecture = {});
+std::unique_ptr<ObjectEntry> compose_slice_entry(const ObjectEntry& object,
+                                                 std::string_view architecture, uint64_t offset);
+
+// Keeps a composed entry as the registry's next one; nullptr (the entry released) when
+// memory ran out.
+ObjectEntry* keep_entry(Registry& registry, std::unique_ptr<ObjectEntry> entry);
+
 // Makes the entry of a member of the archive `archive`, named `member` (or, when
 // `member_known` is false, by nothing the archive gives); it lives until free_lists. The
 // one place where a member's path as the report shows it is composed. A member of the

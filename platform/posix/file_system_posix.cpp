@@ -4,6 +4,9 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#if defined(__linux__)
+#include <sched.h>
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <list>
+#include <thread>
 #include <unordered_map>
 
 #include "platform/file_system.h"
@@ -358,6 +362,18 @@ bool is_native_regular_file(const std::string& native) {
 bool open_input_file(const std::string& path, InputStream& stream) {
   std::string converted;
   return open_native_file(native_form(path, converted), stream, false);
+}
+
+unsigned usable_processors() {
+#if defined(__linux__)
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int count = CPU_COUNT(&set);
+    if (count > 0) return static_cast<unsigned>(count);
+  }
+#endif
+  return std::max(1u, std::thread::hardware_concurrency());
 }
 
 bool open_native_input_file(const std::string& native, InputStream& stream) {

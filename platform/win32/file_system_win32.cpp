@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <thread>
 
 #include "platform/file_system.h"
 
@@ -21,6 +22,18 @@ DirectorySearch::DirectorySearch() = default;
 DirectorySearch::~DirectorySearch() = default;
 
 void reserve_standard_descriptors() {}
+
+unsigned usable_processors() {
+  DWORD_PTR process = 0;
+  DWORD_PTR system = 0;
+  if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process != 0) {
+    unsigned count = 0;
+    for (; process != 0; process &= process - 1) ++count;
+    return count;
+  }
+  const unsigned count = std::thread::hardware_concurrency();
+  return count > 0 ? count : 1;
+}
 
 bool is_lead_byte(unsigned char byte) {
   return IsDBCSLeadByte(byte) != 0;
