@@ -232,6 +232,8 @@ void work(ReadAhead& ahead) {
 void add_thread(ReadAhead& ahead) {
   if (ahead.threads.size() >= ahead.thread_limit) return;
   if (ahead.first_waiting >= ahead.window.size()) return;
+  // A run of one file reads it on its own thread, as one job does.
+  if (ahead.threads.empty() && ahead.window.size() < 2) return;
   try {
     ahead.threads.emplace_back(work, std::ref(ahead));
   } catch (const std::system_error&) {

@@ -21,6 +21,8 @@ const std::string kUsage =
     "    -e[file]  --error-file=FILE  Direct internal errors to a specified file (default: "
     "stderr)\n"
     "    -f<fmt>   --format=FMT       Output format: text, json, sarif or html (default: text)\n"
+    "    -j<n>     --jobs=N           Read N files at once (default: the processors drelk may use; "
+    "-j1: one after another)\n"
     "    -m        --layouts          Show the members of inconsistent blocks from debug "
     "information (-g)\n"
     "    -o[file]  --output=FILE      Output to a specified file (default: stdout)\n"

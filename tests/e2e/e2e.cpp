@@ -128,4 +128,28 @@ ProgramResult DrelkRun::drelk_as(const std::string& argv0,
   return result;
 }
 
+ProgramResult DrelkRun::drelk_at_every_job_count(const std::vector<std::string>& arguments) const {
+  const auto run_with = [&](const std::string& jobs) {
+    std::vector<std::string> with_jobs = {jobs};
+    with_jobs.insert(with_jobs.end(), arguments.begin(), arguments.end());
+    ProgramResult result = drelk(with_jobs);
+    // SARIF and HTML show the command line; the count is the one difference allowed.
+    for (std::string* text : {&result.standard_output, &result.standard_error}) {
+      for (size_t at = 0; (at = text->find("\"" + jobs + "\"", at)) != std::string::npos;) {
+        text->replace(at + 1, jobs.size(), "-jN");
+        at += 5;
+      }
+    }
+    return result;
+  };
+  const ProgramResult one = run_with("-j1");
+  for (const char* jobs : {"-j2", "-j8"}) {
+    const ProgramResult other = run_with(jobs);
+    EXPECT_EQ(other.standard_output, one.standard_output) << jobs;
+    EXPECT_EQ(other.standard_error, one.standard_error) << jobs;
+    EXPECT_EQ(other.exit_status, one.exit_status) << jobs;
+  }
+  return one;
+}
+
 }  // namespace drelk::test

@@ -80,6 +80,10 @@ class DrelkRun : public ::testing::Test {
   // Both output streams come back through from_text_mode.
   ProgramResult drelk(const std::vector<std::string>& arguments) const;
   ProgramResult drelk_as(const std::string& argv0, const std::vector<std::string>& arguments) const;
+  // Runs drelk with -j1, -j2 and -j8 before the arguments, and fails the test unless every
+  // count of jobs gives the same bytes on both streams and the same exit status (a document
+  // that shows the command line is compared with the count taken out). Returns the -j1 run.
+  ProgramResult drelk_at_every_job_count(const std::vector<std::string>& arguments) const;
 
   RunDirectory dir;
 };

@@ -112,7 +112,7 @@ TEST_F(ElfObjects, ReportListsWhatReadelfShows) {
 // definition shows), a procedure named like a block, THREADPRIVATE and large-model
 // commons, an LTO object; weak and ordinary variables never appear.
 TEST_F(ElfObjects, ObjectsOfLinuxToolChains) {
-  const ProgramResult r = drelk({"x86_64/*.o"});
+  const ProgramResult r = drelk_at_every_job_count({"x86_64/*.o"});
   EXPECT_EQ(r.standard_output, golden("elf-objects.txt"));
   EXPECT_EQ(r.standard_error, "");
   EXPECT_EQ(r.exit_status, 0);

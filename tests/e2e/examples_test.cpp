@@ -42,7 +42,7 @@ class Examples : public DrelkRun {
 };
 
 TEST_F(Examples, ObjectsShowTheSizeConflictAndTheProcedureClash) {
-  const ProgramResult r = drelk({"*.obj"});
+  const ProgramResult r = drelk_at_every_job_count({"*.obj"});
   EXPECT_EQ(r.standard_output, golden("examples-objects.txt"));
   EXPECT_EQ(r.standard_error, "");
   EXPECT_EQ(r.exit_status, 0);  // COMMON block errors do not fail the run
@@ -53,14 +53,14 @@ TEST_F(Examples, DefaultExtensionFindsTheSameObjects) {
 }
 
 TEST_F(Examples, LibraryMembersAreShownByLibraryAndMemberName) {
-  const ProgramResult r = drelk({"lib/physics.lib"});
+  const ProgramResult r = drelk_at_every_job_count({"lib/physics.lib"});
   EXPECT_EQ(r.standard_output, golden("examples-library.txt"));
   EXPECT_EQ(r.standard_error, "");
   EXPECT_EQ(r.exit_status, 0);
 }
 
 TEST_F(Examples, ProblemsOnlyWithWildcardAndBackslash) {
-  const ProgramResult r = drelk({"-p", "lib\\*.lib"});
+  const ProgramResult r = drelk_at_every_job_count({"-p", "lib\\*.lib"});
   EXPECT_EQ(r.standard_output, golden("examples-library-problems.txt"));
   EXPECT_EQ(r.exit_status, 0);
 }

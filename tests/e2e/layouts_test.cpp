@@ -37,12 +37,12 @@ class Layouts : public DrelkRun {
 TEST_F(Layouts, ListedUnderEachInconsistentBlock) {
   std::vector<std::string> arguments = {"-m"};
   arguments.insert(arguments.end(), std::begin(kObjects), std::end(kObjects));
-  const ProgramResult r = drelk(arguments);
+  const ProgramResult r = drelk_at_every_job_count(arguments);
   EXPECT_EQ(r.standard_output, golden("dwarf-layouts.txt"));
   EXPECT_EQ(r.standard_error, "");
   EXPECT_EQ(r.exit_status, 0);
   arguments.insert(arguments.begin() + 1, "-p");
-  const ProgramResult p = drelk(arguments);
+  const ProgramResult p = drelk_at_every_job_count(arguments);
   EXPECT_EQ(p.standard_output, golden("dwarf-layouts-problems.txt"));
 }
 
@@ -51,9 +51,9 @@ TEST_F(Layouts, ListedUnderEachInconsistentBlock) {
 TEST_F(Layouts, EveryClassOfFindingIsShownAndCounted) {
   std::vector<std::string> arguments = {"-m"};
   arguments.insert(arguments.end(), std::begin(kClassObjects), std::end(kClassObjects));
-  EXPECT_EQ(drelk(arguments).standard_output, golden("dwarf-classes.txt"));
+  EXPECT_EQ(drelk_at_every_job_count(arguments).standard_output, golden("dwarf-classes.txt"));
   arguments.push_back("-fjson");
-  std::string json = drelk(arguments).standard_output;
+  std::string json = drelk_at_every_job_count(arguments).standard_output;
   const std::string version = "\"tool\": {\"name\": \"drelk\", \"version\": \"";
   const size_t at = json.find(version);
   ASSERT_NE(at, std::string::npos);

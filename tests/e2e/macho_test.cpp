@@ -87,7 +87,8 @@ TEST_F(MachOObjects, ReportListsTheCommonsThatLlvmNmShows) {
 // no size in Mach-O, but /CONST/'s BLOCK DATA ends where the next symbol of its section
 // begins, 8 bytes on, and is smaller than the 12 bytes declared.
 TEST_F(MachOObjects, ObjectsOfMacOsToolChains) {
-  const ProgramResult r = drelk({"x86_64/*.o", "arm64/flux.o", "i386/main.o", "solve-universal.o"});
+  const ProgramResult r =
+      drelk_at_every_job_count({"x86_64/*.o", "arm64/flux.o", "i386/main.o", "solve-universal.o"});
   EXPECT_EQ(r.standard_output, golden("macho-objects.txt"));
   EXPECT_EQ(r.standard_error, "");
   EXPECT_EQ(r.exit_status, 0);
