@@ -51,16 +51,28 @@ if(NOT status EQUAL 0 OR NOT other_status EQUAL 0 OR NOT first_library STREQUAL 
   message(FATAL_ERROR "drelk_corpus is not deterministic in its seed")
 endif()
 
-# Runs drelk in `directory` with the arguments after `name`; keeps stdout in name.txt.
+# Runs drelk in `directory` with the arguments after `name`; keeps stdout in name.txt. The
+# run is made with each count of jobs, which must all give the same bytes.
 function(run_drelk name directory)
-  execute_process(COMMAND "${DRELK}" ${ARGN}
-                  WORKING_DIRECTORY "${directory}"
-                  OUTPUT_FILE "${WORK_DIR}/${name}.txt"
-                  ERROR_VARIABLE errors
-                  RESULT_VARIABLE status)
-  if(NOT status EQUAL 0 OR NOT errors STREQUAL "")
-    message(FATAL_ERROR "drelk ${ARGN} in ${directory}: status ${status}, stderr:\n${errors}")
-  endif()
+  foreach(jobs 1 2 8)
+    execute_process(COMMAND "${DRELK}" -j${jobs} ${ARGN}
+                    WORKING_DIRECTORY "${directory}"
+                    OUTPUT_FILE "${WORK_DIR}/${name}-j${jobs}.txt"
+                    ERROR_VARIABLE errors
+                    RESULT_VARIABLE status)
+    if(NOT status EQUAL 0 OR NOT errors STREQUAL "")
+      message(FATAL_ERROR "drelk -j${jobs} ${ARGN} in ${directory}: status ${status}, stderr:\n"
+                          "${errors}")
+    endif()
+    file(SHA256 "${WORK_DIR}/${name}-j${jobs}.txt" digest)
+    if(jobs EQUAL 1)
+      set(one_job "${digest}")
+    elseif(NOT digest STREQUAL one_job)
+      message(FATAL_ERROR "drelk -j${jobs} ${ARGN} in ${directory} differs from -j1: see "
+                          "${WORK_DIR}/${name}-j${jobs}.txt")
+    endif()
+  endforeach()
+  file(RENAME "${WORK_DIR}/${name}-j1.txt" "${WORK_DIR}/${name}.txt")
   file(SHA256 "${WORK_DIR}/${name}.txt" digest)
   set(${name}_digest "${digest}" PARENT_SCOPE)
   file(READ "${WORK_DIR}/${name}.txt" text)

@@ -1,5 +1,6 @@
 #include "tests/e2e/e2e.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -142,11 +143,27 @@ ProgramResult DrelkRun::drelk_at_every_job_count(const std::vector<std::string>&
     }
     return result;
   };
+  // Outputs of megabytes: the first line that differs says enough (a full diff of them
+  // would take gigabytes).
+  const auto expect_same = [](const std::string& expected, const std::string& got,
+                              const std::string& what) {
+    if (got == expected) return;
+    const auto differ = std::mismatch(expected.begin(), expected.end(), got.begin(), got.end());
+    const size_t at = static_cast<size_t>(differ.first - expected.begin());
+    const size_t line = expected.rfind('\n', at == 0 ? 0 : at - 1);
+    const size_t start = line == std::string::npos || at == 0 ? 0 : line + 1;
+    const auto line_at = [start](const std::string& text) {
+      return start >= text.size() ? std::string("(the end)")
+                                  : text.substr(start, text.find('\n', start) - start);
+    };
+    ADD_FAILURE() << what << " differs from -j1's at byte " << at << ": -j1 \"" << line_at(expected)
+                  << "\", here \"" << line_at(got) << "\"";
+  };
   const ProgramResult one = run_with("-j1");
-  for (const char* jobs : {"-j2", "-j8"}) {
+  for (const std::string jobs : {"-j2", "-j8"}) {
     const ProgramResult other = run_with(jobs);
-    EXPECT_EQ(other.standard_output, one.standard_output) << jobs;
-    EXPECT_EQ(other.standard_error, one.standard_error) << jobs;
+    expect_same(one.standard_output, other.standard_output, jobs + ": standard output");
+    expect_same(one.standard_error, other.standard_error, jobs + ": standard error");
     EXPECT_EQ(other.exit_status, one.exit_status) << jobs;
   }
   return one;

@@ -82,6 +82,19 @@ TEST_F(ParallelReading, EveryKindOfInputAndDiagnosticComesInTheOrderOfOneJob) {
   drelk_at_every_job_count({"-s", "*.lib"});
 }
 
+// Every corpus of real compiler output and every fuzz finding of the suite, read as a
+// directory with their layouts, in the text report and in the documents.
+TEST_F(ParallelReading, EveryCorpusOfTheSuiteReadsTheSame) {
+  for (const char* corpus :
+       {"archives", "dwarf", "elf", "macho", "mingw-x86_64", "fuzz-regressions"}) {
+    SCOPED_TRACE(corpus);
+    const std::string path = source_directory() + "/tests/data/" + corpus;
+    drelk_at_every_job_count({"-m", path});
+    drelk_at_every_job_count({"-m", "-fjson", path});
+    drelk_at_every_job_count({"-fsarif", path});
+  }
+}
+
 // The run stops at an input that is its own output file: the files after it are read
 // ahead, but nothing they gave may show.
 TEST_F(ParallelReading, AnInputThatIsTheOutputFileEndsTheReadingWhereOneJobDoes) {
