@@ -86,8 +86,8 @@ bool walk_directory(Run& run, const std::string& shown, const std::string& nativ
       if (!walk_directory(run, path + kNativeSeparator, child)) return false;
       continue;
     }
-    if (!take_found_input(run, FoundInput{path, entry.name, native + entry.name,
-                                          entry.is_regular_file, true})) {
+    if (!take_found_input(
+            run, FoundInput{path, entry.name, native + entry.name, entry.is_regular_file, true})) {
       return false;
     }
   }
@@ -152,9 +152,9 @@ void process_pattern(Run& run, std::string pattern, const std::string& native_di
   } else {
     for (const DirEntry& entry : entries) {
       if (is_dot_entry(entry.name) || entry.is_directory) continue;
-      if (!take_found_input(run, FoundInput{prefix + entry.name, entry.name,
-                                            native_directory + entry.name,
-                                            entry.is_regular_file, false})) {
+      if (!take_found_input(
+              run, FoundInput{prefix + entry.name, entry.name, native_directory + entry.name,
+                              entry.is_regular_file, false})) {
         return;
       }
     }

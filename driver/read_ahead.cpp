@@ -45,11 +45,11 @@ struct AheadInput {
   enum Kind : uint8_t { kFile, kMessage, kDirectory };
   enum State : uint8_t { kWaiting, kOpening, kOpened, kReading, kDone };
   enum Outcome : uint8_t {
-    kPassedOver,   // no regular file, or, in a directory, no object or library
-    kNotOpened,    // "Error opening input file"
-    kLogged,       // read ahead: `log` holds what it made
-    kInTurn,       // open in `stream`, to be analysed by the run itself in its turn
-    kNoMemory,     // memory ran out before its analysis began
+    kPassedOver,  // no regular file, or, in a directory, no object or library
+    kNotOpened,   // "Error opening input file"
+    kLogged,      // read ahead: `log` holds what it made
+    kInTurn,      // open in `stream`, to be analysed by the run itself in its turn
+    kNoMemory,    // memory ran out before its analysis began
   };
   Kind kind = kFile;
   State state = kWaiting;
@@ -89,9 +89,9 @@ struct ReadAhead {
   std::vector<std::unique_ptr<ReadingSlot>> slots;
 
   std::mutex mutex;
-  std::condition_variable work;       // an input to open, or the end
-  std::condition_variable slot_free;  // a reading slot free, or the end
-  std::condition_variable finished;  // an input done
+  std::condition_variable work;                    // an input to open, or the end
+  std::condition_variable slot_free;               // a reading slot free, or the end
+  std::condition_variable finished;                // an input done
   std::deque<std::unique_ptr<AheadInput>> window;  // front: the next in turn
   size_t first_waiting = 0;  // index in `window` of the first input no thread has taken
   size_t bytes_ahead = 0;    // of the inputs done and waiting for their turn

@@ -14,9 +14,9 @@ struct Run;
 
 // One input file the expansion found.
 struct FoundInput {
-  std::string path;    // as the report shows it
-  std::string name;    // as the search found it
-  std::string native;  // as the file system takes it
+  std::string path;           // as the report shows it
+  std::string name;           // as the search found it
+  std::string native;         // as the file system takes it
   bool regular_file = false;  // the search found it to be a regular file
   // Found by the search of a directory input: read only when its first bytes make it an
   // object or a library, and then counted among the directory's files.

@@ -9,7 +9,8 @@
 // starts with '\' (the root, as on Windows), or an -e / -o name that starts with '/' or '\'.
 // A pattern cannot start with '/': that is a switch.
 // A run that opened -e or -o files may have created or truncated files of the tree, so
-// the tree is laid out afresh after it, and every input starts from the same tree.
+// the tree is laid out afresh after it, and every input starts from the same tree. Each
+// input runs with one job and with two, which must give the same bytes.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -112,6 +113,37 @@ bool leaves_the_tree(std::string_view argument) {
   return !path.empty() && (path[0] == '/' || path[0] == '\\');
 }
 
+struct RunOutput {
+  std::string standard_output;
+  std::string report;
+  std::string errors;
+  int status = 0;
+};
+
+// One run of the command line in the tree, with `jobs` before its arguments.
+RunOutput run_with_jobs(const std::vector<std::string>& arguments, const char* jobs) {
+  std::vector<const char*> argv{arguments[0].c_str(), jobs};
+  for (size_t i = 1; i < arguments.size(); ++i) argv.push_back(arguments[i].c_str());
+  argv.push_back(nullptr);
+
+  RunOutput output;
+  drelk::Run run;
+  run.standard_output = drelk::memory_text_stream(output.standard_output);
+  run.output_stream = drelk::memory_text_stream(output.report);
+  run.diagnostics.error_stream = drelk::memory_text_stream(output.errors);
+  if (chdir(g_tree.c_str()) != 0) std::abort();
+  output.status = drelk::run_drelk(run, static_cast<int>(argv.size() - 1), argv.data());
+
+  // The -e and -o files stay open at the end of a run, as main leaves them to the exit of
+  // the process; here the process goes on, so they are closed as exit would close them.
+  const bool opened_files =
+      run.diagnostics.error_stream.file != nullptr || run.output_stream.file != nullptr;
+  if (run.diagnostics.error_stream.file != nullptr) std::fclose(run.diagnostics.error_stream.file);
+  if (run.output_stream.file != nullptr) std::fclose(run.output_stream.file);
+  if (opened_files) lay_out_tree();
+  return output;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -139,27 +171,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     arguments.emplace_back(argument);
     start = end + 1;
   }
-  std::vector<const char*> argv;
-  for (const std::string& argument : arguments) argv.push_back(argument.c_str());
-  argv.push_back(nullptr);
-
-  std::string standard_output;
-  std::string report;
-  std::string errors;
-  drelk::Run run;
-  run.standard_output = drelk::memory_text_stream(standard_output);
-  run.output_stream = drelk::memory_text_stream(report);
-  run.diagnostics.error_stream = drelk::memory_text_stream(errors);
-  if (chdir(g_tree.c_str()) != 0) std::abort();
-  drelk::run_drelk(run, static_cast<int>(arguments.size()), argv.data());
-
-  // The -e and -o files stay open at the end of a run, as main leaves them to the exit of
-  // the process; here the process goes on, so they are closed as exit would close them.
-  const bool opened_files =
-      run.diagnostics.error_stream.file != nullptr || run.output_stream.file != nullptr;
-  if (run.diagnostics.error_stream.file != nullptr) std::fclose(run.diagnostics.error_stream.file);
-  if (run.output_stream.file != nullptr) std::fclose(run.output_stream.file);
-  if (opened_files) lay_out_tree();
+  // Each command line runs with one job and with two, which must give the same bytes on
+  // every stream and the same exit status (a -j of the input's own comes later and wins).
+  const RunOutput one = run_with_jobs(arguments, "-j1");
+  const RunOutput two = run_with_jobs(arguments, "-j2");
+  if (one.standard_output != two.standard_output || one.report != two.report ||
+      one.errors != two.errors || one.status != two.status) {
+    std::fprintf(stderr, "-j1 and -j2 differ:\n-j1 (%d):\n%s%s\n-j2 (%d):\n%s%s\n", one.status,
+                 one.report.c_str(), one.errors.c_str(), two.status, two.report.c_str(),
+                 two.errors.c_str());
+    std::abort();
+  }
   if (fchdir(g_start_directory) != 0) std::abort();
   return 0;
 }

@@ -127,15 +127,17 @@ TEST_F(ParallelReading, TheListingOfDiagnosticsEndsAtTheSamePlace) {
 TEST_F(ParallelReading, JobsAreACountFromOneTo1024) {
   dir.write("a.obj", object_declaring("_x_", 4));
   const std::string report = report_of("_x_", 4, {"a.obj"});
-  for (const std::vector<std::string>& arguments :
-       {std::vector<std::string>{"-j", "3", "a.obj"}, {"--jobs", "3", "a.obj"},
-        {"--jobs=1024", "a.obj"}, {"-J2", "a.obj"}, {"--jo=2", "a.obj"}}) {
+  for (const std::vector<std::string>& arguments : {std::vector<std::string>{"-j", "3", "a.obj"},
+                                                    {"--jobs", "3", "a.obj"},
+                                                    {"--jobs=1024", "a.obj"},
+                                                    {"-J2", "a.obj"},
+                                                    {"--jo=2", "a.obj"}}) {
     const ProgramResult r = drelk(arguments);
     EXPECT_EQ(r.standard_output, report) << arguments[0];
     EXPECT_EQ(r.exit_status, 0) << arguments[0];
   }
-  for (const char* argument : {"-j0", "-jx", "-j2x", "-j1025", "-j-1", "--jobs=", "--jobs=0",
-                               "--jobs=99999999999"}) {
+  for (const char* argument :
+       {"-j0", "-jx", "-j2x", "-j1025", "-j-1", "--jobs=", "--jobs=0", "--jobs=99999999999"}) {
     const ProgramResult r = drelk({argument, "a.obj"});
     EXPECT_EQ(r.standard_error, "Drelk: Illegal option " + std::string(argument) + "\n\n\n");
     EXPECT_EQ(r.exit_status, 255) << argument;
