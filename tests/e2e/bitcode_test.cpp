@@ -104,11 +104,12 @@ TEST_F(BitcodeObjects, ReportListsTheCommonsThatLlvmDisShows) {
 // COMMON of two sizes, a block named like a procedure; a definition's size is not in the
 // symbol table, so the BLOCK DATA of /CONSTS/ and C's initialised data show nothing.
 TEST_F(BitcodeObjects, ObjectsOfLlvmToolChains) {
-  const ProgramResult r = drelk({"x86_64-linux/*.o", "arm64-macos/sa.o", "arm64-macos/sb.o"});
+  const ProgramResult r =
+      drelk_at_every_job_count({"x86_64-linux/*.o", "arm64-macos/sa.o", "arm64-macos/sb.o"});
   EXPECT_EQ(r.standard_output, golden("bitcode-objects.txt"));
   EXPECT_EQ(r.standard_error, "");
   EXPECT_EQ(r.exit_status, 0);
-  const ProgramResult problems = drelk({"-p", "x86_64-linux/*.o"});
+  const ProgramResult problems = drelk_at_every_job_count({"-p", "x86_64-linux/*.o"});
   EXPECT_EQ(problems.standard_output, golden("bitcode-objects-problems.txt"));
   // A directory's bitcode objects are objects to read, told by their bytes.
   const ProgramResult tree = drelk({"-p", "x86_64-linux"});

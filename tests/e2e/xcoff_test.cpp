@@ -92,7 +92,7 @@ TEST_F(XcoffObjects, ReportListsTheCommonsThatLlvmReadobjShows) {
 // long name from a 32-bit string table; the TOC entries of the blocks and the code csects
 // ".name" are neither blocks nor procedures.
 TEST_F(XcoffObjects, ObjectsOfAixToolChains) {
-  const ProgramResult r = drelk({"ppc64/*.o", "ppc/*.o"});
+  const ProgramResult r = drelk_at_every_job_count({"ppc64/*.o", "ppc/*.o"});
   EXPECT_EQ(r.standard_output, golden("xcoff-objects.txt"));
   EXPECT_EQ(r.standard_error, "");
   EXPECT_EQ(r.exit_status, 0);
