@@ -177,6 +177,14 @@ void read_input(ReadAhead& ahead, ReadingSlot& slot, AheadInput& item) {
   diagnostics.capture = nullptr;
 }
 
+// Moves `first_waiting` past the inputs that threads have taken or that need none.
+void skip_taken(ReadAhead& ahead) {
+  while (ahead.first_waiting < ahead.window.size() &&
+         ahead.window[ahead.first_waiting]->state != AheadInput::kWaiting) {
+    ++ahead.first_waiting;
+  }
+}
+
 // What a worker thread does: takes the first input no thread has taken, opens it, and
 // reads it in a free slot; until the read-ahead stops.
 void work(ReadAhead& ahead) {
@@ -188,13 +196,8 @@ void work(ReadAhead& ahead) {
     });
     if (ahead.stopping) return;
     AheadInput& item = *ahead.window[ahead.first_waiting];
-    ++ahead.first_waiting;
-    // Only files wait to be read; the rest of the window is done as it comes.
-    while (ahead.first_waiting < ahead.window.size() &&
-           ahead.window[ahead.first_waiting]->state != AheadInput::kWaiting) {
-      ++ahead.first_waiting;
-    }
     item.state = AheadInput::kOpening;
+    skip_taken(ahead);
     lock.unlock();
     open_input(item);
     lock.lock();
@@ -333,14 +336,6 @@ void replay(ReadAhead& ahead, AheadInput& item, uint64_t pattern) {
   }
   if (!pattern_goes_on) ahead.ended_pattern = pattern;
   ahead.diagnostics_so_far.store(run.diagnostics.error_count, std::memory_order_relaxed);
-}
-
-// Moves `first_waiting` past the inputs that threads have taken or that need none.
-void skip_taken(ReadAhead& ahead) {
-  while (ahead.first_waiting < ahead.window.size() &&
-         ahead.window[ahead.first_waiting]->state != AheadInput::kWaiting) {
-    ++ahead.first_waiting;
-  }
 }
 
 // Takes the input at the front of the window into the run: waits for it, or, when no
