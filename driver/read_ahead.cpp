@@ -28,10 +28,10 @@ namespace {
 
 // Files opened ahead at once, whatever the count of jobs: on a network file system each
 // open waits for a round trip, which costs no processor time.
-constexpr unsigned kOpensAtOnce = 16;
+constexpr unsigned kOpensAtOnce = 32;
 // Inputs the window holds: taken in order, so a few more than the threads keep every one
 // busy while the run replays.
-constexpr size_t kWindowInputs = 64;
+constexpr size_t kWindowInputs = 128;
 // The bytes the logs of the window may hold before no further input is read ahead.
 constexpr size_t kWindowBytes = size_t{16} << 20;
 // A file of more bytes than this is analysed by the run itself in its turn: its log could
@@ -160,6 +160,8 @@ void read_input(ReadAhead& ahead, ReadingSlot& slot, AheadInput& item) {
     report_out_of_memory(diagnostics, item.top.path);
   }
   close_input_stream(item.stream);
+  // The read cache goes too: the log alone waits for the input's turn.
+  item.stream.cache = ReadBuffer();
   item.unlisted = diagnostics.unlisted;
   item.out_of_memory = diagnostics.out_of_memory;
   item.stop_reading = diagnostics.stop_reading;
