@@ -12,6 +12,7 @@
 #                                (REGISTRY_BENCH=/path likewise for the registry benchmark)
 #   ONLY_DIRECTORY=1 bench/run.sh    only a directory as the input against a response file
 #   ONLY_BITCODE=1 bench/run.sh      only 10,000 LLVM bitcode objects against the same ELF tree
+#   ONLY_TABLE=1 bench/run.sh        only the table of parallel reading (every row, its goal)
 #   CAP=100 SINGLE_LIMIT=15      stop a command after CAP seconds; time a command slower
 #                                than SINGLE_LIMIT seconds once only
 #
@@ -37,7 +38,7 @@ echo "== building in $BUILD (-O2)"
 mkdir -p "$BUILD"
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
   -DDRELK_BUILD_TESTS=OFF >"$BUILD/configure.log" 2>&1 || { cat "$BUILD/configure.log"; exit 1; }
-targets=(drelk drelk_corpus drelk_io_floor)
+targets=(drelk drelk_corpus drelk_io_floor drelk_delay_open)
 grep -q drelk_registry_bench "$BUILD/CMakeFiles/TargetDirectories.txt" 2>/dev/null &&
   targets+=(drelk_registry_bench)
 cmake --build "$BUILD" -j2 --target "${targets[@]}" >"$BUILD/build.log" 2>&1 ||
@@ -47,6 +48,7 @@ DRELK=${DRELK:-$BUILD/drelk}
 DRELK=$(cd "$(dirname "$DRELK")" && pwd)/$(basename "$DRELK")
 GEN=$BUILD/tools/drelk_corpus
 FLOOR=$BUILD/bench/drelk_io_floor
+DELAY_OPEN=$BUILD/bench/libdrelk_delay_open.so
 LLVM_NM=$(command -v llvm-nm || ls /usr/bin/llvm-nm-* 2>/dev/null | head -1 || true)
 GNU_NM=$(command -v i686-w64-mingw32-nm || true)
 GNU_LD=$(command -v i686-w64-mingw32-ld || true)
@@ -69,14 +71,16 @@ echo "== generating corpora in $CORPUS"
 if [[ ${ONLY_BITCODE:-0} != 1 ]]; then
   generate deep10k --shape deep --objects 10000 --seed 1 --out "$CORPUS/deep10k"
   generate deep50k --shape deep --objects 50000 --seed 1 --out "$CORPUS/deep50k"
-  generate wide10k --shape wide --objects 10000 --seed 1 --out "$CORPUS/wide10k"
   generate lib10k --shape deep --objects 10000 --seed 1 --library "$CORPUS/lib10k.lib"
+fi
+if [[ ${ONLY_BITCODE:-0} != 1 && ${ONLY_TABLE:-0} != 1 ]]; then
+  generate wide10k --shape wide --objects 10000 --seed 1 --out "$CORPUS/wide10k"
   # ELF: the deep plan as x86-64 objects shaped like gfortran's, in ".o" files.
   generate elf50k --shape deep --format elf --objects 50000 --seed 1 --out "$CORPUS/elf50k"
 fi
 # The deep plan of 10,000 objects as ELF and as LLVM bitcode (flang -flto) in one tree shape.
-generate elf10k --shape deep --format elf --objects 10000 --seed 1 --out "$CORPUS/elf10k"
-generate bc10k --shape deep --format bitcode --objects 10000 --seed 1 --out "$CORPUS/bc10k"
+[[ ${ONLY_TABLE:-0} == 1 ]] || generate elf10k --shape deep --format elf --objects 10000 --seed 1 --out "$CORPUS/elf10k"
+[[ ${ONLY_TABLE:-0} == 1 ]] || generate bc10k --shape deep --format bitcode --objects 10000 --seed 1 --out "$CORPUS/bc10k"
 cd "$CORPUS"  # paths below are relative, as the reports compared are
 # The longest command line xargs can build here: the named-paths run through xargs must be
 # one run of drelk, or its report would hold only the last share of the objects.
@@ -232,6 +236,115 @@ run_bitcode_input() {
 }
 if [[ ${ONLY_BITCODE:-0} == 1 ]]; then
   run_bitcode_input
+  exit 0
+fi
+
+# ---- the table of parallel reading --------------------------------------------------
+# Every row of the table with its goal, from one run: best of $TABLE_RUNS wall times (the
+# machine may be shared), drelk with its default jobs beside -j1. Cold rows drop the page
+# cache before each run where this process may (root, and a kernel that lets it).
+TABLE_RUNS=${TABLE_RUNS:-3}
+declare -A BEST
+# best KEY COMMAND: the best of $TABLE_RUNS wall times of COMMAND; with COLD=1 the page
+# cache is dropped before each.
+best() {
+  local key=$1 command=$2 i start end times=""
+  for ((i = 0; i < TABLE_RUNS; i++)); do
+    [[ ${COLD:-0} == 1 ]] && drop_page_cache
+    start=$(date +%s.%N)
+    timeout "$CAP" sh -c "$command" >/dev/null 2>&1 || true
+    end=$(date +%s.%N)
+    times+="$(calc "$end - $start")"$'\n'
+  done
+  BEST[$key]=$(printf '%s' "$times" | sort -g | head -1)
+  printf '   %-34s %9.3f s\n' "$key" "${BEST[$key]}"
+}
+drop_page_cache() { sync && echo 3 >/proc/sys/vm/drop_caches; } 2>/dev/null
+# table_goal TEXT KEY BASE LIMIT: KEY takes at most LIMIT times BASE.
+table_goal() {
+  local text=$1 key=$2 base=$3 limit=$4
+  goal "$text <= ${limit}x ($(printf %.2f "$(calc "${BEST[$key]} / ${BEST[$base]}")")x)" \
+    "${BEST[$key]} <= $limit * ${BEST[$base]}"
+}
+# peak_kb ARGS...: drelk's peak resident set in kB.
+peak_kb() {
+  timeout "$CAP" /usr/bin/time -f %M "$DRELK" "$@" 2>&1 >/dev/null | tail -1
+}
+run_table() {
+  echo
+  echo "== parallel reading: the table (best of $TABLE_RUNS; drelk's default jobs: $(nproc))"
+  find deep50k -name '*.obj' >"$OUT/deep50k.named"
+  find deep10k -name '*.obj' >"$OUT/deep10k.named"
+  best "floor deep50k" "'$FLOOR' deep50k"
+  best "drelk deep50k named" "'$DRELK' @'$OUT/deep50k.named'"
+  best "drelk -j1 deep50k named" "'$DRELK' -j1 @'$OUT/deep50k.named'"
+  best "drelk deep50k named -p" "'$DRELK' -p @'$OUT/deep50k.named'"
+  best "drelk deep50k wildcards" "'$DRELK' -s 'deep50k/*.obj'"
+  best "drelk deep10k named" "'$DRELK' @'$OUT/deep10k.named'"
+  best "floor lib10k" "'$FLOOR' lib10k.lib"
+  best "drelk lib10k" "'$DRELK' lib10k.lib"
+  local cold=0
+  drop_page_cache && cold=1
+  if [[ $cold == 1 ]]; then
+    COLD=1 best "floor deep50k cold" "'$FLOOR' deep50k"
+    COLD=1 best "drelk deep50k named cold" "'$DRELK' @'$OUT/deep50k.named'"
+    COLD=1 best "drelk -j1 deep50k named cold" "'$DRELK' -j1 @'$OUT/deep50k.named'"
+  fi
+  if [[ -f $DELAY_OPEN ]]; then
+    local delay="LD_PRELOAD='$DELAY_OPEN' DELAY_OPEN_UNDER=deep10k/"
+    best "floor deep10k, 1 ms an open" "$delay '$FLOOR' deep10k"
+    best "drelk deep10k, 1 ms an open" "$delay '$DRELK' -s 'deep10k/*.obj'"
+    best "drelk -j1 deep10k, 1 ms an open" "$delay '$DRELK' -j1 -s 'deep10k/*.obj'"
+  fi
+  local layouts=0
+  if command -v gfortran >/dev/null && command -v python3 >/dev/null; then
+    python3 "$ROOT/bench/fortran_tree.py" --objects 2000 --out "$CORPUS/fortran2k" >/dev/null
+    best "drelk gfortran -g 2,000" "'$DRELK' 'fortran2k/*.o'"
+    best "drelk -m gfortran -g 2,000" "'$DRELK' -m 'fortran2k/*.o'"
+    layouts=1
+  fi
+  local peak peak_one peak_10k
+  peak=$(peak_kb @"$OUT/deep50k.named")
+  peak_one=$(peak_kb -j1 @"$OUT/deep50k.named")
+  peak_10k=$(peak_kb @"$OUT/deep10k.named")
+  echo "   peak memory deep50k named: $((peak / 1024)) MB (-j1: $((peak_one / 1024)) MB);" \
+    "deep10k: $((peak_10k / 1024)) MB"
+
+  echo
+  echo "== parallel reading: goals"
+  table_goal "50,000 named, full report / floor" "drelk deep50k named" "floor deep50k" 1.5
+  table_goal "50,000 named, -p / floor" "drelk deep50k named -p" "floor deep50k" 1.2
+  table_goal "50,000 wildcards, full report / floor" "drelk deep50k wildcards" "floor deep50k" 1.5
+  if [[ $cold == 1 ]]; then
+    table_goal "50,000 named, cold / cold floor" "drelk deep50k named cold" "floor deep50k cold" 0.6
+  else
+    echo "50,000 cold: not measured (the page cache cannot be dropped here:" \
+      "/proc/sys/vm/drop_caches is not writable)"
+  fi
+  table_goal "library of 10,000 members / floor" "drelk lib10k" "floor lib10k" 2
+  if [[ $layouts == 1 ]]; then
+    table_goal "gfortran -g 2,000 (for GEANT3), -m / without" "drelk -m gfortran -g 2,000" \
+      "drelk gfortran -g 2,000" 1.5
+  fi
+  if [[ -f $DELAY_OPEN ]]; then
+    goal "1 ms an open, 10,000: floor >= 10 s ($(printf %.2f "${BEST[floor deep10k, 1 ms an open]}") s)" \
+      "${BEST[floor deep10k, 1 ms an open]} >= 10"
+    goal "1 ms an open, 10,000: drelk <= 1.5 s ($(printf %.2f "${BEST[drelk deep10k, 1 ms an open]}") s)" \
+      "${BEST[drelk deep10k, 1 ms an open]} <= 1.5"
+  fi
+  table_goal "linear: named 50,000 / named 10,000" "drelk deep50k named" "drelk deep10k named" 5.5
+  goal "peak memory at 50,000 <= 150 MB ($((peak / 1024)) MB)" "$peak <= 150 * 1024"
+  goal "peak memory at 50,000 <= 1.5x -j1's ($(printf %.2f "$(calc "$peak / $peak_one")")x)" \
+    "$peak <= 1.5 * $peak_one"
+  # A million objects, from the growth between 10,000 and 50,000: time and memory per
+  # further object stay what they were.
+  local seconds megabytes
+  seconds=$(calc "${BEST[drelk deep50k named]} + (${BEST[drelk deep50k named]} - ${BEST[drelk deep10k named]}) / 40000 * 950000")
+  megabytes=$(calc "($peak + ($peak - $peak_10k) / 40000 * 950000) / 1024")
+  printf 'a million objects (estimated from the growth): %.0f s, %.0f MB\n' "$seconds" "$megabytes"
+}
+if [[ ${ONLY_TABLE:-0} == 1 ]]; then
+  run_table
   exit 0
 fi
 
