@@ -40,6 +40,8 @@ void note_library(ObjectEntry& entry, const ObjectDeclarations& declarations) {
   };
   std::stable_sort(entry.versioned_exports.begin(), entry.versioned_exports.end(),
                    [&](const std::string& a, const std::string& b) { return bare(a) < bare(b); });
+}
+
 // Keeps a made entry: in the registry, or in the log of a file read ahead. nullptr when
 // memory ran out.
 ObjectEntry* keep_made_entry(Analysis& analysis, const ObjectEntry& parent,

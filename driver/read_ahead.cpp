@@ -264,6 +264,13 @@ bool replay_log(Run& run, AheadInput& item) {
   const auto report_up_to = [&](size_t end) {
     for (; next < end; ++next) replay_diagnostic(diagnostics, item.log.diagnostics[next]);
   };
+  // A shared library met before (by a link, or another name of the same file) is read
+  // once: what its second reading gave is passed over, as one job does not read it again.
+  const ReadLog& log = item.log;
+  if (log.identified && run.analysis.libraries_read.count(log.identity) != 0) {
+    report_up_to(std::min(log.diagnostics_before_object, log.diagnostics.size()));
+    return true;
+  }
   bool whole = true;
   for (ReadStep& step : item.log.steps) {
     report_up_to(step.diagnostics_before);
@@ -290,6 +297,11 @@ bool replay_log(Run& run, AheadInput& item) {
   }
   if (whole) report_up_to(item.log.diagnostics.size());
   entry->format = item.top.format;
+  entry->role = item.top.role;
+  entry->versioned_exports = std::move(item.top.versioned_exports);
+  if (log.identified && entry->role == InputRole::kLibrary) {
+    run.analysis.libraries_read.insert(log.identity);
+  }
   diagnostics.error_count += item.unlisted;
   diagnostics.unlisted += item.unlisted;
   if (item.out_of_memory) diagnostics.out_of_memory = true;
