@@ -28,7 +28,7 @@ namespace {
 
 // Files opened ahead at once, whatever the count of jobs: on a network file system each
 // open waits for a round trip, which costs no processor time.
-constexpr unsigned kOpensAtOnce = 32;
+constexpr unsigned kOpensAtOnce = 16;
 // Inputs the window holds: taken in order, so a few more than the threads keep every one
 // busy while the run replays.
 constexpr size_t kWindowInputs = 128;
