@@ -131,6 +131,10 @@ void print_usage(Run& run, const char* program_name);
 bool analyze_opened_file(Run& run, InputStream& stream, const std::string& path,
                          const std::string& name);
 
+// Opens, checks and analyses one file the search found, at once, as one job does. False
+// when its entry could not be made, which ends the pattern, or the run reads no further.
+bool read_found_input(Run& run, const FoundInput& input);
+
 // Whether the stream holds an object or library by its first bytes.
 bool holds_object_or_library(InputStream& stream);
 

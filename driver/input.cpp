@@ -17,29 +17,6 @@ bool is_dot_entry(const std::string& name) {
   return name == "." || name == "..";
 }
 
-// Opens, checks and analyses one file the search found, at once: the single-threaded run.
-// False when its entry could not be made, which ends the pattern, or the run reads no
-// further.
-bool read_found_input(Run& run, const FoundInput& input) {
-  InputStream& stream = run.input;
-  // FIFOs, sockets and devices are no objects; in a directory they are passed over unopened.
-  if (input.in_directory && !input.regular_file && !is_native_regular_file(input.native)) {
-    return true;
-  }
-  if (!open_native_file(input.native, stream, input.regular_file)) {
-    report_open_failure(run.diagnostics, input.name);
-    return true;
-  }
-  if (input.in_directory) {
-    if (!holds_object_or_library(stream)) {
-      close_input_stream(stream);
-      return true;
-    }
-    ++run.directory_inputs.back().files_read;
-  }
-  return analyze_opened_file(run, stream, input.path, input.name);
-}
-
 // One file the search found, taken in its turn: read at once, or read ahead.
 bool take_found_input(Run& run, FoundInput input) {
   if (run.read_ahead != nullptr) return take_input(*run.read_ahead, std::move(input));
@@ -179,6 +156,29 @@ void process_pattern(Run& run, std::string pattern, const std::string& native_di
 }
 
 }  // namespace
+
+// Opens, checks and analyses one file the search found, at once: the single-threaded run.
+// False when its entry could not be made, which ends the pattern, or the run reads no
+// further.
+bool read_found_input(Run& run, const FoundInput& input) {
+  InputStream& stream = run.input;
+  // FIFOs, sockets and devices are no objects; in a directory they are passed over unopened.
+  if (input.in_directory && !input.regular_file && !is_native_regular_file(input.native)) {
+    return true;
+  }
+  if (!open_native_file(input.native, stream, input.regular_file)) {
+    report_open_failure(run.diagnostics, input.name);
+    return true;
+  }
+  if (input.in_directory) {
+    if (!holds_object_or_library(stream)) {
+      close_input_stream(stream);
+      return true;
+    }
+    ++run.directory_inputs.back().files_read;
+  }
+  return analyze_opened_file(run, stream, input.path, input.name);
+}
 
 bool analyze_opened_file(Run& run, InputStream& stream, const std::string& path,
                          const std::string& name) {

@@ -29,6 +29,10 @@ namespace {
 // Files opened ahead at once, whatever the count of jobs: on a network file system each
 // open waits for a round trip, which costs no processor time.
 constexpr unsigned kOpensAtOnce = 16;
+// The share of the process's limit of open files that files opened ahead may take: the
+// rest is the run's own (its standard streams, the -o and -e files, the file read in its
+// turn, a directory open at each level of a search).
+constexpr uint64_t kShareOfOpenFiles = 4;
 // Inputs the window holds: taken in order, so a few more than the threads keep every one
 // busy while the run replays.
 constexpr size_t kWindowInputs = 128;
@@ -49,6 +53,7 @@ struct AheadInput {
     kNotOpened,   // "Error opening input file"
     kLogged,      // read ahead: `log` holds what it made
     kInTurn,      // open in `stream`, to be analysed by the run itself in its turn
+    kReadInTurn,  // too large to log: closed again, the run reads it itself in its turn
     kNoMemory,    // memory ran out before its analysis began
   };
   Kind kind = kFile;
@@ -202,6 +207,13 @@ void work(ReadAhead& ahead) {
     skip_taken(ahead);
     lock.unlock();
     open_input(item);
+    if (item.outcome == AheadInput::kInTurn) {
+      // A file waiting for its turn must not hold a descriptor: a window of large files
+      // would hold as many as the window holds inputs.
+      close_input_stream(item.stream);
+      item.stream.cache = ReadBuffer();
+      item.outcome = AheadInput::kReadInTurn;
+    }
     lock.lock();
     if (item.outcome == AheadInput::kLogged) {
       item.state = AheadInput::kOpened;
@@ -342,6 +354,12 @@ void replay(ReadAhead& ahead, AheadInput& item, uint64_t pattern) {
           // only the pattern is the entry that cannot be made.
           if (!pattern_goes_on && run.diagnostics.stop_reading) pattern_goes_on = true;
           break;
+        case AheadInput::kReadInTurn:
+          // Opened again, as one job opens it: a file that went meanwhile is reported
+          // as one that was never there.
+          pattern_goes_on = read_found_input(run, item.input);
+          if (!pattern_goes_on && run.diagnostics.stop_reading) pattern_goes_on = true;
+          break;
         case AheadInput::kLogged:
           pattern_goes_on = replay_log(run, item);
           break;
@@ -417,7 +435,10 @@ ReadAhead::~ReadAhead() {
 
 ReadAheadHandle start_read_ahead(Run& run, unsigned jobs) {
   ReadAheadHandle ahead(new ReadAhead(run, jobs));
-  ahead->thread_limit = std::max(jobs, kOpensAtOnce);
+  // Each thread holds one file open at most.
+  const uint64_t open_files_ahead = std::max<uint64_t>(1, open_files_limit() / kShareOfOpenFiles);
+  ahead->thread_limit =
+      static_cast<unsigned>(std::min<uint64_t>(std::max(jobs, kOpensAtOnce), open_files_ahead));
   for (unsigned i = 0; i < jobs; ++i) {
     auto slot = std::make_unique<ReadingSlot>(ahead->unused_registry);
     slot->analysis.reader.read_layouts = run.analysis.reader.read_layouts;

@@ -74,6 +74,10 @@ bool is_native_regular_file(const std::string& native);
 // least 1: the default count of jobs.
 unsigned usable_processors();
 
+// The files this process may hold open at once: its soft limit of descriptors where the
+// system sets one, else UINT64_MAX.
+uint64_t open_files_limit();
+
 // The separator the system itself writes between the components of a path.
 #if defined(_WIN32)
 inline constexpr char kNativeSeparator = '\\';

@@ -7,6 +7,7 @@
 #if defined(__linux__)
 #include <sched.h>
 #endif
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -374,6 +375,14 @@ unsigned usable_processors() {
   }
 #endif
   return std::max(1u, std::thread::hardware_concurrency());
+}
+
+uint64_t open_files_limit() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+    return UINT64_MAX;
+  }
+  return limit.rlim_cur;
 }
 
 bool open_native_input_file(const std::string& native, InputStream& stream) {

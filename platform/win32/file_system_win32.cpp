@@ -35,6 +35,12 @@ unsigned usable_processors() {
   return count > 0 ? count : 1;
 }
 
+// Files are opened as handles, which the system does not count against a limit of the
+// process's own.
+uint64_t open_files_limit() {
+  return UINT64_MAX;
+}
+
 bool is_lead_byte(unsigned char byte) {
   return IsDBCSLeadByte(byte) != 0;
 }

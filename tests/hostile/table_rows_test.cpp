@@ -165,6 +165,32 @@ TEST_F(TableRows, MembersWhoseSymbolTablesAllLieInTheLastMember) {
   EXPECT_EQ(r.program.exit_status, 255);
 }
 
+// Files read ahead hold no descriptor while they wait for their turn, and no more files are
+// opened ahead than a low limit of open files leaves room for: while the run reads an object
+// of a million symbols, forty objects of more than a mebibyte each (too large to be read
+// ahead) are opened ahead and wait, and under a limit of 16 open files every one is read.
+TEST_F(TableRows, FilesOpenedAheadStayWithinALowLimitOfOpenFiles) {
+  dir.write("a/first.obj", object_of_plain_symbols(1000000));
+  std::vector<uint8_t> object = object_declaring("_x_", 4);
+  object.resize(object.size() + (size_t{1} << 20) + 4096, 0);
+  std::vector<std::string> paths;
+  for (int i = 0; i < 40; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "b/f%02d.obj", i);
+    dir.write(name, object);
+    paths.push_back(name);
+  }
+  Limits limits;
+  limits.open_files = 16;
+  limits.deadline_seconds = drelk_is_instrumented() ? 1200 : 120;
+  const BoundedResult r = run_bounded(drelk_binary(), {"-j4", "a/first", "b/*"}, dir.str(), limits);
+  EXPECT_EQ(r.program.standard_error, "");
+  std::string report = report_of("_x_", 4, paths);
+  report.replace(report.find("in 40 objects"), 13, "in 41 objects");  // first.obj too
+  EXPECT_EQ(r.program.standard_output, report);
+  EXPECT_EQ(r.program.exit_status, 0);
+}
+
 // A thin archive of 1,000 members that all name one object of 18 MB: the file is read once.
 TEST_F(TableRows, ThinArchiveThatNamesOneObjectAThousandTimes) {
   const std::vector<uint8_t> object = object_of_plain_symbols(1000000);
