@@ -88,6 +88,7 @@ struct ReadAhead {
   Run& run;
   unsigned jobs;
   unsigned thread_limit = 0;
+  unsigned threads_opening = 0;  // threads waiting for an open (and the first bytes)
   std::vector<std::thread> threads;
   // Never touched: the slots' analyses log what they read.
   Registry unused_registry;
@@ -205,6 +206,7 @@ void work(ReadAhead& ahead) {
     AheadInput& item = *ahead.window[ahead.first_waiting];
     item.state = AheadInput::kOpening;
     skip_taken(ahead);
+    ++ahead.threads_opening;
     lock.unlock();
     open_input(item);
     if (item.outcome == AheadInput::kInTurn) {
@@ -215,6 +217,7 @@ void work(ReadAhead& ahead) {
       item.outcome = AheadInput::kReadInTurn;
     }
     lock.lock();
+    --ahead.threads_opening;
     if (item.outcome == AheadInput::kLogged) {
       item.state = AheadInput::kOpened;
       ReadingSlot* slot = nullptr;
@@ -240,7 +243,9 @@ void work(ReadAhead& ahead) {
       ahead.slot_free.notify_one();
     }
     item.state = AheadInput::kDone;
-    ahead.finished.notify_all();
+    // Only the run waits, and only for the input at the front: waking it for any other
+    // would cost a switch of threads for every file.
+    if (ahead.window.front().get() == &item) ahead.finished.notify_one();
   }
 }
 
@@ -251,6 +256,10 @@ void add_thread(ReadAhead& ahead) {
   if (ahead.first_waiting >= ahead.window.size()) return;
   // A run of one file reads it on its own thread, as one job does.
   if (ahead.threads.empty() && ahead.window.size() < 2) return;
+  // Beyond one thread a job, only while every thread waits for an open: where opens are
+  // quick (a local disk, a warm cache) more threads would only wait for a reading slot
+  // and take turns at the lock; where each open waits on a server they keep it busy.
+  if (ahead.threads.size() >= ahead.jobs && ahead.threads_opening < ahead.threads.size()) return;
   try {
     ahead.threads.emplace_back(work, std::ref(ahead));
   } catch (const std::system_error&) {
@@ -388,8 +397,11 @@ void replay_front(ReadAhead& ahead, std::unique_lock<std::mutex>& lock) {
   std::unique_ptr<AheadInput> item = std::move(ahead.window.front());
   ahead.window.pop_front();
   --ahead.first_waiting;
+  // The threads wait for the window's bytes to fall below its bound, never for its front
+  // to go: waking them all for every input taken would cost more than reading it.
+  const bool was_full = ahead.bytes_ahead >= kWindowBytes;
   ahead.bytes_ahead -= item->bytes;
-  ahead.work.notify_all();
+  if (was_full && ahead.bytes_ahead < kWindowBytes) ahead.work.notify_all();
   lock.unlock();
   replay(ahead, *item, item->pattern);
   item.reset();
