@@ -166,8 +166,7 @@ Outcome analyze_contained(Analysis& analysis, InputStream& stream, ObjectEntry& 
 // True, after its diagnostic, when the file open in `stream` is one the run writes.
 bool reads_written_file(Analysis& analysis, const InputStream& stream, const std::string& path) {
   FileIdentity identity;
-  return !analysis.written_files.empty() && stream.descriptor >= 0 &&
-         descriptor_identity(stream.descriptor, identity) &&
+  return !analysis.written_files.empty() && input_identity(stream, identity) &&
          is_written_file(analysis, identity, path);
 }
 
@@ -218,8 +217,7 @@ Outcome analyze_external_member(Analysis& analysis, const ObjectEntry& archive, 
     return Outcome::kFailed;
   }
   FileIdentity identity;
-  if (stream.descriptor >= 0 && descriptor_identity(stream.descriptor, identity) &&
-      !read.files.insert(identity).second) {
+  if (input_identity(stream, identity) && !read.files.insert(identity).second) {
     close_input_stream(stream);
     if (!read.file_reported) {
       read.file_reported = true;
@@ -365,8 +363,7 @@ Outcome analyze_file(Analysis& analysis, InputStream& stream, ObjectEntry& entry
   // A shared library met again (by a link, or by another name of the same file) is read
   // once: its exports would otherwise define its blocks twice.
   FileIdentity identity;
-  const bool identified =
-      stream.descriptor >= 0 && descriptor_identity(stream.descriptor, identity);
+  const bool identified = input_identity(stream, identity);
   if (analysis.log != nullptr) {
     // Read ahead, whether a library was met before is known only in its turn.
     analysis.log->identified = identified;

@@ -125,6 +125,18 @@ using FileIdentity = DirectoryIdentity;
 bool descriptor_identity(int descriptor, FileIdentity& identity);
 bool stream_identity(std::FILE* file, FileIdentity& identity);
 
+// The identity of the file open in `stream`: the one its open learnt, or its descriptor's.
+// False for a stream of memory or a closed one.
+inline bool input_identity(const InputStream& stream, FileIdentity& identity) {
+  if (stream.descriptor < 0) return false;
+  if (stream.identity_known) {
+    identity.device = stream.device;
+    identity.inode = stream.inode;
+    return true;
+  }
+  return descriptor_identity(stream.descriptor, identity);
+}
+
 // Opens the null device on each of the standard descriptors (input, output, error) that
 // is closed, so that no file opened later takes its place. Nothing to do on Windows.
 void reserve_standard_descriptors();

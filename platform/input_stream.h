@@ -54,6 +54,11 @@ struct InputStream {
   bool end_of_file = false;  // cleared by every seek
   ReadBuffer cache;          // read cache of the file backing
   uint64_t cache_start = 0;
+  // The file's identity (device and inode, or volume and file index), where the open
+  // learnt it: no second look at the file for it.
+  bool identity_known = false;
+  uint64_t device = 0;
+  uint64_t inode = 0;
 };
 
 InputStream memory_input_stream(const uint8_t* data, size_t size);

@@ -415,6 +415,9 @@ bool open_native_file(const std::string& native, InputStream& stream, bool regul
     return false;
   }
   use_file(stream, fd, static_cast<uint64_t>(info.st_size));
+  stream.identity_known = true;
+  stream.device = static_cast<uint64_t>(info.st_dev);
+  stream.inode = static_cast<uint64_t>(info.st_ino);
   return true;
 }
 

@@ -118,6 +118,9 @@ bool open_native_file(const std::string& path, InputStream& stream, bool) {
     return false;
   }
   use_file(stream, descriptor, static_cast<uint64_t>(size.QuadPart));
+  stream.identity_known = true;
+  stream.device = info.dwVolumeSerialNumber;
+  stream.inode = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
   return true;
 }
 
