@@ -160,7 +160,14 @@ PathParts split_path(const std::string& path);
 // True when `byte` starts a two-byte character of the system's ANSI code page
 // (IsDBCSLeadByte on Windows, where a path's trail byte may be 0x5C, the code of '\').
 // Never on POSIX, whose paths are split byte by byte.
+#if defined(_WIN32)
 bool is_lead_byte(unsigned char byte);
+#else
+// Every path splitter asks it of every byte: known here to be false, it costs nothing.
+inline bool is_lead_byte(unsigned char) {
+  return false;
+}
+#endif
 
 // The path of the file a thin archive's member names: the member's name taken relative to
 // the archive's directory, or as it is when it is an absolute path.

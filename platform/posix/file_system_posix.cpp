@@ -286,10 +286,6 @@ void reserve_standard_descriptors() {
   }
 }
 
-bool is_lead_byte(unsigned char) {
-  return false;
-}
-
 std::string native_path(const std::string& path) {
   std::string native = path;
   std::replace(native.begin(), native.end(), '\\', '/');
