@@ -113,54 +113,44 @@ if(LLVM_NM)
   endif()
 endif()
 
-# The same plan written as ELF objects gives the same report from the ELF reader as the
-# COFF objects give from the COFF reader, once the names lose the leading '_' of i386
-# COFF and the files are ".o" ones: a tree, and a GNU-style library.
-execute_process(
-  COMMAND "${CORPUS}" --format elf --objects 240 --blocks 60 --per-object 12 --mismatch 0.25
-          --procedures 2 --calls 2 --long-names 0.4 --initialized 0.1 --clashes 4
-          --per-directory 20 --fanout 3 --seed 2024
-          --out "${WORK_DIR}/elf/tree" --library "${WORK_DIR}/elf/corpus.lib"
-  RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "drelk_corpus --format elf failed: ${status}")
-endif()
-run_drelk(elf_full "${WORK_DIR}/elf/tree" -s *.o)
-run_drelk(elf_library "${WORK_DIR}/elf" corpus.lib)
-foreach(name full library)
-  file(READ "${WORK_DIR}/${name}.txt" coff)
-  file(READ "${WORK_DIR}/elf_${name}.txt" elf)
-  string(REPLACE "\n _" "\n " coff "${coff}")
-  string(REPLACE "Common Block _" "Common Block " coff "${coff}")
-  string(REPLACE "procedure _" "procedure " coff "${coff}")
-  string(REPLACE ".obj" ".o" coff "${coff}")
-  if(NOT coff STREQUAL elf)
-    message(FATAL_ERROR "the ELF corpus's ${name} report differs from the COFF corpus's; "
-                        "see ${WORK_DIR}/elf_${name}.txt")
+# Writes the corpus's plan again as `format` objects, a tree and a library below
+# WORK_DIR/<format>, and requires the reports of both to be those that the objects of
+# `reference` gave ("coff" or a format checked before), once the COFF names lose the
+# leading '_' of i386 COFF and the files are ".o" ones.
+function(check_format_corpus format reference)
+  execute_process(
+    COMMAND "${CORPUS}" --format ${format} --objects 240 --blocks 60 --per-object 12
+            --mismatch 0.25 --procedures 2 --calls 2 --long-names 0.4 --initialized 0.1
+            --clashes 4 --per-directory 20 --fanout 3 --seed 2024
+            --out "${WORK_DIR}/${format}/tree" --library "${WORK_DIR}/${format}/corpus.lib"
+    RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "drelk_corpus --format ${format} failed: ${status}")
   endif()
-endforeach()
+  run_drelk(${format}_full "${WORK_DIR}/${format}/tree" -s *.o)
+  run_drelk(${format}_library "${WORK_DIR}/${format}" corpus.lib)
+  foreach(name full library)
+    if(reference STREQUAL "coff")
+      file(READ "${WORK_DIR}/${name}.txt" expected)
+      string(REPLACE "\n _" "\n " expected "${expected}")
+      string(REPLACE "Common Block _" "Common Block " expected "${expected}")
+      string(REPLACE "procedure _" "procedure " expected "${expected}")
+      string(REPLACE ".obj" ".o" expected "${expected}")
+    else()
+      file(READ "${WORK_DIR}/${reference}_${name}.txt" expected)
+    endif()
+    file(READ "${WORK_DIR}/${format}_${name}.txt" got)
+    if(NOT got STREQUAL expected)
+      message(FATAL_ERROR "the ${format} corpus's ${name} report differs from the ${reference} "
+                          "corpus's; see ${WORK_DIR}/${format}_${name}.txt")
+    endif()
+  endforeach()
+endfunction()
 
-# The same plan again as 64-bit XCOFF objects, named as ELF names them, and an AIX big
-# archive: the XCOFF reader gives the ELF reader's report.
-execute_process(
-  COMMAND "${CORPUS}" --format xcoff --objects 240 --blocks 60 --per-object 12 --mismatch 0.25
-          --procedures 2 --calls 2 --long-names 0.4 --initialized 0.1 --clashes 4
-          --per-directory 20 --fanout 3 --seed 2024
-          --out "${WORK_DIR}/xcoff/tree" --library "${WORK_DIR}/xcoff/corpus.lib"
-  RESULT_VARIABLE status)
-if(NOT status EQUAL 0)
-  message(FATAL_ERROR "drelk_corpus --format xcoff failed: ${status}")
-endif()
-run_drelk(xcoff_full "${WORK_DIR}/xcoff/tree" -s *.o)
-run_drelk(xcoff_library "${WORK_DIR}/xcoff" corpus.lib)
-foreach(name full library)
-  file(READ "${WORK_DIR}/elf_${name}.txt" elf)
-  file(READ "${WORK_DIR}/xcoff_${name}.txt" xcoff)
-  if(NOT xcoff STREQUAL elf)
-    message(FATAL_ERROR "the XCOFF corpus's ${name} report differs from the ELF corpus's; "
-                        "see ${WORK_DIR}/xcoff_${name}.txt")
-  endif()
-endforeach()
+# The ELF reader gives the COFF reader's report, and the XCOFF reader (64-bit objects named
+# as ELF names them, and an AIX big archive) the ELF reader's.
+check_format_corpus(elf coff)
+check_format_corpus(xcoff elf)
 
 # Arguments that cannot make a corpus are refused.
 execute_process(COMMAND "${CORPUS}" --blocks 10 --per-object 11 --out "${WORK_DIR}/refused"
