@@ -261,7 +261,9 @@ void write_declarations_finding(JsonWriter& out, bool& first, const char* kind,
   for (const BlockReference* reference : block_references(block)) {
     out.item(first_declaration);
     write_object_reference(out, *reference->object);
-    out.raw(", \"size\": ").number(reference->size).raw("}");
+    out.raw(", \"size\": ").number(reference->size);
+    if (is_unsized_library(*reference->object)) out.raw(", \"sized\": false");
+    out.raw("}");
   }
   out.close_items(first_declaration, "    ");
   write_class(out, found.finding_class, found.explanation);

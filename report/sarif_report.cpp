@@ -406,8 +406,16 @@ void write_absent(JsonWriter& out, bool& first, const Adoption& adoption,
   out.raw(",\n         \"baselineState\": \"absent\"}");
 }
 
-// Every declaration of the block as a related location, numbered from 1 up to the limit:
-// "declares <what><size> bytes.".
+// What a location says of a declaration: "declares <what><size> bytes.", or for a shared
+// library whose format records no size, that it defines the block.
+std::string declaration_message(const BlockReference& reference, const char* what) {
+  if (is_unsized_library(*reference.object)) {
+    return "defines the COMMON block; its format records no size.";
+  }
+  return strprintf("declares %s%llu bytes.", what, llu(reference.size));
+}
+
+// Every declaration of the block as a related location, numbered from 1 up to the limit.
 void write_declarations_related(JsonWriter& out, const Artifacts& artifacts,
                                 const CommonBlock& block, const char* what) {
   out.raw(",\n         \"relatedLocations\": [");
@@ -416,8 +424,8 @@ void write_declarations_related(JsonWriter& out, const Artifacts& artifacts,
   for (const BlockReference* reference : block_references(block)) {
     if (id > kMaxLocations) break;
     out.item(first_related).raw("           ");
-    write_location(out, artifacts, *reference->object,
-                   strprintf("declares %s%llu bytes.", what, llu(reference->size)), &id);
+    write_location(out, artifacts, *reference->object, declaration_message(*reference, what),
+                   &id);
   }
   out.close_items(first_related, "         ");
 }
@@ -491,7 +499,8 @@ void write_size_mismatch(JsonWriter& out, bool& first, const Artifacts& artifact
                          const FindingMark* mark) {
   const CommonBlock& block = *found.block;
   const std::vector<const BlockReference*> references = block_references(block);
-  // The first declaration of each size, in list order, and how many declare that size.
+  // The first declaration of each size, in list order, and how many declare that size. A
+  // library without sizes has none: it is a related location of its own.
   struct Size {
     const BlockReference* first;
     size_t count;
@@ -500,6 +509,7 @@ void write_size_mismatch(JsonWriter& out, bool& first, const Artifacts& artifact
   std::unordered_map<uint64_t, size_t> size_index;
   std::vector<bool> is_first(references.size(), false);
   for (size_t i = 0; i < references.size(); ++i) {
+    if (is_unsized_library(*references[i]->object)) continue;
     const auto [at, added] = size_index.emplace(references[i]->size, sizes.size());
     if (added) {
       sizes.push_back(Size{references[i], 1});
@@ -547,7 +557,7 @@ void write_size_mismatch(JsonWriter& out, bool& first, const Artifacts& artifact
       if (is_first[i]) continue;
       out.item(first_related).raw("           ");
       write_location(out, artifacts, *references[i]->object,
-                     strprintf("declares %llu bytes.", llu(references[i]->size)), &id);
+                     declaration_message(*references[i], ""), &id);
     }
     out.close_items(first_related, "         ");
   }

@@ -25,6 +25,7 @@
 #   libmac.dylib     clang-19 for x86_64 macOS, linked by ld64.lld-19: exports _shared_ and
 #                    _counter_ (data) and _bump_ (code)
 #   macuser.o        clang-19 for x86_64 macOS, -fcommon: declares _shared_ (88 bytes)
+#   macuser2.o       the same with _shared_ declared with 40 bytes
 #
 # Tools (Debian 12):
 #   apt-get install -y --no-install-recommends gfortran libopenmpi-dev gfortran-mingw-w64 \
@@ -78,3 +79,4 @@ rm "$here/dllblk.obj"
     -Wl,-platform_version,macos,11.0,11.0 -Wl,-install_name,@rpath/libmac.dylib \
     -o "$here/libmac.dylib" macblk.c
 "$CLANG" -target x86_64-apple-macos11 -fcommon -c -o "$here/macuser.o" macuser.c
+"$CLANG" -target x86_64-apple-macos11 -fcommon -c -o "$here/macuser2.o" macuser2.c
