@@ -424,8 +424,7 @@ void write_declarations_related(JsonWriter& out, const Artifacts& artifacts,
   for (const BlockReference* reference : block_references(block)) {
     if (id > kMaxLocations) break;
     out.item(first_related).raw("           ");
-    write_location(out, artifacts, *reference->object, declaration_message(*reference, what),
-                   &id);
+    write_location(out, artifacts, *reference->object, declaration_message(*reference, what), &id);
   }
   out.close_items(first_related, "         ");
 }
