@@ -403,7 +403,8 @@ bool register_declarations(Registry& registry, Diagnostics& diagnostics, const O
   // A definition bounded by the layout (COFF, Mach-O) of a block that the object also
   // declares marks that declaration, as a definition without a size does; one of a block
   // the object does not declare (a BLOCK DATA as mingw-w64 gfortran writes it) is a
-  // reference of its own, as an ELF definition is.
+  // reference of its own, as an ELF definition is. So is every one of a linked program's,
+  // whose routines' layouts declare the block that its BLOCK DATA initialised.
   std::vector<std::string_view> declared_here;
   for (const Declaration& declaration : declarations.items) {
     if (declaration.bounded) {
@@ -416,7 +417,7 @@ bool register_declarations(Registry& registry, Diagnostics& diagnostics, const O
   }
   const auto marks_its_declaration = [&](const Declaration& declaration) {
     return !declaration.has_size ||
-           (declaration.bounded &&
+           (declaration.bounded && !declarations.program &&
             std::binary_search(declared_here.begin(), declared_here.end(), declaration.name));
   };
   // A linked program's declarations are its layouts, one each, in order: each layout goes

@@ -124,6 +124,8 @@ inline constexpr uint16_t IMAGE_FILE_DLL = 0x2000;  // Characteristics
 inline constexpr uint16_t IMAGE_NT_OPTIONAL_HDR32_MAGIC = 0x10B;
 inline constexpr uint16_t IMAGE_NT_OPTIONAL_HDR64_MAGIC = 0x20B;
 // NumberOfRvaAndSizes, then the data directories (RVA and size, u32 each), of PE32 and PE32+.
+inline constexpr size_t kPe32ImageBase = 28;  // u32 in PE32
+inline constexpr size_t kPe64ImageBase = 24;  // u64 in PE32+
 inline constexpr size_t kPe32NumberOfRvaAndSizes = 92;
 inline constexpr size_t kPe64NumberOfRvaAndSizes = 108;
 inline constexpr size_t kDataDirectorySize = 8;
@@ -132,6 +134,7 @@ inline constexpr size_t kSectionVirtualSize = 8;
 inline constexpr size_t kSectionVirtualAddress = 12;
 inline constexpr uint32_t IMAGE_SCN_CNT_CODE = 0x00000020;
 inline constexpr uint32_t IMAGE_SCN_MEM_EXECUTE = 0x20000000;
+inline constexpr uint32_t IMAGE_SCN_CNT_UNINITIALIZED_DATA = 0x00000080;
 // IMAGE_EXPORT_DIRECTORY: the counts and the RVAs of its three tables.
 inline constexpr size_t kExportNumberOfFunctions = 20;
 inline constexpr size_t kExportNumberOfNames = 24;

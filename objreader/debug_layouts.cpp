@@ -5,12 +5,20 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/strprintf.h"
 
 namespace drelk {
 namespace {
+
+constexpr char kBlockWithoutSymbol[] =
+    "Debug Information Error: COMMON block %s of %s has no symbol in the symbol table, so its "
+    "members' offsets are not known; its layouts are not shown\n";
+constexpr char kMemberBeforeBlock[] =
+    "Debug Information Error: a member of COMMON block %s of %s lies before the block's "
+    "address; its layouts are not shown\n";
 
 // The relocations of the debug sections, and where each section's last search ended: the
 // DWARF reader reads a section mostly forward, so that the relocation after the one found
@@ -108,6 +116,77 @@ void report_unreadable_debug_section(ObjectReader& reader, std::string_view name
       strprintf("Debug Information Error: %s in %s cannot be read (%s); "
                 "COMMON block layouts are not shown\n",
                 std::string(name).c_str(), std::string(reader.object_path).c_str(), reason));
+}
+
+LinkedBlocks blocks_of_layouts(const ObjectDeclarations& declarations) {
+  LinkedBlocks blocks;
+  for (const CommonLayout& layout : declarations.layouts)
+    blocks.emplace(layout.symbol, LinkedBlock());
+  return blocks;
+}
+
+void place_linked_layouts(ObjectReader& reader, const LinkedBlocks& blocks) {
+  ObjectDeclarations& declarations = reader.declarations;
+  std::vector<CommonLayout>& layouts = declarations.layouts;
+  std::vector<MemberLayout>& members = declarations.members;
+  // Each layout's members from their addresses to their offsets in the block; a layout
+  // whose block has no address, or a member before it, is said once a block and left out.
+  const std::string path(reader.object_path);
+  std::vector<std::string_view> reported;
+  const auto report_once = [&](const char* message, std::string_view block) {
+    if (std::find(reported.begin(), reported.end(), block) != reported.end()) return;
+    reported.push_back(block);
+    report_error(reader.diagnostics, strprintf(message, std::string(block).c_str(), path.c_str()));
+  };
+  size_t kept = 0;
+  for (CommonLayout& layout : layouts) {
+    const uint64_t base = blocks.at(layout.symbol).address;
+    if (base == UINT64_MAX) {
+      report_once(kBlockWithoutSymbol, layout.symbol);
+      continue;
+    }
+    bool before = false;
+    uint64_t extent = 0;
+    for (uint32_t m = 0; m < layout.member_count; ++m) {
+      MemberLayout& member = members[layout.first_member + m];
+      if (member.offset < base) {
+        before = true;
+        break;
+      }
+      member.offset -= base;
+      extent = std::max(extent, saturating_add(member.offset, member.size));
+    }
+    if (before) {
+      report_once(kMemberBeforeBlock, layout.symbol);
+      continue;
+    }
+    // The routine's declaration of the block, as large as its members reach.
+    if (!declare(reader,
+                 Declaration{Declaration::kCommon, false, layout.symbol, extent, 0, false})) {
+      report_out_of_memory(reader.diagnostics, reader.object_path);
+      break;
+    }
+    layouts[kept++] = layout;
+  }
+  layouts.resize(kept);
+  declarations.program = kept > 0;
+  // A program's block that a BLOCK DATA initialised keeps the size the linker gave it: the
+  // definition that every declaration must fit in, as in the objects.
+  if (declarations.library) return;
+  std::vector<std::string_view> defined;
+  for (const CommonLayout& layout : layouts) {
+    const LinkedBlock& block = blocks.at(layout.symbol);
+    if (!block.initialised ||
+        std::find(defined.begin(), defined.end(), layout.symbol) != defined.end()) {
+      continue;
+    }
+    defined.push_back(layout.symbol);
+    if (!declare(reader, Declaration{Declaration::kInitializedData, true, layout.symbol, block.size,
+                                     0, block.bounded})) {
+      report_out_of_memory(reader.diagnostics, reader.object_path);
+      return;
+    }
+  }
 }
 
 }  // namespace drelk

@@ -4,7 +4,9 @@
 // reported here, the same way for every format.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
+#include <unordered_map>
 
 #include "dwarf/dwarf.h"
 #include "objreader/reader.h"
@@ -24,5 +26,33 @@ void report_unreadable_debug_section(ObjectReader& reader, std::string_view name
 // declarations. A section that cannot be read as DWARF is reported once, and the layouts
 // found before it are kept; the object's symbols are not touched.
 void read_common_layouts(ObjectReader& reader);
+
+// A block as a linked program or library allots it: its address, its size, and whether it
+// lies in a section with data (a BLOCK DATA's initialised block) rather than in zero-filled
+// storage. Formats whose symbols carry no size (Mach-O, PE) give the bound of the block's
+// place instead: up to the next symbol of its section, or to the section's end.
+struct LinkedBlock {
+  uint64_t address = UINT64_MAX;
+  uint64_t size = 0;
+  bool initialised = false;
+  bool bounded = false;
+};
+
+// The blocks that a linked file's layouts name, by their symbols, for the format's symbol
+// table to give their addresses.
+using LinkedBlocks = std::unordered_map<std::string_view, LinkedBlock>;
+
+// The blocks that the layouts read name, each without an address yet.
+LinkedBlocks blocks_of_layouts(const ObjectDeclarations& declarations);
+
+// Turns the layouts of a linked program's or library's debug information into the
+// declarations of the file (-m): a linked file keeps no relocations for its debug sections,
+// so DW_OP_addr holds a member's final address, and its offset in the block is that address
+// minus the block's (from `blocks`). Each routine's layout becomes a declaration of its own,
+// as large as its members reach; a block without an address, or with a member before it,
+// is reported once and its layouts left out. A program's block that a BLOCK DATA
+// initialised keeps the size the linker gave it (a library's exports define its blocks
+// already). Sets the declarations' `program` when a layout is kept.
+void place_linked_layouts(ObjectReader& reader, const LinkedBlocks& blocks);
 
 }  // namespace drelk

@@ -136,15 +136,31 @@ bool is_object_or_library(const uint8_t* bytes, size_t count) {
   }
 }
 
-bool is_pe_dll(InputStream& stream) {
+namespace {
+
+// The characteristics of the PE file header where e_lfanew says, of the file in `stream`,
+// which starts with the MS-DOS signature. False where no PE signature stands there.
+bool pe_characteristics(InputStream& stream, uint16_t& characteristics) {
   uint8_t dos[coff::kDosLfanew + 4] = {};
   if (peek_bytes(stream, 0, dos, sizeof dos) != sizeof dos) return false;
   uint8_t header[coff::kPeSignatureSize + coff::kFileHeaderSize] = {};
   const uint32_t lfanew = load_u32(dos + coff::kDosLfanew);
   if (peek_bytes(stream, lfanew, header, sizeof header) != sizeof header) return false;
-  return load_u32(header) == coff::kPeSignature &&
-         (load_u16(header + coff::kPeSignatureSize + coff::kFileHeaderCharacteristics) &
-          coff::IMAGE_FILE_DLL) != 0;
+  characteristics = load_u16(header + coff::kPeSignatureSize + coff::kFileHeaderCharacteristics);
+  return load_u32(header) == coff::kPeSignature;
+}
+
+}  // namespace
+
+bool is_pe_dll(InputStream& stream) {
+  uint16_t characteristics = 0;
+  return pe_characteristics(stream, characteristics) &&
+         (characteristics & coff::IMAGE_FILE_DLL) != 0;
+}
+
+bool is_pe_image(InputStream& stream) {
+  uint16_t characteristics = 0;
+  return pe_characteristics(stream, characteristics);
 }
 
 bool is_shared_library(InputStream& stream) {
@@ -257,9 +273,14 @@ bool classify_file(ObjectReader& reader, InputStream& stream, const char* name, 
     return false;
   }
   if (identify_format(bytes, 2) == FileKind::kExecutable) {
-    // A DLL is read for the data it exports; other executables are no objects.
+    // A DLL is read for the data it exports; other executables are no objects, except
+    // that under -m a PE program's debug information may declare its blocks.
     if (is_pe_dll(stream) && stream_seek(stream, 0)) {
       kind = FileKind::kPeDll;
+      return true;
+    }
+    if (reader.read_layouts && is_pe_image(stream) && stream_seek(stream, 0)) {
+      kind = FileKind::kPeProgram;
       return true;
     }
     report_not_an_object(reader, path);

@@ -23,6 +23,7 @@ enum class FileKind {
   kPeImage,        // "PE\0\0" at offset 0
   kLlvmBitcode,    // "BC" 0xC0DE, or the wrapper 0x0B17C0DE around it
   kPeDll,          // a PE image (MZ, then "PE\0\0" where e_lfanew says) marked IMAGE_FILE_DLL
+  kPeProgram,      // any other PE image, read under -m for its debug information only
 };
 
 // The number of leading bytes identify_format looks at.
@@ -36,6 +37,8 @@ FileKind identify_member(const uint8_t* bytes, size_t count);
 
 // Whether the file in `stream`, which starts with the MS-DOS signature, is a PE DLL.
 bool is_pe_dll(InputStream& stream);
+// Whether it is a PE image at all: "PE\0\0" where e_lfanew says.
+bool is_pe_image(InputStream& stream);
 
 // Whether the file in `stream`, found in a directory searched for objects, is a shared
 // library to read: an ELF shared object that asks for no program interpreter (a

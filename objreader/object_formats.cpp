@@ -23,7 +23,12 @@ Outcome read_coff(ObjectReader& reader, InputStream& stream, std::string_view pa
 
 Outcome read_dll(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
                  uint64_t extent, FileKind) {
-  return read_pe_dll(reader, stream, path, base, extent);
+  return read_pe_image(reader, stream, path, base, extent, true);
+}
+
+Outcome read_exe(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
+                 uint64_t extent, FileKind) {
+  return read_pe_image(reader, stream, path, base, extent, false);
 }
 
 Outcome read_elf(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
@@ -62,6 +67,7 @@ constexpr ObjectFormat kFormats[] = {
     {FileKind::kExecutable, {}, kSigned32, read_coff, nullptr, false, false},
     {FileKind::kPeImage, {}, kSigned32, read_coff, nullptr, false, false},
     {FileKind::kPeDll, "pe-dll", kSigned32, read_dll, nullptr, false, false},
+    {FileKind::kPeProgram, "pe-exe", kSigned32, read_exe, nullptr, false, false},
 };
 
 }  // namespace

@@ -161,7 +161,7 @@ BlockSizes block_sizes(const CommonBlock& block) {
   };
   bool first = true;
   for (size_t i = 0; i < references.size(); ++i) {
-    if (bounded(i) || is_unsized_library(*references[i]->object)) continue;
+    if (bounded(i) || is_unsized_definition(*references[i])) continue;
     const uint64_t size = references[i]->size;
     if (!first && (size != sizes.largest || size != sizes.smallest)) sizes.differ = true;
     first = false;
@@ -170,7 +170,7 @@ BlockSizes block_sizes(const CommonBlock& block) {
   }
   for (size_t i = 0; i < references.size(); ++i) {
     const uint64_t size = references[i]->size;
-    if (is_unsized_library(*references[i]->object)) continue;
+    if (is_unsized_definition(*references[i])) continue;
     if (bounded(i)) {
       if (size < sizes.largest) sizes.bounded_smaller = sizes.differ = true;
       sizes.smallest = std::min(sizes.smallest, size);
@@ -233,6 +233,10 @@ std::string routine_where(const DeclaredLayout& layout) {
 
 bool is_unsized_library(const ObjectEntry& object) {
   return object.role == InputRole::kLibrary && object.format != "elf";
+}
+
+bool is_unsized_definition(const BlockReference& reference) {
+  return reference.initialized && is_unsized_library(*reference.object);
 }
 
 const std::string_view kLibraryUnsizedExplanation =
@@ -394,7 +398,7 @@ Findings find_problems(const Registry& registry, uint64_t error_count, bool layo
     }
     for (const BlockReference* reference :
          any_unsized ? block_references(*block) : std::vector<const BlockReference*>()) {
-      if (!is_unsized_library(*reference->object)) continue;
+      if (!is_unsized_definition(*reference)) continue;
       if (found.unsized_libraries++ == 0) found.unsized_library = reference->object;
     }
     if (found.unsized_libraries > 0) {

@@ -113,9 +113,12 @@ extern const std::string_view kProcedureClashExplanation;
 extern const std::string_view kPossibleProcedureClashExplanation;
 extern const std::string_view kLibraryUnsizedExplanation;
 
-// A definition by a shared library whose format records no size (Mach-O, PE): it takes no
-// part in the comparison of sizes.
+// A shared library whose format records no sizes of its definitions (Mach-O, PE).
 bool is_unsized_library(const ObjectEntry& object);
+
+// A definition by such a library: it takes no part in the comparison of sizes. The
+// declarations that a DLL's own debug information makes under -m keep their sizes.
+bool is_unsized_definition(const BlockReference& reference);
 
 // How many findings there are of each severity: a size or layout finding is one, and the
 // clashes of a block with procedures of its name are one.

@@ -142,7 +142,7 @@ void write_blocks(JsonWriter& out, const Findings& findings, bool problems_only,
           .number(reference->size)
           .raw(", \"initialized\": ")
           .boolean(reference->initialized);
-      if (is_unsized_library(*reference->object)) out.raw(", \"sized\": false");
+      if (is_unsized_definition(*reference)) out.raw(", \"sized\": false");
       const std::string_view exported = exported_name(*reference->object, found.block->name);
       if (!exported.empty()) out.raw(", ").string_field("exported_as", exported);
     };
@@ -316,7 +316,7 @@ void write_findings(JsonWriter& out, const Findings& findings, ShapeIndex& shape
       out.string_field("block", block.name).raw(", \"libraries\": [");
       bool first_library = true;
       for (const BlockReference* reference : block_references(block)) {
-        if (!is_unsized_library(*reference->object)) continue;
+        if (!is_unsized_definition(*reference)) continue;
         out.item(first_library);
         write_object_reference(out, *reference->object);
         out.raw("}");

@@ -608,7 +608,7 @@ void write_library_definition(JsonWriter& out, bool& first, const Artifacts& art
   bool first_location = true;
   size_t listed = 0;
   for (const BlockReference* reference : block_references(block)) {
-    if (!is_unsized_library(*reference->object) || listed++ >= kMaxLocations) continue;
+    if (!is_unsized_definition(*reference) || listed++ >= kMaxLocations) continue;
     out.item(first_location).raw("           ");
     write_location(out, artifacts, *reference->object, "defines the COMMON block.", nullptr);
   }

@@ -186,7 +186,7 @@ void write_layouts(ReportWriter& out, const LayoutFindings& layouts) {
 void write_declaration(ReportWriter& out, const BlockReference& reference, std::string_view block,
                        size_t width, std::string_view between) {
   const ObjectEntry& object = *reference.object;
-  if (is_unsized_library(object)) {
+  if (is_unsized_definition(reference)) {
     out.field("-", width).text(between).text(object.path).text("\n");
     return;
   }

@@ -12,10 +12,8 @@
 #include "objreader/string_table.h"
 
 namespace drelk {
-namespace {
 
-// A section's name: the header's eight bytes, or the string table's name they point to.
-std::string_view coff_section_name(const CoffTables& tables, const uint8_t* header) {
+std::string_view coff_section_name(const std::vector<uint8_t>& string_text, const uint8_t* header) {
   const std::string_view field = terminated_name(header, coff::kSymbolNameLength);
   if (field.size() < 2 || field[0] != '/') return field;
   uint32_t offset = 0;
@@ -25,10 +23,8 @@ std::string_view coff_section_name(const CoffTables& tables, const uint8_t* head
   }
   // The string table's offsets count its size field, which the tables do not hold.
   if (offset < coff::kStringTableSizeField) return {};
-  return StringTable(tables.string_text).name_at(offset - coff::kStringTableSizeField);
+  return StringTable(string_text).name_at(offset - coff::kStringTableSizeField);
 }
-
-}  // namespace
 
 void read_coff_layouts(ObjectReader& reader, InputStream& stream, uint32_t base) {
   const CoffTables& tables = coff_tables(reader);
@@ -40,7 +36,7 @@ void read_coff_layouts(ObjectReader& reader, InputStream& stream, uint32_t base)
   std::vector<uint8_t> stored;
   for (uint32_t i = 1; i <= tables.number_of_sections; ++i) {
     const uint8_t* header = tables.section_table.data() + size_t{i} * coff::kSectionHeaderSize;
-    const std::string_view name = coff_section_name(tables, header);
+    const std::string_view name = coff_section_name(tables.string_text, header);
     // GNU as writes the debug sections of -gz as ".zdebug_" sections.
     const std::string expanded_name = gnu_compressed_section_name(name);
     const bool compressed = !expanded_name.empty();

@@ -44,10 +44,13 @@ void use_coff_positions(InputStream& stream);
 // Absolute seek under that rule; false when the position cannot be held.
 bool seek_to(InputStream& stream, uint32_t offset);
 
-// Reads the PE DLL at `base` in the stream: the data its export table names, as
-// definitions without sizes. Returns Outcome::kFailed or Outcome::kOk.
-Outcome read_pe_dll(ObjectReader& reader, InputStream& stream, std::string_view path, uint64_t base,
-                    uint64_t extent);
+// Reads the PE image at `base` in the stream. A DLL: the data its export table names, as
+// definitions without sizes. A program (an .exe, `dll` false) is no object file, except
+// under -m, where each routine's layout of a block in its DWARF debug information (mingw-w64
+// writes it) is a declaration of its own; a DLL read under -m declares them too. Returns
+// Outcome::kFailed or Outcome::kOk.
+Outcome read_pe_image(ObjectReader& reader, InputStream& stream, std::string_view path,
+                      uint64_t base, uint64_t extent, bool dll);
 
 // Reads the COFF object of `kind` (an object, an import member or a bigobj object)
 // starting at the stream's position, `base` in the file and `extent` bytes long (the file,
@@ -72,6 +75,11 @@ void check_all_section_overlaps(ObjectReader& reader);
 // Scans the current object's symbol table into the reader's declarations. Returns
 // Outcome::kFailed or Outcome::kOk.
 Outcome process_symbol_table(ObjectReader& reader);
+
+// A section's name: the header's eight bytes, or, for a long name ("/4"), the name at that
+// offset of the string table (`string_text`, after its size field); empty where the offset
+// is not one.
+std::string_view coff_section_name(const std::vector<uint8_t>& string_text, const uint8_t* header);
 
 // Locates and reads the debug sections of the COFF object at `base`, and reads the COMMON
 // block layouts they describe into the reader's declarations.

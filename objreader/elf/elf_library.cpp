@@ -1,13 +1,12 @@
 // What a shared library adds to the ELF reader: the dynamic section's flags, which tell a
 // position-independent executable from a library, and the GNU symbol versions that its
 // exports are shown with.
-#include <algorithm>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "formats/elf.h"
+#include "objreader/debug_layouts.h"
 #include "objreader/elf/elf_reader.h"
 #include "platform/strprintf.h"
 
@@ -16,13 +15,6 @@ namespace {
 
 constexpr char kDynamicUnreadable[] = "Error reading dynamic section\n";
 constexpr char kVersionsDamaged[] = "Error - symbol version definitions of %s are damaged\n";
-constexpr char kBlockWithoutSymbol[] =
-    "Debug Information Error: COMMON block %s of %s has no symbol in the symbol table, so its "
-    "members' offsets are not known; its layouts are not shown\n";
-constexpr char kMemberBeforeBlock[] =
-    "Debug Information Error: a member of COMMON block %s of %s lies before the block's "
-    "address; its layouts are not shown\n";
-
 // The first section of `type` linked to section `link` (any link when `link` is 0), or 0.
 uint64_t find_section(const ObjectReader& reader, const ElfObject& object, uint32_t type,
                       uint64_t link) {
@@ -145,19 +137,11 @@ bool is_position_independent_executable(ObjectReader& reader, InputStream& strea
 
 namespace {
 
-// A block as the linked file allots it: its address, its size, and whether it lies in a
-// section with data (a BLOCK DATA's initialised block) rather than in .bss.
-struct LinkedBlock {
-  uint64_t address = UINT64_MAX;
-  uint64_t size = 0;
-  bool initialised = false;
-};
-
 // The defined data symbols named in `addresses`, from the linked file's symbol table
 // (.symtab, or .dynsym where it has none). False, after a diagnostic, when it cannot be
 // read.
 bool block_addresses(ObjectReader& reader, InputStream& stream, const ElfObject& object,
-                     std::unordered_map<std::string_view, LinkedBlock>& addresses) {
+                     LinkedBlocks& addresses) {
   uint64_t index = find_section(reader, object, elf::SHT_SYMTAB, 0);
   if (index == 0) index = find_section(reader, object, elf::SHT_DYNSYM, 0);
   if (index == 0) return true;
@@ -197,75 +181,14 @@ bool block_addresses(ObjectReader& reader, InputStream& stream, const ElfObject&
 void read_linked_layouts(ObjectReader& reader, InputStream& stream, const ElfObject& object) {
   ObjectDeclarations& declarations = reader.declarations;
   read_elf_layouts(reader, stream, object);
-  std::vector<CommonLayout>& layouts = declarations.layouts;
-  std::vector<MemberLayout>& members = declarations.members;
-  if (layouts.empty()) return;
-  std::unordered_map<std::string_view, LinkedBlock> addresses;
-  for (const CommonLayout& layout : layouts) addresses.emplace(layout.symbol, LinkedBlock());
+  if (declarations.layouts.empty()) return;
+  LinkedBlocks addresses = blocks_of_layouts(declarations);
   if (!block_addresses(reader, stream, object, addresses)) {
-    layouts.clear();
-    members.clear();
+    declarations.layouts.clear();
+    declarations.members.clear();
     return;
   }
-  // Each layout's members from their addresses to their offsets in the block; a layout
-  // whose block has no address, or a member before it, is said once a block and left out.
-  const std::string path(reader.object_path);
-  std::vector<std::string_view> reported;
-  const auto report_once = [&](const char* message, std::string_view block) {
-    if (std::find(reported.begin(), reported.end(), block) != reported.end()) return;
-    reported.push_back(block);
-    report_error(reader.diagnostics, strprintf(message, std::string(block).c_str(), path.c_str()));
-  };
-  size_t kept = 0;
-  for (CommonLayout& layout : layouts) {
-    const uint64_t base = addresses.at(layout.symbol).address;
-    if (base == UINT64_MAX) {
-      report_once(kBlockWithoutSymbol, layout.symbol);
-      continue;
-    }
-    bool before = false;
-    uint64_t extent = 0;
-    for (uint32_t m = 0; m < layout.member_count; ++m) {
-      MemberLayout& member = members[layout.first_member + m];
-      if (member.offset < base) {
-        before = true;
-        break;
-      }
-      member.offset -= base;
-      extent = std::max(extent, saturating_add(member.offset, member.size));
-    }
-    if (before) {
-      report_once(kMemberBeforeBlock, layout.symbol);
-      continue;
-    }
-    // The routine's declaration of the block, as large as its members reach.
-    if (!declare(reader,
-                 Declaration{Declaration::kCommon, false, layout.symbol, extent, 0, false})) {
-      report_out_of_memory(reader.diagnostics, reader.object_path);
-      break;
-    }
-    layouts[kept++] = layout;
-  }
-  layouts.resize(kept);
-  declarations.program = kept > 0;
-  // A program's block that a BLOCK DATA initialised keeps the size the linker gave it: the
-  // definition that every declaration must fit in, as in the objects. (A library's exports
-  // already define its blocks.)
-  if (declarations.library) return;
-  std::vector<std::string_view> defined;
-  for (const CommonLayout& layout : layouts) {
-    const LinkedBlock& block = addresses.at(layout.symbol);
-    if (!block.initialised ||
-        std::find(defined.begin(), defined.end(), layout.symbol) != defined.end()) {
-      continue;
-    }
-    defined.push_back(layout.symbol);
-    if (!declare(reader, Declaration{Declaration::kInitializedData, true, layout.symbol, block.size,
-                                     0, false})) {
-      report_out_of_memory(reader.diagnostics, reader.object_path);
-      return;
-    }
-  }
+  place_linked_layouts(reader, addresses);
 }
 
 }  // namespace drelk

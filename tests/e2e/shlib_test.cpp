@@ -220,5 +220,60 @@ TEST_F(SharedLibraries, LayoutsOfALinkedProgramAreThoseOfItsObjects) {
             "Drelk: The file pieprog is not an object file.\n");
 }
 
+// The same for a mingw-w64 program (tests/data/dwarf/mingw-x86_64's objects linked into
+// layouts.exe): its DWARF sections have long names through the COFF string table, and a
+// member's DW_OP_addr is ImageBase + its section's RVA + its offset. The BLOCK DATA's
+// block, whose size COFF does not record, is bounded by the next symbol of its section as
+// in the objects. Without -m the program stays refused.
+TEST_F(SharedLibraries, LayoutsOfAMingwProgramAreThoseOfItsObjects) {
+  copy_test_data("dwarf", dir);
+  std::vector<std::string> objects{"-m", "-p"};
+  for (const char* unit : {"tally", "clash", "grid", "a", "b", "c", "exta", "extb", "bd", "u"}) {
+    objects.push_back(std::string("mingw-x86_64/") + unit + ".obj");
+  }
+  const ProgramResult from_objects = drelk(objects);
+  ASSERT_EQ(from_objects.standard_error, "");
+  const std::string expected = layout_findings(from_objects.standard_output);
+  EXPECT_NE(expected.find("initialised-smaller"), std::string::npos) << expected;
+  const ProgramResult r = drelk({"-m", "-p", "layouts.exe"});
+  EXPECT_EQ(r.standard_error, "");
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(layout_findings(r.standard_output), expected);
+  EXPECT_NE(r.standard_output.find("             64 bytes in layouts.exe\n"), std::string::npos)
+      << r.standard_output;
+  const std::string json = drelk({"-m", "-fjson", "layouts.exe"}).standard_output;
+  EXPECT_NE(json.find("\"format\": \"pe-exe\", \"role\": \"program\"}"), std::string::npos) << json;
+  EXPECT_EQ(drelk({"layouts.exe"}).standard_error,
+            "Drelk: The file layouts.exe is not an object file.\n");
+}
+
+// A DLL built with -g under -m: its exports stay definitions without sizes (a note), and
+// its DWARF's declarations keep theirs, so that its routines' layouts are compared.
+TEST_F(SharedLibraries, LayoutsOfAMingwDll) {
+  const ProgramResult r = drelk({"-m", "layouts.dll"});
+  EXPECT_EQ(r.standard_error, "");
+  EXPECT_NE(r.standard_output.find(" ext_\n"
+                                   "           44                  layouts.dll\n"
+                                   "           24                  layouts.dll\n"
+                                   "            -   I              layouts.dll\n"),
+            std::string::npos)
+      << r.standard_output;
+  EXPECT_NE(r.standard_output.find("Drelk Error: Common Block ext_ is declared with different "
+                                   "sizes\n  extent (warning)"),
+            std::string::npos)
+      << r.standard_output;
+  EXPECT_NE(r.standard_output.find("Summary: 2 blocks in 1 object; 0 errors, 1 warning, 2 notes"),
+            std::string::npos)
+      << r.standard_output;
+  // Only the export is unsized.
+  const std::string json = drelk({"-m", "-fjson", "layouts.dll"}).standard_output;
+  size_t unsized = 0;
+  for (size_t at = json.find("\"sized\": false"); at != std::string::npos;
+       at = json.find("\"sized\": false", at + 1)) {
+    ++unsized;
+  }
+  EXPECT_EQ(unsized, 2u) << json;
+}
+
 }  // namespace
 }  // namespace drelk::test

@@ -22,6 +22,13 @@
 #   libshared.dll.a  its import library (GNU dlltool's long members)
 #   shared.lib       the same exports as short import members (llvm-dlltool)
 #   userw.obj        mingw-w64 gfortran: user.f
+#   layouts.exe      x86_64-w64-mingw32-gfortran -g: a program linked from
+#                    tests/data/dwarf/mingw-x86_64's objects (their COMMON layouts known), for -m
+#                    on a PE program's DWARF; linked without the C and Fortran run-time
+#                    libraries (-nostdlib, entry sa_) so that it holds only those objects'
+#                    debug information
+#   layouts.dll      the same for a DLL of exta, extb, bd and u (-shared -nostdlib): it exports
+#                    ext_ and blk_, and its DWARF describes their layouts
 #   libmac.dylib     clang-19 for x86_64 macOS, linked by ld64.lld-19: exports _shared_ and
 #                    _counter_ (data) and _bump_ (code)
 #   macuser.o        clang-19 for x86_64 macOS, -fcommon: declares _shared_ (88 bytes)
@@ -73,6 +80,11 @@ dwarf="$here/../dwarf/x86_64"
 "$DLLTOOL" -m i386:x86-64 -D shared.dll -d shared.def -l "$here/shared.lib"
 rm "$here/dllblk.obj"
 "$MINGW_STRIP" -o "$here/shared-stripped.dll" "$here/shared.dll"
+mingw="$here/../dwarf/mingw-x86_64"
+"$MINGW_FC" -g "${FFLAGS[@]}" -nostdlib -Wl,--no-insert-timestamp -Wl,-e,sa_ \
+    -o "$here/layouts.exe" "$mingw"/{tally,clash,grid,a,b,c,exta,extb,bd,u}.obj
+"$MINGW_FC" -shared -g "${FFLAGS[@]}" -nostdlib -Wl,--no-insert-timestamp -Wl,-e,0 \
+    -o "$here/layouts.dll" "$mingw"/{exta,extb,bd,u}.obj
 
 # --- Mach-O ---------------------------------------------------------------
 "$CLANG" -target x86_64-apple-macos11 -shared -fuse-ld=lld -nostdlib \
