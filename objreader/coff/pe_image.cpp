@@ -235,21 +235,25 @@ bool read_image_symbols(ObjectReader& reader, InputStream& stream, const PeImage
   strings.clear();
   if (image.symbol_table == 0) return true;
   const uint64_t table_size = uint64_t{image.symbol_count} * coff::kSymbolSize;
-  if (!table_was_read(reader, read_table_at(reader, stream, image.base, image.symbol_table,
-                                            table_size, symbols))) {
+  if (!symbol_table_was_read(
+          reader,
+          read_table_at(reader, stream, image.base, image.symbol_table, table_size, symbols),
+          table_size)) {
     return false;
   }
+  // Without its string table the debug sections have no names: there are no layouts.
   const uint64_t strings_at = image.symbol_table + table_size;
   std::vector<uint8_t> size_field;
-  if (!table_was_read(reader, read_table_at(reader, stream, image.base, strings_at,
-                                            coff::kStringTableSizeField, size_field))) {
-    return false;
+  Outcome result = read_table_at(reader, stream, image.base, strings_at,
+                                 coff::kStringTableSizeField, size_field);
+  if (result == Outcome::kOk) {
+    const uint32_t size = load_u32(size_field.data());
+    if (size <= coff::kStringTableSizeField) return true;
+    result = read_table_at(reader, stream, image.base, strings_at + coff::kStringTableSizeField,
+                           size - coff::kStringTableSizeField, strings);
   }
-  const uint32_t size = load_u32(size_field.data());
-  if (size <= coff::kStringTableSizeField) return true;
-  return table_was_read(
-      reader, read_table_at(reader, stream, image.base, strings_at + coff::kStringTableSizeField,
-                            size - coff::kStringTableSizeField, strings));
+  check_string_table_read(reader, result, strings);
+  return result == Outcome::kOk;
 }
 
 // Reads the image's debug sections, named as in objects ("/4" for ".debug_info"), into the
@@ -273,10 +277,13 @@ bool read_image_debug_sections(ObjectReader& reader, InputStream& stream, const 
                               : section.raw_size;
     if (size == 0 || section.raw_offset == 0) continue;
     std::vector<uint8_t>& bytes = dwarf.sections[found].bytes;
-    if (!table_was_read(reader, read_table_at(reader, stream, image.base, section.raw_offset, size,
-                                              compressed ? stored : bytes))) {
+    const Outcome read = read_table_at(reader, stream, image.base, section.raw_offset, size,
+                                       compressed ? stored : bytes);
+    if (read == Outcome::kFailed) {
+      report_unreadable_debug_section(reader, name, "its data runs past the end of the file");
       return false;
     }
+    if (!table_was_read(reader, read)) return false;
     if (compressed) {
       if (const char* why = expand_gnu_compressed(stored, bytes)) {
         report_unreadable_debug_section(reader, name, why);

@@ -74,14 +74,40 @@ size_t pe_export_directory(const std::vector<uint8_t>& bytes) {
   return 0;
 }
 
+// A PE image's file header (after its signature), and the header of its section whose name
+// is `name`, long names resolved through the string table after the symbol table.
+size_t pe_file_header(const std::vector<uint8_t>& bytes) {
+  return load_u32(bytes.data() + 0x3C) + 4;
+}
+size_t pe_section_header(const std::vector<uint8_t>& bytes, const std::string& name) {
+  const size_t header = pe_file_header(bytes);
+  const size_t strings =
+      load_u32(bytes.data() + header + 8) + size_t{load_u32(bytes.data() + header + 12)} * 18;
+  const size_t table = header + 20 + load_u16(bytes.data() + header + 16);
+  for (uint16_t i = 0; i < load_u16(bytes.data() + header + 2); ++i) {
+    const size_t at = table + size_t{i} * 40;
+    std::string field(reinterpret_cast<const char*>(bytes.data() + at), 8);
+    field = field.substr(0, field.find('\0'));
+    if (field[0] == '/') {
+      field = std::string(
+          reinterpret_cast<const char*>(bytes.data() + strings + std::stoul(field.substr(1))));
+    }
+    if (field == name) return at;
+  }
+  ADD_FAILURE() << "no section " << name;
+  return 0;
+}
+
 class LibraryBounds : public DrelkRun {
  protected:
-  BoundedResult run_on(const std::string& name, const std::vector<uint8_t>& bytes) {
+  BoundedResult run_on(const std::string& name, const std::vector<uint8_t>& bytes,
+                       std::vector<std::string> arguments = {}) {
     dir.write(name, bytes);
     Limits limits;
     if (!drelk_is_instrumented()) limits.address_space_bytes = kAddressSpaceLimit;
     limits.deadline_seconds = 120;
-    const BoundedResult r = run_bounded(drelk_binary(), {name}, dir.str(), limits);
+    arguments.push_back(name);
+    const BoundedResult r = run_bounded(drelk_binary(), arguments, dir.str(), limits);
     EXPECT_FALSE(r.timed_out) << name << " killed after " << r.seconds << " s";
     if (!drelk_is_instrumented()) {
       EXPECT_LT(r.seconds, kTimeLimitSeconds) << name;
@@ -256,6 +282,63 @@ TEST_F(LibraryBounds, LinkedProgramsWhoseBlocksCannotBePlaced) {
     EXPECT_NE(r.standard_output.find("Common Block q_ is declared with different layouts"),
               std::string::npos);
   }
+}
+
+// A mingw-w64 program under -m whose DWARF sections, symbol table or string table lie
+// past the end or claim 2^32 - 1 entries, or whose block symbol lies past its members: each
+// said, in bounded time and memory; a program whose layouts are all lost stays refused.
+TEST_F(LibraryBounds, MingwProgramsWhoseDebugInformationIsDamaged) {
+  const std::vector<uint8_t> sound = library("layouts.exe");
+  const size_t header = pe_file_header(sound);
+  const size_t info = pe_section_header(sound, ".debug_info");
+  std::vector<uint8_t> info_outside = sound;
+  put_u32(info_outside, info + 20, 0x7FFFFF00);  // PointerToRawData
+  std::vector<uint8_t> info_huge = sound;
+  put_u32(info_huge, info + 8, 0xFFFFFFF0);   // VirtualSize
+  put_u32(info_huge, info + 16, 0xFFFFFFF0);  // SizeOfRawData
+  std::vector<uint8_t> symbols_outside = sound;
+  put_u32(symbols_outside, header + 8, 0x7FFFFF00);
+  std::vector<uint8_t> symbols_counted = sound;
+  put_u32(symbols_counted, header + 12, 0xFFFFFFFF);
+  std::vector<uint8_t> strings_huge = sound;
+  put_u32(strings_huge,
+          load_u32(sound.data() + header + 8) + size_t{load_u32(sound.data() + header + 12)} * 18,
+          0xFFFFFFF0);
+  const std::string refused = "Drelk: The file prog.exe is not an object file.\n";
+  const std::string info_unread =
+      "Drelk: Debug Information Error: .debug_info in prog.exe cannot be read (its data runs "
+      "past the end of the file); COMMON block layouts are not shown\n\n";
+  const std::vector<std::pair<std::vector<uint8_t>, std::string>> cases = {
+      {info_outside, info_unread},
+      {info_huge, info_unread},
+      {symbols_outside, "Drelk: Error reading symbol table\n\n"},
+      {symbols_counted, "Drelk: Error reading symbol table\n\n"},
+      {strings_huge, "Drelk: Read of string table failed\n\n"},
+  };
+  for (const auto& [bytes, expected] : cases) {
+    const BoundedResult r = run_on("prog.exe", bytes, {"-m"});
+    EXPECT_NE(r.program.standard_error.find(expected + refused), std::string::npos)
+        << r.program.standard_error;
+    EXPECT_EQ(r.program.exit_status, 255);
+  }
+  // The block symbol of /EXT/ moved far past its members.
+  std::vector<uint8_t> moved = sound;
+  const size_t symbols = load_u32(sound.data() + header + 8);
+  const size_t count = load_u32(sound.data() + header + 12);
+  for (size_t i = 0; i < count; ++i) {
+    const size_t at = symbols + i * 18;
+    if (std::string(reinterpret_cast<const char*>(sound.data() + at), 5) ==
+        std::string("ext_\0", 5)) {
+      put_u32(moved, at + 8, 0x7FFFFFF0);
+    }
+  }
+  const BoundedResult r = run_on("prog.exe", moved, {"-m", "-p"});
+  EXPECT_EQ(r.program.standard_error,
+            "Drelk: Debug Information Error: a member of COMMON block ext_ of prog.exe lies "
+            "before the block's address; its layouts are not shown\n\n");
+  EXPECT_EQ(r.program.standard_output.find("Common Block ext_"), std::string::npos);
+  EXPECT_NE(r.program.standard_output.find("Common Block q_ is declared with different layouts"),
+            std::string::npos);
 }
 
 }  // namespace
