@@ -135,8 +135,9 @@ bool analyze_opened_file(Run& run, InputStream& stream, const std::string& path,
 // when its entry could not be made, which ends the pattern, or the run reads no further.
 bool read_found_input(Run& run, const FoundInput& input);
 
-// Whether the stream holds an object or library by its first bytes.
-bool holds_object_or_library(InputStream& stream);
+// Whether the stream holds an object or library by its first bytes; under -m (`layouts`) a
+// .dSYM bundle's companion file too, whose debug information declares the program's blocks.
+bool holds_object_or_library(InputStream& stream, bool layouts);
 
 // Expands one input pattern, opens every file it names and analyses it.
 void process_input(Run& run, std::string pattern);

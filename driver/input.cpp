@@ -171,7 +171,7 @@ bool read_found_input(Run& run, const FoundInput& input) {
     return true;
   }
   if (input.in_directory) {
-    if (!holds_object_or_library(stream)) {
+    if (!holds_object_or_library(stream, run.layouts)) {
       close_input_stream(stream);
       return true;
     }
@@ -202,10 +202,11 @@ bool analyze_opened_file(Run& run, InputStream& stream, const std::string& path,
   return !run.diagnostics.stop_reading;
 }
 
-bool holds_object_or_library(InputStream& stream) {
+bool holds_object_or_library(InputStream& stream, bool layouts) {
   uint8_t bytes[kObjectSignatureBytes] = {};
   const size_t got = peek_bytes(stream, 0, bytes, sizeof bytes);
-  return is_object_or_library(bytes, got) || is_shared_library(stream);
+  return is_object_or_library(bytes, got) || is_shared_library(stream) ||
+         (layouts && is_debug_companion(stream));
 }
 
 void process_input(Run& run, std::string pattern) {

@@ -117,7 +117,7 @@ namespace {
 
 // Opens the input's file and reads its first bytes; decides whether a slot reads it or the
 // run itself does. Without the lock.
-void open_input(AheadInput& item) {
+void open_input(AheadInput& item, bool layouts) {
   const FoundInput& input = item.input;
   if (input.in_directory && !input.regular_file && !is_native_regular_file(input.native)) {
     item.outcome = AheadInput::kPassedOver;
@@ -132,7 +132,7 @@ void open_input(AheadInput& item) {
     item.outcome = AheadInput::kNoMemory;
     return;
   }
-  if (input.in_directory && !holds_object_or_library(item.stream)) {
+  if (input.in_directory && !holds_object_or_library(item.stream, layouts)) {
     close_input_stream(item.stream);
     item.outcome = AheadInput::kPassedOver;
     return;
@@ -208,7 +208,7 @@ void work(ReadAhead& ahead) {
     skip_taken(ahead);
     ++ahead.threads_opening;
     lock.unlock();
-    open_input(item);
+    open_input(item, ahead.run.layouts);
     if (item.outcome == AheadInput::kInTurn) {
       // A file waiting for its turn must not hold a descriptor: a window of large files
       // would hold as many as the window holds inputs.
@@ -388,7 +388,7 @@ void replay_front(ReadAhead& ahead, std::unique_lock<std::mutex>& lock) {
     front.state = AheadInput::kOpening;
     skip_taken(ahead);
     lock.unlock();
-    open_input(front);
+    open_input(front, ahead.run.layouts);
     if (front.outcome == AheadInput::kLogged) front.outcome = AheadInput::kInTurn;
     lock.lock();
     front.state = AheadInput::kDone;

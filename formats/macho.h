@@ -35,6 +35,7 @@ inline constexpr uint32_t MH_OBJECT = 0x1;
 inline constexpr uint32_t MH_EXECUTE = 0x2;
 inline constexpr uint32_t MH_DYLIB = 0x6;
 inline constexpr uint32_t MH_BUNDLE = 0x8;
+inline constexpr uint32_t MH_DSYM = 0xA;     // a .dSYM bundle's companion file: debug information
 inline constexpr uint32_t MH_FILESET = 0xC;  // the highest type known
 
 // load_command: every command starts with its kind and its size in bytes.

@@ -206,6 +206,17 @@ bool is_shared_library(InputStream& stream) {
   return true;
 }
 
+bool is_debug_companion(InputStream& stream) {
+  uint8_t header[macho::kHeaderFileType + 4] = {};
+  if (peek_bytes(stream, 0, header, sizeof header) != sizeof header ||
+      !is_macho(header, sizeof header)) {
+    return false;
+  }
+  const uint32_t magic = load_u32(header, true);
+  const bool big = magic == macho::MH_MAGIC || magic == macho::MH_MAGIC_64;
+  return load_u32(header + macho::kHeaderFileType, big) == macho::MH_DSYM;
+}
+
 void report_not_an_object(ObjectReader& reader, const char* path) {
   report_error(reader.diagnostics, strprintf(message::kNotAnObject, path));
 }

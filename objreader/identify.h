@@ -45,6 +45,10 @@ bool is_pe_image(InputStream& stream);
 // position-independent program does), a Mach-O dylib or bundle, a PE DLL.
 bool is_shared_library(InputStream& stream);
 
+// Whether the file in `stream` is a .dSYM bundle's companion file (Mach-O MH_DSYM), which
+// a directory searched for objects holds for -m.
+bool is_debug_companion(InputStream& stream);
+
 // The number of leading bytes is_object_or_library looks at.
 inline constexpr size_t kObjectSignatureBytes = 20;
 

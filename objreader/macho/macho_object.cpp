@@ -25,6 +25,12 @@ constexpr const char* kLabel = "analyze";
 constexpr char kLoadCommandOutside[] = "Error - load command %u lies outside the load commands\n";
 constexpr char kLoadCommandBadSize[] = "Error - load command %u has a bad size of %u bytes\n";
 constexpr char kSegmentTooSmall[] = "Error - load command %u is too small for its %u sections\n";
+constexpr char kProgramWithoutDebugInformation[] =
+    "The file %s is not an object file: a Mach-O program keeps its debug information in its "
+    ".dSYM bundle; name %s.dSYM for -m to read its COMMON block layouts.";
+constexpr char kCompanionWithoutLayouts[] = "debug information that describes no COMMON block";
+constexpr char kCompanionWithoutSwitch[] =
+    "debug information only (-m reads its COMMON block layouts)";
 
 // How the object at hand is read: its class and byte order, where it lies in the stream.
 struct MachObject {
@@ -468,6 +474,68 @@ void read_macho_layouts(ObjectReader& reader, InputStream& stream, const MachObj
   read_common_layouts(reader);
 }
 
+// The blocks' addresses from a dSYM's symbol table, which dsymutil copies from the program:
+// a block is an external symbol defined in a section (__DATA,__common or __bss, or
+// __DATA,__data where a BLOCK DATA initialised it) at its final address. Mach-O records no
+// size: a block's size is bounded by the next symbol of its section, or by the section's
+// end.
+void place_companion_blocks(ObjectReader& reader, const MachObject& object, LinkedBlocks& blocks) {
+  const MachOTables& tables = macho_tables(reader);
+  const size_t count = tables.symbols.size() / object.nlist_size;
+  std::vector<PlacedSymbol> placed;
+  std::vector<std::pair<LinkedBlock*, PlacedSymbol>> found;
+  for (size_t i = 0; i < count; ++i) {
+    const MachSymbol symbol = decode_symbol(tables.symbols.data() + i * object.nlist_size, object);
+    if (is_debugging_entry(symbol) || !is_defined_in_section(symbol) || symbol.section == 0 ||
+        symbol.section > tables.sections.size()) {
+      continue;
+    }
+    const PlacedSymbol at{symbol.section, symbol.value};
+    placed.push_back(at);
+    if (!is_external(symbol)) continue;
+    const auto wanted = blocks.find(StringTable(tables.string_table).name_at(symbol.name));
+    if (wanted != blocks.end()) found.emplace_back(&wanted->second, at);
+  }
+  std::sort(placed.begin(), placed.end());
+  for (const auto& [block, at] : found) {
+    const MachOSection& section = tables.sections[at.section - 1];
+    block->address = at.address;
+    block->initialised = !is_zero_fill(section.flags);
+    uint64_t end = saturating_add(section.address, section.size);
+    const auto next = std::upper_bound(placed.begin(), placed.end(), at);
+    if (next != placed.end() && next->section == at.section) end = std::min(end, next->address);
+    block->bounded = true;
+    block->size = at.address <= end ? end - at.address : 0;
+  }
+}
+
+// A .dSYM bundle's companion file (MH_DSYM) under -m: the COMMON block layouts of the
+// program's debug information, each a declaration of its own, placed by the symbol table.
+// It declares nothing else: its symbols are the program's, not an object's. A companion
+// without layouts is said to be none and is no object file.
+Outcome read_companion(ObjectReader& reader, InputStream& stream, const MachObject& object,
+                       const SymbolTable& table, Outcome result) {
+  if (table.present && !read_symbol_table(reader, stream, object, table)) result = Outcome::kFailed;
+  read_macho_layouts(reader, stream, object);
+  ObjectDeclarations& declarations = reader.declarations;
+  if (!declarations.layouts.empty()) {
+    try {
+      LinkedBlocks blocks = blocks_of_layouts(declarations);
+      place_companion_blocks(reader, object, blocks);
+      place_linked_layouts(reader, blocks);
+    } catch (const std::bad_alloc&) {
+      report_out_of_memory(reader.diagnostics, reader.object_path);
+      declarations.layouts.clear();
+      declarations.members.clear();
+    }
+  }
+  if (!declarations.program) {
+    report_not_an_object(reader, std::string(reader.object_path).c_str(), kCompanionWithoutLayouts);
+    declarations.refused = true;
+  }
+  return result;
+}
+
 // The export trie of a linked image without a symbol table: its data exports.
 bool read_trie(ObjectReader& reader, InputStream& stream, const MachObject& object,
                const SymbolTable& table) {
@@ -507,12 +575,22 @@ Outcome read_macho_object(ObjectReader& reader, InputStream& stream, std::string
   const bool big = object.big_endian;
   const uint32_t file_type = load_u32(header + macho::kHeaderFileType, big);
   const bool library = file_type == macho::MH_DYLIB || file_type == macho::MH_BUNDLE;
-  if (file_type != macho::MH_OBJECT && !library) {
+  const bool companion = file_type == macho::MH_DSYM;
+  if (file_type != macho::MH_OBJECT && !library && !(companion && reader.read_layouts)) {
     if (file_type < macho::MH_EXECUTE || file_type > macho::MH_FILESET) {
       report_unsupported_header(reader, "Mach-O", path);
       return Outcome::kFailed;
     }
-    report_not_an_object(reader, std::string(path).c_str());
+    const std::string shown(path);
+    if (companion) {
+      report_not_an_object(reader, shown.c_str(), kCompanionWithoutSwitch);
+    } else if (file_type == macho::MH_EXECUTE && reader.read_layouts) {
+      // ld64 leaves the debug information in the objects; dsymutil gathers it in the bundle.
+      report_error(reader.diagnostics,
+                   strprintf(kProgramWithoutDebugInformation, shown.c_str(), shown.c_str()));
+    } else {
+      report_not_an_object(reader, shown.c_str());
+    }
     reader.declarations.refused = true;
     return Outcome::kOk;
   }
@@ -535,7 +613,8 @@ Outcome read_macho_object(ObjectReader& reader, InputStream& stream, std::string
   reader.declarations.library = library;
   // A linked image's sections lie in its segments: their layout is the linker's, and
   // sections of one segment may share their file offsets (zero-fill ones among them).
-  if (!library) check_section_layout(reader, object);
+  if (!library && !companion) check_section_layout(reader, object);
+  if (companion) return read_companion(reader, stream, object, table, result);
   if (library && (!table.present || table.count == 0)) {
     return read_trie(reader, stream, object, table) ? result : Outcome::kFailed;
   }

@@ -275,5 +275,80 @@ TEST_F(SharedLibraries, LayoutsOfAMingwDll) {
   EXPECT_EQ(unsized, 2u) << json;
 }
 
+// A .dSYM bundle's findings in the words of an ELF program's: Mach-O names a block's
+// symbol with a leading '_', and records no size, so that a BLOCK DATA's block is bounded
+// by the next symbol of its section (the explanation says so).
+std::string as_elf_findings(std::string findings) {
+  const std::string prefix = "Common Block _";
+  for (size_t at = findings.find(prefix); at != std::string::npos;
+       at = findings.find(prefix, at + prefix.size() - 1)) {
+    findings.erase(at + prefix.size() - 1, 1);
+  }
+  const std::string bounded =
+      ": its object's layout leaves it fewer bytes (up to the next symbol of its section) than "
+      "the block is declared with; it decides the block's size on every linker (LINK's LNK2133)";
+  const size_t at = findings.find(bounded);
+  if (at != std::string::npos) {
+    findings.replace(at, bounded.size(), "; it decides the block's size on every linker");
+  }
+  return findings;
+}
+
+// -m on a .dSYM bundle (its companion file, Mach-O MH_DSYM, carries layouts-exec's DWARF
+// and symbols) finds what -m on the ELF program finds: the walk of the bundle finds the
+// companion and passes over its Info.plist; the companion named itself reads the same.
+TEST_F(SharedLibraries, LayoutsOfADsymBundleAreThoseOfItsProgram) {
+  const ProgramResult elf = drelk({"-m", "-p", "layouts-exec"});
+  ASSERT_EQ(elf.standard_error, "");
+  const std::string expected = layout_findings(elf.standard_output);
+  const std::string companion = "layouts-exec.dSYM/Contents/Resources/DWARF/layouts-exec";
+  for (const std::string& input : {std::string("layouts-exec.dSYM"), companion}) {
+    const ProgramResult r = drelk({"-m", "-p", input});
+    EXPECT_EQ(r.standard_error, "") << input;
+    EXPECT_EQ(r.exit_status, 0) << input;
+    const std::string findings = layout_findings(r.standard_output);
+    EXPECT_EQ(as_elf_findings(findings), expected) << input;
+    EXPECT_NE(findings.find("Common Block _blk_ is declared with different sizes\n"
+                            "  initialised-smaller (error): an initialised definition (BLOCK "
+                            "DATA) is smaller than a declaration: its object's layout"),
+              std::string::npos)
+        << findings;
+    EXPECT_NE(r.standard_output.find("             40 bytes in " + companion + "\n"),
+              std::string::npos)
+        << r.standard_output;
+  }
+  EXPECT_NE(drelk({"-m", "layouts-exec.dSYM"})
+                .standard_output.find("1 files read under layouts-exec.dSYM\n"),
+            std::string::npos);
+  const std::string json = drelk({"-m", "-fjson", companion}).standard_output;
+  EXPECT_NE(json.find("\"format\": \"macho\", \"role\": \"program\"}"), std::string::npos) << json;
+}
+
+// What a dSYM is without -m, a dSYM whose DWARF describes no block (a C program's, made by
+// dsymutil), and the Mach-O program itself, which keeps no debug information of its own.
+TEST_F(SharedLibraries, DsymBundlesAndMachOProgramsWithoutLayouts) {
+  const std::string companion = "layouts-exec.dSYM/Contents/Resources/DWARF/layouts-exec";
+  EXPECT_EQ(drelk({companion}).standard_error,
+            "Drelk: The file " + companion +
+                " is debug information only (-m reads its COMMON block layouts), not an object "
+                "file.\n");
+  // A walk without -m passes the companion over, as it passes over programs.
+  const ProgramResult walked = drelk({"layouts-exec.dSYM", "user.o"});
+  EXPECT_EQ(walked.standard_error, "");
+  EXPECT_NE(walked.standard_output.find("0 files read under layouts-exec.dSYM\n"),
+            std::string::npos)
+      << walked.standard_output;
+  const ProgramResult c = drelk({"-m", "macprog.dSYM"});
+  EXPECT_EQ(c.standard_error,
+            "Drelk: The file macprog.dSYM/Contents/Resources/DWARF/macprog is debug information "
+            "that describes no COMMON block, not an object file.\n");
+  EXPECT_EQ(c.exit_status, 255);
+  EXPECT_EQ(drelk({"-m", "macprog"}).standard_error,
+            "Drelk: The file macprog is not an object file: a Mach-O program keeps its debug "
+            "information in its .dSYM bundle; name macprog.dSYM for -m to read its COMMON block "
+            "layouts.\n");
+  EXPECT_EQ(drelk({"macprog"}).standard_error, "Drelk: The file macprog is not an object file.\n");
+}
+
 }  // namespace
 }  // namespace drelk::test

@@ -33,10 +33,19 @@
 #                    _counter_ (data) and _bump_ (code)
 #   macuser.o        clang-19 for x86_64 macOS, -fcommon: declares _shared_ (88 bytes)
 #   macuser2.o       the same with _shared_ declared with 40 bytes
+#   layouts-exec.dSYM/  a .dSYM bundle whose companion file (Contents/Resources/DWARF/
+#                    layouts-exec, Mach-O MH_DSYM) carries layouts-exec's DWARF: no compiler
+#                    here writes Fortran COMMON blocks' DWARF for Mach-O (flang-new-19 describes
+#                    none), so src/dsym.py copies the ELF program's debug sections byte for byte
+#                    into a __DWARF segment and its symbols of .text, .data and .bss into the
+#                    symbol table, at the same addresses, and yaml2obj-19 writes the file
+#   macprog, macprog.dSYM/  clang-19 -g for x86_64 macOS (src/macprog.c) linked by
+#                    ld64.lld-19, and the bundle dsymutil-19 makes of it: a real dSYM whose
+#                    DWARF describes no COMMON block
 #
 # Tools (Debian 12):
 #   apt-get install -y --no-install-recommends gfortran libopenmpi-dev gfortran-mingw-w64 \
-#       clang-19 lld-19 llvm-19
+#       clang-19 lld-19 llvm-19 python3
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -50,7 +59,8 @@ MINGW_STRIP=${MINGW_STRIP:-x86_64-w64-mingw32-strip}
 CLANG=${CLANG:-clang-19}
 DLLTOOL=${DLLTOOL:-llvm-dlltool-19}
 MPI_INCLUDE=${MPI_INCLUDE:-/usr/lib/x86_64-linux-gnu/openmpi/include}
-for tool in "$FC" "$MINGW_FC" "$MINGW_STRIP" "$CLANG" "$DLLTOOL" ld64.lld-19; do
+for tool in "$FC" "$MINGW_FC" "$MINGW_STRIP" "$CLANG" "$DLLTOOL" ld64.lld-19 dsymutil-19 \
+    yaml2obj-19 python3; do
   command -v "$tool" >/dev/null || { echo "build.sh: missing $tool" >&2; exit 1; }
 done
 [ -f "$MPI_INCLUDE/mpif.h" ] || { echo "build.sh: missing $MPI_INCLUDE/mpif.h" >&2; exit 1; }
@@ -92,3 +102,24 @@ mingw="$here/../dwarf/mingw-x86_64"
     -o "$here/libmac.dylib" macblk.c
 "$CLANG" -target x86_64-apple-macos11 -fcommon -c -o "$here/macuser.o" macuser.c
 "$CLANG" -target x86_64-apple-macos11 -fcommon -c -o "$here/macuser2.o" macuser2.c
+
+# --- Mach-O debug companions (.dSYM) ---------------------------------------
+rm -rf "$here/layouts-exec.dSYM" "$here/macprog.dSYM"
+mkdir -p "$here/layouts-exec.dSYM/Contents/Resources/DWARF"
+python3 dsym.py "$here/layouts-exec" > "$here/layouts-exec.yaml"
+yaml2obj-19 "$here/layouts-exec.yaml" -o "$here/layouts-exec.dSYM/Contents/Resources/DWARF/layouts-exec"
+rm "$here/layouts-exec.yaml"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp macprog.c "$work/"
+(
+  cd "$work"
+  "$CLANG" -target x86_64-apple-macos11 -g -fcommon -fdebug-prefix-map="$work=." -c macprog.c
+  ld64.lld-19 -arch x86_64 -platform_version macos 11.0 11.0 -e _start -oso_prefix . \
+      -o macprog macprog.o
+  dsymutil-19 macprog -o macprog.dSYM
+)
+cp "$work/macprog" "$here/macprog"
+cp -r "$work/macprog.dSYM" "$here/macprog.dSYM"
+sed 's/com\.apple\.xcode\.dsym\.macprog/com.apple.xcode.dsym.layouts-exec/' \
+    "$here/macprog.dSYM/Contents/Info.plist" > "$here/layouts-exec.dSYM/Contents/Info.plist"
