@@ -453,10 +453,13 @@ Outcome scan_symbols(ObjectReader& reader, const MachObject& object, const Symbo
 }
 
 // The COMMON block layouts of the object's debug information: the sections of its __DWARF
-// segment, read whole. They need no relocation: the assembler stores section offsets as
+// segment, read whole (false, after a diagnostic, when one cannot be read; a linked file's,
+// a companion's, says which). They need no
+// relocation: the assembler stores section offsets as
 // they stand, and a member's DW_OP_addr against its block's symbol holds the member's
 // offset in the field, as the relocation's addend.
-void read_macho_layouts(ObjectReader& reader, InputStream& stream, const MachObject& object) {
+bool read_macho_layouts(ObjectReader& reader, InputStream& stream, const MachObject& object,
+                        bool linked) {
   DwarfTables& tables = reader.dwarf;
   reset_debug_sections(tables);
   tables.big_endian = object.big_endian;
@@ -465,13 +468,18 @@ void read_macho_layouts(ObjectReader& reader, InputStream& stream, const MachObj
     if (section.debug == kDebugSectionCount) continue;
     DebugSectionData& data = tables.sections[section.debug];
     if (data.present || is_zero_fill(section.flags)) continue;  // the first of a name
-    if (!table_was_read(reader, read_stretch(reader, stream, object, section.offset, section.size,
-                                             data.bytes))) {
-      return;
+    const Outcome read =
+        read_stretch(reader, stream, object, section.offset, section.size, data.bytes);
+    // An object's section past its end has been reported by the layout checks already.
+    if (read == Outcome::kFailed && linked) {
+      report_unreadable_debug_section(reader, debug_section_name(section.debug),
+                                      "its data runs past the end of the file");
     }
+    if (!table_was_read(reader, read)) return false;
     data.present = true;
   }
   read_common_layouts(reader);
+  return true;
 }
 
 // The blocks' addresses from a dSYM's symbol table, which dsymutil copies from the program:
@@ -515,24 +523,34 @@ void place_companion_blocks(ObjectReader& reader, const MachObject& object, Link
 // without layouts is said to be none and is no object file.
 Outcome read_companion(ObjectReader& reader, InputStream& stream, const MachObject& object,
                        const SymbolTable& table, Outcome result) {
-  if (table.present && !read_symbol_table(reader, stream, object, table)) result = Outcome::kFailed;
-  read_macho_layouts(reader, stream, object);
   ObjectDeclarations& declarations = reader.declarations;
-  if (!declarations.layouts.empty()) {
-    try {
-      LinkedBlocks blocks = blocks_of_layouts(declarations);
-      place_companion_blocks(reader, object, blocks);
-      place_linked_layouts(reader, blocks);
-    } catch (const std::bad_alloc&) {
-      report_out_of_memory(reader.diagnostics, reader.object_path);
-      declarations.layouts.clear();
-      declarations.members.clear();
-    }
+  const std::string path(reader.object_path);
+  declarations.refused = true;
+  // A companion whose symbols or debug sections cannot be read places no layout, and is
+  // refused after what was said of it.
+  if (table.present && !read_symbol_table(reader, stream, object, table)) {
+    report_not_an_object(reader, path.c_str());
+    return Outcome::kFailed;
   }
-  if (!declarations.program) {
-    report_not_an_object(reader, std::string(reader.object_path).c_str(), kCompanionWithoutLayouts);
-    declarations.refused = true;
+  if (!read_macho_layouts(reader, stream, object, true)) {
+    report_not_an_object(reader, path.c_str());
+    return Outcome::kFailed;
   }
+  if (declarations.layouts.empty()) {
+    report_not_an_object(reader, path.c_str(), kCompanionWithoutLayouts);
+    return result;
+  }
+  try {
+    LinkedBlocks blocks = blocks_of_layouts(declarations);
+    place_companion_blocks(reader, object, blocks);
+    place_linked_layouts(reader, blocks);
+  } catch (const std::bad_alloc&) {
+    report_out_of_memory(reader.diagnostics, reader.object_path);
+    declarations.layouts.clear();
+    declarations.members.clear();
+  }
+  declarations.refused = !declarations.program;
+  if (declarations.refused) report_not_an_object(reader, path.c_str());
   return result;
 }
 
@@ -622,7 +640,7 @@ Outcome read_macho_object(ObjectReader& reader, InputStream& stream, std::string
   if (!read_symbol_table(reader, stream, object, table)) return Outcome::kFailed;
   if (scan_symbols(reader, object, table, library) == Outcome::kFailed) result = Outcome::kFailed;
   if (library) return result;
-  if (reader.read_layouts) read_macho_layouts(reader, stream, object);
+  if (reader.read_layouts) read_macho_layouts(reader, stream, object, false);
   return result;
 }
 

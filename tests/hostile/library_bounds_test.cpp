@@ -98,6 +98,27 @@ size_t pe_section_header(const std::vector<uint8_t>& bytes, const std::string& n
   return 0;
 }
 
+// The section record of `name` in the __DWARF segment of a 64-bit little-endian Mach-O file.
+size_t macho_dwarf_section(const std::vector<uint8_t>& bytes, const std::string& name) {
+  constexpr uint32_t kSegment64 = 0x19;
+  const uint32_t count = load_u32(bytes.data() + 16);
+  size_t at = 32;
+  for (uint32_t i = 0; i < count; ++i, at += load_u32(bytes.data() + at + 4)) {
+    if (load_u32(bytes.data() + at) != kSegment64 ||
+        std::string(reinterpret_cast<const char*>(bytes.data() + at + 8)) != "__DWARF") {
+      continue;
+    }
+    for (uint32_t k = 0; k < load_u32(bytes.data() + at + 64); ++k) {
+      const size_t record = at + 72 + size_t{k} * 80;
+      if (std::string(reinterpret_cast<const char*>(bytes.data() + record), 16).c_str() == name) {
+        return record;
+      }
+    }
+  }
+  ADD_FAILURE() << "no __DWARF section " << name;
+  return 0;
+}
+
 class LibraryBounds : public DrelkRun {
  protected:
   BoundedResult run_on(const std::string& name, const std::vector<uint8_t>& bytes,
@@ -338,6 +359,63 @@ TEST_F(LibraryBounds, MingwProgramsWhoseDebugInformationIsDamaged) {
             "before the block's address; its layouts are not shown\n\n");
   EXPECT_EQ(r.program.standard_output.find("Common Block ext_"), std::string::npos);
   EXPECT_NE(r.program.standard_output.find("Common Block q_ is declared with different layouts"),
+            std::string::npos);
+}
+
+// A .dSYM companion under -m whose debug sections run past the end, whose symbol or
+// string table claims more than the file holds, or whose block symbol lies past its
+// members: each said, in bounded time and memory; one that places no layout is refused.
+TEST_F(LibraryBounds, DsymCompanionsWhoseDebugInformationIsDamaged) {
+  constexpr uint32_t kSymtab = 0x2;
+  const std::vector<uint8_t> sound =
+      library("layouts-exec.dSYM/Contents/Resources/DWARF/layouts-exec");
+  const size_t info = macho_dwarf_section(sound, "__debug_info");
+  const size_t abbrev = macho_dwarf_section(sound, "__debug_abbrev");
+  const size_t symtab = macho_command(sound, kSymtab);
+  std::vector<uint8_t> info_outside = sound;
+  put_u32(info_outside, info + 48, 0x7FFFFF00);  // offset
+  std::vector<uint8_t> abbrev_huge = sound;
+  put_u64(abbrev_huge, abbrev + 40, 0xFFFFFFFFFFFF0000ull);  // size
+  std::vector<uint8_t> symbols_counted = sound;
+  put_u32(symbols_counted, symtab + 12, 0xFFFFFFFF);
+  std::vector<uint8_t> strings_huge = sound;
+  put_u32(strings_huge, symtab + 20, 0xFFFFFFF0);
+  const std::string refused = "Drelk: The file lib.dSYM is not an object file.\n";
+  const auto unread = [](const char* section) {
+    return std::string("Drelk: Debug Information Error: ") + section +
+           " in lib.dSYM cannot be read (its data runs past the end of the file); COMMON block "
+           "layouts are not shown\n\n";
+  };
+  const std::vector<std::pair<std::vector<uint8_t>, std::string>> cases = {
+      {info_outside, unread(".debug_info") + refused},
+      {abbrev_huge, unread(".debug_abbrev") + refused},
+      {symbols_counted, "Drelk: Error reading symbol table\n\n" + refused},
+      {strings_huge, "Drelk: Read of string table failed\n\n"},
+  };
+  for (const auto& [bytes, expected] : cases) {
+    const BoundedResult r = run_on("lib.dSYM", bytes, {"-m"});
+    EXPECT_NE(r.program.standard_error.find(expected), std::string::npos)
+        << r.program.standard_error;
+    EXPECT_NE(r.program.standard_error.find(refused), std::string::npos)
+        << r.program.standard_error;
+    EXPECT_EQ(r.program.exit_status, 255);
+  }
+  // The symbol of /EXT/ moved far past its members.
+  std::vector<uint8_t> moved = sound;
+  const size_t symbols = load_u32(sound.data() + symtab + 8);
+  const size_t strings = load_u32(sound.data() + symtab + 16);
+  for (size_t i = 0; i < load_u32(sound.data() + symtab + 12); ++i) {
+    const size_t at = symbols + i * 16;
+    const char* name =
+        reinterpret_cast<const char*>(sound.data() + strings + load_u32(sound.data() + at));
+    if (std::string(name) == "_ext_") put_u64(moved, at + 8, 0x7FFFFFFFFFFFFFF0ull);
+  }
+  const BoundedResult r = run_on("lib.dSYM", moved, {"-m", "-p"});
+  EXPECT_EQ(r.program.standard_error,
+            "Drelk: Debug Information Error: a member of COMMON block _ext_ of lib.dSYM lies "
+            "before the block's address; its layouts are not shown\n\n");
+  EXPECT_EQ(r.program.standard_output.find("Common Block _ext_"), std::string::npos);
+  EXPECT_NE(r.program.standard_output.find("Common Block _q_ is declared with different layouts"),
             std::string::npos);
 }
 
