@@ -27,6 +27,8 @@
 #                    on a PE program's DWARF; linked without the C and Fortran run-time
 #                    libraries (-nostdlib, entry sa_) so that it holds only those objects'
 #                    debug information
+#   ext.exe          the same of exta and extb alone (entry exta_): a program with DWARF small
+#                    enough for a fuzz seed
 #   layouts.dll      the same for a DLL of exta, extb, bd and u (-shared -nostdlib): it exports
 #                    ext_ and blk_, and its DWARF describes their layouts
 #   libmac.dylib     clang-19 for x86_64 macOS, linked by ld64.lld-19: exports _shared_ and
@@ -93,6 +95,8 @@ rm "$here/dllblk.obj"
 mingw="$here/../dwarf/mingw-x86_64"
 "$MINGW_FC" -g "${FFLAGS[@]}" -nostdlib -Wl,--no-insert-timestamp -Wl,-e,sa_ \
     -o "$here/layouts.exe" "$mingw"/{tally,clash,grid,a,b,c,exta,extb,bd,u}.obj
+"$MINGW_FC" -g "${FFLAGS[@]}" -nostdlib -Wl,--no-insert-timestamp -Wl,-e,exta_ \
+    -o "$here/ext.exe" "$mingw"/{exta,extb}.obj
 "$MINGW_FC" -shared -g "${FFLAGS[@]}" -nostdlib -Wl,--no-insert-timestamp -Wl,-e,0 \
     -o "$here/layouts.dll" "$mingw"/{exta,extb,bd,u}.obj
 
