@@ -118,6 +118,16 @@ void report_unreadable_debug_section(ObjectReader& reader, std::string_view name
                 std::string(name).c_str(), std::string(reader.object_path).c_str(), reason));
 }
 
+void bound_linked_block(LinkedBlock& block, const std::vector<SectionSymbol>& placed,
+                        const SectionSymbol& at, uint64_t section_end) {
+  block.address = at.address;
+  uint64_t end = section_end;
+  const auto next = std::upper_bound(placed.begin(), placed.end(), at);
+  if (next != placed.end() && next->section == at.section) end = std::min(end, next->address);
+  block.bounded = true;
+  block.size = at.address <= end ? end - at.address : 0;
+}
+
 LinkedBlocks blocks_of_layouts(const ObjectDeclarations& declarations) {
   LinkedBlocks blocks;
   for (const CommonLayout& layout : declarations.layouts)

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "dwarf/dwarf.h"
 #include "objreader/reader.h"
@@ -41,6 +42,22 @@ struct LinkedBlock {
 // The blocks that a linked file's layouts name, by their symbols, for the format's symbol
 // table to give their addresses.
 using LinkedBlocks = std::unordered_map<std::string_view, LinkedBlock>;
+
+// A symbol of a linked image defined in a section (numbered from 1), at `address`, for
+// the bounds of blocks whose format records no sizes.
+struct SectionSymbol {
+  uint32_t section = 0;
+  uint64_t address = 0;
+  bool operator<(const SectionSymbol& other) const {
+    return section != other.section ? section < other.section : address < other.address;
+  }
+};
+
+// Gives `block`, the symbol `at` in a section that ends at `section_end`, the symbol's
+// address and the bound of its size: up to the next symbol of its section in `placed` (sorted), or
+// to the section's end.
+void bound_linked_block(LinkedBlock& block, const std::vector<SectionSymbol>& placed,
+                        const SectionSymbol& at, uint64_t section_end);
 
 // The blocks that the layouts read name, each without an address yet.
 LinkedBlocks blocks_of_layouts(const ObjectDeclarations& declarations);

@@ -296,23 +296,14 @@ bool read_image_debug_sections(ObjectReader& reader, InputStream& stream, const 
   return any;
 }
 
-// A symbol defined in a section of the image: the section (numbered from 1) and its value,
-// the offset in that section.
-struct PlacedSymbol {
-  uint32_t section = 0;
-  uint32_t value = 0;
-  bool operator<(const PlacedSymbol& other) const {
-    return section != other.section ? section < other.section : value < other.value;
-  }
-};
-
 // The blocks' addresses from the image's symbol table: an external symbol's address is
 // ImageBase + its section's RVA + its value. COFF records no size: a block's size is bounded
 // by the next symbol of its section, or by the section's end.
 void place_blocks(const PeImage& image, const std::vector<uint8_t>& symbols,
                   const std::vector<uint8_t>& strings, LinkedBlocks& blocks) {
-  std::vector<PlacedSymbol> placed;
-  std::vector<std::pair<LinkedBlock*, PlacedSymbol>> found;
+  // Each symbol's address is its value, its offset in its section.
+  std::vector<SectionSymbol> placed;
+  std::vector<std::pair<LinkedBlock*, SectionSymbol>> found;
   const size_t count = symbols.size() / coff::kSymbolSize;
   for (size_t i = 0; i < count; ++i) {
     const uint8_t* record = symbols.data() + i * coff::kSymbolSize;
@@ -321,7 +312,7 @@ void place_blocks(const PeImage& image, const std::vector<uint8_t>& symbols,
     const uint8_t storage_class = record[coff::kSymbolStorageClass];
     i += record[coff::kSymbolNumberOfAuxSymbols];
     if (section < 1 || static_cast<size_t>(section) > image.sections.size()) continue;
-    const PlacedSymbol at{static_cast<uint32_t>(section), value};
+    const SectionSymbol at{static_cast<uint32_t>(section), value};
     placed.push_back(at);
     if (storage_class != coff::IMAGE_SYM_CLASS_EXTERNAL) continue;
     // A long name is an offset into the string table, which counts its size field.
@@ -337,14 +328,12 @@ void place_blocks(const PeImage& image, const std::vector<uint8_t>& symbols,
   std::sort(placed.begin(), placed.end());
   for (const auto& [block, at] : found) {
     const PeSection& section = image.sections[at.section - 1];
-    block->address = image.image_base + section.address + at.value;
     block->initialised = (section.characteristics & coff::IMAGE_SCN_CNT_UNINITIALIZED_DATA) == 0 &&
                          section.raw_size != 0;
-    uint32_t end = section.virtual_size != 0 ? section.virtual_size : section.raw_size;
-    const auto next = std::upper_bound(placed.begin(), placed.end(), at);
-    if (next != placed.end() && next->section == at.section) end = std::min(end, next->value);
-    block->bounded = true;
-    block->size = at.value <= end ? end - at.value : 0;
+    bound_linked_block(*block, placed, at,
+                       section.virtual_size != 0 ? section.virtual_size : section.raw_size);
+    // The address the DWARF holds: the image's, not the offset in the section.
+    block->address = image.image_base + section.address + at.address;
   }
 }
 

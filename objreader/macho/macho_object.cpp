@@ -490,15 +490,15 @@ bool read_macho_layouts(ObjectReader& reader, InputStream& stream, const MachObj
 void place_companion_blocks(ObjectReader& reader, const MachObject& object, LinkedBlocks& blocks) {
   const MachOTables& tables = macho_tables(reader);
   const size_t count = tables.symbols.size() / object.nlist_size;
-  std::vector<PlacedSymbol> placed;
-  std::vector<std::pair<LinkedBlock*, PlacedSymbol>> found;
+  std::vector<SectionSymbol> placed;
+  std::vector<std::pair<LinkedBlock*, SectionSymbol>> found;
   for (size_t i = 0; i < count; ++i) {
     const MachSymbol symbol = decode_symbol(tables.symbols.data() + i * object.nlist_size, object);
     if (is_debugging_entry(symbol) || !is_defined_in_section(symbol) || symbol.section == 0 ||
         symbol.section > tables.sections.size()) {
       continue;
     }
-    const PlacedSymbol at{symbol.section, symbol.value};
+    const SectionSymbol at{symbol.section, symbol.value};
     placed.push_back(at);
     if (!is_external(symbol)) continue;
     const auto wanted = blocks.find(StringTable(tables.string_table).name_at(symbol.name));
@@ -507,13 +507,8 @@ void place_companion_blocks(ObjectReader& reader, const MachObject& object, Link
   std::sort(placed.begin(), placed.end());
   for (const auto& [block, at] : found) {
     const MachOSection& section = tables.sections[at.section - 1];
-    block->address = at.address;
     block->initialised = !is_zero_fill(section.flags);
-    uint64_t end = saturating_add(section.address, section.size);
-    const auto next = std::upper_bound(placed.begin(), placed.end(), at);
-    if (next != placed.end() && next->section == at.section) end = std::min(end, next->address);
-    block->bounded = true;
-    block->size = at.address <= end ? end - at.address : 0;
+    bound_linked_block(*block, placed, at, saturating_add(section.address, section.size));
   }
 }
 
