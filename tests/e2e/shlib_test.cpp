@@ -220,25 +220,31 @@ TEST_F(SharedLibraries, LayoutsOfALinkedProgramAreThoseOfItsObjects) {
             "Drelk: The file pieprog is not an object file.\n");
 }
 
-// The same for a mingw-w64 program (tests/data/dwarf/mingw-x86_64's objects linked into
-// layouts.exe): its DWARF sections have long names through the COFF string table, and a
-// member's DW_OP_addr is ImageBase + its section's RVA + its offset. The BLOCK DATA's
-// block, whose size COFF does not record, is bounded by the next symbol of its section as
-// in the objects. Without -m the program stays refused.
+// The same for mingw-w64 programs (tests/data/dwarf/mingw-x86_64's objects linked into
+// layouts.exe, PE32+; mingw-i686's into layouts32.exe, PE32 with '_' before each symbol):
+// their DWARF sections have long names through the COFF string table, and a member's
+// DW_OP_addr is ImageBase + its section's RVA + its offset. The BLOCK DATA's block, whose
+// size COFF does not record, is bounded by the next symbol of its section as in the
+// objects. Without -m a program stays refused.
 TEST_F(SharedLibraries, LayoutsOfAMingwProgramAreThoseOfItsObjects) {
   copy_test_data("dwarf", dir);
-  std::vector<std::string> objects{"-m", "-p"};
-  for (const char* unit : {"tally", "clash", "grid", "a", "b", "c", "exta", "extb", "bd", "u"}) {
-    objects.push_back(std::string("mingw-x86_64/") + unit + ".obj");
+  for (const auto& [folder, program] :
+       {std::pair<std::string, std::string>{"mingw-x86_64", "layouts.exe"},
+        {"mingw-i686", "layouts32.exe"}}) {
+    std::vector<std::string> objects{"-m", "-p"};
+    for (const char* unit : {"tally", "clash", "grid", "a", "b", "c", "exta", "extb", "bd", "u"}) {
+      objects.push_back(folder + "/" + unit + ".obj");
+    }
+    const ProgramResult from_objects = drelk(objects);
+    ASSERT_EQ(from_objects.standard_error, "");
+    const std::string expected = layout_findings(from_objects.standard_output);
+    EXPECT_NE(expected.find("initialised-smaller"), std::string::npos) << expected;
+    const ProgramResult r = drelk({"-m", "-p", program});
+    EXPECT_EQ(r.standard_error, "") << program;
+    EXPECT_EQ(r.exit_status, 0) << program;
+    EXPECT_EQ(layout_findings(r.standard_output), expected) << program;
   }
-  const ProgramResult from_objects = drelk(objects);
-  ASSERT_EQ(from_objects.standard_error, "");
-  const std::string expected = layout_findings(from_objects.standard_output);
-  EXPECT_NE(expected.find("initialised-smaller"), std::string::npos) << expected;
   const ProgramResult r = drelk({"-m", "-p", "layouts.exe"});
-  EXPECT_EQ(r.standard_error, "");
-  EXPECT_EQ(r.exit_status, 0);
-  EXPECT_EQ(layout_findings(r.standard_output), expected);
   EXPECT_NE(r.standard_output.find("             64 bytes in layouts.exe\n"), std::string::npos)
       << r.standard_output;
   const std::string json = drelk({"-m", "-fjson", "layouts.exe"}).standard_output;

@@ -27,6 +27,8 @@
 #                    on a PE program's DWARF; linked without the C and Fortran run-time
 #                    libraries (-nostdlib, entry sa_) so that it holds only those objects'
 #                    debug information
+#   layouts32.exe    the same by i686-w64-mingw32-gfortran from tests/data/dwarf/mingw-i686's
+#                    objects (PE32: a 32-bit ImageBase, symbols with a leading '_')
 #   ext.exe          the same of exta and extb alone (entry exta_): a program with DWARF small
 #                    enough for a fuzz seed
 #   layouts.dll      the same for a DLL of exta, extb, bd and u (-shared -nostdlib): it exports
@@ -47,7 +49,7 @@
 #
 # Tools (Debian 12):
 #   apt-get install -y --no-install-recommends gfortran libopenmpi-dev gfortran-mingw-w64 \
-#       clang-19 lld-19 llvm-19 python3
+#       gfortran-mingw-w64-i686 clang-19 lld-19 llvm-19 python3
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -57,11 +59,12 @@ umask 022
 
 FC=${FC:-gfortran}
 MINGW_FC=${MINGW_FC:-x86_64-w64-mingw32-gfortran}
+MINGW32_FC=${MINGW32_FC:-i686-w64-mingw32-gfortran}
 MINGW_STRIP=${MINGW_STRIP:-x86_64-w64-mingw32-strip}
 CLANG=${CLANG:-clang-19}
 DLLTOOL=${DLLTOOL:-llvm-dlltool-19}
 MPI_INCLUDE=${MPI_INCLUDE:-/usr/lib/x86_64-linux-gnu/openmpi/include}
-for tool in "$FC" "$MINGW_FC" "$MINGW_STRIP" "$CLANG" "$DLLTOOL" ld64.lld-19 dsymutil-19 \
+for tool in "$FC" "$MINGW_FC" "$MINGW32_FC" "$MINGW_STRIP" "$CLANG" "$DLLTOOL" ld64.lld-19 dsymutil-19 \
     yaml2obj-19 python3; do
   command -v "$tool" >/dev/null || { echo "build.sh: missing $tool" >&2; exit 1; }
 done
@@ -95,6 +98,8 @@ rm "$here/dllblk.obj"
 mingw="$here/../dwarf/mingw-x86_64"
 "$MINGW_FC" -g "${FFLAGS[@]}" -nostdlib -Wl,--no-insert-timestamp -Wl,-e,sa_ \
     -o "$here/layouts.exe" "$mingw"/{tally,clash,grid,a,b,c,exta,extb,bd,u}.obj
+"$MINGW32_FC" -g "${FFLAGS[@]}" -nostdlib -Wl,--no-insert-timestamp -Wl,-e,_sa_ \
+    -o "$here/layouts32.exe" "$mingw/../mingw-i686"/{tally,clash,grid,a,b,c,exta,extb,bd,u}.obj
 "$MINGW_FC" -g "${FFLAGS[@]}" -nostdlib -Wl,--no-insert-timestamp -Wl,-e,exta_ \
     -o "$here/ext.exe" "$mingw"/{exta,extb}.obj
 "$MINGW_FC" -shared -g "${FFLAGS[@]}" -nostdlib -Wl,--no-insert-timestamp -Wl,-e,0 \
