@@ -262,7 +262,7 @@ void write_declarations_finding(JsonWriter& out, bool& first, const char* kind,
     out.item(first_declaration);
     write_object_reference(out, *reference->object);
     out.raw(", \"size\": ").number(reference->size);
-    if (is_unsized_library(*reference->object)) out.raw(", \"sized\": false");
+    if (is_unsized_definition(*reference)) out.raw(", \"sized\": false");
     out.raw("}");
   }
   out.close_items(first_declaration, "    ");

@@ -409,7 +409,7 @@ void write_absent(JsonWriter& out, bool& first, const Adoption& adoption,
 // What a location says of a declaration: "declares <what><size> bytes.", or for a shared
 // library whose format records no size, that it defines the block.
 std::string declaration_message(const BlockReference& reference, const char* what) {
-  if (is_unsized_library(*reference.object)) {
+  if (is_unsized_definition(reference)) {
     return "defines the COMMON block; its format records no size.";
   }
   return strprintf("declares %s%llu bytes.", what, llu(reference.size));
@@ -508,7 +508,7 @@ void write_size_mismatch(JsonWriter& out, bool& first, const Artifacts& artifact
   std::unordered_map<uint64_t, size_t> size_index;
   std::vector<bool> is_first(references.size(), false);
   for (size_t i = 0; i < references.size(); ++i) {
-    if (is_unsized_library(*references[i]->object)) continue;
+    if (is_unsized_definition(*references[i])) continue;
     const auto [at, added] = size_index.emplace(references[i]->size, sizes.size());
     if (added) {
       sizes.push_back(Size{references[i], 1});

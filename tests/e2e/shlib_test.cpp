@@ -271,14 +271,20 @@ TEST_F(SharedLibraries, LayoutsOfAMingwDll) {
   EXPECT_NE(r.standard_output.find("Summary: 2 blocks in 1 object; 0 errors, 1 warning, 2 notes"),
             std::string::npos)
       << r.standard_output;
-  // Only the export is unsized.
+  // Only the exports are unsized: in the listings of blk_ and ext_, and among the
+  // declarations of ext_'s finding.
   const std::string json = drelk({"-m", "-fjson", "layouts.dll"}).standard_output;
   size_t unsized = 0;
   for (size_t at = json.find("\"sized\": false"); at != std::string::npos;
        at = json.find("\"sized\": false", at + 1)) {
     ++unsized;
   }
-  EXPECT_EQ(unsized, 2u) << json;
+  EXPECT_EQ(unsized, 3u) << json;
+  const std::string sarif = drelk({"-m", "-fsarif", "layouts.dll"}).standard_output;
+  EXPECT_NE(sarif.find("Common Block ext_ is declared with different sizes: 44 bytes in "
+                       "layouts.dll, 24 bytes in layouts.dll."),
+            std::string::npos)
+      << sarif;
 }
 
 // A .dSYM bundle's findings in the words of an ELF program's: Mach-O names a block's
