@@ -39,8 +39,9 @@ details summary{cursor:pointer;color:#0969da}#suppressed summary h2{display:inli
 .diagnostics li{font-family:ui-monospace,Menlo,Consolas,monospace;font-size:13px}
 )css";
 
-// Filters the block table by name as one types, and sorts it by a column when its heading
-// is clicked (again for the other direction).
+// Filters the block table by name as one types, sorts it by a column when its heading is
+// clicked (again for the other direction), and lists a block's declarations when its row
+// is opened, or at once for a row open as the page loads.
 constexpr std::string_view kScript = R"js(
 (function(){
 var table=document.getElementById('block-table');if(!table)return;
@@ -58,13 +59,15 @@ rows.sort(function(a,b){var x=a.cells[c].getAttribute('data-value')||a.cells[c].
 return dir*(numeric?(Number(x)-Number(y)):(x<y?-1:x>y?1:0));});
 var f=document.createDocumentFragment();rows.forEach(function(r){f.appendChild(r);});body.appendChild(f);});})(c);
 var data=null;
-body.addEventListener('toggle',function(e){var d=e.target;if(!d.open||d.getAttribute('data-done'))return;
+function fill(d){if(!d.open||d.getAttribute('data-done'))return;
 if(!data)data=JSON.parse(document.getElementById('declarations').textContent);
 var ul=document.createElement('ul');ul.className='refs';
 data.rows[Number(d.getAttribute('data-row'))].forEach(function(r){var li=document.createElement('li');
 li.appendChild(document.createTextNode(r[0]+(r[1]?' I ':' ')));var code=document.createElement('code');
 code.textContent=data.objects[r[2]];li.appendChild(code);ul.appendChild(li);});
-d.appendChild(ul);d.setAttribute('data-done','1');},true);
+d.appendChild(ul);d.setAttribute('data-done','1');}
+body.addEventListener('toggle',function(e){fill(e.target);},true);
+Array.prototype.forEach.call(body.querySelectorAll('details[open]'),fill);
 })();
 )js";
 
@@ -131,12 +134,14 @@ const char* plural(size_t count) {
   return count == 1 ? "" : "s";
 }
 
-// The block's sizes, each once, in the order of the list: "804, 964".
+// The block's sizes, each once, in the order of the list: "804, 964". A shared library
+// whose format records no size has none to show.
 std::string sizes_of(const std::vector<const BlockReference*>& references, uint64_t& largest) {
   std::string text;
   std::vector<uint64_t> seen;
   largest = 0;
   for (const BlockReference* reference : references) {
+    if (is_unsized_library(*reference->object)) continue;
     if (reference->size > largest) largest = reference->size;
     bool known = false;
     for (uint64_t size : seen) known = known || size == reference->size;
@@ -153,7 +158,13 @@ void write_declarations(HtmlWriter& out, const std::vector<const BlockReference*
       "<table class=\"declarations\"><thead><tr><th class=\"num\">Size</th><th>Initialised"
       "</th><th>Object</th></tr></thead><tbody>\n");
   for (const BlockReference* reference : references) {
-    out.raw("<tr><td class=\"num\">").number(reference->size).raw("</td><td>");
+    out.raw("<tr><td class=\"num\">");
+    if (is_unsized_library(*reference->object)) {
+      out.raw("-");
+    } else {
+      out.number(reference->size);
+    }
+    out.raw("</td><td>");
     out.raw(reference->initialized ? "yes" : "").raw("</td><td><code>");
     out.text(reference->object->path).raw("</code></td></tr>\n");
   }
@@ -224,7 +235,6 @@ void open_finding(HtmlWriter& out, const Adoption& adoption, std::string_view bl
   }
 }
 
-// Writes the findings, suppressed ones (`suppressed`) or the others; returns how many.
 // The rest of a finding about a procedure of the block's name: the objects that define or
 // call it, and the block's declarations; closes the finding.
 void write_procedure(HtmlWriter& out, std::string_view procedure, std::string_view role,
@@ -240,6 +250,7 @@ void write_procedure(HtmlWriter& out, std::string_view procedure, std::string_vi
   out.raw("</article>\n");
 }
 
+// Writes the findings, suppressed ones (`suppressed`) or the others; returns how many.
 size_t write_findings(HtmlWriter& out, const Findings& findings, const Adoption& adoption,
                       bool suppressed) {
   size_t count = 0;
@@ -248,7 +259,7 @@ size_t write_findings(HtmlWriter& out, const Findings& findings, const Adoption&
   };
   for (size_t b = 0; b < findings.blocks.size(); ++b) {
     const BlockFindings& found = findings.blocks[b];
-    if (!has_errors(found)) continue;
+    if (!has_errors(found) && found.unsized_libraries == 0) continue;
     const CommonBlock& block = *found.block;
     const std::vector<const BlockReference*> references = block_references(block);
     const FindingMark* declarations =
@@ -284,6 +295,14 @@ size_t write_findings(HtmlWriter& out, const Findings& findings, const Adoption&
       write_procedure(out, findings.calls[found.first_call].name,
                       ", which no input defines, is called in:",
                       procedure_objects(findings, found, true), references);
+    }
+    // A note that neither a baseline nor the suppressions take: it is among the others.
+    if (found.unsized_libraries > 0 && !suppressed) {
+      ++count;
+      open_finding(out, adoption, block.name, "is defined by a library that records no size",
+                   FindingClass::kLibraryUnsized, kLibraryUnsizedExplanation, nullptr);
+      write_declarations(out, references);
+      out.raw("</article>\n");
     }
   }
   return count;
@@ -367,9 +386,14 @@ void write_block_table(HtmlWriter& out, const Findings& findings) {
     out.raw(b > 0 ? ",\n[" : "[");
     bool first = true;
     for (const BlockReference* reference : block_references(*findings.blocks[b].block)) {
-      out.raw(first ? "[" : ",[")
-          .number(reference->size)
-          .raw(reference->initialized ? ",1," : ",0,");
+      out.raw(first ? "[" : ",[");
+      // The page shows a size without one as the text report does.
+      if (is_unsized_library(*reference->object)) {
+        out.raw("\"-\"");
+      } else {
+        out.number(reference->size);
+      }
+      out.raw(reference->initialized ? ",1," : ",0,");
       out.number(reference->object->ordinal).raw("]");
       first = false;
     }

@@ -118,7 +118,7 @@ def main():
                assemble(work, "b", ['.comm "<script>alert(1)</script>",80,8'])]
     page = os.path.join(work, "hostile.html")
     drelk_html(args.drelk, objects, work, page)
-    # Opening every row runs the script that lists the declarations.
+    # Rows open as the page loads have their declarations listed by the page's script.
     with open(page, encoding="utf-8", errors="replace") as f:
         html = f.read()
     opened = os.path.join(work, "opened.html")
@@ -133,6 +133,26 @@ def main():
     check("a byte that is not UTF-8 shows as U+FFFD", "\ufffdbad" in dom)
     check("opened rows list their declarations",
           len(re.findall(r"<li>\d+ <code>[ab]\.o</code></li>", dom)) == 4)
+
+    # A dylib records no size: its line shows '-', the note has a finding of its own, and
+    # the block's sizes are the objects' alone.
+    shlib = os.path.join(args.source, "tests", "data", "shlib")
+    page = os.path.join(args.work, "libraries.html")
+    drelk_html(args.drelk, ["macuser.o", "macuser2.o", "libmac.dylib"], shlib, page)
+    with open(page, encoding="utf-8") as f:
+        html = f.read()
+    opened = os.path.join(args.work, "libraries-opened.html")
+    with open(opened, "w", encoding="utf-8") as f:
+        f.write(html.replace("<details data-row=", "<details open data-row="))
+    dom = dump_dom(browser, opened, args.work)
+    classes = re.findall(r'<article class="finding ([a-z]+)" data-block="_shared_"', dom)
+    check("a library without sizes is a note of its own", classes == ["warning", "note"])
+    check("its declaration shows no size",
+          '<td class="num">-</td><td>yes</td><td><code>libmac.dylib</code>' in dom and
+          '<td class="num">0</td>' not in dom)
+    check("the block's sizes are the objects'", re.search(r">88, 40<", dom) is not None)
+    check("an opened row shows the library without a size",
+          "<li>- I <code>libmac.dylib</code></li>" in dom)
 
     return 1 if failures else 0
 
