@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Writes the seeds of drelk_fuzz_dwarf (fuzz/corpus/dwarf): the debug sections of the real
-# gfortran -g objects in tests/data, in the target's input layout (a flags byte, then each
+# gfortran -g objects and linked programs in tests/data, in the target's input layout (a flags byte, then each
 # section as a little-endian u32 length and its bytes). i386 ELF and COFF objects keep their
 # relocations' addends in the fields, and Mach-O needs none, so the bytes read as they stand.
 set -euo pipefail
@@ -36,4 +36,9 @@ for object in "$root"/tests/data/macho/dwarf/*.o; do
   # Mach-O section names stop at 16 characters: __debug_str_offs.
   seed "$object" "macho-$(basename "$object" .o)" __DWARF,__debug_
 done
+# Linked programs' debug information, read under -m: DW_OP_addr holds final addresses, and
+# nothing is relocated (an ELF program, mingw-w64 programs of both classes).
+seed "$root/tests/data/shlib/layouts-exec" linked-elf .debug_
+seed "$root/tests/data/shlib/layouts.exe" linked-pe .debug_
+seed "$root/tests/data/shlib/layouts32.exe" linked-pe32 .debug_
 echo "dwarf seeds: $(ls "$out" | wc -l) in $out"
