@@ -58,7 +58,7 @@ replay drelk_fuzz_dwarf "$root/tests/data/fuzz-regressions/dwarf"
 
 # One dictionary for every format: libFuzzer takes a single -dict.
 cat "$root/fuzz/coff.dict" "$root/fuzz/elf.dict" "$root/fuzz/macho.dict" "$root/fuzz/xcoff.dict" \
-  "$root/fuzz/bitcode.dict" "$root/fuzz/shlib.dict" >"$build/analyze.dict"
+  "$root/fuzz/bitcode.dict" "$root/fuzz/shlib.dict" "$root/fuzz/calls.dict" >"$build/analyze.dict"
 
 # -malloc_limit_mb: no input of max_len bytes needs a large block, whatever it claims.
 # -timeout: an input that takes seconds is a hang in a run over a build tree.

@@ -436,8 +436,8 @@ bool register_declarations(Registry& registry, Diagnostics& diagnostics, const O
           }
           break;
         }
-        if (add_common_reference(registry, object, declaration.name, declaration.size) !=
-            Outcome::kOk) {
+        if (add_common_reference(registry, object, declaration.name, declaration.size,
+                                 declaration.alignment) != Outcome::kOk) {
           registered = false;
         }
         break;
@@ -454,7 +454,8 @@ bool register_declarations(Registry& registry, Diagnostics& diagnostics, const O
         if (marks_its_declaration(declaration)) {
           marks = true;
         } else if (add_initialized_reference(registry, object, declaration.name, declaration.size,
-                                             declaration.bounded) != Outcome::kOk) {
+                                             declaration.bounded,
+                                             declaration.alignment) != Outcome::kOk) {
           registered = false;
         }
         break;

@@ -343,7 +343,7 @@ void print_usage(Run& run, const char* program_name) {
       "finding classes:\n"
       "    error    initialised-smaller, type-conflict, procedure-clash, library-smaller\n"
       "    warning  extent, possible-procedure-clash\n"
-      "    note     blank-common, library-unsized\n");
+      "    note     blank-common, library-unsized, alignment-smaller\n");
 }
 
 }  // namespace drelk

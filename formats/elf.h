@@ -140,6 +140,8 @@ struct ClassLayout {
   size_t rela_size;
   size_t r_info;
   size_t r_addend;
+  // Elf32_Shdr / Elf64_Shdr: what a definition's alignment is bounded by
+  size_t sh_addralign;
 };
 
 inline constexpr ClassLayout kElf32{
@@ -148,6 +150,7 @@ inline constexpr ClassLayout kElf32{
     16, 0,  4,  8,  12, 14,          // symbol: st_shndx is its last u16
     8,  28,                          // section header: sh_flags, sh_info
     8,  12, 4,  8,                   // relocation: r_addend is Elf32_Rela's last u32
+    32,                              // section header: sh_addralign, before sh_entsize
 };
 inline constexpr ClassLayout kElf64{
     64, 16, 18, 20, 40, 58, 60, 62,  // header: e_shstrndx is its last u16
@@ -155,11 +158,14 @@ inline constexpr ClassLayout kElf64{
     24, 0,  8,  16, 4,  6,           // symbol: st_size is its last u64
     8,  44,                          // section header: sh_flags, sh_info
     16, 24, 8,  16,                  // relocation: r_addend is Elf64_Rela's last u64
+    48,                              // section header: sh_addralign, before sh_entsize
 };
 static_assert(kElf32.e_shstrndx + 2 == kElf32.header_size);
 static_assert(kElf64.e_shstrndx + 2 == kElf64.header_size);
 static_assert(kElf32.sh_entsize + 4 == kElf32.section_header_size);
 static_assert(kElf64.sh_entsize + 8 == kElf64.section_header_size);
+static_assert(kElf32.sh_addralign + 4 == kElf32.sh_entsize);
+static_assert(kElf64.sh_addralign + 8 == kElf64.sh_entsize);
 static_assert(kElf32.st_shndx + 2 == kElf32.symbol_size);
 static_assert(kElf64.st_size + 8 == kElf64.symbol_size);
 static_assert(kElf32.r_addend + 4 == kElf32.rela_size && kElf32.r_info + 4 == kElf32.rel_size);

@@ -33,12 +33,26 @@ struct Declaration {
   bool has_size = false;  // initialised data whose format records its size
   std::string_view name;  // valid until the reader reads its next object
   uint64_t size = 0;
-  uint64_t alignment = 0;  // of a COMMON declaration, where the format records one
+  // A COMMON declaration's: the alignment it asks for; initialised data's: the alignment
+  // that its place in its section is sure to have. 0 where the format records none.
+  uint64_t alignment = 0;
   // Initialised data whose format records no size (COFF, Mach-O): `size` is then the bound
   // that the object's layout gives, the bytes up to the next symbol of its section or to
   // the section's end.
   bool bounded = false;
 };
+
+// The alignment that data at `offset` in a section aligned to `section_alignment` is sure
+// to have: the largest power of two that divides both (a section aligned to 0 or 1 bytes
+// gives 1). Offsets are a relocatable object's offsets in the section or a linked image's
+// addresses, whose sections the linker placed at their alignment.
+inline uint64_t placed_alignment(uint64_t offset, uint64_t section_alignment) {
+  const uint64_t section =
+      section_alignment == 0 ? 1 : section_alignment & (~section_alignment + 1);
+  if (offset == 0) return section;
+  const uint64_t place = offset & (~offset + 1);
+  return place < section ? place : section;
+}
 
 // A shared library's export that carries a symbol version: its bare name, which names the
 // block, and the version it is exported with ("@@V1", "@V0").

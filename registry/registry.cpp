@@ -31,14 +31,27 @@ CommonBlock& CommonBlock::operator=(CommonBlock&&) noexcept = default;
 Registry::Registry() : index(std::make_unique<detail::RegistryIndex>()) {}
 Registry::~Registry() = default;
 
+namespace {
+
+// An alignment as Arrival::alignment holds it: its power of two plus one, rounded up.
+uint8_t held_alignment(uint64_t alignment) {
+  if (alignment == 0) return 0;
+  uint8_t power = 0;
+  while (power < 63 && (uint64_t{1} << power) < alignment) ++power;
+  return static_cast<uint8_t>(power + 1);
+}
+
+}  // namespace
+
 Outcome add_common_reference(Registry& registry, const ObjectEntry& object, std::string_view name,
-                             uint64_t declared_size) {
+                             uint64_t declared_size, uint64_t alignment) {
   const uint64_t size = std::min(declared_size, kLargestHeldSize);
   try {
     detail::RegistryIndex& index = *registry.index;
     Arrival arrival;
     arrival.reference.object = &object;
     arrival.reference.size = size;
+    arrival.alignment = held_alignment(alignment);
     arrival.object = object_number(index.objects, object);
     const uint64_t hash = detail::hash_name(name);
     CommonBlock* const found = index.blocks.find(name, hash);
@@ -79,12 +92,13 @@ Outcome add_common_reference(Registry& registry, const ObjectEntry& object, std:
 }
 
 Outcome add_initialized_reference(Registry& registry, const ObjectEntry& object,
-                                  std::string_view name, uint64_t size, bool bounded) {
+                                  std::string_view name, uint64_t size, bool bounded,
+                                  uint64_t alignment) {
   // Registered as a declaration is, then made a definition: the declarations' path, which
   // every COMMON symbol of a run takes, stays as it is.
   const CommonBlock* before = find_block(registry, name);
   const bool declared = before != nullptr && before->declared;
-  const Outcome result = add_common_reference(registry, object, name, size);
+  const Outcome result = add_common_reference(registry, object, name, size, alignment);
   if (result != Outcome::kOk) return result;
   CommonBlock& block = *find_block(registry, name);
   ReferenceList& list = *block.references;
@@ -135,6 +149,22 @@ std::vector<bool> block_bounded_definitions(const CommonBlock& block) {
     bounded.push_back(list.arrivals[node].defined && list.arrivals[node].bounded);
   }
   return bounded;
+}
+
+bool has_definitions(const CommonBlock& block) {
+  return block.references->has_definitions;
+}
+
+std::vector<uint64_t> block_alignments(const CommonBlock& block) {
+  ReferenceList& list = *block.references;
+  order_references(list, block.consistent);
+  std::vector<uint64_t> alignments;
+  alignments.reserve(list.order.size());
+  for (const uint32_t node : list.order) {
+    const uint8_t held = list.arrivals[node].alignment;
+    alignments.push_back(held == 0 ? 0 : uint64_t{1} << (held - 1));
+  }
+  return alignments;
 }
 
 bool detail::ShapeOrder::less(const std::vector<LayoutMember>& a,

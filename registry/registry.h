@@ -155,19 +155,22 @@ struct Registry {
   std::unique_ptr<detail::RegistryIndex> index;  // the registry's own
 };
 
-// Registers one declaration of block `name` with `size` bytes by `object`. Returns kOk, or
-// kNoMemory with nothing linked.
+// Registers one declaration of block `name` with `size` bytes by `object`, asking for
+// `alignment` bytes (0 where its format records none). Returns kOk, or kNoMemory with
+// nothing linked.
 Outcome add_common_reference(Registry& registry, const ObjectEntry& object, std::string_view name,
-                             uint64_t size);
+                             uint64_t size, uint64_t alignment = 0);
 
 // Registers a definition of `name` that records its size (an ELF object's initialised
 // data) as a reference of that size: it joins the block by the same rules, marked
 // initialised, but does not by itself make the name a COMMON block (see
 // CommonBlock::declared). `bounded` for a size that the object's layout only bounds (an
-// XCOFF label, whose data ends at the next label or its csect's end). Returns as
-// add_common_reference does.
+// XCOFF label, whose data ends at the next label or its csect's end). `alignment` is what
+// its place in its section gives it (0 where unknown). Returns as add_common_reference
+// does.
 Outcome add_initialized_reference(Registry& registry, const ObjectEntry& object,
-                                  std::string_view name, uint64_t size, bool bounded = false);
+                                  std::string_view name, uint64_t size, bool bounded = false,
+                                  uint64_t alignment = 0);
 
 // Gives the latest reference of block `name`, when `object` made it (the declaration just
 // registered), a layout: the routine that declares the block, where, and its members in
@@ -208,6 +211,14 @@ std::vector<const BlockReference*> block_references(const CommonBlock& block);
 std::vector<bool> block_definitions(const CommonBlock& block);
 // The same, for the definitions whose size is only a bound (add_initialized_reference).
 std::vector<bool> block_bounded_definitions(const CommonBlock& block);
+
+// Whether some reference of the block is a definition (add_initialized_reference).
+bool has_definitions(const CommonBlock& block);
+
+// For each reference of block_references(block), in that order, its alignment in bytes: what
+// a declaration asks for, or what a definition's place gives it; 0 where its format records
+// none. An alignment that is no power of two counts as the next one up, as linkers take it.
+std::vector<uint64_t> block_alignments(const CommonBlock& block);
 
 // The blocks in name order, and the procedures in name order (equal names in arrival
 // order), as the report walks them.

@@ -31,7 +31,12 @@ struct Arrival {
   uint32_t object = 0;
   bool defined = false;  // a definition with its size: initialised whatever the marks say
   bool bounded = false;  // a definition whose size is only a bound: it may hold less
+  // A declaration's alignment (what it asks for) or a definition's (what its place gives
+  // it), as its power of two plus one; 0 where the format records none. Held in what the
+  // record pads: an arrival stays the reference and one word.
+  uint8_t alignment = 0;
 };
+static_assert(sizeof(Arrival) == sizeof(BlockReference) + 8);
 
 // A mark of initialisation: the path of the object that initialises the block, and how
 // many references the block held when the mark was made.

@@ -20,6 +20,8 @@ std::string_view kind_name(FindingKind kind) {
       return "procedure-clash";
     case FindingKind::kPossibleProcedureClash:
       return "possible-procedure-clash";
+    case FindingKind::kAlignmentSmaller:
+      return "alignment-smaller";
   }
   return "size-mismatch";
 }
@@ -29,6 +31,7 @@ const std::vector<std::string_view>& suppressible_kinds() {
       "size-mismatch",       "layout-mismatch", "procedure-clash",
       "initialised-smaller", "type-conflict",   "extent",
       "blank-common",        "library-smaller", "possible-procedure-clash",
+      "alignment-smaller",
   };
   return kinds;
 }
@@ -47,6 +50,15 @@ FindingPrint print_of(const Findings& findings, const BlockFindings& found, Find
     for (size_t i = found.first_call; i < found.first_call + found.call_count; ++i) {
       print.files.push_back(declarer_name(findings.calls[i].caller->path));
     }
+  } else if (kind == FindingKind::kAlignmentSmaller) {
+    print.finding_class = class_name(FindingClass::kAlignmentSmaller);
+    const AlignmentFindings& alignment = found.alignment;
+    for (const ShortDefinition& definition : alignment.definitions) {
+      print.files.push_back(declarer_name(definition.object->path));
+      print.alignments.push_back(definition.alignment);
+    }
+    print.files.push_back(declarer_name(alignment.declaration->path));
+    print.alignments.push_back(alignment.declared);
   } else {
     print.finding_class = class_name(found.finding_class);
     for (const BlockReference* reference : block_references(*found.block)) {
@@ -125,6 +137,10 @@ Adoption adopt(const Findings& findings, Baseline* baseline,
       mark(found, FindingKind::kPossibleProcedureClash,
            severity_of(FindingClass::kPossibleProcedureClash), adoption.blocks[b].clash);
     }
+    if (!found.alignment.definitions.empty()) {
+      mark(found, FindingKind::kAlignmentSmaller, severity_of(FindingClass::kAlignmentSmaller),
+           adoption.blocks[b].alignment);
+    }
   }
   if (baseline != nullptr) {
     for (size_t i = 0; i < baseline->findings.size(); ++i) {
@@ -138,6 +154,7 @@ Adoption adopt(const Findings& findings, Baseline* baseline,
 const FindingMark* mark_of(const Adoption& adoption, size_t block, FindingKind kind) {
   if (adoption.blocks.empty()) return nullptr;
   const BlockMarks& marks = adoption.blocks[block];
+  if (kind == FindingKind::kAlignmentSmaller) return &marks.alignment;
   const bool clash =
       kind == FindingKind::kProcedureClash || kind == FindingKind::kPossibleProcedureClash;
   return clash ? &marks.clash : &marks.declarations;

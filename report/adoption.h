@@ -21,6 +21,7 @@ enum class FindingKind : uint8_t {
   kLayoutMismatch,
   kProcedureClash,
   kPossibleProcedureClash,
+  kAlignmentSmaller,
 };
 std::string_view kind_name(FindingKind kind);
 
@@ -34,11 +35,12 @@ struct FindingMark {
   const Suppression* suppression = nullptr;  // the entry that accepts it, or none
 };
 
-// The marks of a block's findings: its size or layout finding, and its procedure clash
-// (or possible clash: a block has one or the other).
+// The marks of a block's findings: its size or layout finding, its procedure clash (or
+// possible clash: a block has one or the other), and its definitions' alignment.
 struct BlockMarks {
   FindingMark declarations;
   FindingMark clash;
+  FindingMark alignment;
 };
 
 struct AdoptionCounts {

@@ -2,6 +2,7 @@
 #include "report/baseline.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/strprintf.h"
 #include "report/json_value.h"
@@ -64,18 +65,30 @@ bool read_finding(const JsonValue& value, FindingPrint& print) {
   print.kind = *kind;
   print.block = name_at(value, "block");
   print.finding_class = value.string_at("class").value_or("");
-  for (const char* list : {"declarations", "definers", "callers"}) {
+  // One entry of a list of objects: its file, and the size or alignment it gives.
+  const auto read_entry = [&print](const JsonValue& entry) {
+    if (!entry.is(JsonValue::Kind::kObject)) return false;
+    if (const auto path = entry.string_at("path")) print.files.push_back(declarer_name(*path));
+    for (const auto& [field, values] :
+         {std::pair{"size", &print.sizes}, std::pair{"alignment", &print.alignments}}) {
+      if (const JsonValue* number = entry.find(field)) {
+        const auto held = number->unsigned_integer();
+        if (!held) return false;
+        values->push_back(*held);
+      }
+    }
+    return true;
+  };
+  for (const char* list : {"declarations", "definers", "callers", "definitions"}) {
     const JsonValue* entries = value.find(list);
     if (entries == nullptr || !entries->is(JsonValue::Kind::kArray)) continue;
     for (const JsonValue& entry : entries->items) {
-      if (!entry.is(JsonValue::Kind::kObject)) return false;
-      if (const auto path = entry.string_at("path")) print.files.push_back(declarer_name(*path));
-      if (const JsonValue* size = entry.find("size")) {
-        const auto bytes = size->unsigned_integer();
-        if (!bytes) return false;
-        print.sizes.push_back(*bytes);
-      }
+      if (!read_entry(entry)) return false;
     }
+  }
+  if (const JsonValue* declaration = value.find("declaration");
+      declaration != nullptr && !read_entry(*declaration)) {
+    return false;
   }
   if (const JsonValue* conflict = value.find("conflict");
       conflict != nullptr && conflict->is(JsonValue::Kind::kObject)) {
@@ -133,6 +146,9 @@ void normalise(FindingPrint& print) {
   print.sizes.erase(std::unique(print.sizes.begin(), print.sizes.end()), print.sizes.end());
   std::sort(print.files.begin(), print.files.end());
   print.files.erase(std::unique(print.files.begin(), print.files.end()), print.files.end());
+  std::sort(print.alignments.begin(), print.alignments.end());
+  print.alignments.erase(std::unique(print.alignments.begin(), print.alignments.end()),
+                         print.alignments.end());
 }
 
 std::string declarer_name(std::string_view path) {
@@ -205,6 +221,10 @@ BaselineMatch match_baseline(Baseline& baseline, const FindingPrint& print) {
     if (was.sizes != print.sizes) {
       changes.push_back("sizes " + joined_sizes(print.sizes) + " (were " + joined_sizes(was.sizes) +
                         ")");
+    }
+    if (was.alignments != print.alignments) {
+      changes.push_back("alignments " + joined_sizes(print.alignments) + " (were " +
+                        joined_sizes(was.alignments) + ")");
     }
     if (was.files != print.files) changes.push_back("declared in other files");
     if (!was.layouts.empty() && !print.layouts.empty() && was.layouts != print.layouts) {

@@ -23,12 +23,13 @@ std::string_view baseline_state_name(BaselineState state);
 
 // What a baseline compares of one finding.
 struct FindingPrint {
-  std::string kind;                // "size-mismatch", "procedure-clash", ...
-  std::string block;               // the block's name as the symbols spell it
-  std::string finding_class;       // its class, where the document carries one
-  std::vector<uint64_t> sizes;     // the sizes declared, each once, sorted
-  std::vector<std::string> files;  // the declarers' (or definers') file names, each once
-  std::string layouts;             // where the layouts part, as the report says it, or empty
+  std::string kind;                  // "size-mismatch", "procedure-clash", ...
+  std::string block;                 // the block's name as the symbols spell it
+  std::string finding_class;         // its class, where the document carries one
+  std::vector<uint64_t> sizes;       // the sizes declared, each once, sorted
+  std::vector<std::string> files;    // the declarers' (or definers') file names, each once
+  std::string layouts;               // where the layouts part, as the report says it, or empty
+  std::vector<uint64_t> alignments;  // of an alignment finding's objects, each once, sorted
 };
 
 // Sorts the sizes and files and keeps each once, so that prints compare whatever the order

@@ -1,6 +1,7 @@
 #include "report/findings.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <unordered_map>
 
@@ -217,6 +218,43 @@ void classify(BlockFindings& found, bool layouts) {
   }
 }
 
+// The definitions of the block less aligned than another object's COMMON declaration asks
+// for. Each definition is held against the declaration that asks the most among the other
+// objects': the most of all, or, where that one is the definition's own object, the most of
+// the rest.
+AlignmentFindings short_definitions(const CommonBlock& block) {
+  AlignmentFindings found;
+  const std::vector<const BlockReference*> references = block_references(block);
+  const std::vector<bool> definitions = block_definitions(block);
+  const std::vector<uint64_t> alignments = block_alignments(block);
+  size_t most = SIZE_MAX;   // the declaration asking the most, the first of them
+  size_t other = SIZE_MAX;  // the one asking the most among the other objects'
+  const auto asks_more = [&](size_t i, size_t than) {
+    return than == SIZE_MAX || alignments[i] > alignments[than];
+  };
+  for (size_t i = 0; i < references.size(); ++i) {
+    if (definitions[i] || alignments[i] == 0) continue;
+    if (asks_more(i, most)) {
+      if (most != SIZE_MAX && references[most]->object != references[i]->object) other = most;
+      most = i;
+    } else if (references[i]->object != references[most]->object && asks_more(i, other)) {
+      other = i;
+    }
+  }
+  if (most == SIZE_MAX) return found;
+  for (size_t i = 0; i < references.size(); ++i) {
+    if (!definitions[i] || alignments[i] == 0) continue;
+    const size_t asking = references[most]->object != references[i]->object ? most : other;
+    if (asking == SIZE_MAX || alignments[i] >= alignments[asking]) continue;
+    if (found.definitions.empty()) {
+      found.declaration = references[asking]->object;
+      found.declared = alignments[asking];
+    }
+    found.definitions.push_back(ShortDefinition{references[i]->object, alignments[i]});
+  }
+  return found;
+}
+
 // "sa (a.f:2)": a routine and where it declares the block.
 std::string routine_where(const DeclaredLayout& layout) {
   std::string where(layout.routine);
@@ -244,6 +282,12 @@ const std::string_view kLibraryUnsizedExplanation =
     "a COMMON block that a dylib defines, and a DLL's block must match its declarations in "
     "order, size and type: compare them with the library's by hand";
 
+const std::string_view kAlignmentSmallerExplanation =
+    "a definition of the block is less aligned than a COMMON declaration asks for: a linker "
+    "that places the block as the definition is placed (GNU ld warns of it, lld does not) "
+    "leaves it misaligned for code compiled for the larger alignment, whose aligned vector "
+    "loads and stores may fault";
+
 const std::string_view kProcedureClashExplanation =
     "a procedure has the block's name: the linker takes both for one symbol, so the "
     "block's storage overlays code or a call jumps into data";
@@ -268,6 +312,8 @@ std::string_view class_name(FindingClass finding_class) {
       return "library-unsized";
     case FindingClass::kPossibleProcedureClash:
       return "possible-procedure-clash";
+    case FindingClass::kAlignmentSmaller:
+      return "alignment-smaller";
     case FindingClass::kProcedureClash:
       break;
   }
@@ -281,6 +327,7 @@ Severity severity_of(FindingClass finding_class) {
       return Severity::kWarning;
     case FindingClass::kBlankCommon:
     case FindingClass::kLibraryUnsized:
+    case FindingClass::kAlignmentSmaller:
       return Severity::kNote;
     case FindingClass::kInitialisedSmaller:
     case FindingClass::kTypeConflict:
@@ -403,6 +450,11 @@ Findings find_problems(const Registry& registry, uint64_t error_count, bool layo
     }
     if (found.unsized_libraries > 0) {
       findings.counts.add(severity_of(FindingClass::kLibraryUnsized));
+    }
+    // Only a block that something defines can have a definition less aligned.
+    if (has_definitions(*block)) found.alignment = short_definitions(*block);
+    if (!found.alignment.definitions.empty()) {
+      findings.counts.add(severity_of(FindingClass::kAlignmentSmaller));
     }
     while (cursor < findings.procedures.size() && block->name > findings.procedures[cursor].name) {
       ++cursor;

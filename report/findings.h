@@ -25,6 +25,9 @@ enum class FindingClass : uint8_t {
   // A block named like a procedure that some object calls but no input defines: it comes
   // from a library that was not read.
   kPossibleProcedureClash,
+  // A definition of the block is less aligned than some other object's COMMON declaration
+  // asks for.
+  kAlignmentSmaller,
 };
 
 enum class Severity : uint8_t { kError, kWarning, kNote };
@@ -71,6 +74,21 @@ struct LayoutFindings {
   LayoutConflict conflict;
 };
 
+// A definition whose alignment is smaller than a COMMON declaration asks for.
+struct ShortDefinition {
+  const ObjectEntry* object = nullptr;
+  uint64_t alignment = 0;
+};
+
+// The definitions of a block less aligned than the COMMON declarations of other objects ask
+// for, where the formats record both; the declarations' alignments are never compared with
+// each other (compilers choose them differently).
+struct AlignmentFindings {
+  std::vector<ShortDefinition> definitions;  // in list order
+  const ObjectEntry* declaration = nullptr;  // the declaration that asks the most of the first
+  uint64_t declared = 0;                     // its alignment
+};
+
 struct BlockFindings {
   const CommonBlock* block = nullptr;
   bool size_mismatch = false;  // declared with different sizes
@@ -85,6 +103,8 @@ struct BlockFindings {
   // note, with the first of them.
   size_t unsized_libraries = 0;
   const ObjectEntry* unsized_library = nullptr;
+  // Definitions less aligned than a declaration asks for: a note.
+  AlignmentFindings alignment;
   // The procedures named like the block: [first_clash, first_clash + clash_count) of
   // Findings::procedures.
   size_t first_clash = 0;
@@ -112,6 +132,7 @@ struct DirectoryInput {
 extern const std::string_view kProcedureClashExplanation;
 extern const std::string_view kPossibleProcedureClashExplanation;
 extern const std::string_view kLibraryUnsizedExplanation;
+extern const std::string_view kAlignmentSmallerExplanation;
 
 // A shared library whose format records no sizes of its definitions (Mach-O, PE).
 bool is_unsized_library(const ObjectEntry& object);

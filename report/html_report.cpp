@@ -259,7 +259,9 @@ size_t write_findings(HtmlWriter& out, const Findings& findings, const Adoption&
   };
   for (size_t b = 0; b < findings.blocks.size(); ++b) {
     const BlockFindings& found = findings.blocks[b];
-    if (!has_errors(found) && found.unsized_libraries == 0) continue;
+    if (!has_errors(found) && found.unsized_libraries == 0 && found.alignment.definitions.empty()) {
+      continue;
+    }
     const CommonBlock& block = *found.block;
     const std::vector<const BlockReference*> references = block_references(block);
     const FindingMark* declarations =
@@ -303,6 +305,20 @@ size_t write_findings(HtmlWriter& out, const Findings& findings, const Adoption&
                    FindingClass::kLibraryUnsized, kLibraryUnsizedExplanation, nullptr);
       write_declarations(out, references);
       out.raw("</article>\n");
+    }
+    const FindingMark* alignment = mark_of(adoption, b, FindingKind::kAlignmentSmaller);
+    if (!found.alignment.definitions.empty() && wanted(alignment)) {
+      ++count;
+      open_finding(out, adoption, block.name, "is defined less aligned than it is declared",
+                   FindingClass::kAlignmentSmaller, kAlignmentSmallerExplanation, alignment);
+      out.raw("<p>Declared with alignment ").number(found.alignment.declared).raw(" in <code>");
+      out.text(found.alignment.declaration->path).raw("</code>; defined with:</p>");
+      out.raw("<ul class=\"refs\">");
+      for (const ShortDefinition& definition : found.alignment.definitions) {
+        out.raw("<li>alignment ").number(definition.alignment).raw(" in <code>");
+        out.text(definition.object->path).raw("</code></li>");
+      }
+      out.raw("</ul>\n</article>\n");
     }
   }
   return count;
@@ -367,6 +383,9 @@ void write_block_table(HtmlWriter& out, const Findings& findings) {
     if (found.clash_count > 0) problems += problems.empty() ? "procedure" : ", procedure";
     if (found.call_count > 0) {
       problems += problems.empty() ? "called procedure" : ", called procedure";
+    }
+    if (!found.alignment.definitions.empty()) {
+      problems += problems.empty() ? "alignment" : ", alignment";
     }
     out.raw(problems).raw("</td><td><details data-row=\"").number(row++).raw("\"><summary>");
     out.number(references.size()).raw(" object").raw(plural(references.size()));

@@ -79,7 +79,8 @@ struct ShapeIndex {
 };
 
 bool is_shown(const BlockFindings& found, bool problems_only) {
-  return !problems_only || has_errors(found) || found.unsized_libraries > 0;
+  return !problems_only || has_errors(found) || found.unsized_libraries > 0 ||
+         !found.alignment.definitions.empty();
 }
 
 ShapeIndex index_shapes(const Findings& findings, bool problems_only) {
@@ -323,6 +324,24 @@ void write_findings(JsonWriter& out, const Findings& findings, ShapeIndex& shape
       }
       out.close_items(first_library, "    ");
       write_class(out, FindingClass::kLibraryUnsized, kLibraryUnsizedExplanation);
+      out.raw("}");
+    }
+    if (!found.alignment.definitions.empty()) {
+      const AlignmentFindings& alignment = found.alignment;
+      out.item(first).raw("    {\"kind\": \"alignment-smaller\", ");
+      out.string_field("block", block.name).raw(", \"definitions\": [");
+      bool first_definition = true;
+      for (const ShortDefinition& definition : alignment.definitions) {
+        out.item(first_definition);
+        write_object_reference(out, *definition.object);
+        out.raw(", \"alignment\": ").number(definition.alignment).raw("}");
+      }
+      out.close_items(first_definition, "    ");
+      out.raw(",\n     \"declaration\": {\"object\": ").number(alignment.declaration->ordinal);
+      out.raw(", ").string_field("path", alignment.declaration->path);
+      out.raw(", \"alignment\": ").number(alignment.declared).raw("}");
+      write_class(out, FindingClass::kAlignmentSmaller, kAlignmentSmallerExplanation);
+      write_mark(out, adoption, mark_of(adoption, b, FindingKind::kAlignmentSmaller));
       out.raw("}");
     }
     if (found.clash_count > 0) {

@@ -102,6 +102,17 @@ constexpr Rule kRules[] = {
      "Rename the COMMON block, or check the library the procedure comes from. The result's "
      "locations are the objects that call the procedure; the related locations declare the "
      "block."},
+    {"DRK1009", "CommonBlockAlignmentSmaller", FindingClass::kAlignmentSmaller,
+     "COMMON block defined less aligned than a declaration asks for.",
+     "An object or shared library defines the COMMON block at an alignment smaller than "
+     "another object's COMMON declaration asks for. The linker places the block where the "
+     "definition is, so code compiled for the larger alignment may use aligned vector loads "
+     "and stores that fault on the block. The declarations' own alignments are never "
+     "compared: compilers choose them differently.",
+     "Align the definition as the declarations ask (for a C or assembler definition, with an "
+     "aligned attribute or directive), or build the definition with the compiler and options "
+     "of the declaring units. The result's locations are the definitions; the related "
+     "location is the declaration that asks for more."},
 };
 
 size_t rule_of(FindingClass finding_class) {
@@ -384,6 +395,7 @@ FindingClass class_of_absent(const FindingPrint& gone) {
   if (gone.kind == "layout-mismatch") return FindingClass::kTypeConflict;
   if (gone.kind == "procedure-clash") return FindingClass::kProcedureClash;
   if (gone.kind == "possible-procedure-clash") return FindingClass::kPossibleProcedureClash;
+  if (gone.kind == "alignment-smaller") return FindingClass::kAlignmentSmaller;
   return FindingClass::kExtent;
 }
 
@@ -616,6 +628,47 @@ void write_library_definition(JsonWriter& out, bool& first, const Artifacts& art
   out.raw("}");
 }
 
+// A block defined less aligned than a declaration asks for: a note, located at the
+// definitions, with the declaration as its related location.
+void write_alignment_smaller(JsonWriter& out, bool& first, const Artifacts& artifacts,
+                             const BlockFindings& found, const Adoption& adoption,
+                             const FindingMark* mark) {
+  const CommonBlock& block = *found.block;
+  const AlignmentFindings& alignment = found.alignment;
+  std::string message = "Common Block " + std::string(block.name) + " is defined with alignment ";
+  for (size_t i = 0; i < alignment.definitions.size() && i < kMaxNamedInMessage; ++i) {
+    if (i > 0) message += ", ";
+    message += strprintf("%llu in ", llu(alignment.definitions[i].alignment)) +
+               alignment.definitions[i].object->path;
+  }
+  if (alignment.definitions.size() > kMaxNamedInMessage) {
+    message += strprintf(" and %zu more", alignment.definitions.size() - kMaxNamedInMessage);
+  }
+  message += strprintf(", smaller than the alignment %llu declared in ", llu(alignment.declared)) +
+             alignment.declaration->path + ".";
+  write_result_head(out, first, FindingClass::kAlignmentSmaller, block.name, message,
+                    kAlignmentSmallerExplanation, &adoption, mark);
+  out.raw(",\n         \"locations\": [");
+  bool first_location = true;
+  for (size_t i = 0; i < alignment.definitions.size() && i < kMaxLocations; ++i) {
+    out.item(first_location).raw("           ");
+    write_location(out, artifacts, *alignment.definitions[i].object,
+                   strprintf("defines the COMMON block with alignment %llu.",
+                             llu(alignment.definitions[i].alignment)),
+                   nullptr);
+  }
+  out.close_items(first_location, "         ");
+  out.raw(",\n         \"relatedLocations\": [");
+  bool first_related = true;
+  size_t id = 1;
+  out.item(first_related).raw("           ");
+  write_location(
+      out, artifacts, *alignment.declaration,
+      strprintf("declares the COMMON block with alignment %llu.", llu(alignment.declared)), &id);
+  out.close_items(first_related, "         ");
+  out.raw("}");
+}
+
 void write_results(JsonWriter& out, const Findings& findings, const Artifacts& artifacts,
                    const Adoption& adoption) {
   out.raw("      \"results\": [");
@@ -631,6 +684,10 @@ void write_results(JsonWriter& out, const Findings& findings, const Artifacts& a
                             mark_of(adoption, b, FindingKind::kLayoutMismatch));
     }
     if (found.unsized_libraries > 0) write_library_definition(out, first, artifacts, found);
+    if (!found.alignment.definitions.empty()) {
+      write_alignment_smaller(out, first, artifacts, found, adoption,
+                              mark_of(adoption, b, FindingKind::kAlignmentSmaller));
+    }
     if (found.clash_count > 0) {
       const std::string procedure(findings.procedures[found.first_clash].name);
       write_procedure_result(out, first, artifacts, found, FindingClass::kProcedureClash,

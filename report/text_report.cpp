@@ -321,6 +321,29 @@ void write_library_note(ReportWriter& out, const BlockFindings& found) {
   out.text("\n");
 }
 
+// The note on a block that some object defines less aligned than another's declaration asks
+// for: the first such definition, how many more there are, and the declaration.
+void write_alignment_note(ReportWriter& out, const Findings& findings, const BlockFindings& found,
+                          const FindingMarks& marks) {
+  const size_t b = static_cast<size_t>(&found - findings.blocks.data());
+  const FindingMark* mark = marks.of(b, FindingKind::kAlignmentSmaller);
+  if (!marks.shown(mark)) return;
+  const AlignmentFindings& alignment = found.alignment;
+  const ShortDefinition& first = alignment.definitions.front();
+  out.text("Drelk Note: Common Block ")
+      .text(found.block->name)
+      .text(strprintf(" is defined with alignment %llu in ", llu(first.alignment)))
+      .text(first.object->path);
+  const size_t more = alignment.definitions.size() - 1;
+  if (more > 0) out.text(" and ").text(counted(more, "more definition", "more definitions"));
+  out.text(strprintf(", smaller than the alignment %llu declared in ", llu(alignment.declared)))
+      .text(alignment.declaration->path)
+      .text("\n");
+  write_class(out, FindingClass::kAlignmentSmaller, kAlignmentSmallerExplanation);
+  if (mark != nullptr) write_mark(out, *marks.adoption, *mark);
+  out.text("\n");
+}
+
 // A block named like a procedure that objects call and no input defines: one finding,
 // naming the first caller and counting the others.
 void write_possible_clash(ReportWriter& out, const Findings& findings, const BlockFindings& found,
@@ -382,6 +405,7 @@ void write_block(ReportWriter& out, const Findings& findings, size_t b, bool pro
     out.text("\n");
   }
   if (found.unsized_libraries > 0) write_library_note(out, found);
+  if (!found.alignment.definitions.empty()) write_alignment_note(out, findings, found, marks);
   for (size_t i = found.first_clash;
        marks.shown(clash) && i < found.first_clash + found.clash_count; ++i) {
     const ProcedureEntry& procedure = findings.procedures[i];

@@ -264,7 +264,9 @@ std::vector<uint8_t> elf_object_bytes(const Options& options, uint32_t object) {
       .section(".comment", 40)
       .section(".note.GNU-stack", 0)
       .section(".eh_frame", 24 + 32 * plan.procedures.size())
-      .section(".rela.eh_frame", kRelaSize * plan.procedures.size(), SHT_RELA);
+      .section(".rela.eh_frame", kRelaSize * plan.procedures.size(), SHT_RELA)
+      // gfortran aligns a BLOCK DATA's arrays as its COMMON declarations ask for them.
+      .section_alignment(".data", 32);
   drelk::test::ElfSymbol file;
   file.name = object_file_name(object) + ".f";
   file.info = drelk::test::elf_info(elfv::STB_LOCAL, elfv::STT_FILE);

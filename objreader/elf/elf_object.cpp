@@ -95,7 +95,7 @@ bool is_exported_data(const ElfSymbol& symbol) {
 // by its bare name, with the version it is exported with: from the version table, or from
 // the name itself where a symbol table spells it ("blk_@@V1").
 bool declare_export(ObjectReader& reader, const ElfVersions& versions, uint64_t index,
-                    std::string_view name, const ElfSymbol& symbol) {
+                    std::string_view name, const ElfSymbol& symbol, uint64_t alignment) {
   const size_t at = name.find('@');
   const std::string_view bare = name.substr(0, at);
   const std::string_view version =
@@ -107,8 +107,8 @@ bool declare_export(ObjectReader& reader, const ElfVersions& versions, uint64_t 
       return false;
     }
   }
-  return declare(reader,
-                 Declaration{Declaration::kInitializedData, true, bare, symbol.size, 0, false});
+  return declare(reader, Declaration{Declaration::kInitializedData, true, bare, symbol.size,
+                                     alignment, false});
 }
 
 // Reads the identification bytes and the rest of the header of the file's class.
@@ -331,10 +331,19 @@ Outcome scan_symbols(ObjectReader& reader, const ElfObject& object, const Symbol
       failed = Outcome::kFailed;
       named = false;
     }
+    uint64_t index = 0;
+    const bool resolved = section_index(reader, object, table, i, symbol, index);
+    // A definition's alignment: its value's, within what its section is aligned to.
+    const auto defined_alignment = [&] {
+      if (!resolved || index == 0 || index >= object.section_count) return uint64_t{0};
+      return placed_alignment(symbol.value, elf_section(reader, object, index).alignment);
+    };
     if (named) {
       bool declared = true;
       if (exports != nullptr) {
-        if (is_exported_data(symbol)) declared = declare_export(reader, *exports, i, name, symbol);
+        if (is_exported_data(symbol)) {
+          declared = declare_export(reader, *exports, i, name, symbol, defined_alignment());
+        }
       } else if (name == elf::kLtoSlimMarker) {
         slim = true;  // a marker, never a block
       } else if (is_common_declaration(symbol, object)) {
@@ -346,8 +355,8 @@ Outcome scan_symbols(ObjectReader& reader, const ElfObject& object, const Symbol
           declared = declare(reader, Declaration{Declaration::kProcedure, false, name, 0, 0});
         }
       } else if (is_initialized_data(symbol)) {
-        declared =
-            declare(reader, Declaration{Declaration::kInitializedData, true, name, symbol.size, 0});
+        declared = declare(reader, Declaration{Declaration::kInitializedData, true, name,
+                                               symbol.size, defined_alignment()});
       } else if (may_be_called(symbol) && name.find('@') == std::string_view::npos) {
         try {
           call_targets.resize(table.count, 0);
@@ -364,8 +373,6 @@ Outcome scan_symbols(ObjectReader& reader, const ElfObject& object, const Symbol
         failed = Outcome::kFailed;
       }
     }
-    uint64_t index = 0;
-    const bool resolved = section_index(reader, object, table, i, symbol, index);
     if (is_out_of_range(symbol.shndx, resolved, index, object.section_count)) {
       report_error_at(reader.diagnostics, message::kSectionNumberOutOfRange, record_offset);
       failed = Outcome::kFailed;
@@ -563,6 +570,7 @@ ElfSection elf_section(const ObjectReader& reader, const ElfObject& object, uint
   section.entry_size = load_word(header + layout.sh_entsize, object.encoding);
   section.flags = load_word(header + layout.sh_flags, object.encoding);
   section.info = load_u32(header + layout.sh_info, big);
+  section.alignment = load_word(header + layout.sh_addralign, object.encoding);
   return section;
 }
 

@@ -78,6 +78,7 @@ struct ElfSection {
   uint64_t entry_size = 0;
   uint64_t flags = 0;
   uint32_t info = 0;
+  uint64_t alignment = 0;  // sh_addralign
 };
 
 // Section `index` (below object.section_count) of the section headers the reader holds.

@@ -59,7 +59,7 @@ const std::string kUsage =
     "finding classes:\n"
     "    error    initialised-smaller, type-conflict, procedure-clash, library-smaller\n"
     "    warning  extent, possible-procedure-clash\n"
-    "    note     blank-common, library-unsized\n";
+    "    note     blank-common, library-unsized, alignment-smaller\n";
 
 const std::string kNoInput = "Drelk: Error: No input file specified.\n\n\n";
 

@@ -94,7 +94,12 @@ TEST(ElfScan, SixtyFourBitSizesAreNotCut) {
 TEST(ElfScan, InitialisedDefinitionJoinsTheBlockWithItsSize) {
   InMemoryRun run;
   run.analyze(ElfObject().common("const_", 12).bytes(), "main.o");
-  run.analyze(ElfObject().section(".data", 8).data("const_", 1, 8).data("verbose_", 1, 4).bytes(),
+  run.analyze(ElfObject()
+                  .section(".data", 8)
+                  .section_alignment(".data", 16)
+                  .data("const_", 1, 8)
+                  .data("verbose_", 1, 4)
+                  .bytes(),
               "consts.o");
   EXPECT_EQ(run.diagnostics(), "");
   EXPECT_EQ(run.report(),
@@ -116,6 +121,50 @@ TEST(ElfScan, InitialisedDefinitionJoinsTheBlockWithItsSize) {
   only_defined.analyze(ElfObject().section(".data", 8).data("verbose_", 1, 8).bytes(), "d.o");
   EXPECT_EQ(only_defined.report(),
             "Common Block Analysis\n\n\tNone of the objects scanned contain COMMON BLOCKS\n\n");
+}
+
+// What each reference's alignment reads as: a COMMON's st_value, rounded up to a power of
+// two as linkers take it; a definition's value within its section's sh_addralign (0 or 1:
+// unaligned; no power of two: the largest that divides it).
+TEST(ElfScan, AlignmentsOfDeclarationsAndOfDefinitionsByTheirPlace) {
+  struct Case {
+    uint64_t section_alignment;
+    uint64_t value;
+    uint64_t expected;
+  };
+  for (const Case& c : {Case{16, 0, 16}, Case{16, 4, 4}, Case{0, 0, 1}, Case{1, 8, 1},
+                        Case{8, 24, 8}, Case{24, 0, 8}, Case{64, 96, 32}}) {
+    InMemoryRun run;
+    run.analyze(ElfObject()
+                    .section(".data", 128)
+                    .section_alignment(".data", c.section_alignment)
+                    .symbol(ElfSymbol{
+                        "blk_", c.value, 8, elf_info(STB_GLOBAL, elfv::STT_OBJECT), 1, {}, {}})
+                    .bytes(),
+                "x.o");
+    ASSERT_EQ(run.registry().blocks.size(), 1u);
+    EXPECT_EQ(block_alignments(run.registry().blocks.front()), std::vector<uint64_t>{c.expected})
+        << c.section_alignment << " " << c.value;
+  }
+  InMemoryRun run;
+  ElfSymbol extended{"ext_", 0, 8, elf_info(STB_GLOBAL, elfv::STT_OBJECT), elfv::SHN_XINDEX, 2, {}};
+  run.analyze(ElfObject()
+                  .section(".text", 16)
+                  .section(".data", 8)
+                  .section_alignment(".data", 32)
+                  .symbol(extended)
+                  .common("odd_", 8, 24)
+                  .common("huge_", 8, UINT64_MAX)
+                  .common("any_", 8, 0)
+                  .extended_numbering()
+                  .bytes(),
+              "x.o");
+  EXPECT_EQ(run.diagnostics(), "");
+  std::vector<std::string> read;
+  for (const CommonBlock* block : sorted_blocks(run.registry())) {
+    read.push_back(std::string(block->name) + " " + std::to_string(block_alignments(*block)[0]));
+  }
+  EXPECT_EQ(read, (Lines{"any_ 0", "ext_ 32", "huge_ 9223372036854775808", "odd_ 32"}));
 }
 
 TEST(ElfScan, LargeModelCommonIsACommonOnX86_64Only) {

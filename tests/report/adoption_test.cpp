@@ -164,7 +164,7 @@ constexpr const char* kReport = R"json({
 
 FindingPrint print(std::string kind, std::string block, std::vector<uint64_t> sizes,
                    std::vector<std::string> files) {
-  FindingPrint p{std::move(kind), std::move(block), "", std::move(sizes), std::move(files), ""};
+  FindingPrint p{std::move(kind), std::move(block), "", std::move(sizes), std::move(files), "", {}};
   normalise(p);
   return p;
 }

@@ -29,7 +29,7 @@ except ImportError:
 RULE_CLASSES = {"DRK1001": "extent", "DRK1002": "procedure-clash", "DRK1003": "type-conflict",
                 "DRK1004": "initialised-smaller", "DRK1005": "blank-common",
                 "DRK1006": "library-smaller", "DRK1007": "library-unsized",
-                "DRK1008": "possible-procedure-clash"}
+                "DRK1008": "possible-procedure-clash", "DRK1009": "alignment-smaller"}
 CLASS_LINE = re.compile(rb"^  ([a-z-]+) \((error|warning|note)\): (.+)$")
 SUMMARY_LINE = re.compile(rb"^Summary: ([\d,]+) blocks? in ([\d,]+) objects?; ([\d,]+) errors?, "
                           rb"([\d,]+) warnings?, ([\d,]+) notes?$")
@@ -37,6 +37,9 @@ REFERENCE_LINE = re.compile(rb"^ *(\d+|-)   ([I ])              (.*)$")
 ERROR_PREFIX = b"Drelk Error: Common Block "
 NOTE_PREFIX = b"Drelk Note: Common Block "
 LIBRARY_MARK = b" is defined by library "
+ALIGNMENT_NOTE = re.compile(rb"^(.*) is defined with alignment (\d+) in (.*?)"
+                            rb"(?: and ([\d,]+) more definitions?)?, smaller than the alignment "
+                            rb"(\d+) declared in (.*)$")
 SIZE_ERROR_SUFFIX = b" is declared with different sizes"
 CLASH_MARK = b" conflicts with procedure "
 POSSIBLE_CLASH = re.compile(rb"^(.*) may conflict with procedure (.*), which no input defines, "
@@ -98,6 +101,13 @@ def parse_text(report):
             # A library's versioned export is shown after its path.
             path = re.sub(rb" \(exports [^ ]+\)$", b"", match.group(3))
             blocks[-1][1].append((size, match.group(2), path))
+        elif line.startswith(NOTE_PREFIX) and ALIGNMENT_NOTE.match(line[len(NOTE_PREFIX):]):
+            match = ALIGNMENT_NOTE.match(line[len(NOTE_PREFIX):])
+            check(blocks and blocks[-1][0] == match.group(1), "alignment note after its block")
+            more = int(match.group(4).replace(b",", b"")) if match.group(4) else 0
+            findings.append(["alignment-smaller", match.group(1),
+                             [match.group(3), int(match.group(2)), 1 + more,
+                              int(match.group(5)), match.group(6)], None, None])
         elif line.startswith(NOTE_PREFIX):
             name = blocks[-1][0]
             check(line[len(NOTE_PREFIX):].startswith(name + LIBRARY_MARK), "note line %r" % line)
@@ -149,6 +159,14 @@ def json_view(document):
                 check(raw(item, "path") == objects[item["object"]], "finding path and index")
         elif finding["kind"] == "library-definition":
             details = [raw(item, "path") for item in finding["libraries"]]
+        elif finding["kind"] == "alignment-smaller":
+            definitions, declaration = finding["definitions"], finding["declaration"]
+            for item in definitions + [declaration]:
+                check(raw(item, "path") == objects[item["object"]], "alignment path and index")
+            check(all(item["alignment"] < declaration["alignment"] for item in definitions),
+                  "each definition less aligned than the declaration asks")
+            details = [raw(definitions[0], "path"), definitions[0]["alignment"], len(definitions),
+                       declaration["alignment"], raw(declaration, "path")]
         elif finding["kind"] == "possible-procedure-clash":
             check(raw(finding, "procedure") == raw(finding, "block"), "call names the block")
             for item in finding["callers"]:
@@ -229,6 +247,14 @@ def check_sarif(name, sarif, document, status):
             defined = sorted("%s defines the COMMON block." % item["path"]
                              for item in finding["libraries"])
             check(locations == defined, name + ": locations are the libraries")
+        elif kind == "alignment-smaller":
+            defined = sorted("%s defines the COMMON block with alignment %d."
+                             % (item["path"], item["alignment"]) for item in finding["definitions"])
+            check(locations == defined, name + ": locations are the definitions")
+            declaration = finding["declaration"]
+            check(related == ["%s declares the COMMON block with alignment %d."
+                              % (declaration["path"], declaration["alignment"])],
+                  name + ": the related location is the declaration")
         elif kind == "possible-procedure-clash":
             callers = sorted("%s calls procedure %s." % (item["path"], finding["procedure"])
                              for item in finding["callers"])
@@ -294,7 +320,8 @@ def check_case(name, cwd, patterns, drelk, validator, keep):
     check(problem_blocks == [b for b in json_blocks if b[0] in with_findings], name + ": -p blocks")
     problem_lines = [line for line in problems.split(b"\n") if line.startswith(ERROR_PREFIX)]
     check(len(problem_lines) == sum(1 if kind in ("size-mismatch", "possible-procedure-clash") else
-                                    0 if kind == "library-definition" else len(details)
+                                    0 if kind in ("library-definition", "alignment-smaller")
+                                    else len(details)
                                     for kind, _, details, *_ in json_findings), name + ": -p lines")
 
     check_sarif(name, sarif, document, sarif_status)
@@ -342,6 +369,8 @@ def main():
           "libmac.dylib",
           "shared.dll", "libshared.dll.a", "shared.lib"]),
         ("calls", os.path.join(source, "tests", "data", "calls"), ["-s", "*.o", "*.obj"]),
+        ("alignment", os.path.join(source, "tests", "data", "alignment"),
+         ["-s", "*.o", "*.obj"]),
         ("damaged", os.path.join(source, "fuzz", "corpus", "analyze"), ["*.bin", "missing"]),
         ("corpus", os.path.join(work, "tree"), ["-s", "*.obj"]),
         ("corpus-library", work, ["corpus.lib"]),
@@ -360,6 +389,8 @@ def main():
     check(sorted(f["kind"] for f in documents["calls"]["findings"]
                  if f["kind"].endswith("procedure-clash"))
           == ["possible-procedure-clash", "procedure-clash"], "the calls case has both clashes")
+    check(any(f["kind"] == "alignment-smaller" for f in documents["alignment"]["findings"]),
+          "the alignment case has a definition less aligned than declared")
     check(any(f["kind"] == "procedure-clash" for f in documents["corpus"]["findings"])
           and any(f["kind"] == "size-mismatch" for f in documents["examples"]["findings"]),
           "findings of both kinds")

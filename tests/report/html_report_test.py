@@ -91,6 +91,16 @@ def main():
     check("both findings", findings == ["_grid_", "_setup_"])
     check("the summary", "6 blocks in 9 objects" in dom)
 
+    # A note of its own: a definition less aligned than a declaration asks for.
+    page = os.path.join(args.work, "alignment.html")
+    drelk_html(args.drelk, ["x86_64/vecdecl.o", "x86_64/vecdef.o"],
+               os.path.join(args.source, "tests", "data", "alignment"), page)
+    dom = dump_dom(browser, page, args.work)
+    check("the alignment note and its definition",
+          re.findall(r'<article class="finding ([a-z]+)" data-block="([^"]*)"', dom)
+          == [("note", "vec_")] and "alignment-smaller" in dom
+          and "alignment 4 in <code>x86_64/vecdef.o</code>" in dom)
+
     # Against a baseline, with suppressions: each finding's state, the suppressed ones apart.
     baseline = os.path.join(args.work, "baseline.json")
     subprocess.run([args.drelk, "-fjson", "-o" + baseline, "main.obj", "solver.obj"],

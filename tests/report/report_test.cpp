@@ -30,6 +30,16 @@ class ReportTest : public ::testing::Test {
   Registry registry;
 };
 
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
 const char kHeading[] =
     "Common Block Analysis\n\n"
     "Common   Block   Initialized   Object File\n"
@@ -74,6 +84,45 @@ TEST_F(ReportTest, SizeConflictWithAnInitialisedDeclaration) {
   const std::string marked = report(0, true);
   EXPECT_NE(marked.find("\n  initialised-smaller (error): "), std::string::npos) << marked;
   EXPECT_NE(marked.find("; 1 error, 0 warnings,"), std::string::npos) << marked;
+}
+
+// A definition is held against the declaration of another object that asks the most: its
+// own object's declaration never counts (an object that both declares and defines a block
+// is hostile, or a linker's business), and one of unknown alignment never counts either.
+TEST_F(ReportTest, DefinitionsAreHeldAgainstTheLargestAlignmentOfTheOthers) {
+  const ObjectEntry& a = object("a.o");
+  const ObjectEntry& b = object("b.o");
+  const ObjectEntry& c = object("c.o");
+  add_common_reference(registry, a, "own_", 8, 64);
+  add_initialized_reference(registry, a, "own_", 8, false, 8);
+  add_common_reference(registry, b, "own_", 8, 16);
+  add_initialized_reference(registry, a, "most_", 8, false, 8);
+  add_common_reference(registry, b, "most_", 8, 16);
+  add_common_reference(registry, c, "most_", 8, 32);
+  add_initialized_reference(registry, c, "two_", 8, false, 4);
+  add_initialized_reference(registry, b, "two_", 8, false, 2);
+  add_common_reference(registry, a, "two_", 8, 16);
+  add_initialized_reference(registry, a, "fine_", 8, false, 32);
+  add_common_reference(registry, b, "fine_", 8, 16);
+  add_initialized_reference(registry, a, "unknown_", 8, false, 0);
+  add_common_reference(registry, b, "unknown_", 8, 16);
+  add_initialized_reference(registry, a, "undeclared_", 8, false, 4);
+  add_common_reference(registry, b, "undeclared_", 8, 0);
+  std::string notes;
+  for (const std::string& line : lines_of(report(0, true))) {
+    if (line.starts_with("Drelk Note")) notes += line + "\n";
+  }
+  EXPECT_EQ(notes,
+            "Drelk Note: Common Block most_ is defined with alignment 8 in a.o, smaller than the "
+            "alignment 32 declared in c.o\n"
+            "Drelk Note: Common Block own_ is defined with alignment 8 in a.o, smaller than the "
+            "alignment 16 declared in b.o\n"
+            "Drelk Note: Common Block two_ is defined with alignment 2 in b.o and 1 more "
+            "definition, smaller than the alignment 16 declared in a.o\n");
+  // Notes, not errors: the verdict stays.
+  EXPECT_NE(report().find("; 0 errors, 0 warnings, 3 notes\nEnd of Analysis:  No problems "
+                          "encountered.\n"),
+            std::string::npos);
 }
 
 TEST_F(ReportTest, NoBlocksAtAll) {

@@ -237,6 +237,13 @@ ElfObject& ElfObject::section_flags(const std::string& name, uint64_t value) {
   return *this;
 }
 
+ElfObject& ElfObject::section_alignment(const std::string& name, uint64_t value) {
+  for (Section& s : sections_) {
+    if (s.name == name) s.alignment = value;
+  }
+  return *this;
+}
+
 ElfObject::Plan ElfObject::plan() const {
   const Offsets& o = is64_ ? kOffsets64 : kOffsets32;
   Plan p;

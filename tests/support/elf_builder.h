@@ -156,6 +156,8 @@ class ElfObject {
   // sh_link and sh_flags of every section of that name so far.
   ElfObject& section_link(const std::string& name, uint32_t value);
   ElfObject& section_flags(const std::string& name, uint64_t value);
+  // sh_addralign of every section of that name so far (1 unless told).
+  ElfObject& section_alignment(const std::string& name, uint64_t value);
 
   std::vector<uint8_t> bytes() const;
   // The first n bytes of bytes(); n beyond the end throws std::out_of_range.
