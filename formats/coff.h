@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace drelk::coff {
 
@@ -83,6 +84,30 @@ inline constexpr size_t kSectionNumberOfRelocations = 32;
 inline constexpr size_t kSectionNumberOfLinenumbers = 34;
 inline constexpr size_t kSectionCharacteristics = 36;
 static_assert(kSectionCharacteristics + 4 == kSectionHeaderSize);
+
+// A section's alignment in an object: IMAGE_SCN_ALIGN_1BYTES (1) to
+// IMAGE_SCN_ALIGN_8192BYTES (14) in bits 20 to 23, the power of two plus one; 0 leaves the
+// linker's default of 16 bytes. IMAGE_SCN_TYPE_NO_PAD, obsolete, stands for 1 byte.
+inline constexpr uint32_t IMAGE_SCN_TYPE_NO_PAD = 0x00000008;
+inline constexpr uint32_t kSectionAlignShift = 20;
+inline constexpr uint32_t kSectionAlignMask = 0xF;
+inline constexpr uint32_t kSectionAlignLargest = 14;  // IMAGE_SCN_ALIGN_8192BYTES
+inline constexpr uint64_t kDefaultSectionAlignment = 16;
+// The alignment in bytes that a section's characteristics give it; 0 for the undefined
+// value 15.
+inline constexpr uint64_t section_alignment(uint32_t characteristics) {
+  if ((characteristics & IMAGE_SCN_TYPE_NO_PAD) != 0) return 1;
+  const uint32_t field = (characteristics >> kSectionAlignShift) & kSectionAlignMask;
+  if (field == 0) return kDefaultSectionAlignment;
+  return field <= kSectionAlignLargest ? uint64_t{1} << (field - 1) : 0;
+}
+
+// The linker directives of an object: GNU as names the section ".drectve" (eight bytes,
+// no NUL), as Microsoft's tools do.
+inline constexpr std::string_view kDirectiveSectionName = ".drectve";
+// mingw-w64's directive of the alignment that a COMMON symbol asks for:
+// -aligncomm:"name",N or -aligncomm:name,N, N the power of two.
+inline constexpr std::string_view kAlignCommonDirective = "-aligncomm:";
 
 inline constexpr uint32_t kRelocationEntrySize = 10;  // IMAGE_RELOCATION
 inline constexpr uint32_t kLineNumberEntrySize = 6;   // IMAGE_LINENUMBER

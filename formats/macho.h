@@ -94,12 +94,15 @@ struct SectionLayout {
   size_t record_size;
   size_t size;    // u32 in section, u64 in section_64
   size_t offset;  // u32: the section's data in the object
+  size_t align;   // u32: the power of two of its alignment
   size_t reloff;  // u32: its relocation entries
   size_t nreloc;  // u32
   size_t flags;   // u32: type and attributes
 };
-inline constexpr SectionLayout kSection32{68, 36, 40, 48, 52, 56};
-inline constexpr SectionLayout kSection64{80, 40, 48, 56, 60, 64};
+inline constexpr SectionLayout kSection32{68, 36, 40, 44, 48, 52, 56};
+inline constexpr SectionLayout kSection64{80, 40, 48, 52, 56, 60, 64};
+static_assert(kSection32.align + 4 == kSection32.reloff &&
+              kSection64.align + 4 == kSection64.reloff);
 static_assert(kSection32.flags + 12 == kSection32.record_size);  // reserved1, reserved2
 static_assert(kSection64.flags + 16 == kSection64.record_size);  // reserved1 to reserved3
 static_assert(kSection64.size + 8 == kSection64.offset);

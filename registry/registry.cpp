@@ -131,24 +131,28 @@ std::vector<const BlockReference*> block_references(const CommonBlock& block) {
   return references;
 }
 
-std::vector<bool> block_definitions(const CommonBlock& block) {
+namespace {
+
+// What `of` says of each reference of the block, in list order.
+template <typename T, typename Of>
+std::vector<T> in_list_order(const CommonBlock& block, Of of) {
   ReferenceList& list = *block.references;
   order_references(list, block.consistent);
-  std::vector<bool> definitions;
-  definitions.reserve(list.order.size());
-  for (const uint32_t node : list.order) definitions.push_back(list.arrivals[node].defined);
-  return definitions;
+  std::vector<T> values;
+  values.reserve(list.order.size());
+  for (const uint32_t node : list.order) values.push_back(of(list.arrivals[node]));
+  return values;
+}
+
+}  // namespace
+
+std::vector<bool> block_definitions(const CommonBlock& block) {
+  return in_list_order<bool>(block, [](const Arrival& arrival) { return arrival.defined; });
 }
 
 std::vector<bool> block_bounded_definitions(const CommonBlock& block) {
-  ReferenceList& list = *block.references;
-  order_references(list, block.consistent);
-  std::vector<bool> bounded;
-  bounded.reserve(list.order.size());
-  for (const uint32_t node : list.order) {
-    bounded.push_back(list.arrivals[node].defined && list.arrivals[node].bounded);
-  }
-  return bounded;
+  return in_list_order<bool>(
+      block, [](const Arrival& arrival) { return arrival.defined && arrival.bounded; });
 }
 
 bool has_definitions(const CommonBlock& block) {
@@ -156,15 +160,9 @@ bool has_definitions(const CommonBlock& block) {
 }
 
 std::vector<uint64_t> block_alignments(const CommonBlock& block) {
-  ReferenceList& list = *block.references;
-  order_references(list, block.consistent);
-  std::vector<uint64_t> alignments;
-  alignments.reserve(list.order.size());
-  for (const uint32_t node : list.order) {
-    const uint8_t held = list.arrivals[node].alignment;
-    alignments.push_back(held == 0 ? 0 : uint64_t{1} << (held - 1));
-  }
-  return alignments;
+  return in_list_order<uint64_t>(block, [](const Arrival& arrival) {
+    return arrival.alignment == 0 ? uint64_t{0} : uint64_t{1} << (arrival.alignment - 1);
+  });
 }
 
 bool detail::ShapeOrder::less(const std::vector<LayoutMember>& a,

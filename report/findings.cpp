@@ -283,10 +283,10 @@ const std::string_view kLibraryUnsizedExplanation =
     "order, size and type: compare them with the library's by hand";
 
 const std::string_view kAlignmentSmallerExplanation =
-    "a definition of the block is less aligned than a COMMON declaration asks for: a linker "
-    "that places the block as the definition is placed (GNU ld warns of it, lld does not) "
-    "leaves it misaligned for code compiled for the larger alignment, whose aligned vector "
-    "loads and stores may fault";
+    "a definition of the block is less aligned than a COMMON declaration asks for: where the "
+    "block is placed as the definition is (an object's always: GNU ld warns of it for ELF, "
+    "lld and mingw-w64's ld say nothing), code compiled for the larger alignment may fault "
+    "in aligned vector loads and stores";
 
 const std::string_view kProcedureClashExplanation =
     "a procedure has the block's name: the linker takes both for one symbol, so the "

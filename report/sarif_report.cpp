@@ -105,10 +105,11 @@ constexpr Rule kRules[] = {
     {"DRK1009", "CommonBlockAlignmentSmaller", FindingClass::kAlignmentSmaller,
      "COMMON block defined less aligned than a declaration asks for.",
      "An object or shared library defines the COMMON block at an alignment smaller than "
-     "another object's COMMON declaration asks for. The linker places the block where the "
-     "definition is, so code compiled for the larger alignment may use aligned vector loads "
-     "and stores that fault on the block. The declarations' own alignments are never "
-     "compared: compilers choose them differently.",
+     "another object's COMMON declaration asks for. Where the block is placed as the "
+     "definition is (an object's definition always is; GNU ld warns of it for ELF), code "
+     "compiled for the larger alignment may use aligned vector loads and stores that fault "
+     "on the block. The declarations' own alignments are never compared: compilers choose "
+     "them differently.",
      "Align the definition as the declarations ask (for a C or assembler definition, with an "
      "aligned attribute or directive), or build the definition with the compiler and options "
      "of the declaring units. The result's locations are the definitions; the related "

@@ -81,6 +81,34 @@ void read_string_table(ObjectReader& reader, InputStream& stream, uint32_t base,
                           tables.string_text);
 }
 
+// Reads the object's linker directives, for the alignments that its COMMON declarations
+// ask for. A .drectve section whose data lies outside the object is passed over: COFF's
+// layout checks do not look at where data lies, and the directives only add alignments.
+Outcome read_directives(ObjectReader& reader, InputStream& stream, uint32_t base,
+                        const MemberEnd& member) {
+  CoffTables& tables = coff_tables(reader);
+  for (uint32_t i = 1; i <= tables.number_of_sections; ++i) {
+    const uint8_t* header = tables.section_table.data() + size_t{i} * coff::kSectionHeaderSize;
+    if (std::string_view(reinterpret_cast<const char*>(header), coff::kSymbolNameLength) !=
+        coff::kDirectiveSectionName) {
+      continue;
+    }
+    const uint32_t size = load_u32(header + coff::kSectionSizeOfRawData);
+    const uint64_t start = uint64_t{base} + load_u32(header + coff::kSectionPointerToRawData);
+    if (size == 0 || !member.holds(start, size) || start > stream.size ||
+        size > stream.size - start || !seek_to(stream, static_cast<uint32_t>(start))) {
+      return Outcome::kOk;
+    }
+    const Outcome read = read_table(reader, stream, size, tables.directives, kLabel);
+    if (read != Outcome::kOk) return read;
+    apply_alignment_directives(
+        reader, std::string_view(reinterpret_cast<const char*>(tables.directives.data()),
+                                 tables.directives.size()));
+    return Outcome::kOk;
+  }
+  return Outcome::kOk;
+}
+
 }  // namespace
 
 Outcome process_file_header(ObjectReader& reader, InputStream& stream) {
@@ -142,10 +170,13 @@ void reset_tables(CoffTables& tables) {
   std::vector<uint8_t> section_table = std::move(tables.section_table);
   std::vector<uint8_t> string_text = std::move(tables.string_text);
   std::vector<uint8_t> symbols = std::move(tables.symbols);
+  std::vector<uint8_t> directives = std::move(tables.directives);
   tables = CoffTables();
   reuse(section_table);
   reuse(string_text);
   reuse(symbols);
+  reuse(directives);
+  tables.directives = std::move(directives);
   tables.section_table = std::move(section_table);
   tables.string_text = std::move(string_text);
   tables.symbols = std::move(symbols);
@@ -198,9 +229,11 @@ void note_gnu_data_imports(ObjectReader& reader) {
       continue;
     }
     declaration.name.remove_prefix(kDataImportPrefix.size());
+    // The import stub's place says nothing of the DLL's data: no size, no alignment.
     declaration.has_size = true;
     declaration.size = 0;
     declaration.bounded = false;
+    declaration.alignment = 0;
     reader.declarations.library = true;
   }
 }
@@ -293,8 +326,14 @@ Outcome read_coff_object(ObjectReader& reader, InputStream& stream, std::string_
     tables.number_of_symbols = 0;
   }
 
-  const Outcome result = process_symbol_table(reader);
+  Outcome result = process_symbol_table(reader);
   note_gnu_data_imports(reader);
+  // The alignments that the COMMON declarations found ask for.
+  if (tables.number_of_symbols != 0) {
+    const Outcome directives = read_directives(reader, stream, base, member);
+    if (directives == Outcome::kNoMemory) report_out_of_memory(reader.diagnostics, path);
+    if (directives != Outcome::kOk) result = Outcome::kFailed;
+  }
   // The layouts of the debug information never change the result of the symbol scan.
   if (reader.read_layouts) read_coff_layouts(reader, stream, base);
   return result;

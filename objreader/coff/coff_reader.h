@@ -26,6 +26,7 @@ struct CoffTables {
   std::vector<uint8_t> section_table;
   std::vector<uint8_t> string_text;      // the string table after its size field
   std::vector<uint8_t> symbols;          // NumberOfSymbols records of 18 bytes
+  std::vector<uint8_t> directives;       // the .drectve section's text
   uint64_t symbol_table_offset = 0;      // where the symbol table starts in the file
   std::deque<std::string> export_names;  // a DLL's data exports, as objects name them
 };
@@ -80,6 +81,10 @@ Outcome process_symbol_table(ObjectReader& reader);
 // offset of the string table (`string_text`, after its size field); empty where the offset
 // is not one.
 std::string_view coff_section_name(const std::vector<uint8_t>& string_text, const uint8_t* header);
+
+// Gives the COMMON declarations of the reader the alignments that the object's linker
+// directives (`text`, its .drectve section) ask for with mingw-w64's -aligncomm:.
+void apply_alignment_directives(ObjectReader& reader, std::string_view text);
 
 // Locates and reads the debug sections of the COFF object at `base`, and reads the COMMON
 // block layouts they describe into the reader's declarations.

@@ -104,11 +104,9 @@ struct Placed {
   }
 };
 
-// The raw data size of a section, by its number (1 up to NumberOfSections).
-uint32_t section_data_size(const CoffTables& tables, int16_t section) {
-  const uint8_t* header =
-      tables.section_table.data() + static_cast<size_t>(section) * coff::kSectionHeaderSize;
-  return load_u32(header + coff::kSectionSizeOfRawData);
+// A section's header, by its number (1 up to NumberOfSections).
+const uint8_t* section_header(const CoffTables& tables, int16_t section) {
+  return tables.section_table.data() + static_cast<size_t>(section) * coff::kSectionHeaderSize;
 }
 
 // Bounds the size of each initialised definition by the object's layout: COFF records no
@@ -122,7 +120,8 @@ void bound_definitions(const CoffTables& tables, std::vector<Placed>& placed,
   std::sort(placed.begin(), placed.end());
   for (const auto& [index, at] : definitions) {
     if (at.section < 1 || at.section > static_cast<int32_t>(tables.number_of_sections)) continue;
-    uint32_t end = section_data_size(tables, at.section);
+    const uint8_t* header = section_header(tables, at.section);
+    uint32_t end = load_u32(header + coff::kSectionSizeOfRawData);
     const auto next = std::upper_bound(placed.begin(), placed.end(), at);
     if (next != placed.end() && next->section == at.section) end = std::min(end, next->value);
     if (at.value > end) continue;
@@ -130,10 +129,81 @@ void bound_definitions(const CoffTables& tables, std::vector<Placed>& placed,
     definition.has_size = true;
     definition.bounded = true;
     definition.size = end - at.value;
+    // Its offset within what its section is aligned to.
+    const uint64_t alignment =
+        coff::section_alignment(load_u32(header + coff::kSectionCharacteristics));
+    definition.alignment = alignment == 0 ? 0 : placed_alignment(at.value, alignment);
   }
 }
 
+// One -aligncomm: directive: the COMMON symbol it names and the power of two it asks for.
+struct AlignmentDirective {
+  std::string_view name;
+  uint32_t power = 0;
+  bool operator<(const AlignmentDirective& other) const { return name < other.name; }
+};
+
+// The -aligncomm: directives of the text, at most one a directive's bytes; a directive
+// that is not whole ("-aligncomm:name" without its power, a power beyond 63) is passed
+// over.
+std::vector<AlignmentDirective> alignment_directives(std::string_view text) {
+  std::vector<AlignmentDirective> found;
+  size_t at = 0;
+  while ((at = text.find(coff::kAlignCommonDirective, at)) != std::string_view::npos) {
+    at += coff::kAlignCommonDirective.size();
+    AlignmentDirective directive;
+    if (at < text.size() && text[at] == '"') {
+      const size_t close = text.find('"', at + 1);
+      if (close == std::string_view::npos) break;
+      directive.name = text.substr(at + 1, close - at - 1);
+      at = close + 1;
+    } else {
+      // An unquoted name ends at its comma, or at the blank that ends the directive.
+      const size_t end = std::min(text.find_first_of(", \t\r\n", at), text.size());
+      directive.name = text.substr(at, end - at);
+      at = end;
+    }
+    if (at >= text.size() || text[at] != ',') continue;
+    size_t digits = 0;
+    for (++at; at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 3; ++at) {
+      directive.power = directive.power * 10 + static_cast<uint32_t>(text[at] - '0');
+      ++digits;
+    }
+    if (digits == 0 || directive.power > 63 || directive.name.empty()) continue;
+    found.push_back(directive);
+  }
+  return found;
+}
+
 }  // namespace
+
+void apply_alignment_directives(ObjectReader& reader, std::string_view text) {
+  try {
+    std::vector<AlignmentDirective> directives = alignment_directives(text);
+    if (directives.empty()) return;
+    // Named again, a symbol asks for the most of what it is given: one directive a name.
+    std::sort(directives.begin(), directives.end());
+    size_t kept = 0;
+    for (const AlignmentDirective& directive : directives) {
+      if (kept > 0 && directives[kept - 1].name == directive.name) {
+        directives[kept - 1].power = std::max(directives[kept - 1].power, directive.power);
+      } else {
+        directives[kept++] = directive;
+      }
+    }
+    directives.resize(kept);
+    for (Declaration& declaration : reader.declarations.items) {
+      if (declaration.kind != Declaration::kCommon) continue;
+      const auto found = std::lower_bound(directives.begin(), directives.end(),
+                                          AlignmentDirective{declaration.name, 0});
+      if (found != directives.end() && found->name == declaration.name) {
+        declaration.alignment = uint64_t{1} << found->power;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    // The alignments are left unknown: they only add notes.
+  }
+}
 
 Outcome process_symbol_table(ObjectReader& reader) {
   const CoffTables& tables = coff_tables(reader);

@@ -130,6 +130,9 @@ bool add_sections(ObjectReader& reader, const MachObject& object, size_t at, uin
       section.relocations_size =
           uint64_t{load_u32(record + layout.nreloc, big)} * macho::kRelocationEntrySize;
       section.flags = load_u32(record + layout.flags, big);
+      // A power beyond what an address can be aligned to is held as the largest.
+      section.alignment = uint64_t{1}
+                          << std::min<uint32_t>(load_u32(record + layout.align, big), 63);
       section.record_offset = object.base + object.header_size + at;
       if (fixed_name(record + macho::kSectionSegmentName) == macho::kDwarfSegment) {
         section.debug = debug_section_named(fixed_name(record + macho::kSectionName));
@@ -377,6 +380,7 @@ void bound_definitions(const std::vector<MachOSection>& sections, std::vector<Pl
     definition.has_size = true;
     definition.bounded = true;
     definition.size = end - at.address;
+    definition.alignment = placed_alignment(at.address - section.address, section.alignment);
   }
 }
 
@@ -417,8 +421,11 @@ Outcome scan_symbols(ObjectReader& reader, const MachObject& object, const Symbo
         if (is_defined_in_section(symbol) && is_external(symbol) &&
             (symbol.type & macho::N_PEXT) == 0 && in_range &&
             !holds_instructions(sections[symbol.section - 1].flags)) {
-          declared =
-              declare(reader, Declaration{Declaration::kInitializedData, true, name, 0, 0, false});
+          // Its address in the image, whose sections the linker placed at their alignment.
+          const uint64_t alignment =
+              placed_alignment(symbol.value, sections[symbol.section - 1].alignment);
+          declared = declare(
+              reader, Declaration{Declaration::kInitializedData, true, name, 0, alignment, false});
         }
       } else if (is_common_declaration(symbol)) {
         declared = declare(reader, Declaration{Declaration::kCommon, false, name, symbol.value,

@@ -22,6 +22,7 @@ struct MachOSection {
   uint64_t relocations_offset = 0;
   uint64_t relocations_size = 0;            // nreloc entries of 8 bytes
   uint32_t flags = 0;                       // type and attributes
+  uint64_t alignment = 1;                   // in bytes: 2 to the power of its align field
   uint64_t record_offset = 0;               // where its section record stands in the stream
   DebugSection debug = kDebugSectionCount;  // a section of the __DWARF segment the layouts read
 };

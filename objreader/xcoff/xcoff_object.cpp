@@ -284,7 +284,8 @@ Declaration initialized_data(const std::vector<uint8_t>& table, const XcoffObjec
                              uint32_t index, const XcoffSymbol& symbol, std::string_view name) {
   const uint8_t* record = table.data() + uint64_t{index} * xcoff::kSymbolSize;
   if (symbol.symbol_type == xcoff::XTY_SD) {
-    return Declaration{Declaration::kInitializedData, true, name, symbol.length, 0};
+    return Declaration{Declaration::kInitializedData, true, name, symbol.length,
+                       uint64_t{1} << symbol.alignment_log2};
   }
   Declaration unsized{Declaration::kInitializedData, false, name, 0, 0};
   if (symbol.length >= object.symbol_count) return unsized;
@@ -316,7 +317,9 @@ Declaration initialized_data(const std::vector<uint8_t>& table, const XcoffObjec
       }
     }
   }
-  Declaration bounded{Declaration::kInitializedData, true, name, bound - at, 0};
+  // Its offset within what its csect is aligned to.
+  Declaration bounded{Declaration::kInitializedData, true, name, bound - at,
+                      placed_alignment(at - start, uint64_t{1} << csect.alignment_log2)};
   bounded.bounded = true;
   return bounded;
 }

@@ -10,9 +10,9 @@ namespace {
 
 const std::string kAlignmentLine =
     "  alignment-smaller (note): a definition of the block is less aligned than a COMMON "
-    "declaration asks for: a linker that places the block as the definition is placed (GNU ld "
-    "warns of it, lld does not) leaves it misaligned for code compiled for the larger "
-    "alignment, whose aligned vector loads and stores may fault\n";
+    "declaration asks for: where the block is placed as the definition is (an object's always: "
+    "GNU ld warns of it for ELF, lld and mingw-w64's ld say nothing), code compiled for the "
+    "larger alignment may fault in aligned vector loads and stores\n";
 
 std::string note_line(const std::string& definition, int defined, const std::string& declaration,
                       int declared) {
@@ -49,6 +49,23 @@ TEST_F(Alignment, ElfDefinitionsAgainstTheAlignmentDeclared) {
             "           16   I              x86_64/vecdef.o\n\n" +
                 note_line("x86_64/vecdef.o", 4, "x86_64/vecdecl.o", 16) +
                 summary_line(1, 2, 0, 0, 1) + "End of Analysis:  No problems encountered.\n");
+}
+
+// COFF: mingw-w64 gfortran asks for the alignment in .drectve (-aligncomm:"vec_",4), and a
+// definition's is its offset within its section's IMAGE_SCN_ALIGN_*; Mach-O: the COMMON's
+// n_desc, and the definition's address within its section's align.
+TEST_F(Alignment, CoffAndMachODefinitionsAgainstTheAlignmentDeclared) {
+  EXPECT_EQ(drelk({"-p", "mingw-x86_64/vecdecl.obj", "mingw-x86_64/vecdef.obj"}).standard_output,
+            note_line("mingw-x86_64/vecdef.obj", 4, "mingw-x86_64/vecdecl.obj", 16) +
+                summary_line(1, 2, 0, 0, 1));
+  EXPECT_EQ(drelk({"-p", "mingw-x86_64/vecdecl.obj", "mingw-x86_64/vecbd.obj"}).standard_output,
+            summary_line(1, 2, 0, 0, 0));
+  const ProgramResult macho = drelk({"-p", "macho/vecdecl.o", "macho/vecdef.o"});
+  EXPECT_EQ(macho.standard_output,
+            "Drelk Note: Common Block _vec_ is defined with alignment 4 in macho/vecdef.o, smaller "
+            "than the alignment 16 declared in macho/vecdecl.o\n" +
+                kAlignmentLine + "\n" + summary_line(1, 2, 0, 0, 1));
+  EXPECT_EQ(macho.standard_error, "");
 }
 
 // Compilers choose COMMON alignments differently (flang asks 8 where gfortran asks 16):

@@ -234,6 +234,72 @@ TEST(InitialisedBlocks, DefinitionWithoutDeclarationIsBoundedByTheLayout) {
             (std::vector<std::string>{"_x_ 8@a.obj 8I@alone.obj 4I@pair.obj", "_y_ 4I@pair.obj"}));
 }
 
+// Each COMMON declaration's alignment ("name alignment"), in name order.
+std::vector<std::string> alignments(InMemoryRun& run) {
+  std::vector<std::string> lines;
+  for (const CommonBlock* block : sorted_blocks(run.registry())) {
+    for (const uint64_t alignment : block_alignments(*block)) {
+      lines.push_back(std::string(block->name) + " " + std::to_string(alignment));
+    }
+  }
+  return lines;
+}
+
+// mingw-w64's -aligncomm: directives in .drectve give the COMMON symbols they name the
+// alignment they ask for (the most, where a name is given twice); what is not a whole
+// directive is passed over, and other directives are left alone.
+TEST(Alignments, DirectivesGiveCommonSymbolsTheirAlignment) {
+  const std::string text =
+      " -aligncomm:\"_a_\",5 -aligncomm:_b_,3 -aligncomm:\"_a_\",4 -aligncomm:\"_c_\", "
+      "-aligncomm:\"_d_\",64 -aligncomm:_e_ /DEFAULTLIB:\"libc\" -aligncomm:_f_,99999 "
+      "-aligncomm:\"_g_\",2 -aligncomm:\"_h_";
+  CoffObject object;
+  object.section(".drectve", static_cast<uint32_t>(text.size()));
+  for (const char* name : {"_a_", "_b_", "_c_", "_d_", "_e_", "_f_", "_g_", "_h_", "_i_"}) {
+    object.common(name, 8);
+  }
+  std::vector<uint8_t> bytes = object.bytes();
+  std::copy(text.begin(), text.end(), bytes.begin() + object.layout().raw_data_pointers[0]);
+  InMemoryRun run;
+  EXPECT_EQ(run.analyze(bytes, "a.obj"), Outcome::kOk);
+  EXPECT_EQ(run.diagnostics(), "");
+  EXPECT_EQ(alignments(run), (std::vector<std::string>{"_a_ 32", "_b_ 8", "_c_ 0", "_d_ 0", "_e_ 0",
+                                                       "_f_ 0", "_g_ 4", "_h_ 0", "_i_ 0"}));
+  // A directive section whose data lies past the object's end is passed over.
+  SectionHeader far_away;
+  far_away.name = ".drectve";
+  far_away.size_of_raw_data = 16;
+  far_away.pointer_to_raw_data = 0x100000;
+  InMemoryRun far;
+  far.analyze(CoffObject().section_header(far_away).common("_a_", 8).bytes(), "b.obj");
+  EXPECT_EQ(far.diagnostics(), "");
+  EXPECT_EQ(alignments(far), (std::vector<std::string>{"_a_ 0"}));
+}
+
+// A definition's alignment: its offset within its section's IMAGE_SCN_ALIGN_* (none given:
+// 16 bytes; IMAGE_SCN_TYPE_NO_PAD: 1; the undefined value 15: unknown).
+TEST(Alignments, DefinitionsByTheirPlaceInTheirSection) {
+  struct Case {
+    uint32_t align_field;
+    uint32_t extra;
+    uint32_t offset;
+    uint64_t expected;
+  };
+  for (const Case& c :
+       {Case{0, 0, 0, 16}, Case{0, 0, 8, 8}, Case{4, 0, 4, 4}, Case{4, 0, 16, 8}, Case{1, 0, 0, 1},
+        Case{14, 0, 0, 8192}, Case{15, 0, 0, 0}, Case{6, 0x8, 0, 1}}) {
+    InMemoryRun run;
+    run.analyze(CoffObject()
+                    .section(".data", 64, 0, 0,
+                             pe::kDataSectionCharacteristics | (c.align_field << 20) | c.extra)
+                    .data("_x_", 1, c.offset)
+                    .bytes(),
+                "a.obj");
+    EXPECT_EQ(alignments(run), std::vector<std::string>{"_x_ " + std::to_string(c.expected)})
+        << c.align_field << " " << c.offset;
+  }
+}
+
 TEST(InitialisedBlocks, MembersSharingAPathAreNotToldApart) {
   const std::vector<uint8_t> declares = CoffObject().common("_x_", 800).bytes();
   const std::vector<uint8_t> defines =

@@ -81,6 +81,38 @@ TEST(XcoffScan, LengthsAndLabels) {
   EXPECT_NE(run.report().find("blank-common (note)"), std::string::npos) << run.report();
 }
 
+// Alignments: a COMMON csect asks for 2 to the power of its x_smtyp's high bits; a csect
+// of data has its own; a label has its offset within its csect's.
+TEST(XcoffScan, AlignmentsOfCsectsAndLabels) {
+  XcoffSymbolSpec data = csect(".data", C_HIDEXT, XTY_SD, XMC_RW, 64, 1);
+  data.value = 0x100;
+  XcoffSymbolSpec first = csect("first_", C_EXT, XTY_LD, XMC_RW, 0, 1);
+  first.value = 0x100;
+  XcoffSymbolSpec second = csect("second_", C_EXT, XTY_LD, XMC_RW, 0, 1);
+  second.value = 0x104;
+  XcoffSymbolSpec own = csect("own_", C_EXT, XTY_SD, XMC_RW, 16, 1);
+  own.alignment_log2 = 4;
+  own.value = 0x140;
+  XcoffSymbolSpec asks = csect("asks_", C_EXT, XTY_CM, XMC_RW, 8);
+  asks.alignment_log2 = 5;
+  InMemoryRun run;
+  run.analyze(XcoffObject()
+                  .section(".data", 128, STYP_DATA)
+                  .symbol(data)
+                  .symbol(first)
+                  .symbol(second)
+                  .symbol(own)
+                  .symbol(asks)
+                  .bytes(),
+              "x.o");
+  EXPECT_EQ(run.diagnostics(), "");
+  Lines read;
+  for (const CommonBlock* block : sorted_blocks(run.registry())) {
+    read.push_back(std::string(block->name) + " " + std::to_string(block_alignments(*block)[0]));
+  }
+  EXPECT_EQ(read, (Lines{"asks_ 32", "first_ 8", "own_ 16", "second_ 4"}));
+}
+
 // Damaged symbols are reported where they stand, and the scan goes on with the next one.
 TEST(XcoffScan, DamagedSymbolsAreReportedAndPassedOver) {
   XcoffSymbolSpec no_csect = csect("bare_", C_EXT, XTY_CM, XMC_RW, 4);
