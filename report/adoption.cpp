@@ -52,7 +52,7 @@ FindingPrint print_of(const Findings& findings, const BlockFindings& found, Find
     }
   } else if (kind == FindingKind::kAlignmentSmaller) {
     print.finding_class = class_name(FindingClass::kAlignmentSmaller);
-    const AlignmentFindings& alignment = found.alignment;
+    const AlignmentFindings& alignment = findings.alignments[found.alignment];
     for (const ShortDefinition& definition : alignment.definitions) {
       print.files.push_back(declarer_name(definition.object->path));
       print.alignments.push_back(definition.alignment);
@@ -137,7 +137,7 @@ Adoption adopt(const Findings& findings, Baseline* baseline,
       mark(found, FindingKind::kPossibleProcedureClash,
            severity_of(FindingClass::kPossibleProcedureClash), adoption.blocks[b].clash);
     }
-    if (!found.alignment.definitions.empty()) {
+    if (has_alignment_note(found)) {
       mark(found, FindingKind::kAlignmentSmaller, severity_of(FindingClass::kAlignmentSmaller),
            adoption.blocks[b].alignment);
     }

@@ -452,9 +452,13 @@ Findings find_problems(const Registry& registry, uint64_t error_count, bool layo
       findings.counts.add(severity_of(FindingClass::kLibraryUnsized));
     }
     // Only a block that something defines can have a definition less aligned.
-    if (has_definitions(*block)) found.alignment = short_definitions(*block);
-    if (!found.alignment.definitions.empty()) {
-      findings.counts.add(severity_of(FindingClass::kAlignmentSmaller));
+    if (has_definitions(*block)) {
+      AlignmentFindings alignment = short_definitions(*block);
+      if (!alignment.definitions.empty()) {
+        found.alignment = static_cast<uint32_t>(findings.alignments.size());
+        findings.alignments.push_back(std::move(alignment));
+        findings.counts.add(severity_of(FindingClass::kAlignmentSmaller));
+      }
     }
     while (cursor < findings.procedures.size() && block->name > findings.procedures[cursor].name) {
       ++cursor;

@@ -89,12 +89,18 @@ struct AlignmentFindings {
   uint64_t declared = 0;                     // its alignment
 };
 
+inline constexpr uint32_t kNoAlignmentFinding = UINT32_MAX;
+
 struct BlockFindings {
   const CommonBlock* block = nullptr;
   bool size_mismatch = false;  // declared with different sizes
   // Declared with one size, but with some byte read as different types by two
   // declarations (only found under -m).
   bool layout_mismatch = false;
+  // Definitions less aligned than a declaration asks for (a note): an index into
+  // Findings::alignments, or kNoAlignmentFinding. Held beside the flags, in room the
+  // record has: most blocks have none, and a run holds every block's record.
+  uint32_t alignment = kNoAlignmentFinding;
   LayoutFindings layouts;  // under -m, for a block of either mismatch
   // The class of the size or layout finding, and its explanation.
   FindingClass finding_class = FindingClass::kExtent;
@@ -103,8 +109,6 @@ struct BlockFindings {
   // note, with the first of them.
   size_t unsized_libraries = 0;
   const ObjectEntry* unsized_library = nullptr;
-  // Definitions less aligned than a declaration asks for: a note.
-  AlignmentFindings alignment;
   // The procedures named like the block: [first_clash, first_clash + clash_count) of
   // Findings::procedures.
   size_t first_clash = 0;
@@ -114,6 +118,10 @@ struct BlockFindings {
   size_t first_call = 0;
   size_t call_count = 0;
 };
+
+inline bool has_alignment_note(const BlockFindings& found) {
+  return found.alignment != kNoAlignmentFinding;
+}
 
 // True when the block has a COMMON block finding of any kind.
 inline bool has_errors(const BlockFindings& found) {
@@ -167,6 +175,9 @@ struct Findings {
   // The calls of procedures named like some block that no input defines, in name order,
   // equal names in arrival order.
   std::vector<ProcedureCall> calls;
+  // The blocks' definitions less aligned than a declaration asks for, in name order
+  // (BlockFindings::alignment).
+  std::vector<AlignmentFindings> alignments;
   bool errors_seen = false;  // some COMMON block error: the verdict
   bool incomplete = false;   // diagnostics were reported during the analysis
   bool layouts = false;      // -m: layouts were read and compared

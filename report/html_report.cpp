@@ -259,7 +259,7 @@ size_t write_findings(HtmlWriter& out, const Findings& findings, const Adoption&
   };
   for (size_t b = 0; b < findings.blocks.size(); ++b) {
     const BlockFindings& found = findings.blocks[b];
-    if (!has_errors(found) && found.unsized_libraries == 0 && found.alignment.definitions.empty()) {
+    if (!has_errors(found) && found.unsized_libraries == 0 && !has_alignment_note(found)) {
       continue;
     }
     const CommonBlock& block = *found.block;
@@ -306,15 +306,16 @@ size_t write_findings(HtmlWriter& out, const Findings& findings, const Adoption&
       write_declarations(out, references);
       out.raw("</article>\n");
     }
-    const FindingMark* alignment = mark_of(adoption, b, FindingKind::kAlignmentSmaller);
-    if (!found.alignment.definitions.empty() && wanted(alignment)) {
+    const FindingMark* alignment_mark = mark_of(adoption, b, FindingKind::kAlignmentSmaller);
+    if (has_alignment_note(found) && wanted(alignment_mark)) {
       ++count;
+      const AlignmentFindings& alignment = findings.alignments[found.alignment];
       open_finding(out, adoption, block.name, "is defined less aligned than it is declared",
-                   FindingClass::kAlignmentSmaller, kAlignmentSmallerExplanation, alignment);
-      out.raw("<p>Declared with alignment ").number(found.alignment.declared).raw(" in <code>");
-      out.text(found.alignment.declaration->path).raw("</code>; defined with:</p>");
+                   FindingClass::kAlignmentSmaller, kAlignmentSmallerExplanation, alignment_mark);
+      out.raw("<p>Declared with alignment ").number(alignment.declared).raw(" in <code>");
+      out.text(alignment.declaration->path).raw("</code>; defined with:</p>");
       out.raw("<ul class=\"refs\">");
-      for (const ShortDefinition& definition : found.alignment.definitions) {
+      for (const ShortDefinition& definition : alignment.definitions) {
         out.raw("<li>alignment ").number(definition.alignment).raw(" in <code>");
         out.text(definition.object->path).raw("</code></li>");
       }
@@ -384,7 +385,7 @@ void write_block_table(HtmlWriter& out, const Findings& findings) {
     if (found.call_count > 0) {
       problems += problems.empty() ? "called procedure" : ", called procedure";
     }
-    if (!found.alignment.definitions.empty()) {
+    if (has_alignment_note(found)) {
       problems += problems.empty() ? "alignment" : ", alignment";
     }
     out.raw(problems).raw("</td><td><details data-row=\"").number(row++).raw("\"><summary>");

@@ -80,7 +80,7 @@ struct ShapeIndex {
 
 bool is_shown(const BlockFindings& found, bool problems_only) {
   return !problems_only || has_errors(found) || found.unsized_libraries > 0 ||
-         !found.alignment.definitions.empty();
+         has_alignment_note(found);
 }
 
 ShapeIndex index_shapes(const Findings& findings, bool problems_only) {
@@ -326,8 +326,8 @@ void write_findings(JsonWriter& out, const Findings& findings, ShapeIndex& shape
       write_class(out, FindingClass::kLibraryUnsized, kLibraryUnsizedExplanation);
       out.raw("}");
     }
-    if (!found.alignment.definitions.empty()) {
-      const AlignmentFindings& alignment = found.alignment;
+    if (has_alignment_note(found)) {
+      const AlignmentFindings& alignment = findings.alignments[found.alignment];
       out.item(first).raw("    {\"kind\": \"alignment-smaller\", ");
       out.string_field("block", block.name).raw(", \"definitions\": [");
       bool first_definition = true;

@@ -632,10 +632,9 @@ void write_library_definition(JsonWriter& out, bool& first, const Artifacts& art
 // A block defined less aligned than a declaration asks for: a note, located at the
 // definitions, with the declaration as its related location.
 void write_alignment_smaller(JsonWriter& out, bool& first, const Artifacts& artifacts,
-                             const BlockFindings& found, const Adoption& adoption,
-                             const FindingMark* mark) {
+                             const BlockFindings& found, const AlignmentFindings& alignment,
+                             const Adoption& adoption, const FindingMark* mark) {
   const CommonBlock& block = *found.block;
-  const AlignmentFindings& alignment = found.alignment;
   std::string message = "Common Block " + std::string(block.name) + " is defined with alignment ";
   for (size_t i = 0; i < alignment.definitions.size() && i < kMaxNamedInMessage; ++i) {
     if (i > 0) message += ", ";
@@ -685,9 +684,9 @@ void write_results(JsonWriter& out, const Findings& findings, const Artifacts& a
                             mark_of(adoption, b, FindingKind::kLayoutMismatch));
     }
     if (found.unsized_libraries > 0) write_library_definition(out, first, artifacts, found);
-    if (!found.alignment.definitions.empty()) {
-      write_alignment_smaller(out, first, artifacts, found, adoption,
-                              mark_of(adoption, b, FindingKind::kAlignmentSmaller));
+    if (has_alignment_note(found)) {
+      write_alignment_smaller(out, first, artifacts, found, findings.alignments[found.alignment],
+                              adoption, mark_of(adoption, b, FindingKind::kAlignmentSmaller));
     }
     if (found.clash_count > 0) {
       const std::string procedure(findings.procedures[found.first_clash].name);

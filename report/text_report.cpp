@@ -328,7 +328,7 @@ void write_alignment_note(ReportWriter& out, const Findings& findings, const Blo
   const size_t b = static_cast<size_t>(&found - findings.blocks.data());
   const FindingMark* mark = marks.of(b, FindingKind::kAlignmentSmaller);
   if (!marks.shown(mark)) return;
-  const AlignmentFindings& alignment = found.alignment;
+  const AlignmentFindings& alignment = findings.alignments[found.alignment];
   const ShortDefinition& first = alignment.definitions.front();
   out.text("Drelk Note: Common Block ")
       .text(found.block->name)
@@ -405,7 +405,7 @@ void write_block(ReportWriter& out, const Findings& findings, size_t b, bool pro
     out.text("\n");
   }
   if (found.unsized_libraries > 0) write_library_note(out, found);
-  if (!found.alignment.definitions.empty()) write_alignment_note(out, findings, found, marks);
+  if (has_alignment_note(found)) write_alignment_note(out, findings, found, marks);
   for (size_t i = found.first_clash;
        marks.shown(clash) && i < found.first_clash + found.clash_count; ++i) {
     const ProcedureEntry& procedure = findings.procedures[i];
