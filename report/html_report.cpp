@@ -141,7 +141,7 @@ std::string sizes_of(const std::vector<const BlockReference*>& references, uint6
   std::vector<uint64_t> seen;
   largest = 0;
   for (const BlockReference* reference : references) {
-    if (is_unsized_library(*reference->object)) continue;
+    if (is_unsized_definition(*reference)) continue;
     if (reference->size > largest) largest = reference->size;
     bool known = false;
     for (uint64_t size : seen) known = known || size == reference->size;
@@ -159,7 +159,7 @@ void write_declarations(HtmlWriter& out, const std::vector<const BlockReference*
       "</th><th>Object</th></tr></thead><tbody>\n");
   for (const BlockReference* reference : references) {
     out.raw("<tr><td class=\"num\">");
-    if (is_unsized_library(*reference->object)) {
+    if (is_unsized_definition(*reference)) {
       out.raw("-");
     } else {
       out.number(reference->size);
@@ -408,7 +408,7 @@ void write_block_table(HtmlWriter& out, const Findings& findings) {
     for (const BlockReference* reference : block_references(*findings.blocks[b].block)) {
       out.raw(first ? "[" : ",[");
       // The page shows a size without one as the text report does.
-      if (is_unsized_library(*reference->object)) {
+      if (is_unsized_definition(*reference)) {
         out.raw("\"-\"");
       } else {
         out.number(reference->size);

@@ -312,7 +312,8 @@ TEST_F(SharedLibraries, LayoutsOfAMingwProgramAreThoseOfItsObjects) {
 }
 
 // A DLL built with -g under -m: its exports stay definitions without sizes (a note), and
-// its DWARF's declarations keep theirs, so that its routines' layouts are compared.
+// its DWARF's declarations keep theirs, so that its routines' layouts are compared; in the
+// text report, JSON, SARIF and the HTML page alike.
 TEST_F(SharedLibraries, LayoutsOfAMingwDll) {
   const ProgramResult r = drelk({"-m", "layouts.dll"});
   EXPECT_EQ(r.standard_error, "");
@@ -338,6 +339,8 @@ TEST_F(SharedLibraries, LayoutsOfAMingwDll) {
     ++unsized;
   }
   EXPECT_EQ(unsized, 3u) << json;
+  const std::string html = drelk({"-m", "-fhtml", "layouts.dll"}).standard_output;
+  EXPECT_NE(html.find("[[44,0,0],[24,0,0],[\"-\",1,0]]"), std::string::npos) << html;
   const std::string sarif = drelk({"-m", "-fsarif", "layouts.dll"}).standard_output;
   EXPECT_NE(sarif.find("Common Block ext_ is declared with different sizes: 44 bytes in "
                        "layouts.dll, 24 bytes in layouts.dll."),
