@@ -71,7 +71,8 @@ echo "fuzz: drelk_fuzz_analyze for ${seconds} s"
   "$root/tests/data/archives" "$root/tests/data/elf" "$root/tests/data/dwarf" \
   "$root/tests/data/macho" "$root/tests/data/xcoff" "$root/tests/data/bitcode" \
   "$root/tests/data/shlib" "$root/fuzz/corpus/bitcode" "$root/fuzz/corpus/shlib" \
-  "$root/fuzz/corpus/xcoff" "$root/fuzz/corpus/linked" \
+  "$root/fuzz/corpus/xcoff" "$root/fuzz/corpus/linked" "$root/fuzz/corpus/calls" \
+  "$root/tests/data/calls" "$root/tests/data/alignment" \
   "$root/tests/data/fuzz-regressions/analyze" \
   2>"$build/fuzz-analyze.log" || {
     tail -n 60 "$build/fuzz-analyze.log"
