@@ -12,24 +12,6 @@ namespace {
 
 using ParallelReading = DrelkRun;
 
-// `count` sections whose raw data, relocations and line numbers lie in one place: some
-// ten thousand overlap diagnostics.
-std::vector<uint8_t> overlapping_sections(uint32_t count) {
-  CoffObject object;
-  for (uint32_t i = 0; i < count; ++i) {
-    SectionHeader header;
-    header.name = ".data";
-    header.pointer_to_raw_data = 0x1000;
-    header.size_of_raw_data = 64;
-    header.pointer_to_relocations = 0x1000;
-    header.number_of_relocations = 4;
-    header.pointer_to_linenumbers = 0x1000;
-    header.number_of_linenumbers = 4;
-    object.section_header(header);
-  }
-  return object.common("_x_", 4).bytes();
-}
-
 std::string numbered(const char* prefix, int i) {
   std::string digits = std::to_string(i);
   return prefix + std::string(3 - digits.size(), '0') + digits;
@@ -116,7 +98,7 @@ TEST_F(ParallelReading, AnInputThatIsTheOutputFileEndsTheReadingWhereOneJobDoes)
 // jobs, though each file is read before the run knows how many the files before it gave
 // (the later ones only count theirs).
 TEST_F(ParallelReading, TheListingOfDiagnosticsEndsAtTheSamePlace) {
-  const std::vector<uint8_t> bytes = overlapping_sections(200);
+  const std::vector<uint8_t> bytes = sections_in_one_place(200).common("_x_", 4).bytes();
   for (int i = 0; i < 10; ++i) dir.write(numbered("m", i) + ".obj", bytes);
   const std::vector<uint8_t> damaged =
       CoffObject().common("_x_", 4).symbol_count(0xFFFFFFFF).bytes();

@@ -195,23 +195,6 @@ size_t count_of(const std::string& text, const std::string& line) {
   return count;
 }
 
-// `count` sections whose raw data, relocations and line numbers all lie in one place.
-CoffObject sections_in_one_place(uint32_t count) {
-  CoffObject object;
-  for (uint32_t i = 0; i < count; ++i) {
-    SectionHeader header;
-    header.name = ".data";
-    header.pointer_to_raw_data = 0x1000;
-    header.size_of_raw_data = 64;
-    header.pointer_to_relocations = 0x1000;
-    header.number_of_relocations = 4;
-    header.pointer_to_linenumbers = 0x1000;
-    header.number_of_linenumbers = 4;
-    object.section_header(header);
-  }
-  return object;
-}
-
 // 65,535 sections whose three stretches all coincide: 2 x 10^9 pairs, each overlapping in
 // all nine ways, would be some 750 GB of diagnostics from a 2.6 MB object. The first 10,000
 // are listed, then one line says the rest are not.

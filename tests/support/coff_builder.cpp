@@ -370,4 +370,20 @@ std::vector<uint8_t> CoffObject::truncated(size_t n) const {
   return all;
 }
 
+CoffObject sections_in_one_place(uint32_t count) {
+  CoffObject object;
+  for (uint32_t i = 0; i < count; ++i) {
+    SectionHeader header;
+    header.name = ".data";
+    header.pointer_to_raw_data = 0x1000;
+    header.size_of_raw_data = 64;
+    header.pointer_to_relocations = 0x1000;
+    header.number_of_relocations = 4;
+    header.pointer_to_linenumbers = 0x1000;
+    header.number_of_linenumbers = 4;
+    object.section_header(header);
+  }
+  return object;
+}
+
 }  // namespace drelk::test

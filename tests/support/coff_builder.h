@@ -210,4 +210,8 @@ class CoffObject {
   CoffLayout plan(std::string& text) const;
 };
 
+// An object of `count` .data sections whose raw data, relocations and line numbers all lie
+// in one place: overlaps enough for some ten thousand diagnostics from 200 of them.
+CoffObject sections_in_one_place(uint32_t count);
+
 }  // namespace drelk::test
