@@ -16,6 +16,15 @@
 namespace drelk::test {
 namespace {
 
+// A directory walk joins paths with the system's separator: '\\' on Windows. The text with
+// '/' in their place, to compare with paths written the POSIX way.
+std::string with_slashes(std::string text) {
+#if defined(_WIN32)
+  std::replace(text.begin(), text.end(), '\\', '/');
+#endif
+  return text;
+}
+
 namespace fs = std::filesystem;
 
 const char kLibmpi[] = "/usr/lib/x86_64-linux-gnu/openmpi/lib/libmpi.so";
@@ -213,11 +222,7 @@ TEST_F(SharedLibraries, LibrariesReadOnceAndProgramsRefused) {
   const ProgramResult walk = drelk({"-p", "build"});
   EXPECT_EQ(walk.standard_error, "");
   EXPECT_EQ(walk.exit_status, 0);
-  // A directory walk joins paths with the system's separator: '\\' on Windows.
-  std::string walked = walk.standard_output;
-#if defined(_WIN32)
-  std::replace(walked.begin(), walked.end(), '\\', '/');
-#endif
+  const std::string walked = with_slashes(walk.standard_output);
   EXPECT_NE(walked.find("             88 bytes in build/user.o\n"
                         "             40 bytes in build/libblk.so\n"
                         "              - bytes in build/shared.dll\n"),
@@ -386,7 +391,7 @@ TEST_F(SharedLibraries, LayoutsOfADsymBundleAreThoseOfItsProgram) {
                             "DATA) is smaller than a declaration: its object's layout"),
               std::string::npos)
         << findings;
-    EXPECT_NE(r.standard_output.find("             40 bytes in " + companion + "\n"),
+    EXPECT_NE(with_slashes(r.standard_output).find("             40 bytes in " + companion + "\n"),
               std::string::npos)
         << r.standard_output;
   }
@@ -412,7 +417,7 @@ TEST_F(SharedLibraries, DsymBundlesAndMachOProgramsWithoutLayouts) {
             std::string::npos)
       << walked.standard_output;
   const ProgramResult c = drelk({"-m", "macprog.dSYM"});
-  EXPECT_EQ(c.standard_error,
+  EXPECT_EQ(with_slashes(c.standard_error),
             "Drelk: The file macprog.dSYM/Contents/Resources/DWARF/macprog is debug information "
             "that describes no COMMON block, not an object file.\n");
   EXPECT_EQ(c.exit_status, 255);
